@@ -1,0 +1,105 @@
+#include "report.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace tovrin3 {
+
+namespace {
+
+constexpr QLatin1StringView Indent{"  "};
+constexpr QLatin1StringView Separator{"-----------------------"};
+
+using NumberBuffer = std::array<char, 400>;
+
+QLatin1StringView writeCents(long long cents, NumberBuffer &buffer)
+{
+    char *out = buffer.data();
+    if (cents < 0)
+        *out++ = '-';
+    const long long magnitude = std::llabs(cents);
+    out = std::to_chars(out, buffer.data() + buffer.size(), magnitude / 100).ptr;
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + magnitude % 100 / 10);
+    *out++ = static_cast<char>('0' + magnitude % 10);
+    return QLatin1StringView(buffer.data(), out);
+}
+
+// A value whose hundredfold is exact (every temperature is a multiple of 1/16) is rounded here,
+// halfway cases away from zero; any other value is never exactly halfway, and the correctly
+// rounded conversion of the standard library gives the right digits.
+QLatin1StringView writeTwoDecimals(double value, NumberBuffer &buffer)
+{
+    const double scaled = value * 100;
+    if (std::fma(value, 100.0, -scaled) == 0 && std::abs(scaled) < 1e15)
+        return writeCents(static_cast<long long>(std::round(scaled)), buffer);
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::fixed, 2);
+    QLatin1StringView text(buffer.data(), result.ptr);
+    if (text == QLatin1StringView("-0.00"))
+        text = text.sliced(1);
+    return text;
+}
+
+void appendBits(QString &report, std::uint8_t byte)
+{
+    for (int bit = 7; bit >= 0; --bit)
+        report.append(QChar(byte >> bit & 1 ? u'1' : u'0'));
+}
+
+void appendValueLine(QString &report, QLatin1StringView label, double value, QLatin1StringView unit,
+                     QStringView lineEnd)
+{
+    NumberBuffer buffer;
+    report.append(Indent)
+        .append(label)
+        .append(writeTwoDecimals(value, buffer))
+        .append(unit)
+        .append(lineEnd);
+}
+
+void appendBitsLine(QString &report, QLatin1StringView label, std::uint8_t byte,
+                    QStringView lineEnd)
+{
+    report.append(Indent).append(label);
+    appendBits(report, byte);
+    report.append(lineEnd);
+}
+
+} // namespace
+
+QString formatTwoDecimals(double value)
+{
+    NumberBuffer buffer;
+    return QString(writeTwoDecimals(value, buffer));
+}
+
+void appendFrameReport(QString &report, int frameNumber, QStringView frameText,
+                       const FrameValues &values, QStringView lineEnd)
+{
+    std::array<char, 16> number;
+    const char *numberEnd =
+        std::to_chars(number.data(), number.data() + number.size(), frameNumber).ptr;
+    report.append(u'#').append(QLatin1StringView(number.data(), numberEnd)).append(u": ");
+    report.append(frameText).append(lineEnd).append(Separator).append(lineEnd);
+    if (values.batteryTemperature)
+        appendValueLine(report, QLatin1StringView("Battery Temperature: "),
+                        *values.batteryTemperature, QLatin1StringView(" C"), lineEnd);
+    if (values.comTemperature)
+        appendValueLine(report, QLatin1StringView("COM Temperature: "), *values.comTemperature,
+                        QLatin1StringView(" C"), lineEnd);
+    appendValueLine(report, QLatin1StringView("Battery Voltage: "), values.batteryVoltage,
+                    QLatin1StringView(" V"), lineEnd);
+    appendBitsLine(report, QLatin1StringView("Mission: "), values.mission, lineEnd);
+    appendBitsLine(report, QLatin1StringView("Debug: "), values.debug, lineEnd);
+    if (const auto state = killSwitchStateText(values.killSwitch)) {
+        report.append(Indent).append(QLatin1StringView("Kill Switch: "));
+        appendBits(report, values.killSwitch);
+        report.append(*state).append(lineEnd);
+    }
+    report.append(lineEnd);
+}
+
+} // namespace tovrin3

@@ -1,0 +1,127 @@
+#include "decoder.h"
+
+#include <QLocale>
+#include <QTest>
+
+using namespace tovrin3;
+
+namespace {
+
+const QString ExampleBlock = "#1: 900140010C6A00A503\r\n"
+                             "-----------------------\r\n"
+                             "  Battery Temperature: 25.00 C\r\n"
+                             "  COM Temperature: 20.00 C\r\n"
+                             "  Battery Voltage: 3.90 V\r\n"
+                             "  Mission: 00000000\r\n"
+                             "  Debug: 10100101\r\n"
+                             "  Kill Switch: 00000011 MAIN=OFF, SUB=OFF\r\n"
+                             "\r\n";
+
+QString repeatedFrames(int count)
+{
+    QStringList lines;
+    for (int frame = 1; frame <= count; ++frame)
+        lines << QString("QT7XMRKT3HKD 9001 4001 %1 00A503").arg(frame, 4, 16, QChar(u'0'));
+    return lines.join("\r\n");
+}
+
+} // namespace
+
+class DecoderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void exampleFrameGivesItsNineLines()
+    {
+        FrameHistory history;
+        const QString report =
+            decodeBeaconText(u"qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03", history);
+        QCOMPARE(report, ExampleBlock);
+        QCOMPARE(history.FrameCount, 1);
+        QCOMPARE(history.Records[1].FrameText, QString("900140010C6A00A503"));
+        const std::array<double, ChannelCount> expected{
+            25.0, 20.0, 3178 * BatteryVoltageFactor / 4096, 165.0, 3.0, 0.0};
+        QCOMPARE(history.Records[1].Channel, expected);
+    }
+
+    void blocksLeaveOutLinesWithoutValue()
+    {
+        FrameHistory history;
+        const QString report = decodeBeaconText(u"000840010C6A00A504", history);
+        QCOMPARE(report, QString("#1: 000840010C6A00A504\r\n"
+                                 "-----------------------\r\n"
+                                 "  COM Temperature: 20.00 C\r\n"
+                                 "  Battery Voltage: 3.90 V\r\n"
+                                 "  Mission: 00000000\r\n"
+                                 "  Debug: 10100101\r\n"
+                                 "\r\n"));
+        QCOMPARE(history.Records[1].Channel[KillSwitchChannel], 4.0);
+    }
+
+    void linesAndFrameCount_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("empty text") << "" << 0;
+        QTest::newRow("two frames") << "900140010C6A00A503\r\n5A0140010C6A00A500" << 2;
+        QTest::newRow("trailing CR+LF adds an ignored line") << "900140010C6A00A503\r\n" << 1;
+        QTest::newRow("noise between frames")
+            << "CQ CQ DE NOCALL\r\n900140010C6A00A503\r\n\r\n90014001" << 1;
+        QTest::newRow("LF alone does not split") << "900140010C6A00A503\n900140010C6A00A503" << 0;
+        QTest::newRow("CR alone does not split") << "900140010C6A00A503\r900140010C6A00A503" << 0;
+        QTest::newRow("100 frames") << repeatedFrames(100) << 100;
+        QTest::newRow("150 frames stop at 100") << repeatedFrames(150) << 100;
+    }
+
+    void linesAndFrameCount()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, frames);
+        FrameHistory history;
+        const QString report = decodeBeaconText(text, history);
+        QCOMPARE(history.FrameCount, frames);
+        QCOMPARE(report.count(u"-----------------------\r\n"), frames);
+        if (frames > 0)
+            QVERIFY(report.contains(QString("#%1: ").arg(frames)));
+        QVERIFY(!report.contains(QString("#%1: ").arg(frames + 1)));
+    }
+
+    void hundredthFrameIsStoredAtIndex100()
+    {
+        FrameHistory history;
+        decodeBeaconText(repeatedFrames(150), history);
+        QCOMPARE(history.Records[100].FrameText, QString("9001400100640"
+                                                         "0A503"));
+        QCOMPARE(history.Records[0].FrameText, QString());
+    }
+
+    void runsRefillWithoutClearing()
+    {
+        FrameHistory history;
+        decodeBeaconText(u"900140010C6A00A503\r\n900140010C6A00A503\r\n900140010C6A00A503",
+                         history);
+        decodeBeaconText(u"000800080C6A00A503", history);
+        QCOMPARE(history.FrameCount, 1);
+        QCOMPARE(history.Records[1].Channel[BatteryTemperatureChannel], 25.0);
+        QCOMPARE(history.Records[1].Channel[ComTemperatureChannel], 20.0);
+        QCOMPARE(history.Records[1].FrameText, QString("000800080C6A00A503"));
+        QCOMPARE(history.Records[3].FrameText, QString("900140010C6A00A503"));
+
+        decodeBeaconText(u"no frame here", history);
+        QCOMPARE(history.FrameCount, 0);
+        QCOMPARE(history.Records[1].FrameText, QString("000800080C6A00A503"));
+    }
+
+    void secondRunNumbersFromOneAgain()
+    {
+        FrameHistory history;
+        decodeBeaconText(u"900140010C6A00A503", history);
+        QCOMPARE(decodeBeaconText(u"900140010C6A00A503", history), ExampleBlock);
+    }
+};
+
+QTEST_APPLESS_MAIN(DecoderTest)
+#include "tst_decoder.moc"

@@ -1,0 +1,197 @@
+#include "normalisation.h"
+#include "report.h"
+#include "telemetry.h"
+
+#include <QLocale>
+#include <QTest>
+
+#include <bit>
+#include <cmath>
+
+using namespace tovrin3;
+
+class TelemetryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void normaliseLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("header, spaces, lower case") << "qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03"
+                                                    << "900140010C6A00A503";
+        QTest::newRow("Z reads as zero") << "1Z2z"
+                                         << "1020";
+        QTest::newRow("header in the middle") << "9001QT7XMRKT3HKD40010C6A00A503"
+                                              << "900140010C6A00A503";
+        QTest::newRow("every header") << "QT7XMRKT3HKDQT7XMRKT3HKDAB"
+                                      << "AB";
+        QTest::newRow("one pass: a header formed by a removal stays") << "QT7XQT7XMRKT3HKDMRKT3HKD"
+                                                                      << "QT7XMRKT3HKD";
+        QTest::newRow("Z after a header") << "QT7XMRKT3HKDZ"
+                                          << "0";
+        QTest::newRow("tab stays") << "90\t01"
+                                   << "90\t01";
+        QTest::newRow("line feed stays") << "90\n01"
+                                         << "90\n01";
+        QTest::newRow("no-break space stays") << QString::fromUtf8("90\xC2\xA0"
+                                                                   "01")
+                                              << QString::fromUtf8("90\xC2\xA0"
+                                                                   "01");
+        QTest::newRow("non-ASCII upper-cased by Qt's rules") << QString::fromUtf8("\xC3\xA9z")
+                                                             << QString::fromUtf8("\xC3\x89"
+                                                                                  "0");
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+
+    void normaliseLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, cleaned);
+        QCOMPARE(tovrin3::normaliseLine(line), cleaned);
+    }
+
+    void frameLength_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("isFrame");
+        QTest::newRow("18 without header") << "900140010C6A00A503" << true;
+        QTest::newRow("header and 17") << "QT7XMRKT3HKD900140010C6A00A50" << false;
+        QTest::newRow("header and 19") << "QT7XMRKT3HKD900140010C6A00A5033" << false;
+        QTest::newRow("18 and a tab") << "900140010C6A00A503\t" << false;
+        QTest::newRow("18 of anything") << "GGGGGGGGGGGGGGGGGG" << true;
+    }
+
+    void frameLength()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, isFrame);
+        QCOMPARE(isFrameLine(tovrin3::normaliseLine(line)), isFrame);
+    }
+
+    void temperatureWord_data()
+    {
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        QTest::addColumn<bool>("hasValue");
+        QTest::addColumn<double>("celsius");
+        QTest::newRow("5A01") << 0x5A << 0x01 << true << 21.625;
+        QTest::newRow("9001") << 0x90 << 0x01 << true << 25.0;
+        QTest::newRow("70FE one's complement") << 0x70 << 0xFE << true << -24.9375;
+        QTest::newRow("F0FF is -0.9375, not -1") << 0xF0 << 0xFF << true << -0.9375;
+        QTest::newRow("FFFF is zero") << 0xFF << 0xFF << true << 0.0;
+        QTest::newRow("FF07 top") << 0xFF << 0x07 << true << 127.9375;
+        QTest::newRow("00F8 bottom") << 0x00 << 0xF8 << true << -127.9375;
+        QTest::newRow("0008 mixed sign bits") << 0x00 << 0x08 << false << 0.0;
+        QTest::newRow("0080 mixed sign bits") << 0x00 << 0x80 << false << 0.0;
+        QTest::newRow("00F0 mixed sign bits") << 0x00 << 0xF0 << false << 0.0;
+    }
+
+    void temperatureWord()
+    {
+        QFETCH(int, low);
+        QFETCH(int, high);
+        QFETCH(bool, hasValue);
+        QFETCH(double, celsius);
+        const auto value =
+            temperatureFromWord(static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high));
+        QCOMPARE(value.has_value(), hasValue);
+        if (hasValue)
+            QCOMPARE(*value, celsius);
+    }
+
+    void voltageFactorIsOneUlpBelowTheLiteral()
+    {
+        QCOMPARE(std::bit_cast<std::uint64_t>(BatteryVoltageFactor), 0x4014199999999999ULL);
+        QCOMPARE(std::nextafter(BatteryVoltageFactor, 10.0), 5.025);
+    }
+
+    void voltage_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<double>("volts");
+        QTest::newRow("0000") << "0000" << 0.0;
+        QTest::newRow("0C6A") << "0C6A" << 3178 * BatteryVoltageFactor / 4096;
+        QTest::newRow("0FFF") << "0FFF" << 4095 * BatteryVoltageFactor / 4096;
+        QTest::newRow("8000 is negative") << "8000" << -32768 * BatteryVoltageFactor / 4096;
+    }
+
+    void voltage()
+    {
+        QFETCH(QString, field);
+        QFETCH(double, volts);
+        const FrameValues values = decodeFields(QString("00000000" + field + "000000"));
+        QCOMPARE(std::bit_cast<std::uint64_t>(values.batteryVoltage),
+                 std::bit_cast<std::uint64_t>(volts));
+    }
+
+    void voltageExamples()
+    {
+        QCOMPARE(formatTwoDecimals(batteryVoltageFromRaw(3178)), QString("3.90"));
+        QVERIFY(std::abs(batteryVoltageFromRaw(0x0FFF) - 5.0237731933) < 1e-9);
+        QCOMPARE(batteryVoltageFromRaw(-32768), -40.2);
+    }
+
+    void fields()
+    {
+        const FrameValues values = decodeFields(u"900140010C6A00A503");
+        QCOMPARE(values.batteryTemperature, std::optional<double>(25.0));
+        QCOMPARE(values.comTemperature, std::optional<double>(20.0));
+        QCOMPARE(values.mission, std::uint8_t{0x00});
+        QCOMPARE(values.debug, std::uint8_t{0xA5});
+        QCOMPARE(values.killSwitch, std::uint8_t{0x03});
+    }
+
+    void killSwitchState_data()
+    {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("3") << 3 << " MAIN=OFF, SUB=OFF";
+        QTest::newRow("2") << 2 << " MAIN=OFF, SUB=ON";
+        QTest::newRow("1") << 1 << " MAIN=ON, SUB=OFF";
+        QTest::newRow("0") << 0 << " MAIN=ON, SUB=ON";
+        QTest::newRow("4 has none") << 4 << QString();
+        QTest::newRow("255 has none") << 255 << QString();
+    }
+
+    void killSwitchState()
+    {
+        QFETCH(int, byte);
+        QFETCH(QString, state);
+        const auto text = killSwitchStateText(static_cast<std::uint8_t>(byte));
+        QCOMPARE(text ? QString(*text) : QString(), state);
+    }
+
+    void twoDecimals_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("halfway up") << 21.625 << "21.63";
+        QTest::newRow("halfway negative away from zero") << -24.9375 << "-24.94";
+        QTest::newRow("halfway .125") << 0.125 << "0.13";
+        QTest::newRow("halfway .875 negative") << -0.875 << "-0.88";
+        QTest::newRow("below half") << 21.5625 << "21.56";
+        QTest::newRow("whole") << 25.0 << "25.00";
+        QTest::newRow("negative zero") << -0.0 << "0.00";
+        QTest::newRow("rounds to zero from below") << -0.004 << "0.00";
+        QTest::newRow("small negative kept") << -0.0625 << "-0.06";
+        QTest::newRow("just below a tie stays down") << 1.005 << "1.00";
+        QTest::newRow("volts") << 4095 * BatteryVoltageFactor / 4096 << "5.02";
+        QTest::newRow("volts negative") << -40.2 << "-40.20";
+        QTest::newRow("large") << 127.9375 << "127.94";
+    }
+
+    void twoDecimals()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QCOMPARE(formatTwoDecimals(value), text);
+    }
+};
+
+QTEST_APPLESS_MAIN(TelemetryTest)
+#include "tst_telemetry.moc"
