@@ -1,0 +1,74 @@
+#include "screenshotexport.h"
+
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace tovrin3 {
+
+namespace {
+
+constexpr QLatin1StringView ConverterName{"nconvert"};
+
+} // namespace
+
+const QStringList &converterArguments()
+{
+    static const QStringList arguments{"-out", "png",     "-transpcolor", "240",    "240",
+                                       "240",  "-colors", "256",          "-quiet", "-D"};
+    return arguments;
+}
+
+QString bitmapFileName(const QString &ImageFolder, const QString &ScreenshotStamp)
+{
+    const QString name = ScreenshotStamp.sliced(ScreenshotStamp.lastIndexOf(u'\\') + 1);
+    return ImageFolder + QLatin1StringView("tovrin3_") + name.left(name.lastIndexOf(u'.') + 2);
+}
+
+QString writeBitmap(const QImage &image, const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QImageWriter writer(&file, "bmp");
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return writer.errorString();
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+ScreenshotExport::ScreenshotExport(const Clock &clock, ProcessStarter &starter,
+                                   QString programFolder)
+    : m_clock(clock), m_starter(starter), m_programFolder(std::move(programFolder))
+{
+}
+
+ExportResult ScreenshotExport::exportImage(const QImage &image, const QString &ImageFolder)
+{
+    if (m_ScreenshotStamp.isEmpty())
+        m_ScreenshotStamp =
+            m_clock.currentDate().toString(u"ddMMyyyy") + QLatin1StringView(".bmp)");
+    ExportResult result;
+    result.bitmapPath = bitmapFileName(ImageFolder, m_ScreenshotStamp);
+    result.reason = writeBitmap(image, result.bitmapPath);
+    if (!result.reason.isEmpty()) {
+        result.outcome = ExportResult::BitmapNotWritten;
+        return result;
+    }
+    const QString program = converterProgram();
+    if (program.isEmpty() ||
+        !m_starter.startDetached(program, converterArguments() + QStringList{result.bitmapPath}))
+        result.outcome = ExportResult::ConverterNotStarted;
+    return result;
+}
+
+QString ScreenshotExport::converterProgram() const
+{
+    const QString beside = QStandardPaths::findExecutable(ConverterName, {m_programFolder});
+    return beside.isEmpty() ? QStandardPaths::findExecutable(ConverterName) : beside;
+}
+
+} // namespace tovrin3
