@@ -1,0 +1,70 @@
+#include "pendingline.h"
+
+#include "normalisation.h"
+
+#include <algorithm>
+
+namespace tovrin3 {
+
+namespace {
+
+// Held text beyond this many characters is cleaned at once; a line without breaks then stays
+// small however long it grows.
+constexpr qsizetype CompactionThreshold = 4096;
+
+} // namespace
+
+void PendingLine::append(QStringView part)
+{
+    m_holding = true;
+    if (m_tooLong)
+        return;
+    m_unsettled.append(part);
+    if (m_unsettled.size() > CompactionThreshold)
+        compact();
+}
+
+void PendingLine::finish(QStringView end, QString &cleaned)
+{
+    cleaned.resize(0);
+    if (!m_tooLong) {
+        m_unsettled.append(end);
+        normaliseLine(m_unsettled, m_scratch);
+        cleaned.append(QStringView(m_settled)).append(QStringView(m_scratch));
+    }
+    clearHeldText();
+    m_holding = false;
+    m_tooLong = false;
+}
+
+// The first three cleaning steps work character by character, so they may run early. A header
+// that lies wholly inside the held text is one that the cleaning of the whole line removes too;
+// only a header starting in the last eleven characters can still reach into the rest of the line.
+void PendingLine::compact()
+{
+    m_unsettled.remove(u' ');
+    m_unsettled = std::move(m_unsettled).toUpper();
+    m_unsettled.replace(u'Z', u'0');
+    const QStringView held(m_unsettled);
+    qsizetype from = 0;
+    for (qsizetype at = held.indexOf(BeaconHeader); at >= 0;
+         at = held.indexOf(BeaconHeader, from)) {
+        m_settled.append(held.sliced(from, at - from));
+        from = at + BeaconHeader.size();
+    }
+    const qsizetype undecidedFrom = std::max(from, held.size() - (BeaconHeader.size() - 1));
+    m_settled.append(held.sliced(from, undecidedFrom - from));
+    m_unsettled.remove(0, undecidedFrom);
+    if (m_settled.size() > FrameLength) {
+        clearHeldText();
+        m_tooLong = true;
+    }
+}
+
+void PendingLine::clearHeldText()
+{
+    m_settled.resize(0);
+    m_unsettled.resize(0);
+}
+
+} // namespace tovrin3
