@@ -42,9 +42,9 @@ void PendingLine::finish(QStringView end, QString &cleaned)
 // only a header starting in the last eleven characters can still reach into the rest of the line.
 void PendingLine::compact()
 {
-    m_unsettled.remove(u' ');
-    m_unsettled = std::move(m_unsettled).toUpper();
-    m_unsettled.replace(u'Z', u'0');
+    m_scratch.resize(0);
+    cleanCharacters(m_unsettled, m_scratch);
+    m_unsettled.swap(m_scratch);
     const QStringView held(m_unsettled);
     qsizetype from = 0;
     for (qsizetype at = held.indexOf(BeaconHeader); at >= 0;

@@ -142,8 +142,7 @@ void BeaconStreamDecoder::takeLine(QStringView line)
 void BeaconStreamDecoder::decodeFrame()
 {
     const FrameValues values = decodeFields(m_cleaned);
-    appendFrameReport(m_report, static_cast<int>(++m_frameCount), m_cleaned, values,
-                      CommandLineLineEnd);
+    appendFrameReport(m_report, ++m_frameCount, m_cleaned, values, CommandLineLineEnd);
     if (m_report.size() >= ReportFlushSize)
         flush();
 }

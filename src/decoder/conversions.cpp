@@ -23,9 +23,11 @@ int hexDigitValue(QChar character)
 
 QStringView withoutPrefix(QStringView HexValue)
 {
-    const QStringView prefix = HexValue.first(std::min<qsizetype>(2, HexValue.size()));
-    if (prefix.compare(u"0x", Qt::CaseInsensitive) == 0 ||
-        prefix.compare(u"&H", Qt::CaseInsensitive) == 0)
+    if (HexValue.size() < 2)
+        return HexValue;
+    const char16_t first = HexValue[0].unicode();
+    const char16_t second = HexValue[1].unicode() | 0x20;
+    if ((first == u'0' && second == u'x') || (first == u'&' && second == u'h'))
         return HexValue.sliced(2);
     return HexValue;
 }

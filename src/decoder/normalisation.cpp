@@ -4,44 +4,67 @@ namespace tovrin3 {
 
 namespace {
 
-// Copies the line without its spaces; tells whether every character kept is ASCII, so that the
-// cheap upper-casing below applies.
-bool copyWithoutSpaces(QStringView line, QString &cleaned)
+void upperCaseAsciiReadingZAsZero(char16_t *begin, char16_t *end)
 {
-    cleaned.resize(0);
-    cleaned.reserve(line.size());
-    char16_t seen = 0;
-    for (const QChar character : line) {
-        if (character == u' ')
-            continue;
-        cleaned.append(character);
-        seen |= character.unicode();
-    }
-    return seen < 0x80;
-}
-
-void upperCaseAsciiReadingZAsZero(QString &cleaned)
-{
-    for (QChar &character : cleaned) {
-        char16_t c = character.unicode();
+    for (char16_t *at = begin; at != end; ++at) {
+        char16_t c = *at;
         if (c >= u'a' && c <= u'z')
             c = static_cast<char16_t>(c - (u'a' - u'A'));
-        character = c == u'Z' ? u'0' : c;
+        *at = c == u'Z' ? u'0' : c;
     }
 }
 
 } // namespace
 
+void cleanCharacters(QStringView line, QString &cleaned)
+{
+    const qsizetype start = cleaned.size();
+    cleaned.resize(start + line.size());
+    char16_t *const begin = reinterpret_cast<char16_t *>(cleaned.data()) + start;
+    char16_t *end = begin;
+    char16_t seen = 0;
+    for (const QChar character : line) {
+        const char16_t c = character.unicode();
+        if (c == u' ')
+            continue;
+        *end++ = c;
+        seen |= c;
+    }
+    cleaned.resize(start + (end - begin));
+    if (seen < 0x80) {
+        upperCaseAsciiReadingZAsZero(begin, end);
+        return;
+    }
+    // Beyond ASCII, Qt's own case rules apply, which may change the number of characters.
+    QString upper = cleaned.sliced(start).toUpper();
+    upper.replace(u'Z', u'0');
+    cleaned.truncate(start);
+    cleaned.append(upper);
+}
+
+void removeHeaders(QString &text)
+{
+    const QStringView view(text);
+    qsizetype found = view.indexOf(BeaconHeader);
+    if (found < 0)
+        return;
+    char16_t *const data = reinterpret_cast<char16_t *>(text.data());
+    qsizetype kept = found;
+    while (found >= 0) {
+        const qsizetype from = found + BeaconHeader.size();
+        found = view.indexOf(BeaconHeader, from);
+        const qsizetype to = found < 0 ? view.size() : found;
+        std::copy(data + from, data + to, data + kept);
+        kept += to - from;
+    }
+    text.truncate(kept);
+}
+
 void normaliseLine(QStringView line, QString &cleaned)
 {
-    if (copyWithoutSpaces(line, cleaned)) {
-        upperCaseAsciiReadingZAsZero(cleaned);
-    } else {
-        cleaned = std::move(cleaned).toUpper();
-        cleaned.replace(u'Z', u'0');
-    }
-    if (cleaned.size() >= BeaconHeader.size())
-        cleaned.remove(BeaconHeader);
+    cleaned.resize(0);
+    cleanCharacters(line, cleaned);
+    removeHeaders(cleaned);
 }
 
 QString normaliseLine(QStringView line)

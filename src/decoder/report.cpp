@@ -9,8 +9,8 @@ namespace tovrin3 {
 
 namespace {
 
-constexpr QLatin1StringView Indent{"  "};
-constexpr QLatin1StringView Separator{"-----------------------"};
+constexpr QStringView Indent{u"  "};
+constexpr QStringView Separator{u"-----------------------"};
 
 using NumberBuffer = std::array<char, 400>;
 
@@ -45,11 +45,13 @@ QLatin1StringView writeTwoDecimals(double value, NumberBuffer &buffer)
 
 void appendBits(QString &report, std::uint8_t byte)
 {
-    for (int bit = 7; bit >= 0; --bit)
-        report.append(QChar(byte >> bit & 1 ? u'1' : u'0'));
+    std::array<QChar, 8> bits;
+    for (std::size_t bit = 0; bit < bits.size(); ++bit)
+        bits[bit] = byte & (0x80 >> bit) ? u'1' : u'0';
+    report.append(bits.data(), bits.size());
 }
 
-void appendValueLine(QString &report, QLatin1StringView label, double value, QLatin1StringView unit,
+void appendValueLine(QString &report, QStringView label, double value, QStringView unit,
                      QStringView lineEnd)
 {
     NumberBuffer buffer;
@@ -60,8 +62,7 @@ void appendValueLine(QString &report, QLatin1StringView label, double value, QLa
         .append(lineEnd);
 }
 
-void appendBitsLine(QString &report, QLatin1StringView label, std::uint8_t byte,
-                    QStringView lineEnd)
+void appendBitsLine(QString &report, QStringView label, std::uint8_t byte, QStringView lineEnd)
 {
     report.append(Indent).append(label);
     appendBits(report, byte);
@@ -76,7 +77,7 @@ QString formatTwoDecimals(double value)
     return QString(writeTwoDecimals(value, buffer));
 }
 
-void appendFrameReport(QString &report, int frameNumber, QStringView frameText,
+void appendFrameReport(QString &report, qint64 frameNumber, QStringView frameText,
                        const FrameValues &values, QStringView lineEnd)
 {
     std::array<char, 16> number;
@@ -85,17 +86,17 @@ void appendFrameReport(QString &report, int frameNumber, QStringView frameText,
     report.append(u'#').append(QLatin1StringView(number.data(), numberEnd)).append(u": ");
     report.append(frameText).append(lineEnd).append(Separator).append(lineEnd);
     if (values.batteryTemperature)
-        appendValueLine(report, QLatin1StringView("Battery Temperature: "),
-                        *values.batteryTemperature, QLatin1StringView(" C"), lineEnd);
+        appendValueLine(report, QStringView(u"Battery Temperature: "), *values.batteryTemperature,
+                        QStringView(u" C"), lineEnd);
     if (values.comTemperature)
-        appendValueLine(report, QLatin1StringView("COM Temperature: "), *values.comTemperature,
-                        QLatin1StringView(" C"), lineEnd);
-    appendValueLine(report, QLatin1StringView("Battery Voltage: "), values.batteryVoltage,
-                    QLatin1StringView(" V"), lineEnd);
-    appendBitsLine(report, QLatin1StringView("Mission: "), values.mission, lineEnd);
-    appendBitsLine(report, QLatin1StringView("Debug: "), values.debug, lineEnd);
+        appendValueLine(report, QStringView(u"COM Temperature: "), *values.comTemperature,
+                        QStringView(u" C"), lineEnd);
+    appendValueLine(report, QStringView(u"Battery Voltage: "), values.batteryVoltage,
+                    QStringView(u" V"), lineEnd);
+    appendBitsLine(report, QStringView(u"Mission: "), values.mission, lineEnd);
+    appendBitsLine(report, QStringView(u"Debug: "), values.debug, lineEnd);
     if (const auto state = killSwitchStateText(values.killSwitch)) {
-        report.append(Indent).append(QLatin1StringView("Kill Switch: "));
+        report.append(Indent).append(QStringView(u"Kill Switch: "));
         appendBits(report, values.killSwitch);
         report.append(*state).append(lineEnd);
     }

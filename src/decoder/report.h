@@ -15,7 +15,7 @@ QString formatTwoDecimals(double value);
 
 // Appends one frame's block: heading "#n: line", 23 hyphens, the indented value lines (a
 // temperature without value and a kill-switch byte above 3 have none) and an empty line.
-void appendFrameReport(QString &report, int frameNumber, QStringView frameText,
+void appendFrameReport(QString &report, qint64 frameNumber, QStringView frameText,
                        const FrameValues &values, QStringView lineEnd = WindowLineEnd);
 
 } // namespace tovrin3

@@ -36,17 +36,17 @@ double batteryVoltageFromRaw(std::int32_t raw)
     return raw * BatteryVoltageFactor / 4096;
 }
 
-std::optional<QLatin1StringView> killSwitchStateText(std::uint8_t killSwitch)
+std::optional<QStringView> killSwitchStateText(std::uint8_t killSwitch)
 {
     switch (killSwitch) {
     case 3:
-        return QLatin1StringView(" MAIN=OFF, SUB=OFF");
+        return QStringView(u" MAIN=OFF, SUB=OFF");
     case 2:
-        return QLatin1StringView(" MAIN=OFF, SUB=ON");
+        return QStringView(u" MAIN=OFF, SUB=ON");
     case 1:
-        return QLatin1StringView(" MAIN=ON, SUB=OFF");
+        return QStringView(u" MAIN=ON, SUB=OFF");
     case 0:
-        return QLatin1StringView(" MAIN=ON, SUB=ON");
+        return QStringView(u" MAIN=ON, SUB=ON");
     default:
         return std::nullopt;
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLatin1StringView>
 #include <QStringView>
 
 #include <cstdint>
@@ -31,7 +30,7 @@ std::optional<double> temperatureFromWord(std::uint8_t lowByte, std::uint8_t hig
 double batteryVoltageFromRaw(std::int32_t raw);
 
 // " MAIN=OFF, SUB=OFF" and its siblings for kill-switch bytes 0 to 3; none for 4 to 255.
-std::optional<QLatin1StringView> killSwitchStateText(std::uint8_t killSwitch);
+std::optional<QStringView> killSwitchStateText(std::uint8_t killSwitch);
 
 // Decodes the six fields of a frame line of FrameLength characters.
 FrameValues decodeFields(QStringView frameLine);

@@ -157,7 +157,7 @@ private slots:
         QTest::addColumn<QString>("piece");
         QTest::newRow("other text") << QStringLiteral("x");
         QTest::newRow("spaces") << QStringLiteral(" ");
-        QTest::newRow("headers") << QString(BeaconHeader);
+        QTest::newRow("headers") << BeaconHeader.toString();
     }
 
     void longLineHoldsLittle()
