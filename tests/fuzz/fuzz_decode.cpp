@@ -1,12 +1,16 @@
 // The decode run on arbitrary text, read as UTF-8 and as raw UTF-16: the history stays within
-// its bound and every report block has its fixed shape.
+// its bound, every report block has its fixed shape, and the command-line decoder agrees.
 #include "decoder.h"
 #include "fuzzcheck.h"
 #include "normalisation.h"
+#include "streamdecoding.h"
 
-#include <QList>
+#include <QBuffer>
+#include <QRegularExpression>
+
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -29,41 +33,97 @@ bool isValueLine(QStringView line)
     return false;
 }
 
-// Heading "#n: " and the 18-character frame, 23 hyphens, three to six indented value lines,
-// an empty line; blocks numbered 1 to FrameCount.
+// Reads the report block by block: heading "#n: " with the 18 characters of the frame (which may
+// themselves hold line breaks), 23 hyphens, three to six indented value lines, an empty line;
+// blocks numbered 1 to FrameCount.
+class ReportReader
+{
+public:
+    explicit ReportReader(QStringView report) : m_rest(report) {}
+
+    bool atEnd() const { return m_rest.isEmpty(); }
+
+    QStringView take(qsizetype size)
+    {
+        FUZZ_REQUIRE(m_rest.size() >= size);
+        const QStringView taken = m_rest.first(size);
+        m_rest = m_rest.sliced(size);
+        return taken;
+    }
+
+    QStringView takeLine()
+    {
+        const qsizetype end = m_rest.indexOf(u"\r\n");
+        FUZZ_REQUIRE(end >= 0);
+        const QStringView line = m_rest.first(end);
+        m_rest = m_rest.sliced(end + 2);
+        return line;
+    }
+
+    QStringView peekLine() const
+    {
+        return m_rest.first(std::max<qsizetype>(0, m_rest.indexOf(u"\r\n")));
+    }
+
+private:
+    QStringView m_rest;
+};
+
 void requireBlockShape(const QString &report, int frameCount)
 {
-    const QList<QStringView> lines = QStringView(report).split(u"\r\n");
-    FUZZ_REQUIRE(lines.last().isEmpty());
-    qsizetype at = 0;
+    ReportReader reader(report);
     int blocks = 0;
-    while (at + 1 < lines.size()) {
+    while (!reader.atEnd()) {
         ++blocks;
-        const QString heading = QStringLiteral("#%1: ").arg(blocks);
-        FUZZ_REQUIRE(lines[at].startsWith(heading));
-        FUZZ_REQUIRE(lines[at].size() == heading.size() + tovrin3::FrameLength);
-        FUZZ_REQUIRE(lines[at + 1] == Separator);
-        at += 2;
-        qsizetype valueLines = 0;
-        while (at < lines.size() && isValueLine(lines[at])) {
+        FUZZ_REQUIRE(reader.take(QStringLiteral("#%1: ").arg(blocks).size()) ==
+                     QStringLiteral("#%1: ").arg(blocks));
+        reader.take(tovrin3::FrameLength);
+        FUZZ_REQUIRE(reader.take(2) == u"\r\n");
+        FUZZ_REQUIRE(reader.takeLine() == Separator);
+        int valueLines = 0;
+        while (isValueLine(reader.peekLine())) {
+            reader.takeLine();
             ++valueLines;
-            ++at;
         }
         FUZZ_REQUIRE(valueLines >= 3 && valueLines <= 6);
-        FUZZ_REQUIRE(at < lines.size() && lines[at].isEmpty());
-        ++at;
+        FUZZ_REQUIRE(reader.takeLine().isEmpty());
     }
     FUZZ_REQUIRE(blocks == frameCount);
 }
 
-void decodeAndCheck(QStringView text)
+// The window hands the decoder its lines joined by CR+LF, whichever breaks the paste used.
+QString asWindowText(const QString &pasted)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    return pasted.split(lineBreak).join(u"\r\n");
+}
+
+// The command-line decoder reads the bytes as one paste and, below the window's bound, writes
+// the window's report with LF line ends.
+void requireCommandLineAgrees(QByteArrayView bytes, const QString &windowReport, int frameCount)
+{
+    if (frameCount == tovrin3::MaxFrames)
+        return;
+    QBuffer input;
+    input.setData(bytes.toByteArray());
+    input.open(QIODevice::ReadOnly);
+    QBuffer output;
+    output.open(QIODevice::WriteOnly);
+    FUZZ_REQUIRE(tovrin3::decodeStream(input, output, 7) == tovrin3::StreamOutcome::Decoded);
+    FUZZ_REQUIRE(QString::fromUtf8(output.data()) ==
+                 QString(windowReport).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+QString decodeAndCheck(QStringView text, int &frameCount)
 {
     tovrin3::FrameHistory history;
     const QString report = tovrin3::decodeBeaconText(text, history);
+    frameCount = history.FrameCount;
     FUZZ_REQUIRE(history.FrameCount >= 0 && history.FrameCount <= tovrin3::MaxFrames);
     requireBlockShape(report, history.FrameCount);
     for (int index = 1; index <= history.FrameCount; ++index)
         FUZZ_REQUIRE(history.Records[static_cast<std::size_t>(index)].Channel[5] == 0.0);
+    return report;
 }
 
 } // namespace
@@ -71,10 +131,15 @@ void decodeAndCheck(QStringView text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const auto *bytes = reinterpret_cast<const char *>(data);
-    decodeAndCheck(QString::fromUtf8(bytes, static_cast<qsizetype>(size)));
+    const QString pasted = QString::fromUtf8(bytes, static_cast<qsizetype>(size));
+    int frameCount = 0;
+    decodeAndCheck(pasted, frameCount);
+    const QString windowReport = decodeAndCheck(asWindowText(pasted), frameCount);
+    requireCommandLineAgrees(QByteArrayView(bytes, static_cast<qsizetype>(size)), windowReport,
+                             frameCount);
 
     QString utf16(static_cast<qsizetype>(size / 2), Qt::Uninitialized);
     std::memcpy(utf16.data(), bytes, size / 2 * 2);
-    decodeAndCheck(utf16);
+    decodeAndCheck(utf16, frameCount);
     return 0;
 }
