@@ -163,7 +163,7 @@ private slots:
         QFETCH(int, byte);
         QFETCH(QString, state);
         const auto text = killSwitchStateText(static_cast<std::uint8_t>(byte));
-        QCOMPARE(text ? QString(*text) : QString(), state);
+        QCOMPARE(text ? text->toString() : QString(), state);
     }
 
     void twoDecimals_data()

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "framehistory.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollBar;
+QT_END_NAMESPACE
+
+namespace tovrin3 {
+
+class CaptureBuffer;
+class ChannelChart;
+class Form2;
+
+// The decoder's main window. Every change of the beacon text in Text2 decodes the whole text
+// again and appends the report to Text3; the chart plots one channel over the decoded frames and
+// the scroll bar runs over the frame numbers. Controls carry their names as object names.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // programFolder is where conf.ini is looked for and the default image folder.
+    explicit Form1(const QString &programFolder, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // The prefix that screenshot file names are appended to.
+    const QString &imageFolder() const { return m_imageFolder; }
+
+    // The hidden buffer, always the size of the client area, that a screenshot is drawn into.
+    CaptureBuffer *captureBuffer() const { return m_picture2; }
+
+    const FrameHistory &frameHistory() const { return m_frameHistory; }
+
+public slots:
+    void Form_Load();
+    void Form_Resize();
+    void Text2_Change();
+    void Option1_Click(int Index);
+    void HScroll1_Change();
+    void Draw_Chart(int Index);
+    void Command1_Click();
+    void MnuExit_Click();
+    void MnuInfo_Click();
+
+signals:
+    // The "S" button was clicked: whoever saves screenshots takes it from here.
+    void screenshotRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createMenus();
+    void createClientArea();
+    void createInputControls();
+    void createChannelChoice();
+    void createChart();
+    void createStatusLine();
+    void arrangeTabOrder();
+    void connectEvents();
+
+    QString beaconText() const;
+    void appendReport(const QString &report);
+    void setFrameMaximum(int frameCount);
+
+    QString m_programFolder;
+    QString m_imageFolder;
+    FrameHistory m_frameHistory;
+    int m_frameMaximum;
+
+    QWidget *m_clientArea = nullptr;
+    QPlainTextEdit *m_text2 = nullptr;
+    QPlainTextEdit *m_text3 = nullptr;
+    QButtonGroup *m_option1 = nullptr;
+    QGroupBox *m_frame8 = nullptr;
+    ChannelChart *m_msChart1 = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QLabel *m_label3 = nullptr;
+    QLabel *m_label2 = nullptr;
+    QScrollBar *m_hScroll1 = nullptr;
+    CaptureBuffer *m_picture2 = nullptr;
+    QPointer<Form2> m_infoDialog;
+};
+
+} // namespace tovrin3

@@ -1,0 +1,101 @@
+#pragma once
+
+// Helpers for driving the main window as a user would: frame lines to paste, controls found by
+// their names, and pasting through the clipboard.
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeySequence>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace tovrin3::testing {
+
+inline QString hexByte(int value)
+{
+    return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// One frame line behind the station header, as copied by ear: temperatures in whole degrees
+// (0 to 127), the voltage word 0C6A, mission byte 00.
+inline QString frameLine(int batteryDegrees, int comDegrees, int debug, int killSwitch)
+{
+    const int battery = batteryDegrees * 16;
+    const int com = comDegrees * 16;
+    return QStringLiteral("QT7XMRKT3HKD ") + hexByte(battery) + hexByte(battery >> 8) +
+           hexByte(com) + hexByte(com >> 8) + QStringLiteral(" 0C6A 00 ") + hexByte(debug) +
+           QLatin1Char(' ') + hexByte(killSwitch);
+}
+
+// Frame n of `count` (from 1) has COM temperature comBase + n, battery temperature n % 50,
+// debug byte n and kill-switch byte n % 4, so every channel differs from frame to frame.
+inline QStringList frameLines(int count, int comBase = 0)
+{
+    QStringList lines;
+    for (int frame = 1; frame <= count; ++frame)
+        lines.append(frameLine(frame % 50, comBase + frame, frame, frame % 4));
+    return lines;
+}
+
+inline QString crlfJoined(const QStringList &lines)
+{
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+// The control of that name and kind; a missing control ends the test program.
+template<typename Control> Control *control(const QWidget &window, const char *name)
+{
+    auto *found = window.findChild<Control *>(QLatin1StringView(name));
+    if (!found)
+        qFatal("no control named %s", name);
+    return found;
+}
+
+// A paste of the text with Ctrl+V into the input box, replacing what it holds: one change.
+inline void pasteInput(Form1 &window, const QString &text)
+{
+    auto *input = control<QPlainTextEdit>(window, "Text2");
+    input->selectAll();
+    QApplication::clipboard()->setText(text);
+    QTest::keySequence(input, QKeySequence::Paste);
+}
+
+inline QString reportText(const Form1 &window)
+{
+    return control<QPlainTextEdit>(window, "Text3")->document()->toPlainText();
+}
+
+// The block headings ("#1: ...") in the report box, in order.
+inline QStringList reportHeadings(const Form1 &window)
+{
+    QStringList headings;
+    for (const QString &line : reportText(window).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('#')))
+            headings.append(line.section(QLatin1Char(':'), 0, 0));
+    }
+    return headings;
+}
+
+// A main window of its own, with an empty program folder (no conf.ini), shown on screen.
+struct ShownWindow
+{
+    QTemporaryDir programFolder;
+    Form1 window{programFolder.path()};
+
+    ShownWindow() { window.show(); }
+};
+
+inline std::unique_ptr<ShownWindow> showWindow()
+{
+    auto shown = std::make_unique<ShownWindow>();
+    if (!QTest::qWaitForWindowExposed(&shown->window))
+        qFatal("the main window was never shown");
+    return shown;
+}
+
+} // namespace tovrin3::testing
