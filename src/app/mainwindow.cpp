@@ -99,10 +99,29 @@ QString reportParagraphs(const QString &report)
     return paragraphs;
 }
 
+const Clock &systemClock()
+{
+    static const SystemClock clock;
+    return clock;
+}
+
+ProcessStarter &detachedProcessStarter()
+{
+    static DetachedProcessStarter starter;
+    return starter;
+}
+
 } // namespace
 
 Form1::Form1(const QString &programFolder, QWidget *parent)
-    : QMainWindow(parent), m_programFolder(programFolder), m_frameMaximum(InitialFrameMaximum)
+    : Form1(programFolder, systemClock(), detachedProcessStarter(), parent)
+{
+}
+
+Form1::Form1(const QString &programFolder, const Clock &clock, ProcessStarter &starter,
+             QWidget *parent)
+    : QMainWindow(parent), m_programFolder(programFolder), m_frameMaximum(InitialFrameMaximum),
+      m_screenshotExport(clock, starter, programFolder)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(WindowCaption);
@@ -360,9 +379,27 @@ void Form1::Draw_Chart(int Index)
     m_msChart1->setRows(rowLabels, values);
 }
 
+// Captures the client area as drawn now into the hidden buffer, saves it as a bitmap and has the
+// converter turn it into a PNG. A bitmap that cannot be written is reported and nothing is started.
 void Form1::Command1_Click()
 {
-    emit screenshotRequested();
+    m_picture2->image() = m_clientArea->grab().toImage();
+    const ExportResult result = m_screenshotExport.exportImage(m_picture2->image(), m_imageFolder);
+    if (result.outcome == ExportResult::BitmapNotWritten) {
+        showMessage(QMessageBox::Warning,
+                    QStringLiteral("The screenshot could not be saved as %1: %2")
+                        .arg(result.bitmapPath, result.reason));
+        return;
+    }
+    m_label3->setText(result.bitmapPath + QStringLiteral(" saved"));
+    if (result.outcome == ExportResult::ConverterNotStarted)
+        showMessage(QMessageBox::Information, QStringLiteral("nconvert.exe not found"));
+}
+
+void Form1::showMessage(QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox message(icon, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    message.exec();
 }
 
 void Form1::MnuExit_Click()

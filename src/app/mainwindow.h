@@ -1,8 +1,10 @@
 #pragma once
 
 #include "framehistory.h"
+#include "screenshotexport.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 
@@ -29,8 +31,11 @@ class Form1 : public QMainWindow
     Q_OBJECT
 
 public:
-    // programFolder is where conf.ini is looked for and the default image folder.
+    // programFolder is where conf.ini and the converter are looked for, and the default image
+    // folder. The clock dates screenshots and the starter runs the converter.
     explicit Form1(const QString &programFolder, QWidget *parent = nullptr);
+    Form1(const QString &programFolder, const Clock &clock, ProcessStarter &starter,
+          QWidget *parent = nullptr);
     ~Form1() override;
 
     // The prefix that screenshot file names are appended to.
@@ -52,10 +57,6 @@ public slots:
     void MnuExit_Click();
     void MnuInfo_Click();
 
-signals:
-    // The "S" button was clicked: whoever saves screenshots takes it from here.
-    void screenshotRequested();
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -72,6 +73,7 @@ private:
     QString beaconText() const;
     void appendReport(const QString &report);
     void setFrameMaximum(int frameCount);
+    void showMessage(QMessageBox::Icon icon, const QString &text);
 
     QString m_programFolder;
     QString m_imageFolder;
@@ -90,6 +92,7 @@ private:
     QScrollBar *m_hScroll1 = nullptr;
     CaptureBuffer *m_picture2 = nullptr;
     QPointer<Form2> m_infoDialog;
+    ScreenshotExport m_screenshotExport;
 };
 
 } // namespace tovrin3

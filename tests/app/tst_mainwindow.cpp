@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QSignalSpy>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -44,7 +43,6 @@ private slots:
     void offersExitUnderFileAndInfoInMenuBar();
     void tabsThroughControlsInOrder();
     void captureBufferCoversClientArea();
-    void screenshotButtonAsksForScreenshot();
     void appliesConfigurationFile_data();
     void appliesConfigurationFile();
 
@@ -172,13 +170,6 @@ void TestMainWindow::captureBufferCoversClientArea()
     QCOMPARE(buffer->geometry(), QRect(0, 0, 550, 565));
     QCOMPARE(buffer->image().size(), QSize(550, 565));
     QCOMPARE(m_shown->window.captureBuffer(), buffer);
-}
-
-void TestMainWindow::screenshotButtonAsksForScreenshot()
-{
-    QSignalSpy requests(&m_shown->window, &Form1::screenshotRequested);
-    QTest::mouseClick(control<QPushButton>(m_shown->window, "Command1"), Qt::LeftButton);
-    QCOMPARE(requests.count(), 1);
 }
 
 void TestMainWindow::appliesConfigurationFile_data()
