@@ -48,28 +48,37 @@ void coreDecodeRun(benchmark::State &state)
 }
 BENCHMARK(coreDecodeRun)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// The command-line decoder over a file of a million frames, read from memory.
-void commandLineDecoder(benchmark::State &state)
+// The command-line decoder over a file of a million frames, read from memory, in each format.
+void commandLineDecoder(benchmark::State &state, OutputFormat format)
 {
     static const QByteArray input = beaconText(CommandLineFrames, "\n");
-    qint64 reportBytes = 0;
+    const DecodeSettings settings{format, nullptr};
+    qint64 outputBytes = 0;
     for (auto _ : state) {
         QBuffer source;
         source.setData(input);
         source.open(QIODevice::ReadOnly);
-        DiscardingDevice report;
-        if (decodeStream(source, report) != StreamOutcome::Decoded)
+        DiscardingDevice output;
+        if (decodeStream(source, output, settings) != StreamOutcome::Decoded)
             state.SkipWithError("decoding failed");
-        reportBytes += report.bytesTaken();
+        outputBytes += output.bytesTaken();
     }
     const auto iterations = double(state.iterations());
     state.SetBytesProcessed(qint64(state.iterations()) * input.size());
     state.counters["frames"] =
         benchmark::Counter(iterations * CommandLineFrames, benchmark::Counter::kIsRate);
-    state.counters["report_bytes"] =
-        benchmark::Counter(double(reportBytes), benchmark::Counter::kIsRate);
+    state.counters["output_bytes"] =
+        benchmark::Counter(double(outputBytes), benchmark::Counter::kIsRate);
 }
-BENCHMARK(commandLineDecoder)
+BENCHMARK_CAPTURE(commandLineDecoder, report, OutputFormat::Report)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(commandLineDecoder, csv, OutputFormat::Csv)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(commandLineDecoder, json, OutputFormat::Json)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

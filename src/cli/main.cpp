@@ -1,4 +1,6 @@
 #include "descriptordevice.h"
+#include "framerecords.h"
+#include "linediagnostics.h"
 #include "streamdecoding.h"
 
 #include <cerrno>
@@ -6,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,12 +22,15 @@ namespace {
 
 constexpr const char *ProgramName = "tovrin3-decode";
 constexpr std::string_view StandardInputName = "-";
+constexpr std::string_view FormatOption = "--format";
+constexpr std::string_view FormatOptionWithValue = "--format=";
 
 enum ExitStatus : int
 {
     Success = 0,
     Failure = 1,
-    UsageError = 2
+    UsageError = 2,
+    ProblemsFound = 3
 };
 
 struct CommandLine
@@ -33,12 +40,55 @@ struct CommandLine
         Decode,
         ShowHelp,
         ShowVersion,
-        RejectOption
+        RejectUsage
     };
     Action action = Action::Decode;
-    const char *rejectedOption = nullptr;
+    std::string usageError;
+    OutputFormat format = OutputFormat::Report;
+    bool strict = false;
     std::vector<const char *> inputs;
 };
+
+std::optional<OutputFormat> formatNamed(std::string_view name)
+{
+    if (name == "report")
+        return OutputFormat::Report;
+    if (name == "csv")
+        return OutputFormat::Csv;
+    if (name == "json")
+        return OutputFormat::Json;
+    return std::nullopt;
+}
+
+void rejectUsage(CommandLine &commandLine, std::string message)
+{
+    commandLine.action = CommandLine::Action::RejectUsage;
+    commandLine.usageError = std::move(message);
+}
+
+// Takes the value of --format, given as "--format=VALUE" or as the next argument; returns false
+// after a usage error.
+bool takeFormat(CommandLine &commandLine, std::string_view argument, int &index, int argc,
+                char **argv)
+{
+    std::string_view value;
+    if (argument.starts_with(FormatOptionWithValue)) {
+        value = argument.substr(FormatOptionWithValue.size());
+    } else if (index + 1 < argc) {
+        value = argv[++index];
+    } else {
+        rejectUsage(commandLine, "option '--format' needs a value: report, csv or json");
+        return false;
+    }
+    const std::optional<OutputFormat> format = formatNamed(value);
+    if (!format) {
+        rejectUsage(commandLine,
+                    "unknown format '" + std::string(value) + "': use report, csv or json");
+        return false;
+    }
+    commandLine.format = *format;
+    return true;
+}
 
 CommandLine parseCommandLine(int argc, char **argv)
 {
@@ -53,9 +103,17 @@ CommandLine parseCommandLine(int argc, char **argv)
             commandLine.action = CommandLine::Action::ShowVersion;
             return commandLine;
         }
+        if (argument == "--strict") {
+            commandLine.strict = true;
+            continue;
+        }
+        if (argument == FormatOption || argument.starts_with(FormatOptionWithValue)) {
+            if (!takeFormat(commandLine, argument, index, argc, argv))
+                return commandLine;
+            continue;
+        }
         if (argument.starts_with('-') && argument != StandardInputName) {
-            commandLine.action = CommandLine::Action::RejectOption;
-            commandLine.rejectedOption = argv[index];
+            rejectUsage(commandLine, "unknown option '" + std::string(argument) + "'");
             return commandLine;
         }
         commandLine.inputs.push_back(argv[index]);
@@ -67,17 +125,30 @@ CommandLine parseCommandLine(int argc, char **argv)
 
 void printUsage()
 {
-    std::printf("Usage: %s [FILE...]\n"
-                "Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes the report\n"
-                "of every frame to standard output. Each FILE is one beacon text, its frames\n"
-                "numbered from #1. With no FILE, or when FILE is -, reads standard input.\n"
-                "\n"
-                "  --help     show this help and exit\n"
-                "  --version  show the version and exit\n"
-                "\n"
-                "Exit status: 0 when every input was decoded, 1 when an input could not be read\n"
-                "or the report could not be written, 2 for an unknown option.\n",
-                ProgramName);
+    std::printf(
+        "Usage: %s [OPTION...] [FILE...]\n"
+        "Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes every frame to\n"
+        "standard output. Each FILE is one beacon text, its frames numbered from 1. With no\n"
+        "FILE, or when FILE is -, reads standard input.\n"
+        "\n"
+        "  --format=FORMAT  how to write the frames (also --format FORMAT):\n"
+        "                     report  the window's report, a block per frame (the default)\n"
+        "                     csv     a table: a header row, then a row per frame\n"
+        "                     json    JSON Lines: an object per frame, one per line\n"
+        "  --strict         name on standard error every line that is not a frame, every\n"
+        "                   temperature with mixed sign bits and every kill-switch byte\n"
+        "                   above 3; empty lines and lines of white space are not named\n"
+        "  --help           show this help and exit\n"
+        "  --version        show the version and exit\n"
+        "\n"
+        "With csv and json a line may begin with the UTC time its frame was received and a\n"
+        "'|', as in 2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 (a space for the T\n"
+        "and fractions of a second are fine); a line with a '|' after anything else is not a\n"
+        "frame there. The report format reads every line as the window does.\n"
+        "\n"
+        "Exit status: 0 when every input was decoded, 1 when an input could not be read or\n"
+        "the output could not be written, 2 for a wrong option, 3 when --strict named a line.\n",
+        ProgramName);
 }
 
 void printVersion()
@@ -85,10 +156,10 @@ void printVersion()
     std::printf("%s %s\n", ProgramName, TOVRIN3_VERSION);
 }
 
-void rejectOption(const char *option)
+void printUsageError(const std::string &message)
 {
-    std::fprintf(stderr, "%s: unknown option '%s'\nTry '%s --help' for more information.\n",
-                 ProgramName, option, ProgramName);
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", ProgramName,
+                 message.c_str(), ProgramName);
 }
 
 void reportError(const char *name, const QString &reason)
@@ -118,18 +189,35 @@ int reportWriteFailure(const DescriptorDevice &output)
     return Failure;
 }
 
-int decodeInputs(const std::vector<const char *> &inputs)
+// The CSV header row comes once, before the rows of all inputs.
+bool writeTableStart(OutputFormat format, DescriptorDevice &output)
+{
+    if (format != OutputFormat::Csv)
+        return true;
+    QByteArray header;
+    appendCsvHeader(header);
+    return output.write(header) == header.size();
+}
+
+int decodeInputs(const CommandLine &commandLine)
 {
     DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
+    DescriptorDevice errors(STDERR_FILENO, QIODevice::WriteOnly,
+                            DescriptorDevice::Ownership::Borrowed);
+    LineDiagnostics diagnostics(errors);
+    const DecodeSettings settings{commandLine.format, commandLine.strict ? &diagnostics : nullptr};
+    if (!writeTableStart(commandLine.format, output))
+        return reportWriteFailure(output);
     int status = Success;
-    for (const char *name : inputs) {
+    for (const char *name : commandLine.inputs) {
         const std::unique_ptr<DescriptorDevice> input = openInput(name);
         if (!input) {
             status = Failure;
             continue;
         }
-        switch (decodeStream(*input, output)) {
+        diagnostics.setInputName(name);
+        switch (decodeStream(*input, output, settings)) {
         case StreamOutcome::Decoded:
             break;
         case StreamOutcome::ReadFailed:
@@ -140,7 +228,7 @@ int decodeInputs(const std::vector<const char *> &inputs)
             return reportWriteFailure(output);
         }
     }
-    return status;
+    return status == Success && diagnostics.count() > 0 ? ProblemsFound : status;
 }
 
 } // namespace
@@ -160,11 +248,11 @@ int main(int argc, char **argv)
     case CommandLine::Action::ShowVersion:
         printVersion();
         return Success;
-    case CommandLine::Action::RejectOption:
-        rejectOption(commandLine.rejectedOption);
+    case CommandLine::Action::RejectUsage:
+        printUsageError(commandLine.usageError);
         return UsageError;
     case CommandLine::Action::Decode:
         break;
     }
-    return decodeInputs(commandLine.inputs);
+    return decodeInputs(commandLine);
 }

@@ -17,22 +17,28 @@ constexpr qsizetype CompactionThreshold = 4096;
 void PendingLine::append(QStringView part)
 {
     m_holding = true;
-    if (m_tooLong)
-        return;
     m_unsettled.append(part);
     if (m_unsettled.size() > CompactionThreshold)
         compact();
 }
 
-void PendingLine::finish(QStringView end, QString &cleaned)
+qint64 PendingLine::finish(QStringView end, QString &cleaned)
 {
     cleaned.resize(0);
-    if (!m_tooLong) {
-        m_unsettled.append(end);
-        normaliseLine(m_unsettled, m_scratch);
+    m_unsettled.append(end);
+    normaliseLine(m_unsettled, m_scratch);
+    const qint64 length = m_droppedLength + m_settled.size() + m_scratch.size();
+    if (!m_tooLong)
         cleaned.append(QStringView(m_settled)).append(QStringView(m_scratch));
-    }
-    clearHeldText();
+    clear();
+    return length;
+}
+
+void PendingLine::clear()
+{
+    m_settled.resize(0);
+    m_unsettled.resize(0);
+    m_droppedLength = 0;
     m_holding = false;
     m_tooLong = false;
 }
@@ -55,16 +61,11 @@ void PendingLine::compact()
     const qsizetype undecidedFrom = std::max(from, held.size() - (BeaconHeader.size() - 1));
     m_settled.append(held.sliced(from, undecidedFrom - from));
     m_unsettled.remove(0, undecidedFrom);
-    if (m_settled.size() > FrameLength) {
-        clearHeldText();
+    if (m_tooLong || m_settled.size() > FrameLength) {
+        m_droppedLength += m_settled.size();
+        m_settled.resize(0);
         m_tooLong = true;
     }
-}
-
-void PendingLine::clearHeldText()
-{
-    m_settled.resize(0);
-    m_unsettled.resize(0);
 }
 
 } // namespace tovrin3

@@ -1,17 +1,30 @@
 #include "streamdecoding.h"
 
+#include "framerecords.h"
 #include "normalisation.h"
 #include "report.h"
 #include "telemetry.h"
 
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace tovrin3 {
 
 namespace {
 
-// The report is handed to the output in pieces of about this many characters.
-constexpr qsizetype ReportFlushSize = 32 * 1024;
+// The output is handed on in pieces of about this many characters.
+constexpr qsizetype OutputFlushSize = 32 * 1024;
+
+// Where a frame line holds the fields that may lack a reading.
+constexpr qsizetype BatteryTemperatureAt = 0;
+constexpr qsizetype ComTemperatureAt = 4;
+constexpr qsizetype TemperatureLength = 4;
+constexpr qsizetype KillSwitchAt = 16;
+constexpr qsizetype KillSwitchLength = 2;
+
+constexpr QStringView BadTimestampReason =
+    u"not a frame (text before \"|\" is not a UTC timestamp)";
 
 qsizetype indexOfLineBreak(QStringView text, qsizetype from)
 {
@@ -59,7 +72,16 @@ qsizetype finishedSequencesEnd(QByteArrayView bytes)
 
 } // namespace
 
-BeaconStreamDecoder::BeaconStreamDecoder(QIODevice &output) : m_output(output) {}
+BeaconStreamDecoder::LineStage BeaconStreamDecoder::firstLineStage(OutputFormat format)
+{
+    return format == OutputFormat::Report ? LineStage::Plain : LineStage::Head;
+}
+
+BeaconStreamDecoder::BeaconStreamDecoder(QIODevice &output, const DecodeSettings &settings)
+    : m_output(output), m_format(settings.format), m_diagnostics(settings.diagnostics),
+      m_lineStage(firstLineStage(settings.format))
+{
+}
 
 bool BeaconStreamDecoder::write(QByteArrayView bytes)
 {
@@ -78,13 +100,22 @@ bool BeaconStreamDecoder::write(QByteArrayView bytes)
 
 bool BeaconStreamDecoder::flush()
 {
-    if (m_outputFailed || m_report.isEmpty())
-        return !m_outputFailed;
-    m_reportBytes.resize(m_reportEncoder.requiredSpace(m_report.size()));
-    const char *const bytesEnd = m_reportEncoder.appendToBuffer(m_reportBytes.data(), m_report);
-    const qint64 size = bytesEnd - m_reportBytes.constData();
-    m_outputFailed = m_output.write(m_reportBytes.constData(), size) != size;
-    m_report.resize(0);
+    if (m_diagnostics)
+        m_diagnostics->flush();
+    if (m_outputFailed)
+        return false;
+    if (!m_report.isEmpty()) {
+        const qsizetype start = m_outputBytes.size();
+        m_outputBytes.resize(start + m_reportEncoder.requiredSpace(m_report.size()));
+        const char *const bytesEnd =
+            m_reportEncoder.appendToBuffer(m_outputBytes.data() + start, m_report);
+        m_outputBytes.resize(bytesEnd - m_outputBytes.constData());
+        m_report.resize(0);
+    }
+    if (m_outputBytes.isEmpty())
+        return true;
+    m_outputFailed = m_output.write(m_outputBytes) != m_outputBytes.size();
+    m_outputBytes.resize(0);
     return !m_outputFailed;
 }
 
@@ -94,7 +125,7 @@ bool BeaconStreamDecoder::finish()
 {
     decodeBytes(m_unfinishedSequence);
     m_unfinishedSequence.clear();
-    if (!m_pendingLine.isEmpty() && !m_outputFailed)
+    if (m_lineStarted && !m_outputFailed)
         takeLine({});
     return flush();
 }
@@ -113,43 +144,178 @@ void BeaconStreamDecoder::decodeBytes(QByteArrayView bytes)
     decodeText(text);
 }
 
-// CR and LF each end a line. The empty line this leaves between the two of a CR+LF is never a
-// frame, so the report is that of CR+LF breaks, wherever a chunk boundary falls.
+// CR and LF each end a line, and the LF of a CR+LF ends none: line numbers are those an editor
+// shows, wherever a chunk boundary falls.
 void BeaconStreamDecoder::decodeText(QStringView text)
 {
     qsizetype lineStart = 0;
     while (lineStart < text.size() && !m_outputFailed) {
+        if (m_afterCarriageReturn) {
+            m_afterCarriageReturn = false;
+            if (text[lineStart] == u'\n') {
+                ++lineStart;
+                continue;
+            }
+        }
         const qsizetype lineBreak = indexOfLineBreak(text, lineStart);
         if (lineBreak == text.size()) {
-            m_pendingLine.append(text.sliced(lineStart));
+            appendPiece(text.sliced(lineStart));
             return;
         }
         takeLine(text.sliced(lineStart, lineBreak - lineStart));
+        m_afterCarriageReturn = text[lineBreak] == u'\r';
         lineStart = lineBreak + 1;
     }
 }
 
 void BeaconStreamDecoder::takeLine(QStringView line)
 {
-    if (m_pendingLine.isEmpty())
-        normaliseLine(line, m_cleaned);
-    else
-        m_pendingLine.finish(line, m_cleaned);
-    if (isFrameLine(m_cleaned))
+    if (m_lineStarted) {
+        appendPiece(line);
+        finishPiecedLine();
+    } else {
+        takeWholeLine(line);
+    }
+    startNextLine();
+}
+
+void BeaconStreamDecoder::takeWholeLine(QStringView line)
+{
+    if (m_diagnostics)
+        m_echo.append(line);
+    QStringView frameLine = line;
+    if (m_lineStage == LineStage::Head) {
+        const qsizetype bar = line.indexOf(u'|');
+        if (bar >= 0) {
+            if (!m_timestamp.read(line.first(bar))) {
+                reportLine(BadTimestampReason);
+                return;
+            }
+            frameLine = line.sliced(bar + 1);
+        }
+    }
+    normaliseLine(frameLine, m_cleaned);
+    concludeLine(m_cleaned.size());
+}
+
+void BeaconStreamDecoder::appendPiece(QStringView piece)
+{
+    m_lineStarted = true;
+    if (m_diagnostics)
+        m_echo.append(piece);
+    if (m_lineStage == LineStage::Head)
+        piece = takeLineHead(piece);
+    if (m_lineStage == LineStage::Undated && piece.contains(u'|')) {
+        m_lineStage = LineStage::BadTimestamp;
+        m_pendingLine.clear();
+    }
+    if (m_lineStage == LineStage::Head || m_lineStage == LineStage::BadTimestamp)
+        return;
+    m_pendingLine.append(piece);
+}
+
+// Holds the start of the line until a "|" shows whether a timestamp ends there, or the line has
+// grown too long for one. Returns what of the piece belongs to the frame line by then.
+QStringView BeaconStreamDecoder::takeLineHead(QStringView piece)
+{
+    const qsizetype room = MaxTimestampLength + 1 - m_lineHead.size();
+    const qsizetype bar = piece.first(std::min(room, piece.size())).indexOf(u'|');
+    if (bar >= 0) {
+        m_lineHead.append(piece.first(bar));
+        m_lineStage = m_timestamp.read(m_lineHead) ? LineStage::Dated : LineStage::BadTimestamp;
+        return piece.sliced(bar + 1);
+    }
+    if (piece.size() < room) {
+        m_lineHead.append(piece);
+        return {};
+    }
+    m_lineStage = LineStage::Undated;
+    m_pendingLine.append(m_lineHead);
+    return piece;
+}
+
+void BeaconStreamDecoder::finishPiecedLine()
+{
+    if (m_lineStage == LineStage::BadTimestamp) {
+        reportLine(BadTimestampReason);
+        return;
+    }
+    // A line shorter than a timestamp, without a "|", is all frame line.
+    if (m_lineStage == LineStage::Head)
+        m_pendingLine.append(m_lineHead);
+    concludeLine(m_pendingLine.finish({}, m_cleaned));
+}
+
+void BeaconStreamDecoder::concludeLine(qint64 cleanedLength)
+{
+    if (cleanedLength == FrameLength) {
         decodeFrame();
+        return;
+    }
+    if (!m_diagnostics || m_echo.isBlank())
+        return;
+    reportLine(QStringLiteral("not a frame (%1 %2 after cleaning)")
+                   .arg(QString::number(cleanedLength),
+                        cleanedLength == 1 ? u"character" : u"characters"));
+}
+
+void BeaconStreamDecoder::startNextLine()
+{
+    ++m_lineNumber;
+    m_lineStarted = false;
+    m_lineStage = firstLineStage(m_format);
+    m_lineHead.resize(0);
+    m_timestamp.clear();
+    if (m_diagnostics)
+        m_echo.clear();
 }
 
 void BeaconStreamDecoder::decodeFrame()
 {
     const FrameValues values = decodeFields(m_cleaned);
-    appendFrameReport(m_report, ++m_frameCount, m_cleaned, values, CommandLineLineEnd);
-    if (m_report.size() >= ReportFlushSize)
+    ++m_frameCount;
+    switch (m_format) {
+    case OutputFormat::Report:
+        appendFrameReport(m_report, m_frameCount, m_cleaned, values, CommandLineLineEnd);
+        break;
+    case OutputFormat::Csv:
+        appendCsvRecord(m_outputBytes, {m_frameCount, m_timestamp.text(), m_cleaned, values});
+        break;
+    case OutputFormat::Json:
+        appendJsonRecord(m_outputBytes, {m_frameCount, m_timestamp.text(), m_cleaned, values});
+        break;
+    }
+    if (m_diagnostics)
+        checkValues(values);
+    if (m_report.size() + m_outputBytes.size() >= OutputFlushSize)
         flush();
 }
 
-StreamOutcome decodeStream(QIODevice &input, QIODevice &output, qsizetype chunkSize)
+void BeaconStreamDecoder::checkValues(const FrameValues &values)
 {
-    BeaconStreamDecoder decoder(output);
+    const QString frame = QString::number(m_frameCount);
+    const QStringView line(m_cleaned);
+    if (!values.batteryTemperature)
+        reportLine(QStringLiteral("frame %1: battery temperature %2 has mixed sign bits")
+                       .arg(frame, line.sliced(BatteryTemperatureAt, TemperatureLength)));
+    if (!values.comTemperature)
+        reportLine(QStringLiteral("frame %1: COM temperature %2 has mixed sign bits")
+                       .arg(frame, line.sliced(ComTemperatureAt, TemperatureLength)));
+    if (!killSwitchStateText(values.killSwitch))
+        reportLine(QStringLiteral("frame %1: kill-switch byte %2 is above 3")
+                       .arg(frame, line.sliced(KillSwitchAt, KillSwitchLength)));
+}
+
+void BeaconStreamDecoder::reportLine(QStringView reason)
+{
+    if (m_diagnostics)
+        m_diagnostics->report(m_lineNumber, reason, m_echo);
+}
+
+StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,
+                           qsizetype chunkSize)
+{
+    BeaconStreamDecoder decoder(output, settings);
     QByteArray chunk(chunkSize, Qt::Uninitialized);
     for (;;) {
         const qint64 count = input.read(chunk.data(), chunkSize);
@@ -161,6 +327,11 @@ StreamOutcome decodeStream(QIODevice &input, QIODevice &output, qsizetype chunkS
             return StreamOutcome::WriteFailed;
     }
     return decoder.finish() ? StreamOutcome::Decoded : StreamOutcome::WriteFailed;
+}
+
+StreamOutcome decodeStream(QIODevice &input, QIODevice &output, qsizetype chunkSize)
+{
+    return decodeStream(input, output, DecodeSettings{}, chunkSize);
 }
 
 } // namespace tovrin3

@@ -1,4 +1,5 @@
 #include "decoder.h"
+#include "linediagnostics.h"
 #include "normalisation.h"
 #include "pendingline.h"
 #include "streamdecoding.h"
@@ -36,6 +37,40 @@ QByteArray streamReport(const QByteArray &input, qsizetype chunkSize)
     report.open(QIODevice::WriteOnly);
     const StreamOutcome outcome = decodeStream(source, report, chunkSize);
     return outcome == StreamOutcome::Decoded ? report.data() : QByteArray("decoding failed");
+}
+
+struct Decoded
+{
+    QByteArray output;
+    QByteArray diagnostics;
+    friend bool operator==(const Decoded &, const Decoded &) = default;
+};
+
+// Decodes with the strict check on, the input named "in", in chunks of chunkSize bytes, or in
+// two chunks cut at `cut` when a cut is given.
+Decoded decodeStrictly(const QByteArray &input, OutputFormat format,
+                       qsizetype chunkSize = DefaultChunkSize, qsizetype cut = -1)
+{
+    QBuffer output;
+    output.open(QIODevice::WriteOnly);
+    QBuffer errors;
+    errors.open(QIODevice::WriteOnly);
+    LineDiagnostics diagnostics(errors);
+    diagnostics.setInputName("in");
+    const DecodeSettings settings{format, &diagnostics};
+    if (cut >= 0) {
+        BeaconStreamDecoder decoder(output, settings);
+        decoder.write(input.first(cut));
+        decoder.write(input.sliced(cut));
+        decoder.finish();
+    } else {
+        QBuffer source;
+        source.setData(input);
+        source.open(QIODevice::ReadOnly);
+        if (decodeStream(source, output, settings, chunkSize) != StreamOutcome::Decoded)
+            return {"decoding failed", {}};
+    }
+    return {output.data(), errors.data()};
 }
 
 QByteArray reportOfTwoChunks(const QByteArray &input, qsizetype cut)
@@ -168,6 +203,155 @@ private slots:
         for (int count = 0; count < 1000; ++count)
             line.append(part);
         QVERIFY2(line.heldSize() < 10'000, qPrintable(QString::number(line.heldSize())));
+    }
+
+    void diagnostics_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<OutputFormat>("format");
+        QTest::addColumn<QByteArray>("diagnostics");
+        const QList<QByteArray> lines{"bad line", "", ExampleFrameLine, "no frame"};
+        const QByteArray lineOneAndFour =
+            "in:1: not a frame (7 characters after cleaning): bad line\n"
+            "in:4: not a frame (7 characters after cleaning): no frame\n";
+        for (const QByteArray lineEnd : {"\n", "\r\n", "\r"})
+            QTest::addRow("line ends %s", lineEnd.toPercentEncoding().constData())
+                << lines.join(lineEnd) << OutputFormat::Report << lineOneAndFour;
+        QTest::newRow("CR+LF, CR and LF mixed")
+            << QByteArray("x\r\n\rx\n\nx\r") << OutputFormat::Report
+            << QByteArray("in:1: not a frame (1 character after cleaning): x\n"
+                          "in:3: not a frame (1 character after cleaning): x\n"
+                          "in:5: not a frame (1 character after cleaning): x\n");
+        QTest::newRow("lines of white space are not named")
+            << QByteArray("  \n\t\n\xC2\xA0 \t\r\n\n") << OutputFormat::Report << QByteArray();
+        QTest::newRow("control characters escaped, one line each")
+            << QByteArray("\x1B[31m\tC:\\ \xC2\x85 \xE2\x80\xA8.\x7F") << OutputFormat::Report
+            << QByteArray("in:1: not a frame (13 characters after cleaning): "
+                          "\\x1b[31m\\tC:\\\\ \\x85 \\u2028.\\x7f\n");
+        QTest::newRow("values without reading")
+            << QByteArray("QT7XMRKT3HKD 0008 00F8 0C6A 00 A5 04\n"
+                          "QT7XMRKT3HKD 9001 0010 0C6A 00 A5 03\n")
+            << OutputFormat::Report
+            << QByteArray("in:1: frame 1: battery temperature 0008 has mixed sign bits: "
+                          "QT7XMRKT3HKD 0008 00F8 0C6A 00 A5 04\n"
+                          "in:1: frame 1: kill-switch byte 04 is above 3: "
+                          "QT7XMRKT3HKD 0008 00F8 0C6A 00 A5 04\n"
+                          "in:2: frame 2: COM temperature 0010 has mixed sign bits: "
+                          "QT7XMRKT3HKD 9001 0010 0C6A 00 A5 03\n");
+        QTest::newRow("a line with a bar is a line like others in the report")
+            << QByteArray("2026-13-40T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503")
+            << OutputFormat::Report
+            << QByteArray("in:1: not a frame (39 characters after cleaning): "
+                          "2026-13-40T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n");
+        for (const auto &[format, name] :
+             {std::pair(OutputFormat::Csv, "CSV"), std::pair(OutputFormat::Json, "JSON")})
+            QTest::addRow("malformed timestamps in %s", name)
+                << QByteArray("2026-13-40T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n"
+                              "QT7XMRKT3HKD 9001 4001 0C6A 00 A5 03 |\n")
+                << format
+                << QByteArray("in:1: not a frame (text before \"|\" is not a UTC timestamp): "
+                              "2026-13-40T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n"
+                              "in:2: not a frame (text before \"|\" is not a UTC timestamp): "
+                              "QT7XMRKT3HKD 9001 4001 0C6A 00 A5 03 |\n");
+    }
+
+    void diagnostics()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(OutputFormat, format);
+        QTEST(decodeStrictly(input, format).diagnostics, "diagnostics");
+    }
+
+    // Timestamps, line numbers and diagnostics are the same wherever a chunk boundary falls.
+    void everyCutGivesTheSameTable_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("timestamp with T")
+            << QByteArray("2026-12-06T18:57:44Z|" + ExampleFrameLine + "\n") << 1;
+        QTest::newRow("timestamp with a space and a fraction")
+            << QByteArray("2026-12-06 18:57:44.250Z|" + ExampleFrameLine + "\r\n") << 1;
+        QTest::newRow("bar inside the frame line after a timestamp")
+            << QByteArray("2026-12-06T18:57:44Z|9001|40010C6A00A53\r") << 1;
+        QTest::newRow("short line without a bar") << QByteArray("900140010C6A00A503\n") << 1;
+        QTest::newRow("malformed timestamps")
+            << QByteArray("2026-12-06T18:57:44|" + ExampleFrameLine + "\n" +
+                          "2026-12-06T18:57:44.1234567890Z|" + ExampleFrameLine + "\n")
+            << 0;
+        QTest::newRow("bar after a start too long for a timestamp")
+            << QByteArray(ExampleFrameLine + "          |\n") << 0;
+        QTest::newRow("line ends of all kinds around dated lines")
+            << QByteArray("2026-12-06T18:57:44Z|" + ExampleFrameLine + "\r\nbad\r\r\n\n" +
+                          "2026-12-07T00:00:00Z|" + ExampleFrameLine + "\r\n")
+            << 2;
+    }
+
+    void everyCutGivesTheSameTable()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(int, frames);
+        for (const OutputFormat format : {OutputFormat::Csv, OutputFormat::Json}) {
+            const Decoded expected = decodeStrictly(input, format);
+            QCOMPARE(expected.output.count('\n'), qsizetype(frames));
+            for (qsizetype cut = 0; cut <= input.size(); ++cut)
+                QVERIFY2(decodeStrictly(input, format, DefaultChunkSize, cut) == expected,
+                         qPrintable(QString::number(cut)));
+            QCOMPARE(decodeStrictly(input, format, 1), expected);
+        }
+    }
+
+    void longTimestampedLines_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QByteArray>("diagnosticsStart");
+        const QByteArray frameRow = "1,2026-12-06T18:57:44Z,900140010C6A00A503,25,20,"
+                                    "3.8987915039062497,00000000,165,10100101,3,00000011,OFF,OFF\n";
+        QTest::newRow("timestamp, many spaces, frame")
+            << QByteArray("2026-12-06T18:57:44Z|" + QByteArray(100'000, ' ') +
+                          "9001 4001 0C6A00A503\n")
+            << frameRow << QByteArray();
+        QTest::newRow("many spaces before a bar")
+            << QByteArray(QByteArray(100'000, ' ') + "|" + ExampleFrameLine + "\n") << QByteArray()
+            << QByteArray("in:1: not a frame (text before \"|\" is not a UTC timestamp): " +
+                          QByteArray(EchoLength, ' ') + " [... 99832 more characters]\n");
+        QTest::newRow("very long line without a bar")
+            << QByteArray(QByteArray(1'000'000, 'x') + "\n") << QByteArray()
+            << QByteArray("in:1: not a frame (1000000 characters after cleaning): " +
+                          QByteArray(EchoLength, 'x') + " [... 999800 more characters]\n");
+    }
+
+    void longTimestampedLines()
+    {
+        QFETCH(QByteArray, input);
+        for (const qsizetype chunkSize : {1000, 4097, int(DefaultChunkSize)}) {
+            const Decoded decoded = decodeStrictly(input, OutputFormat::Csv, chunkSize);
+            QTEST(decoded.output, "output");
+            QTEST(decoded.diagnostics, "diagnosticsStart");
+        }
+    }
+
+    void echoKeepsTheStartOfALine_data()
+    {
+        QTest::addColumn<QString>("piece");
+        QTest::addColumn<int>("keptUnits");
+        QTest::newRow("characters of one unit") << u"xy"_s << int(EchoLength);
+        QTest::newRow("characters of two units kept whole")
+            << u"x\U0001D11E"_s << int(EchoLength) - 1;
+    }
+
+    void echoKeepsTheStartOfALine()
+    {
+        QFETCH(QString, piece);
+        QFETCH(int, keptUnits);
+        LineEcho echo;
+        const int pieces = 100'000;
+        for (int count = 0; count < pieces; ++count)
+            echo.append(piece);
+        const QString line = piece.repeated(pieces);
+        QCOMPARE(echo.start(), QStringView(line).first(keptUnits));
+        QCOMPARE(echo.cutCharacters(),
+                 line.toUcs4().size() - line.first(keptUnits).toUcs4().size());
     }
 
     void failedWriteStopsReading()

@@ -1,0 +1,305 @@
+#include "framerecords.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+namespace tovrin3 {
+
+namespace {
+
+enum Column : std::size_t
+{
+    FrameColumn,
+    TimestampColumn,
+    FrameTextColumn,
+    BatteryTemperatureColumn,
+    ComTemperatureColumn,
+    BatteryVoltageColumn,
+    MissionBitsColumn,
+    DebugValueColumn,
+    DebugBitsColumn,
+    KillSwitchValueColumn,
+    KillSwitchBitsColumn,
+    MainStateColumn,
+    SubStateColumn,
+    ColumnCount
+};
+
+constexpr std::array<std::string_view, ColumnCount> ColumnNames{"frame",
+                                                                "timestamp",
+                                                                "frame_text",
+                                                                "battery_temperature_c",
+                                                                "com_temperature_c",
+                                                                "battery_voltage_v",
+                                                                "mission_bits",
+                                                                "debug_value",
+                                                                "debug_bits",
+                                                                "kill_switch_value",
+                                                                "kill_switch_bits",
+                                                                "main_state",
+                                                                "sub_state"};
+
+// Room for everything of a record but its frame text, with every number at the longest a double
+// can be written; each UTF-16 unit of the text takes at most six bytes more ("\u001F").
+constexpr qsizetype RecordRoomWithoutText = 2048;
+constexpr qsizetype MaxBytesPerTextUnit = 6;
+
+using BitText = std::array<char, 8>;
+
+BitText bitText(std::uint8_t byte)
+{
+    BitText bits;
+    for (std::size_t bit = 0; bit < bits.size(); ++bit)
+        bits[bit] = byte & (0x80 >> bit) ? '1' : '0';
+    return bits;
+}
+
+struct SwitchStates
+{
+    std::string_view main;
+    std::string_view sub;
+};
+
+// MAIN is off while bit 1 is set and SUB while bit 0 is set, as long as the byte has a state.
+std::optional<SwitchStates> killSwitchStates(std::uint8_t killSwitch)
+{
+    if (!killSwitchStateText(killSwitch))
+        return std::nullopt;
+    auto state = [killSwitch](int bit) -> std::string_view {
+        return killSwitch & (1 << bit) ? "OFF" : "ON";
+    };
+    return SwitchStates{state(1), state(0)};
+}
+
+bool needsCsvQuotes(QStringView text)
+{
+    for (const QChar character : text) {
+        const char16_t c = character.unicode();
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n')
+            return true;
+    }
+    return false;
+}
+
+// Writes one record straight into the end of the output, which grows once to hold the longest
+// record this one can be and is cut back to what was written: no allocation per field.
+class RecordWriter
+{
+public:
+    RecordWriter(QByteArray &output, qsizetype textSize) : m_output(output)
+    {
+        const qsizetype start = output.size();
+        output.resize(start + RecordRoomWithoutText + MaxBytesPerTextUnit * textSize);
+        m_at = output.data() + start;
+        m_end = output.data() + output.size();
+    }
+
+    void finish() { m_output.resize(m_at - m_output.constData()); }
+
+    void put(char character) { *m_at++ = character; }
+    void put(std::string_view text) { m_at = std::copy(text.begin(), text.end(), m_at); }
+    void put(QLatin1StringView text) { m_at = std::copy(text.begin(), text.end(), m_at); }
+    void put(const BitText &bits) { m_at = std::copy(bits.begin(), bits.end(), m_at); }
+    void putInteger(qint64 value) { m_at = std::to_chars(m_at, m_end, value).ptr; }
+
+    // The shortest decimal text that reads back as the same double, never with an exponent.
+    void putNumber(double value)
+    {
+        m_at = std::to_chars(m_at, m_end, value, std::chars_format::fixed).ptr;
+    }
+
+    // Writes the text as UTF-8; each ASCII character goes through `putAscii`, which may escape
+    // it. A UTF-16 unit without its partner becomes U+FFFD.
+    template<typename PutAscii> void putText(QStringView text, PutAscii putAscii)
+    {
+        const qsizetype size = text.size();
+        for (qsizetype at = 0; at < size; ++at) {
+            const char16_t unit = text[at].unicode();
+            if (unit < 0x80) {
+                putAscii(*this, static_cast<char>(unit));
+                continue;
+            }
+            char32_t codePoint = unit;
+            if (QChar::isHighSurrogate(unit) && at + 1 < size && text[at + 1].isLowSurrogate())
+                codePoint = QChar::surrogateToUcs4(unit, text[++at].unicode());
+            else if (QChar::isSurrogate(unit))
+                codePoint = QChar::ReplacementCharacter;
+            putUtf8(codePoint);
+        }
+    }
+
+private:
+    void putContinuation(char32_t bits) { put(static_cast<char>(0x80 | (bits & 0x3F))); }
+
+    void putUtf8(char32_t codePoint)
+    {
+        if (codePoint < 0x800) {
+            put(static_cast<char>(0xC0 | codePoint >> 6));
+        } else if (codePoint < 0x10000) {
+            put(static_cast<char>(0xE0 | codePoint >> 12));
+            putContinuation(codePoint >> 6);
+        } else {
+            put(static_cast<char>(0xF0 | codePoint >> 18));
+            putContinuation(codePoint >> 12);
+            putContinuation(codePoint >> 6);
+        }
+        putContinuation(codePoint);
+    }
+
+    QByteArray &m_output;
+    char *m_at = nullptr;
+    char *m_end = nullptr;
+};
+
+struct CsvFormat
+{
+    static void startRecord(RecordWriter &) {}
+    static void startField(RecordWriter &writer, Column column)
+    {
+        if (column != FrameColumn)
+            writer.put(',');
+    }
+    static void putMissing(RecordWriter &) {}
+    template<typename Text> static void putPlainText(RecordWriter &writer, const Text &text)
+    {
+        writer.put(text);
+    }
+    static void putText(RecordWriter &writer, QStringView text)
+    {
+        const bool quoted = needsCsvQuotes(text);
+        if (quoted)
+            writer.put('"');
+        writer.putText(text, [](RecordWriter &out, char character) {
+            if (character == '"')
+                out.put('"');
+            out.put(character);
+        });
+        if (quoted)
+            writer.put('"');
+    }
+    static void endRecord(RecordWriter &writer) { writer.put('\n'); }
+};
+
+struct JsonFormat
+{
+    static void startRecord(RecordWriter &writer) { writer.put('{'); }
+    static void startField(RecordWriter &writer, Column column)
+    {
+        if (column != FrameColumn)
+            writer.put(',');
+        writer.put('"');
+        writer.put(ColumnNames[column]);
+        writer.put(std::string_view("\":"));
+    }
+    static void putMissing(RecordWriter &writer) { writer.put(std::string_view("null")); }
+    // Timestamps, bit texts and states hold nothing that needs escaping.
+    template<typename Text> static void putPlainText(RecordWriter &writer, const Text &text)
+    {
+        writer.put('"');
+        writer.put(text);
+        writer.put('"');
+    }
+    static void putText(RecordWriter &writer, QStringView text)
+    {
+        writer.put('"');
+        writer.putText(text, [](RecordWriter &out, char character) {
+            if (character == '"' || character == '\\') {
+                out.put('\\');
+                out.put(character);
+            } else if (static_cast<unsigned char>(character) < 0x20) {
+                constexpr std::string_view HexDigits = "0123456789ABCDEF";
+                out.put(std::string_view("\\u00"));
+                out.put(HexDigits[static_cast<std::size_t>(character >> 4)]);
+                out.put(HexDigits[static_cast<std::size_t>(character & 0xF)]);
+            } else {
+                out.put(character);
+            }
+        });
+        writer.put('"');
+    }
+    static void endRecord(RecordWriter &writer) { writer.put(std::string_view("}\n")); }
+};
+
+template<typename Format>
+void putOptionalNumber(RecordWriter &writer, const std::optional<double> &value)
+{
+    if (value)
+        writer.putNumber(*value);
+    else
+        Format::putMissing(writer);
+}
+
+// An empty state is one the byte does not have.
+template<typename Format> void putOptionalState(RecordWriter &writer, std::string_view state)
+{
+    if (state.empty())
+        Format::putMissing(writer);
+    else
+        Format::putPlainText(writer, state);
+}
+
+template<typename Format> void appendRecord(QByteArray &output, const FrameRecordFields &record)
+{
+    const FrameValues &values = record.values;
+    RecordWriter writer(output, record.text.size());
+    Format::startRecord(writer);
+    Format::startField(writer, FrameColumn);
+    writer.putInteger(record.number);
+    Format::startField(writer, TimestampColumn);
+    if (record.timestamp.isEmpty())
+        Format::putMissing(writer);
+    else
+        Format::putPlainText(writer, record.timestamp);
+    Format::startField(writer, FrameTextColumn);
+    Format::putText(writer, record.text);
+    Format::startField(writer, BatteryTemperatureColumn);
+    putOptionalNumber<Format>(writer, values.batteryTemperature);
+    Format::startField(writer, ComTemperatureColumn);
+    putOptionalNumber<Format>(writer, values.comTemperature);
+    Format::startField(writer, BatteryVoltageColumn);
+    writer.putNumber(values.batteryVoltage);
+    Format::startField(writer, MissionBitsColumn);
+    Format::putPlainText(writer, bitText(values.mission));
+    Format::startField(writer, DebugValueColumn);
+    writer.putInteger(values.debug);
+    Format::startField(writer, DebugBitsColumn);
+    Format::putPlainText(writer, bitText(values.debug));
+    Format::startField(writer, KillSwitchValueColumn);
+    writer.putInteger(values.killSwitch);
+    Format::startField(writer, KillSwitchBitsColumn);
+    Format::putPlainText(writer, bitText(values.killSwitch));
+    const std::optional<SwitchStates> states = killSwitchStates(values.killSwitch);
+    Format::startField(writer, MainStateColumn);
+    putOptionalState<Format>(writer, states ? states->main : std::string_view());
+    Format::startField(writer, SubStateColumn);
+    putOptionalState<Format>(writer, states ? states->sub : std::string_view());
+    Format::endRecord(writer);
+    writer.finish();
+}
+
+} // namespace
+
+void appendCsvHeader(QByteArray &output)
+{
+    for (const std::string_view name : ColumnNames) {
+        if (name != ColumnNames.front())
+            output.append(',');
+        output.append(name.data(), qsizetype(name.size()));
+    }
+    output.append('\n');
+}
+
+void appendCsvRecord(QByteArray &output, const FrameRecordFields &record)
+{
+    appendRecord<CsvFormat>(output, record);
+}
+
+void appendJsonRecord(QByteArray &output, const FrameRecordFields &record)
+{
+    appendRecord<JsonFormat>(output, record);
+}
+
+} // namespace tovrin3

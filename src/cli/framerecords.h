@@ -1,0 +1,33 @@
+#pragma once
+
+#include "telemetry.h"
+
+#include <QByteArray>
+#include <QLatin1StringView>
+#include <QStringView>
+
+namespace tovrin3 {
+
+// One decoded frame as the table formats write it.
+struct FrameRecordFields
+{
+    qint64 number = 0;
+    QLatin1StringView timestamp; // empty when the line had none
+    QStringView text;            // the cleaned frame line
+    FrameValues values;
+};
+
+// The CSV header row, LF-terminated. The JSON keys are the same names; the units are part of
+// the names.
+void appendCsvHeader(QByteArray &output);
+
+// One CSV row (RFC 4180) ending in LF, UTF-8. The frame text is quoted only when it holds a
+// comma, a quote, CR or LF. A temperature without value and the MAIN and SUB states of a
+// kill-switch byte above 3 are empty cells.
+void appendCsvRecord(QByteArray &output, const FrameRecordFields &record);
+
+// One JSON object on one line ending in LF, UTF-8, with null where the CSV row has an empty
+// cell (and for a missing timestamp).
+void appendJsonRecord(QByteArray &output, const FrameRecordFields &record);
+
+} // namespace tovrin3
