@@ -126,18 +126,6 @@ private slots:
         QCOMPARE(m_starter.lastArguments.last(), bitmap);
     }
 
-    void secondExportNextDayWritesTheSameName()
-    {
-        placeConverter(m_programFolder.path());
-        Form1 window(m_programFolder.path(), m_clock, m_starter);
-        clickScreenshotButton(window);
-        m_clock.date = QDate(2026, 12, 6);
-        clickScreenshotButton(window);
-        m_clock.date = QDate(2026, 12, 5);
-        QCOMPARE(m_starter.programs.size(), 2);
-        QCOMPARE(label3(window), m_programFolder.path() + "/tovrin3_05122026.b saved");
-    }
-
     void missingConverterShowsTheMessageAndKeepsTheBitmap()
     {
         Form1 window(m_programFolder.path(), m_clock, m_starter);
