@@ -1,16 +1,23 @@
 // The cost of one decode run in the main window, from the change of the input text to the end of
 // the end-of-decode actions, on an empty report and on a report that has grown to 20 MB of text
-// (CR+LF line ends counted as two characters).
+// (CR+LF line ends counted as two characters). Then the same for hostile input, and the start-up
+// of the window with a hostile conf.ini beside the program.
+#include "beacontext.h"
 #include "decoder.h"
 #include "mainwindow.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <array>
+#include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -117,3 +124,271 @@ BENCHMARK_CAPTURE(decodeRun, report_of_20MB, true)
     ->Iterations(50)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+namespace {
+
+// Wall-clock milliseconds, the median of five repetitions reported.
+void timedInMilliseconds(benchmark::internal::Benchmark *benchmark)
+{
+    benchmark->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+}
+
+enum class HostileText
+{
+    RandomCharacters,
+    RandomCharactersOnOneLine,
+    TwoHundredThousandLines,
+    TenThousandFrames,
+};
+
+constexpr qsizetype HostileTextSize = 5'000'000;
+
+// Printable and control characters alike, NUL, tabs, CR and LF among them unless the text is to
+// stay one line.
+QString randomText(bool withLineEnds)
+{
+    QRandomGenerator random(20261205);
+    QString text(HostileTextSize, Qt::Uninitialized);
+    for (QChar &character : text) {
+        char16_t code = 0;
+        do
+            code = static_cast<char16_t>(random.bounded(0x80));
+        while (!withLineEnds && (code == u'\r' || code == u'\n'));
+        character = QChar(code);
+    }
+    return text;
+}
+
+// Alternately empty and a header with half a frame, a frame every 4,000 lines.
+QString manyLines()
+{
+    const QStringList frames =
+        QString::fromLatin1(tovrin3::beaconText(50, "\n")).split(QLatin1Char('\n'));
+    QStringList lines;
+    for (int line = 1; line <= 200'000; ++line) {
+        if (line % 4'000 == 0)
+            lines.append(frames.at(line / 4'000 - 1));
+        else
+            lines.append(line % 2 == 0 ? QString() : QStringLiteral("QT7XMRKT3HKD 9001"));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString hostileText(HostileText kind)
+{
+    switch (kind) {
+    case HostileText::RandomCharacters:
+        return randomText(true);
+    case HostileText::RandomCharactersOnOneLine:
+        return randomText(false);
+    case HostileText::TwoHundredThousandLines:
+        return manyLines();
+    case HostileText::TenThousandFrames:
+        return QString::fromLatin1(tovrin3::beaconText(10'000, "\r\n"));
+    }
+    return {};
+}
+
+// One decode run over text that already stands in the input box: Text2_Change alone.
+void hostileDecodeRun(benchmark::State &state, HostileText kind)
+{
+    ensureApplication();
+    const QTemporaryDir programFolder;
+    tovrin3::Form1 window(programFolder.path());
+    window.show();
+    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    input->setPlainText(hostileText(kind));
+    QCoreApplication::processEvents();
+    report->clear();
+
+    for (auto _ : state) {
+        window.Text2_Change();
+        state.PauseTiming();
+        QCoreApplication::processEvents();
+        report->clear();
+        state.ResumeTiming();
+    }
+    state.counters["frames"] = window.frameHistory().FrameCount;
+}
+
+// The text pasted over an empty box as the user sees it: the box takes it, the run decodes it
+// and the window is repainted.
+void hostilePaste(benchmark::State &state, HostileText kind)
+{
+    ensureApplication();
+    const QTemporaryDir programFolder;
+    tovrin3::Form1 window(programFolder.path());
+    window.show();
+    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    const QString text = hostileText(kind);
+    QCoreApplication::processEvents();
+
+    for (auto _ : state) {
+        input->setPlainText(text);
+        QCoreApplication::processEvents();
+        state.PauseTiming();
+        input->clear();
+        report->clear();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+
+// One keystroke at the end of a typed line of that many characters, the frame line over and
+// over, from the key to the end of the run.
+void keystrokeOnLongLine(benchmark::State &state, qsizetype lineLength)
+{
+    ensureApplication();
+    const QTemporaryDir programFolder;
+    tovrin3::Form1 window(programFolder.path());
+    window.show();
+    auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    const QString frameLine = QString::fromLatin1(tovrin3::beaconText(1, " "));
+    input->setPlainText(frameLine.repeated(lineLength / frameLine.size() + 1).left(lineLength - 1));
+    input->moveCursor(QTextCursor::End);
+    QCoreApplication::processEvents();
+
+    for (auto _ : state) {
+        input->insertPlainText(QStringLiteral("0"));
+        state.PauseTiming();
+        QCoreApplication::processEvents();
+        input->textCursor().deletePreviousChar();
+        report->clear();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(hostileDecodeRun, random_5MB, HostileText::RandomCharacters)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(hostileDecodeRun, random_5MB_one_line, HostileText::RandomCharactersOnOneLine)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(hostileDecodeRun, lines_200000, HostileText::TwoHundredThousandLines)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(hostileDecodeRun, frames_10000, HostileText::TenThousandFrames)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(keystrokeOnLongLine, line_of_1000, 1'000)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(50);
+BENCHMARK_CAPTURE(keystrokeOnLongLine, line_of_5000000, HostileTextSize)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(1);
+
+BENCHMARK_CAPTURE(hostilePaste, random_5MB, HostileText::RandomCharacters)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(hostilePaste, random_5MB_one_line, HostileText::RandomCharactersOnOneLine)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(2);
+BENCHMARK_CAPTURE(hostilePaste, lines_200000, HostileText::TwoHundredThousandLines)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(hostilePaste, frames_10000, HostileText::TenThousandFrames)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(3);
+
+namespace {
+
+enum class HostileConfiguration
+{
+    None,
+    BinaryBytes,
+    FiftyMegabytes,
+    OneLongLine,
+    Folder,
+    DanglingLink,
+    FifoWithoutWriter,
+};
+
+QByteArray randomBytes(qsizetype size)
+{
+    QRandomGenerator random(20261205);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+void placeConfiguration(HostileConfiguration kind, const QString &folder)
+{
+    const QString path = folder + QStringLiteral("/conf.ini");
+    switch (kind) {
+    case HostileConfiguration::None:
+        return;
+    case HostileConfiguration::BinaryBytes:
+        return writeFile(path, randomBytes(256 * 1024));
+    case HostileConfiguration::FiftyMegabytes:
+        return writeFile(path, QByteArray("COLOUR=RED\r\n").repeated(50 * 1024 * 1024 / 12));
+    case HostileConfiguration::OneLongLine:
+        return writeFile(path, "IMAGE_PATH=/" + QByteArray(10 * 1024 * 1024, 'x'));
+    case HostileConfiguration::Folder:
+        QDir(folder).mkdir(QStringLiteral("conf.ini"));
+        return;
+    case HostileConfiguration::DanglingLink:
+        QFile::link(folder + QStringLiteral("/gone.ini"), path);
+        return;
+    case HostileConfiguration::FifoWithoutWriter:
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        return;
+    }
+}
+
+// From the constructor's start to a window ready to show: widgets, chart and conf.ini.
+void startUp(benchmark::State &state, HostileConfiguration kind)
+{
+    ensureApplication();
+    const QTemporaryDir programFolder;
+    placeConfiguration(kind, programFolder.path());
+    std::optional<tovrin3::Form1> window;
+
+    for (auto _ : state) {
+        window.emplace(programFolder.path());
+        state.PauseTiming();
+        window.reset();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(startUp, no_conf_ini, HostileConfiguration::None)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, binary_256kB, HostileConfiguration::BinaryBytes)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, lines_50MB, HostileConfiguration::FiftyMegabytes)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, one_line_10MB, HostileConfiguration::OneLongLine)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, folder, HostileConfiguration::Folder)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, dangling_link, HostileConfiguration::DanglingLink)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, fifo_without_writer, HostileConfiguration::FifoWithoutWriter)
+    ->Apply(timedInMilliseconds)
+    ->Iterations(10);

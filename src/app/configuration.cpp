@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QStringView>
+
+#include <algorithm>
 
 namespace tovrin3 {
 
@@ -55,6 +58,25 @@ void applyLine(QStringView line, Configuration &configuration)
         configuration.screenshotButtonVisible = value.toString().toUpper() == ScreenshotShown;
 }
 
+bool isLineEnd(char character)
+{
+    return character == '\r' || character == '\n';
+}
+
+// Content read up to one byte beyond the limit. A longer file is cut at the limit, and the line
+// the cut runs through is dropped rather than applied in part ("SCREENSHOT=YES" cut to
+// "SCREENSHOT=Y" would hide the button).
+QByteArray completeLines(QByteArray content)
+{
+    if (content.size() <= MaxConfigurationBytes)
+        return content;
+    const bool cutAtLineEnd = isLineEnd(content.at(MaxConfigurationBytes));
+    content.truncate(MaxConfigurationBytes);
+    if (!cutAtLineEnd)
+        content.truncate(std::max(content.lastIndexOf('\r'), content.lastIndexOf('\n')) + 1);
+    return content;
+}
+
 } // namespace
 
 Configuration parseConfiguration(QByteArrayView fileContent, const QString &defaultImageFolder)
@@ -66,13 +88,17 @@ Configuration parseConfiguration(QByteArrayView fileContent, const QString &defa
     return configuration;
 }
 
+// Only a regular file (or a link to one) is opened: opening a FIFO named conf.ini would wait for a
+// writer and hold up start-up for good.
 Configuration loadConfiguration(const QString &programFolder)
 {
     const QString defaultImageFolder = programFolder + QDir::separator();
-    QFile file(programFolder + QDir::separator() + QStringLiteral("conf.ini"));
-    if (!file.open(QIODevice::ReadOnly))
+    const QString path = programFolder + QDir::separator() + QStringLiteral("conf.ini");
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {defaultImageFolder, std::nullopt};
-    return parseConfiguration(file.read(MaxConfigurationBytes), defaultImageFolder);
+    return parseConfiguration(completeLines(file.read(MaxConfigurationBytes + 1)),
+                              defaultImageFolder);
 }
 
 } // namespace tovrin3

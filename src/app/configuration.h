@@ -14,7 +14,8 @@ struct Configuration
     std::optional<bool> screenshotButtonVisible; // none: the button keeps its own state
 };
 
-// Only this much of conf.ini is read, so a huge or binary file cannot hold up start-up.
+// Only this much of conf.ini is read, so a huge or binary file cannot hold up start-up; a line
+// that runs past it is not applied.
 inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 
 // Applies the lines of a conf.ini, read as Latin-1, in file order so later lines win:
@@ -27,8 +28,9 @@ inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 Configuration parseConfiguration(QByteArrayView fileContent, const QString &defaultImageFolder);
 
 // The configuration for a program in programFolder: the image folder defaults to the program
-// folder and a separator; conf.ini beside the program, if it can be read, changes it. A missing
-// or unreadable file changes nothing and says nothing.
+// folder and a separator; conf.ini beside the program, if it is a file that can be read, changes
+// it. A missing or unreadable file, or one that is no regular file, changes nothing and says
+// nothing.
 Configuration loadConfiguration(const QString &programFolder);
 
 } // namespace tovrin3
