@@ -39,12 +39,12 @@ QImage convertImage(const QImage &image, const ConversionSettings &settings)
     return converted;
 }
 
-QString writePngAtomically(const QImage &image, const QString &path)
+QString writeImageAtomically(const QImage &image, const QString &path, const char *format)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    QImageWriter writer(&file, "png");
+    QImageWriter writer(&file, format);
     if (!writer.write(image)) {
         file.cancelWriting();
         return writer.errorString();
@@ -67,7 +67,7 @@ FileConversionResult convertImageFile(const QString &inputPath, const Conversion
         result.error = QStringLiteral("Not enough memory to convert the image");
         return result;
     }
-    result.error = writePngAtomically(converted, result.outputPath);
+    result.error = writeImageAtomically(converted, result.outputPath, "png");
     if (!result.succeeded() || !settings.deleteInput || isSameFile(inputPath, result.outputPath))
         return result;
     QFile inputFile(inputPath);

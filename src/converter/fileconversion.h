@@ -33,9 +33,10 @@ QString pngPathFor(const QString &inputPath);
 // Applies the transparent colour and then the colour limit.
 QImage convertImage(const QImage &image, const ConversionSettings &settings);
 
-// Writes a PNG under a temporary name and renames it into place, so that an interrupted
-// conversion never leaves a broken file under the final name. Returns the error, if any.
-QString writePngAtomically(const QImage &image, const QString &path);
+// Writes the image in the given format whatever the file's extension, under a temporary name
+// renamed into place, so that no reader ever sees half a file and an interrupted write never
+// leaves a broken one under the final name. Returns the error, if any.
+QString writeImageAtomically(const QImage &image, const QString &path, const char *format);
 
 // Reads the input by its content, converts it, writes the PNG beside it and, when asked,
 // deletes the input once the PNG is in place. An input that failed is never deleted, and

@@ -1,7 +1,7 @@
 #include "screenshotexport.h"
 
-#include <QImageWriter>
-#include <QSaveFile>
+#include "fileconversion.h"
+
 #include <QStandardPaths>
 
 namespace tovrin3 {
@@ -25,21 +25,6 @@ QString bitmapFileName(const QString &ImageFolder, const QString &ScreenshotStam
     return ImageFolder + QLatin1StringView("tovrin3_") + name.left(name.lastIndexOf(u'.') + 2);
 }
 
-QString writeBitmap(const QImage &image, const QString &path)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    QImageWriter writer(&file, "bmp");
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return writer.errorString();
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
-}
-
 ScreenshotExport::ScreenshotExport(const Clock &clock, ProcessStarter &starter,
                                    QString programFolder)
     : m_clock(clock), m_starter(starter), m_programFolder(std::move(programFolder))
@@ -53,7 +38,7 @@ ExportResult ScreenshotExport::exportImage(const QImage &image, const QString &I
             m_clock.currentDate().toString(u"ddMMyyyy") + QLatin1StringView(".bmp)");
     ExportResult result;
     result.bitmapPath = bitmapFileName(ImageFolder, m_ScreenshotStamp);
-    result.reason = writeBitmap(image, result.bitmapPath);
+    result.reason = writeImageAtomically(image, result.bitmapPath, "bmp");
     if (!result.reason.isEmpty()) {
         result.outcome = ExportResult::BitmapNotWritten;
         return result;

@@ -50,8 +50,4 @@ private:
     QString m_ScreenshotStamp;
 };
 
-// Writes the image in BMP format whatever the extension, through a temporary file renamed into
-// place, so that no reader ever sees half a file. Returns the reason on failure, else empty.
-QString writeBitmap(const QImage &image, const QString &path);
-
 } // namespace tovrin3
