@@ -1,7 +1,7 @@
+// The screenshot button through the window: the client area saved as a bitmap and handed to the
+// converter, and what the user is told when either step cannot be done.
 #include "windowtesting.h"
 
-#include <QFile>
-#include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,11 +12,12 @@ using namespace tovrin3::testing;
 
 namespace {
 
+const QString BitmapName = QStringLiteral("tovrin3_05122026.b");
+
 class FixedClock : public Clock
 {
 public:
-    QDate date{2026, 12, 5};
-    QDate currentDate() const override { return date; }
+    QDate currentDate() const override { return QDate(2026, 12, 5); }
 };
 
 class RecordingStarter : public ProcessStarter
@@ -24,29 +25,21 @@ class RecordingStarter : public ProcessStarter
 public:
     bool startDetached(const QString &program, const QStringList &arguments) override
     {
-        programs.append(program);
-        lastArguments = arguments;
+        commandLines.append(QStringList{program} + arguments);
         return true;
     }
 
-    QStringList programs;
-    QStringList lastArguments;
-};
-
-struct ShownMessage
-{
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QStringList> commandLines;
 };
 
 // Clicks "S" and answers the message box that the click may show, so the test never blocks.
-std::optional<ShownMessage> clickScreenshotButton(Form1 &window)
+// Returns the box's title, text and icon, or nothing without a box.
+QStringList clickScreenshotButton(Form1 &window)
 {
-    std::optional<ShownMessage> shown;
+    QStringList shown;
     QTimer::singleShot(0, [&shown] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = ShownMessage{box->windowTitle(), box->text(), box->icon()};
+            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
             box->accept();
         }
     });
@@ -55,9 +48,13 @@ std::optional<ShownMessage> clickScreenshotButton(Form1 &window)
     return shown;
 }
 
-QString label3(const Form1 &window)
+// A program folder with our converter and, unless empty, a conf.ini naming the image folder.
+bool prepareProgramFolder(const QString &programFolder, const QString &imageFolder = QString())
 {
-    return control<QLabel>(window, "Label3")->text();
+    QFile configuration(programFolder + "/conf.ini");
+    return QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder + "/nconvert") &&
+           (imageFolder.isEmpty() || (configuration.open(QIODevice::WriteOnly) &&
+                                      configuration.write("IMAGE_PATH=" + imageFolder.toLatin1())));
 }
 
 } // namespace
@@ -66,110 +63,65 @@ class TestScreenshot : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_programFolder;
-    QTemporaryDir m_emptyPath;
     FixedClock m_clock;
-    RecordingStarter m_starter;
-    QByteArray m_savedPath;
-
-    void writeConfiguration(const QByteArray &content)
-    {
-        QFile file(m_programFolder.filePath("conf.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-
-    void placeConverter(const QString &folder)
-    {
-        QFile converter(folder + "/nconvert");
-        QVERIFY(converter.open(QIODevice::WriteOnly));
-        converter.write("#!/bin/sh\n");
-        converter.close();
-        QVERIFY(converter.setPermissions(converter.permissions() | QFileDevice::ExeOwner));
-    }
+    QTemporaryDir m_emptyFolder;
 
 private slots:
+    // Only a converter beside the program is found.
     void initTestCase()
     {
-        m_savedPath = qgetenv("PATH");
-        qputenv("PATH", m_emptyPath.path().toLocal8Bit());
+        QLocale::setDefault(QLocale::c());
+        qputenv("PATH", QFile::encodeName(m_emptyFolder.path()));
     }
 
-    void cleanupTestCase() { qputenv("PATH", m_savedPath); }
-
-    void init()
+    void missingConverterIsReportedAndBitmapKept()
     {
-        m_starter = RecordingStarter();
-        QFile::remove(m_programFolder.filePath("conf.ini"));
-        QFile::remove(m_programFolder.filePath("nconvert"));
-    }
+        QTemporaryDir programFolder;
+        RecordingStarter starter;
+        Form1 window(programFolder.path(), m_clock, starter);
 
-    void savesTheClientAreaAsBitmapAndStartsTheConverter()
-    {
-        placeConverter(m_programFolder.path());
-        Form1 window(m_programFolder.path(), m_clock, m_starter);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QStringList message = clickScreenshotButton(window);
 
-        QVERIFY(!clickScreenshotButton(window).has_value());
-
-        const QString bitmap = m_programFolder.path() + "/tovrin3_05122026.b";
-        QCOMPARE(label3(window), bitmap + " saved");
-        QImageReader reader(bitmap);
-        reader.setDecideFormatFromContent(true);
-        QCOMPARE(reader.format(), QByteArray("bmp"));
-        const QImage image = reader.read();
-        QCOMPARE(image.size(), QSize(550, 565));
-        QCOMPARE(image.pixelColor(image.width() - 1, 0), QColor(240, 240, 240));
-        QCOMPARE(m_starter.programs, QStringList{m_programFolder.filePath("nconvert")});
-        QCOMPARE(m_starter.lastArguments.last(), bitmap);
-    }
-
-    void missingConverterShowsTheMessageAndKeepsTheBitmap()
-    {
-        Form1 window(m_programFolder.path(), m_clock, m_starter);
-        const auto message = clickScreenshotButton(window);
-        QVERIFY(message.has_value());
-        QCOMPARE(message->title, QString("Error"));
-        QCOMPARE(message->text, QString("nconvert.exe not found"));
-        QCOMPARE(message->icon, QMessageBox::Information);
-        const QString bitmap = m_programFolder.path() + "/tovrin3_05122026.b";
-        QCOMPARE(label3(window), bitmap + " saved");
+        const QString information = QString::number(QMessageBox::Information);
+        QCOMPARE(message, QStringList({"Error", "nconvert.exe not found", information}));
+        const QString bitmap = programFolder.filePath(BitmapName);
+        QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + " saved");
         QVERIFY(QFile::exists(bitmap));
     }
 
-    void unwritableFolderReportsAndStartsNothing()
+    void unwritableFolderIsReportedAndStartsNothing()
     {
-        placeConverter(m_programFolder.path());
-        writeConfiguration("IMAGE_PATH=" + m_programFolder.filePath("missing/").toUtf8() + "\n");
-        Form1 window(m_programFolder.path(), m_clock, m_starter);
-        const auto message = clickScreenshotButton(window);
-        QVERIFY(message.has_value());
-        QCOMPARE(message->title, QString("Error"));
-        QVERIFY2(message->text.contains(m_programFolder.filePath("missing/tovrin3_05122026.b")),
-                 qPrintable(message->text));
-        QVERIFY(m_starter.programs.isEmpty());
-        QCOMPARE(label3(window), QString());
+        QTemporaryDir programFolder;
+        QVERIFY(prepareProgramFolder(programFolder.path(), programFolder.filePath("missing/")));
+        RecordingStarter starter;
+        Form1 window(programFolder.path(), m_clock, starter);
+
+        const QStringList message = clickScreenshotButton(window);
+
+        QCOMPARE(message.value(0), QString("Error"));
+        QVERIFY2(message.value(1).contains(programFolder.filePath("missing/" + BitmapName)),
+                 qPrintable(message.value(1)));
+        QCOMPARE(starter.commandLines, QList<QStringList>());
+        QCOMPARE(control<QLabel>(window, "Label3")->text(), QString());
     }
 
-    // The real converter beside the program turns the bitmap into a transparent PNG.
+    // Our converter beside the program turns the bitmap into a transparent PNG.
     void endToEndWithOurConverter()
     {
+        QTemporaryDir programFolder;
         QTemporaryDir imageFolder;
-        QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), m_programFolder.filePath("nconvert"));
-        writeConfiguration("IMAGE_PATH=" + imageFolder.path().toUtf8() + "/shots of today/\n");
-        QVERIFY(QDir(imageFolder.path()).mkdir("shots of today"));
+        const QString shots = imageFolder.filePath("shots of today/");
+        QVERIFY(QDir().mkpath(shots));
+        QVERIFY(prepareProgramFolder(programFolder.path(), shots));
         DetachedProcessStarter starter;
-        Form1 window(m_programFolder.path(), m_clock, starter);
+        Form1 window(programFolder.path(), m_clock, starter);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        QVERIFY(!clickScreenshotButton(window).has_value());
+        QCOMPARE(clickScreenshotButton(window), QStringList());
 
-        const QString base = imageFolder.path() + "/shots of today/tovrin3_05122026";
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(base + ".b"), 10000);
-        const QImage png(base + ".png", "png");
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(shots + BitmapName), 10000);
+        const QImage png(shots + "tovrin3_05122026.png", "png");
         QCOMPARE(png.size(), QSize(550, 565));
         QCOMPARE(png.pixelColor(png.width() - 1, 0).alpha(), 0);
     }
