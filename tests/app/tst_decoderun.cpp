@@ -1,12 +1,18 @@
-// One decode run per change of the input box: the report appended below the earlier ones, the
-// input read line by line whatever its line ends, and the new report brought into view.
+// One decode run per change of the input box: the report appended below the earlier ones without
+// disturbing the user's place in it, the input read line by line whatever its line ends, and the
+// frame position and chart that the run leaves behind.
 #include "channelchart.h"
 #include "decoder.h"
+#include "telemetry.h"
 #include "windowtesting.h"
 
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include <numeric>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -21,21 +27,6 @@ QString expectedReport(const QStringList &frameLines)
         .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-QString fileText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll()).remove(QLatin1Char('\r'));
-}
-
-void typeAtEnd(Form1 &window, const QString &text)
-{
-    auto *input = control<QPlainTextEdit>(window, "Text2");
-    input->moveCursor(QTextCursor::End);
-    QTest::keyClicks(input, text);
-}
-
 } // namespace
 
 class TestDecodeRun : public QObject
@@ -47,18 +38,25 @@ private slots:
     void init();
     void cleanup();
 
-    void pastedFramesGiveNumberedBlocks();
-    void keystrokeAppendsNewNumberedSet();
+    void keystrokeAppendsNextRun_data();
+    void keystrokeAppendsNextRun();
     void readsLinesWhateverTheirEnds_data();
     void readsLinesWhateverTheirEnds();
-    void decodesOnEveryKeystroke();
-    void keepsNoBreakSpace();
-    void bringsNewReportIntoView();
-    void keepsUserCursorInReport_data();
-    void keepsUserCursorInReport();
     void decodesBundledSample();
+    void leavesPositionAndChart_data();
+    void leavesPositionAndChart();
+    void labelFollowsThumbOnRelease();
+    void channelButtonChartsUntilNextDecode_data();
+    void channelButtonChartsUntilNextDecode();
 
 private:
+    // Pastes that many frame lines; 0 pastes a line without any frame.
+    void decode(int frameCount);
+    QString positionText() const { return control<QLabel>(m_shown->window, "Label2")->text(); }
+    QString chartTitle() const { return control<QGroupBox>(m_shown->window, "Frame8")->title(); }
+    ChannelChart *chart() const { return control<ChannelChart>(m_shown->window, "MSChart1"); }
+    QScrollBar *scrollBar() const { return control<QScrollBar>(m_shown->window, "HScroll1"); }
+
     std::unique_ptr<ShownWindow> m_shown;
 };
 
@@ -77,129 +75,182 @@ void TestDecodeRun::cleanup()
     m_shown.reset();
 }
 
-void TestDecodeRun::pastedFramesGiveNumberedBlocks()
+void TestDecodeRun::keystrokeAppendsNextRun_data()
 {
-    const QStringList frames = frameLines(2);
-    pasteInput(m_shown->window, crlfJoined(frames));
-
-    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2"}));
-    QCOMPARE(reportText(m_shown->window), expectedReport(frames));
-}
-
-void TestDecodeRun::keystrokeAppendsNewNumberedSet()
-{
-    const QStringList frames = frameLines(2);
-    pasteInput(m_shown->window, crlfJoined(frames));
-    typeAtEnd(m_shown->window, QStringLiteral(" "));
-
-    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2", "#1", "#2"}));
-    QCOMPARE(reportText(m_shown->window), expectedReport(frames) + expectedReport(frames));
-}
-
-void TestDecodeRun::readsLinesWhateverTheirEnds_data()
-{
-    QTest::addColumn<QString>("lineEnd");
-
-    QTest::newRow("CR+LF") << QStringLiteral("\r\n");
-    QTest::newRow("LF") << QStringLiteral("\n");
-    QTest::newRow("CR") << QStringLiteral("\r");
-}
-
-void TestDecodeRun::readsLinesWhateverTheirEnds()
-{
-    QFETCH(QString, lineEnd);
-
-    const QStringList frames = frameLines(3);
-    pasteInput(m_shown->window, frames.join(lineEnd) + lineEnd);
-
-    QCOMPARE(reportText(m_shown->window), expectedReport(frames));
-    QCOMPARE(m_shown->window.frameHistory().FrameCount, 3);
-}
-
-// Every keystroke is a run of its own: only the last character completes the frame, and a line
-// broken with Shift+Return counts as two lines.
-void TestDecodeRun::decodesOnEveryKeystroke()
-{
-    typeAtEnd(m_shown->window, QStringLiteral("900140010C6A00A503"));
-    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1"}));
-
-    QTest::keyClick(control<QPlainTextEdit>(m_shown->window, "Text2"), Qt::Key_Return,
-                    Qt::ShiftModifier);
-    QApplication::clipboard()->setText(frameLine(20, 30, 1, 1));
-    QTest::keySequence(control<QPlainTextEdit>(m_shown->window, "Text2"), QKeySequence::Paste);
-
-    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#1", "#1", "#2"}));
-}
-
-// A no-break space is not one of the spaces that cleaning removes, so the line is no frame.
-void TestDecodeRun::keepsNoBreakSpace()
-{
-    pasteInput(m_shown->window, QStringLiteral("QT7XMRKT3HKD 9001\u00A04001 0C6A 00 A5 03"));
-
-    QCOMPARE(m_shown->window.frameHistory().FrameCount, 0);
-    QVERIFY(reportText(m_shown->window).isEmpty());
-}
-
-void TestDecodeRun::bringsNewReportIntoView()
-{
-    const QStringList frames = frameLines(12);
-    pasteInput(m_shown->window, crlfJoined(frames));
-    typeAtEnd(m_shown->window, QStringLiteral(" "));
-
-    auto *report = control<QPlainTextEdit>(m_shown->window, "Text3");
-    const int startOfSecondSet = int(expectedReport(frames).size());
-    QTRY_COMPARE(report->cursorForPosition(QPoint(0, 0)).position(), startOfSecondSet);
-}
-
-void TestDecodeRun::keepsUserCursorInReport_data()
-{
-    QTest::addColumn<int>("anchor");
-    QTest::addColumn<int>("position"); // -1: the end of the first report
+    QTest::addColumn<int>("anchor"); // -1: the end of the first report
+    QTest::addColumn<int>("position");
 
     QTest::newRow("selection inside the report") << 4 << 20;
     QTest::newRow("cursor at the end of the report") << -1 << -1;
 }
 
-void TestDecodeRun::keepsUserCursorInReport()
+// The report is appended, never rewritten: the user's selection stays where it was, and the
+// second run's first line is scrolled to the top of the box.
+void TestDecodeRun::keystrokeAppendsNextRun()
 {
     QFETCH(int, anchor);
     QFETCH(int, position);
+    const QStringList frames = frameLines(2);
+    const QString firstRun = expectedReport(frames);
 
-    pasteInput(m_shown->window, crlfJoined(frameLines(2)));
+    pasteInput(m_shown->window, crlfJoined(frames));
+    QCOMPARE(reportText(m_shown->window), firstRun);
+
     auto *report = control<QPlainTextEdit>(m_shown->window, "Text3");
-    const int end = report->document()->characterCount() - 1;
+    const int userAnchor = anchor < 0 ? int(firstRun.size()) : anchor;
+    const int userPosition = position < 0 ? int(firstRun.size()) : position;
     QTextCursor userCursor(report->document());
-    userCursor.setPosition(anchor < 0 ? end : anchor);
-    userCursor.setPosition(position < 0 ? end : position, QTextCursor::KeepAnchor);
+    userCursor.setPosition(userAnchor);
+    userCursor.setPosition(userPosition, QTextCursor::KeepAnchor);
     report->setTextCursor(userCursor);
-    const int userAnchor = userCursor.anchor();
-    const int userPosition = userCursor.position();
-    const QString selected = userCursor.selectedText();
 
-    typeAtEnd(m_shown->window, QStringLiteral(" "));
+    auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
+    input->moveCursor(QTextCursor::End);
+    QTest::keyClick(input, Qt::Key_Space);
 
-    QCOMPARE(reportHeadings(m_shown->window).size(), 4);
+    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2", "#1", "#2"}));
+    QCOMPARE(reportText(m_shown->window), firstRun + firstRun);
     QCOMPARE(report->textCursor().anchor(), userAnchor);
     QCOMPARE(report->textCursor().position(), userPosition);
-    QCOMPARE(report->textCursor().selectedText(), selected);
+    QTRY_COMPARE(report->cursorForPosition(QPoint(0, 0)).position(), int(firstRun.size()));
+}
+
+void TestDecodeRun::readsLinesWhateverTheirEnds_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QStringList>("frames");
+
+    const QStringList frames = frameLines(3);
+    QTest::newRow("CR+LF") << crlfJoined(frames) + QStringLiteral("\r\n") << frames;
+    QTest::newRow("LF") << frames.join(QLatin1Char('\n')) + QLatin1Char('\n') << frames;
+    QTest::newRow("CR") << frames.join(QLatin1Char('\r')) + QLatin1Char('\r') << frames;
+    // A no-break space is none of the spaces the decoder removes, so the line is no frame.
+    QTest::newRow("no-break space stays")
+        << QStringLiteral("QT7XMRKT3HKD 9001\u00A04001 0C6A 00 A5 03") << QStringList();
+}
+
+void TestDecodeRun::readsLinesWhateverTheirEnds()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QStringList, frames);
+
+    pasteInput(m_shown->window, pasted);
+
+    QCOMPARE(reportText(m_shown->window), expectedReport(frames));
 }
 
 void TestDecodeRun::decodesBundledSample()
 {
-    const QString sample = fileText(QStringLiteral(SAMPLES_DIR "/beacon.txt"));
-    const QString expected = fileText(QStringLiteral(TEST_DATA_DIR "/beacon.report.txt"));
-    QVERIFY(!sample.isEmpty());
-    QVERIFY(!expected.isEmpty());
+    QFile sample(QStringLiteral(SAMPLES_DIR "/beacon.txt"));
+    QFile expected(QStringLiteral(TEST_DATA_DIR "/beacon.report.txt"));
+    QVERIFY(sample.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
 
-    pasteInput(m_shown->window, sample);
+    pasteInput(m_shown->window, QString::fromLatin1(sample.readAll()));
 
-    QCOMPARE(reportText(m_shown->window), expected);
-    const int frameCount = int(reportHeadings(m_shown->window).size());
-    QCOMPARE(control<QLabel>(m_shown->window, "Label2")->text(),
-             QStringLiteral("1/%1").arg(frameCount));
-    QCOMPARE(control<QGroupBox>(m_shown->window, "Frame8")->title(),
-             QStringLiteral("COM Temperature"));
-    QCOMPARE(control<ChannelChart>(m_shown->window, "MSChart1")->rowCount(), frameCount);
+    QCOMPARE(reportText(m_shown->window),
+             QString::fromLatin1(expected.readAll()).remove(QLatin1Char('\r')));
+    QCOMPARE(positionText(), QStringLiteral("1/12"));
+    QCOMPARE(chartTitle(), QStringLiteral("COM Temperature"));
+    QCOMPARE(chart()->rowCount(), 12);
+}
+
+void TestDecodeRun::decode(int frameCount)
+{
+    pasteInput(m_shown->window, frameCount > 0 ? crlfJoined(frameLines(frameCount))
+                                               : QStringLiteral("73 de NOCALL"));
+}
+
+void TestDecodeRun::leavesPositionAndChart_data()
+{
+    QTest::addColumn<QList<int>>("decodes"); // frame counts, in order
+    QTest::addColumn<int>("moveTo");         // position chosen after the first decode; 0: none
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("bars"); // frames charted, their COM temperatures being 1 to bars
+
+    QTest::newRow("one frame") << QList<int>{1} << 0 << "1/1" << 1;
+    QTest::newRow("100 frames") << QList<int>{100} << 0 << "1/100" << 100;
+    QTest::newRow("no frame") << QList<int>{0} << 0 << "1/0" << 0;
+    QTest::newRow("no frame, then 5 frames") << QList<int>{0, 5} << 0 << "1/5" << 5;
+    QTest::newRow("7 of 12, then 3 frames") << QList<int>{12, 3} << 7 << "3/3" << 3;
+    QTest::newRow("7 of 12, then 20 frames") << QList<int>{12, 20} << 7 << "7/20" << 20;
+    QTest::newRow("7 of 12, then no frame") << QList<int>{12, 0} << 7 << "1/0" << 12;
+    QTest::newRow("shorter decode leaves no old bar") << QList<int>{100, 3} << 0 << "1/3" << 3;
+}
+
+void TestDecodeRun::leavesPositionAndChart()
+{
+    QFETCH(QList<int>, decodes);
+    QFETCH(int, moveTo);
+    QFETCH(QString, label);
+    QFETCH(int, bars);
+
+    decode(decodes.first());
+    if (moveTo > 0)
+        scrollBar()->setValue(moveTo);
+    for (const int frameCount : decodes.sliced(1))
+        decode(frameCount);
+
+    QCOMPARE(positionText(), label);
+    QCOMPARE(scrollBar()->minimum(), 1);
+    QCOMPARE(scrollBar()->maximum(), std::max(1, decodes.last()));
+    QCOMPARE(chartTitle(), bars > 0 ? QStringLiteral("COM Temperature") : QString());
+    QList<double> values(bars);
+    std::iota(values.begin(), values.end(), 1.0);
+    QCOMPARE(chart()->values(), values);
+}
+
+// Moving only changes the label, and only once the thumb is let go.
+void TestDecodeRun::labelFollowsThumbOnRelease()
+{
+    decode(12);
+    const QString report = reportText(m_shown->window);
+
+    scrollBar()->setSliderDown(true);
+    scrollBar()->setSliderPosition(5);
+    QCOMPARE(positionText(), QStringLiteral("1/12"));
+    scrollBar()->setSliderDown(false);
+    QCOMPARE(positionText(), QStringLiteral("5/12"));
+    QCOMPARE(reportText(m_shown->window), report);
+}
+
+void TestDecodeRun::channelButtonChartsUntilNextDecode_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QList<double>>("values"); // of the two frames pasted below
+
+    const double volts = batteryVoltageFromRaw(0x0C6A);
+    QTest::newRow("battery temperature") << 0 << "Batt Temperature" << QList<double>{10, 11};
+    QTest::newRow("COM temperature") << 1 << "COM Temperature" << QList<double>{20, 21};
+    QTest::newRow("battery voltage") << 2 << "Battery Voltage" << QList<double>{volts, volts};
+    QTest::newRow("debug byte") << 3 << "Debug" << QList<double>{30, 31};
+    QTest::newRow("kill-switch byte") << 4 << "Kill Switch" << QList<double>{1, 2};
+}
+
+// A click charts its channel; a decode without frames leaves that chart, and the next decode
+// with frames charts the COM temperature again while the clicked button stays chosen.
+void TestDecodeRun::channelButtonChartsUntilNextDecode()
+{
+    QFETCH(int, channel);
+    QFETCH(QString, title);
+    QFETCH(QList<double>, values);
+    const QByteArray buttonName = "Option1_" + QByteArray::number(channel);
+    auto *button = control<QRadioButton>(m_shown->window, buttonName.constData());
+
+    pasteInput(m_shown->window, crlfJoined({frameLine(10, 20, 30, 1), frameLine(11, 21, 31, 2)}));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(chartTitle(), title);
+    QCOMPARE(chart()->rowLabels(), QStringList({"1", "2"}));
+    QCOMPARE(chart()->values(), values);
+
+    decode(0);
+    QCOMPARE(chartTitle(), title);
+    QCOMPARE(chart()->values(), values);
+
+    decode(3);
+    QCOMPARE(chartTitle(), QStringLiteral("COM Temperature"));
+    QCOMPARE(chart()->values(), QList<double>({1, 2, 3}));
+    QVERIFY(button->isChecked());
 }
 
 QTEST_MAIN(TestDecodeRun)

@@ -32,13 +32,13 @@ inline QString frameLine(int batteryDegrees, int comDegrees, int debug, int kill
            QLatin1Char(' ') + hexByte(killSwitch);
 }
 
-// Frame n of `count` (from 1) has COM temperature comBase + n, battery temperature n % 50,
-// debug byte n and kill-switch byte n % 4, so every channel differs from frame to frame.
-inline QStringList frameLines(int count, int comBase = 0)
+// Frame n of `count` (from 1) has COM temperature n, battery temperature n % 50, debug byte n
+// and kill-switch byte n % 4, so a decode charts 1, 2, 3... and the other channels differ.
+inline QStringList frameLines(int count)
 {
     QStringList lines;
     for (int frame = 1; frame <= count; ++frame)
-        lines.append(frameLine(frame % 50, comBase + frame, frame, frame % 4));
+        lines.append(frameLine(frame % 50, frame, frame, frame % 4));
     return lines;
 }
 
