@@ -4,8 +4,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 using namespace tovrin3;
 
 namespace {
@@ -149,39 +147,6 @@ private slots:
             QCOMPARE(starter.lastArguments,
                      QStringList({"-out", "png", "-transpcolor", "240", "240", "240", "-colors",
                                   "256", "-quiet", "-D", result.bitmapPath}));
-    }
-
-    void unwritableFolderStartsNothing_data()
-    {
-        QTest::addColumn<QString>("folderName");
-        QTest::newRow("missing folder") << "missing";
-        QTest::newRow("a file where the folder should be") << "file";
-        QTest::newRow("read-only folder") << "read-only";
-    }
-
-    void unwritableFolderStartsNothing()
-    {
-        QFETCH(QString, folderName);
-        if (folderName == "read-only" && geteuid() == 0)
-            QSKIP("root writes into read-only folders");
-        QTemporaryDir parent;
-        const QString folder = parent.filePath(folderName);
-        if (folderName == "file")
-            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
-        if (folderName == "read-only") {
-            QVERIFY(QDir().mkdir(folder));
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        }
-        placeConverter(m_programFolder.path());
-        RecordingStarter starter;
-        ScreenshotExport exporter(m_clock, starter, m_programFolder.path());
-
-        const ExportResult result = exporter.exportImage(windowImage(), folder + u'/');
-
-        QCOMPARE(result.outcome, ExportResult::BitmapNotWritten);
-        QVERIFY(!result.reason.isEmpty());
-        QVERIFY(starter.programs.isEmpty());
-        QVERIFY(!QFile::exists(result.bitmapPath));
     }
 };
 
