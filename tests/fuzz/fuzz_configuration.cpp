@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
     const QString defaultFolder = QStringLiteral("/opt/tovrin3/");
-    const tovrin3::Configuration configuration =
-        tovrin3::parseConfiguration(bytes, defaultFolder);
+    const tovrin3::Configuration configuration = tovrin3::parseConfiguration(bytes, defaultFolder);
     FUZZ_REQUIRE(!configuration.imageFolder.contains(u'\r'));
     FUZZ_REQUIRE(!configuration.imageFolder.contains(u'\n'));
     if (!bytes.contains('=')) {
