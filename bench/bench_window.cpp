@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <array>
+#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 
@@ -26,10 +27,25 @@ constexpr qsizetype EarlierReportCharacters = 20 * 1000 * 1000;
 
 // The windows need an application object. Benchmarks run without a display, so the offscreen
 // platform is chosen unless the caller set another one.
+// The offscreen platform says on every fixed-size window that it cannot pass size hints on; the
+// benchmark's own output is easier to read without it.
+QtMessageHandler previousMessageHandler = nullptr;
+
+void dropSizeHintNotices(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1StringView("propagateSizeHints")))
+        return;
+    if (previousMessageHandler)
+        previousMessageHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 void ensureApplication()
 {
     if (QApplication::instance())
         return;
+    previousMessageHandler = qInstallMessageHandler(dropSizeHintNotices);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
