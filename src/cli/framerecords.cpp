@@ -1,5 +1,7 @@
 #include "framerecords.h"
 
+#include "conversions.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -49,29 +51,9 @@ constexpr qsizetype MaxBytesPerTextUnit = 6;
 
 using BitText = std::array<char, 8>;
 
-BitText bitText(std::uint8_t byte)
+std::string_view switchText(bool on)
 {
-    BitText bits;
-    for (std::size_t bit = 0; bit < bits.size(); ++bit)
-        bits[bit] = byte & (0x80 >> bit) ? '1' : '0';
-    return bits;
-}
-
-struct SwitchStates
-{
-    std::string_view main;
-    std::string_view sub;
-};
-
-// MAIN is off while bit 1 is set and SUB while bit 0 is set, as long as the byte has a state.
-std::optional<SwitchStates> killSwitchStates(std::uint8_t killSwitch)
-{
-    if (!killSwitchStateText(killSwitch))
-        return std::nullopt;
-    auto state = [killSwitch](int bit) -> std::string_view {
-        return killSwitch & (1 << bit) ? "OFF" : "ON";
-    };
-    return SwitchStates{state(1), state(0)};
+    return on ? "ON" : "OFF";
 }
 
 bool needsCsvQuotes(QStringView text)
@@ -262,20 +244,20 @@ template<typename Format> void appendRecord(QByteArray &output, const FrameRecor
     Format::startField(writer, BatteryVoltageColumn);
     writer.putNumber(values.batteryVoltage);
     Format::startField(writer, MissionBitsColumn);
-    Format::putPlainText(writer, bitText(values.mission));
+    Format::putPlainText(writer, bitDigits<char>(values.mission));
     Format::startField(writer, DebugValueColumn);
     writer.putInteger(values.debug);
     Format::startField(writer, DebugBitsColumn);
-    Format::putPlainText(writer, bitText(values.debug));
+    Format::putPlainText(writer, bitDigits<char>(values.debug));
     Format::startField(writer, KillSwitchValueColumn);
     writer.putInteger(values.killSwitch);
     Format::startField(writer, KillSwitchBitsColumn);
-    Format::putPlainText(writer, bitText(values.killSwitch));
-    const std::optional<SwitchStates> states = killSwitchStates(values.killSwitch);
+    Format::putPlainText(writer, bitDigits<char>(values.killSwitch));
+    const std::optional<KillSwitchState> state = killSwitchState(values.killSwitch);
     Format::startField(writer, MainStateColumn);
-    putOptionalState<Format>(writer, states ? states->main : std::string_view());
+    putOptionalState<Format>(writer, state ? switchText(state->mainOn) : std::string_view());
     Format::startField(writer, SubStateColumn);
-    putOptionalState<Format>(writer, states ? states->sub : std::string_view());
+    putOptionalState<Format>(writer, state ? switchText(state->subOn) : std::string_view());
     Format::endRecord(writer);
     writer.finish();
 }

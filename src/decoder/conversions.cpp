@@ -73,12 +73,8 @@ QString HexDigit(std::uint8_t Wert)
 
 QString DecToBin(std::uint8_t Wert)
 {
-    QString bits(8, u'0');
-    for (int bit = 0; bit < 8; ++bit) {
-        if (Wert & (0x80 >> bit))
-            bits[bit] = u'1';
-    }
-    return bits;
+    const std::array<char16_t, 8> digits = bitDigits<char16_t>(Wert);
+    return QString::fromUtf16(digits.data(), digits.size());
 }
 
 QString SecToTime(std::int32_t ValSec)

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace tovrin3 {
@@ -18,6 +20,16 @@ std::int32_t HexToUnsignLong(QStringView HexValue);
 
 // Two upper-case hexadecimal digits, 00 to FF.
 QString HexDigit(std::uint8_t Wert);
+
+// Eight digits "0"/"1", most significant bit first, in any character type: the one place of the
+// bit texts, so the report, the tables and DecToBin cannot disagree.
+template<typename Character> constexpr std::array<Character, 8> bitDigits(std::uint8_t Wert)
+{
+    std::array<Character, 8> digits{};
+    for (std::size_t bit = 0; bit < digits.size(); ++bit)
+        digits[bit] = Wert & (0x80 >> bit) ? Character('1') : Character('0');
+    return digits;
+}
 
 // Eight characters "0"/"1", most significant bit first.
 QString DecToBin(std::uint8_t Wert);

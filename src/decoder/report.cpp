@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "conversions.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -45,10 +47,8 @@ QLatin1StringView writeTwoDecimals(double value, NumberBuffer &buffer)
 
 void appendBits(QString &report, std::uint8_t byte)
 {
-    std::array<QChar, 8> bits;
-    for (std::size_t bit = 0; bit < bits.size(); ++bit)
-        bits[bit] = byte & (0x80 >> bit) ? u'1' : u'0';
-    report.append(bits.data(), bits.size());
+    const std::array<char16_t, 8> digits = bitDigits<char16_t>(byte);
+    report.append(QStringView(digits.data(), digits.size()));
 }
 
 void appendValueLine(QString &report, QStringView label, double value, QStringView unit,

@@ -36,6 +36,13 @@ double batteryVoltageFromRaw(std::int32_t raw)
     return raw * BatteryVoltageFactor / 4096;
 }
 
+std::optional<KillSwitchState> killSwitchState(std::uint8_t killSwitch)
+{
+    if (!killSwitchStateText(killSwitch))
+        return std::nullopt;
+    return KillSwitchState{(killSwitch & 0b10) == 0, (killSwitch & 0b01) == 0};
+}
+
 std::optional<QStringView> killSwitchStateText(std::uint8_t killSwitch)
 {
     switch (killSwitch) {

@@ -29,6 +29,15 @@ std::optional<double> temperatureFromWord(std::uint8_t lowByte, std::uint8_t hig
 // raw x factor / 4096, multiplied first; raw comes from HexToDec and so is negative from 8000 hex.
 double batteryVoltageFromRaw(std::int32_t raw);
 
+// The MAIN and SUB switches of kill-switch bytes 0 to 3: bit 1 set means MAIN off, bit 0 set SUB
+// off. Bytes 4 to 255 have no state.
+struct KillSwitchState
+{
+    bool mainOn = false;
+    bool subOn = false;
+};
+std::optional<KillSwitchState> killSwitchState(std::uint8_t killSwitch);
+
 // " MAIN=OFF, SUB=OFF" and its siblings for kill-switch bytes 0 to 3; none for 4 to 255.
 std::optional<QStringView> killSwitchStateText(std::uint8_t killSwitch);
 
