@@ -26,9 +26,9 @@ void appendByteDigits(QByteArray &text, unsigned value, int digitCount)
 
 } // namespace
 
-QByteArray beaconText(int frameCount, QByteArrayView lineEnd)
+QByteArray beaconText(int frameCount, QByteArrayView lineEnd, unsigned seed)
 {
-    std::minstd_rand random(3);
+    std::minstd_rand random(seed);
     auto between = [&random](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };

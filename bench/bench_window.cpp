@@ -55,23 +55,10 @@ void ensureApplication()
     new QApplication(argc, argv);
 }
 
-QString hexByte(int value)
+// Two texts of the same size, so that every iteration changes the input.
+QString beaconInput(unsigned variant)
 {
-    return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-// Frame lines with the station header, temperatures varying from frame to frame; `variant` gives
-// a second text of the same size so that every iteration changes the input.
-QString beaconInput(int variant)
-{
-    QString text;
-    for (int frame = 1; frame <= FramesPerInput; ++frame) {
-        const int comWord = (frame % 40 + variant) * 16;
-        const int batteryWord = (25 + frame % 9) * 16;
-        text += QStringLiteral("QT7XMRKT3HKD ") + hexByte(batteryWord) + hexByte(batteryWord >> 8) +
-                hexByte(comWord) + hexByte(comWord >> 8) + QStringLiteral("0C6A00A503\n");
-    }
-    return text;
+    return QString::fromLatin1(tovrin3::beaconText(FramesPerInput, "\n", 3 + variant));
 }
 
 // The report text one run over beaconInput() appends, CR+LF line ends included.
@@ -143,11 +130,12 @@ BENCHMARK_CAPTURE(decodeRun, report_of_20MB, true)
 
 namespace {
 
-// Wall-clock milliseconds, the median of five repetitions reported.
-void timedInMilliseconds(benchmark::internal::Benchmark *benchmark)
+// Wall-clock milliseconds over a fixed number of runs, the median of five repetitions reported.
+template<int Runs> void timedInMilliseconds(benchmark::internal::Benchmark *benchmark)
 {
     benchmark->Unit(benchmark::kMillisecond)
         ->UseRealTime()
+        ->Iterations(Runs)
         ->Repetitions(5)
         ->ReportAggregatesOnly(true);
 }
@@ -284,36 +272,25 @@ void keystrokeOnLongLine(benchmark::State &state, qsizetype lineLength)
 } // namespace
 
 BENCHMARK_CAPTURE(hostileDecodeRun, random_5MB, HostileText::RandomCharacters)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(hostileDecodeRun, random_5MB_one_line, HostileText::RandomCharactersOnOneLine)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(hostileDecodeRun, lines_200000, HostileText::TwoHundredThousandLines)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(hostileDecodeRun, frames_10000, HostileText::TenThousandFrames)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
-BENCHMARK_CAPTURE(keystrokeOnLongLine, line_of_1000, 1'000)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(50);
+    ->Apply(timedInMilliseconds<10>);
+BENCHMARK_CAPTURE(keystrokeOnLongLine, line_of_1000, 1'000)->Apply(timedInMilliseconds<50>);
 BENCHMARK_CAPTURE(keystrokeOnLongLine, line_of_5000000, HostileTextSize)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(1);
+    ->Apply(timedInMilliseconds<1>);
 
 BENCHMARK_CAPTURE(hostilePaste, random_5MB, HostileText::RandomCharacters)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(3);
+    ->Apply(timedInMilliseconds<3>);
 BENCHMARK_CAPTURE(hostilePaste, random_5MB_one_line, HostileText::RandomCharactersOnOneLine)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(2);
+    ->Apply(timedInMilliseconds<2>);
 BENCHMARK_CAPTURE(hostilePaste, lines_200000, HostileText::TwoHundredThousandLines)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(3);
+    ->Apply(timedInMilliseconds<3>);
 BENCHMARK_CAPTURE(hostilePaste, frames_10000, HostileText::TenThousandFrames)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(3);
+    ->Apply(timedInMilliseconds<3>);
 
 namespace {
 
@@ -387,24 +364,15 @@ void startUp(benchmark::State &state, HostileConfiguration kind)
 
 } // namespace
 
-BENCHMARK_CAPTURE(startUp, no_conf_ini, HostileConfiguration::None)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+BENCHMARK_CAPTURE(startUp, no_conf_ini, HostileConfiguration::None)->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(startUp, binary_256kB, HostileConfiguration::BinaryBytes)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(startUp, lines_50MB, HostileConfiguration::FiftyMegabytes)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(startUp, one_line_10MB, HostileConfiguration::OneLongLine)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
-BENCHMARK_CAPTURE(startUp, folder, HostileConfiguration::Folder)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
+BENCHMARK_CAPTURE(startUp, folder, HostileConfiguration::Folder)->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(startUp, dangling_link, HostileConfiguration::DanglingLink)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
 BENCHMARK_CAPTURE(startUp, fifo_without_writer, HostileConfiguration::FifoWithoutWriter)
-    ->Apply(timedInMilliseconds)
-    ->Iterations(10);
+    ->Apply(timedInMilliseconds<10>);
