@@ -2,6 +2,7 @@
 // defaults; and an image folder full of characters that a shell would act on reaches the
 // converter as one plain argument.
 #include "configuration.h"
+#include "filetesting.h"
 #include "windowtesting.h"
 
 #include <QLabel>
@@ -32,18 +33,6 @@ QByteArray lineEndingNearReadLimit(const QByteArray &line, qsizetype beyondLimit
 {
     const qsizetype commentLength = MaxConfigurationBytes + beyondLimit - line.size();
     return '#' + QByteArray(commentLength - 3, '-') + "\r\n" + line + "\r\n";
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Puts conf.ini in place as that kind of file; false if the machine would not let it be made.

@@ -1,5 +1,7 @@
 // The converter killed at any moment, or failing, leaves under the PNG's name either nothing or
 // the complete picture, and never loses the bitmap: it goes only once its PNG is in place.
+#include "filetesting.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
@@ -12,6 +14,9 @@
 
 #include <algorithm>
 
+using tovrin3::testing::fileContent;
+using tovrin3::testing::writeFile;
+
 namespace {
 
 enum KillMoment
@@ -20,18 +25,6 @@ enum KillMoment
     WhileWritingPng,
     Never
 };
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Converts shot.b in the folder into shot.png and deletes it, as the screenshot export asks.
 void startConverter(QProcess &process, const QString &folder)

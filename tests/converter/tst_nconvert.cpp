@@ -1,3 +1,5 @@
+#include "filetesting.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -6,6 +8,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+using tovrin3::testing::writeFile;
 
 namespace {
 
@@ -46,13 +50,6 @@ QByteArray screenshotBmp()
     return bytes;
 }
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 QStringList filesIn(const QTemporaryDir &dir)
 {
     return QDir(dir.path()).entryList(QDir::Files);
@@ -83,7 +80,7 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, output);
         QTemporaryDir dir;
-        writeFile(dir.filePath(input), screenshotBmp());
+        QVERIFY(writeFile(dir.filePath(input), screenshotBmp()));
 
         const ProgramRun run =
             runConverter(dir.path(), {"-out", "png", "-transpcolor", "240", "240", "240", "-colors",
@@ -117,9 +114,9 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, exists);
         QTemporaryDir dir;
-        writeFile(dir.filePath("good.b"), screenshotBmp());
+        QVERIFY(writeFile(dir.filePath("good.b"), screenshotBmp()));
         if (exists)
-            writeFile(dir.filePath("bad.b"), content);
+            QVERIFY(writeFile(dir.filePath("bad.b"), content));
 
         const ProgramRun run = runConverter(dir.path(), {"-out", "png", "-D", "bad.b", "good.b"});
         QCOMPARE(run.exitCode, 1);
@@ -149,7 +146,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QTemporaryDir dir;
-        writeFile(dir.filePath("a.b"), screenshotBmp());
+        QVERIFY(writeFile(dir.filePath("a.b"), screenshotBmp()));
         const ProgramRun run = runConverter(dir.path(), QStringList{"-D"} + arguments);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.output.contains("Usage"));
