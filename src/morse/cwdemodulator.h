@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace tovrin3::morse {
+
+// One transmission as copied: the characters as heard (a word gap is one space) and the time of
+// its first element, in seconds from the first sample the demodulator was given.
+struct CopiedLine
+{
+    QString text;
+    double startSeconds = 0.0;
+};
+
+// Turns CW audio into text lines. Samples arrive in pieces of any size at the rate given at
+// construction; the lines are the same wherever the stream is cut. A silence of the transmission
+// break ends a line.
+class CwDemodulator
+{
+public:
+    // sampleRate: 8 kHz to 192 kHz, mono.
+    explicit CwDemodulator(double sampleRate);
+    ~CwDemodulator();
+    CwDemodulator(const CwDemodulator &) = delete;
+    CwDemodulator &operator=(const CwDemodulator &) = delete;
+
+    void process(std::span<const float> samples);
+    // Ends the stream: the transmission under way, if any, becomes a line.
+    void finish();
+    // The lines finished since the last call, oldest first.
+    std::vector<CopiedLine> takeLines();
+
+    // For a live display: the text of the transmission under way, as copied so far.
+    QString pendingText() const;
+    // What the demodulator is locked on; 0 while it has found nothing.
+    double pitchHz() const;
+    double wordsPerMinute() const;
+
+    // Holds the demodulator on a pitch the user chose (200 to 2000 Hz) until released.
+    void lockPitch(double hz);
+    void releasePitch();
+    bool isPitchLocked() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace tovrin3::morse
