@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+#include <span>
+#include <string_view>
+
+namespace tovrin3::morse {
+
+// One character of the Morse alphabet: its elements as dots and dashes (".-" for A).
+struct MorseSymbol
+{
+    char character;
+    std::string_view elements;
+};
+
+// The letters, digits and usual punctuation of International Morse code.
+std::span<const MorseSymbol> morseAlphabet();
+
+// The elements of a character (either case), or an empty view when Morse code has none.
+std::string_view morseElements(QChar character);
+
+// Length of a character in units: a dot is 1, a dash 3, with 1 between elements.
+int keyedUnits(std::string_view elements);
+
+// The beacon's header and the layout of one frame: header, then nine groups of two
+// hexadecimal digits, each group after a word gap.
+inline constexpr std::string_view BeaconHeader = "QT7XMRKT3HKD";
+inline constexpr int BeaconGroups = 9;
+inline constexpr int BeaconDigits = 2 * BeaconGroups;
+
+// True for a line that, without its spaces and a leading header, holds exactly the frame's
+// number of characters: what a copied frame looks like.
+bool isFrameShaped(const QString &line);
+
+} // namespace tovrin3::morse
