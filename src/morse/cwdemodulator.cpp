@@ -27,10 +27,10 @@ constexpr double LookBackSeconds = 2.5;
 constexpr double TailSeconds = 0.3;
 // A transmission this long is cut into lines.
 constexpr double LongestTransmissionSeconds = 150.0;
-// Smoothed power over the noise floor that starts a transmission, and the power over three
+// Smoothed power over the noise floor that starts a transmission, and the power over four
 // frames that counts as keying heard.
 constexpr float StartLevel = 2.5f;
-constexpr float KeyingLevel = 5.0f;
+constexpr float KeyingLevel = 4.5f;
 constexpr float Smoothing = 1.0f / 16;
 
 constexpr qint64 seconds(double value)
@@ -260,7 +260,7 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
         trackedBin = strongest;
 
     float heard = 0.0f;
-    const qint64 from = std::max(firstFrame, frame - 2);
+    const qint64 from = std::max(firstFrame, frame - 3);
     for (qint64 f = from; f <= frame; ++f) {
         const std::span<const float> powers = frameSpectrum(f);
         float loudest = 0.0f;
@@ -269,8 +269,9 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
             loudest = std::max(loudest, powers[std::size_t(b)]);
         heard += loudest;
     }
-    if (heard / float(frame - from + 1) > KeyingLevel)
+    if (heard / float(frame - from + 1) > KeyingLevel) {
         lastKeyFrame = frame;
+    }
 
     const qint64 now = frame * FrameHop + FftSize;
     const qint64 keyEnd = lastKeyFrame * FrameHop + FftSize;

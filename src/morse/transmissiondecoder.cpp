@@ -354,28 +354,34 @@ std::vector<UnitGrid> coarseGrids(std::span<const Complex> baseband)
         const double bins = double(to - from) - double(std::min(to, i + 4) - (i > 3 ? i - 3 : 0));
         return double(std::abs(spectrum[i])) / std::max(around / bins, 1e-30);
     };
+    std::vector<double> white(spectrum.size(), 0.0);
+    for (std::size_t i = 1; i < spectrum.size(); ++i)
+        white[i] = whitened(i);
+    // Sharp keying shows many harmonics of the unit frequency: sum a few of them.
+    constexpr std::size_t Harmonics = 5;
     std::size_t peak = low;
     double peakValue = 0.0;
     for (std::size_t i = low; i <= high; ++i) {
-        const double value = whitened(i);
+        double value = 0.0;
+        for (std::size_t h = 1; h <= Harmonics && h * i < white.size(); ++h)
+            value += white[h * i];
         if (value > peakValue) {
             peakValue = value;
             peak = i;
         }
     }
-    // The keying envelope itself puts power at half the unit frequency, and a weak signal may
-    // show its second harmonic strongest: the neighbouring octaves are candidates too, and the
-    // slot energies decide.
+    // The keying envelope itself puts power at half the unit frequency, and slow keying may show
+    // a harmonic strongest: simple fractions and the octave above are candidates too, and the
+    // slot energies decide, longest unit first.
     std::vector<UnitGrid> grids;
-    for (std::size_t candidate : {peak / 2, peak, 2 * peak}) {
-        if (candidate <= 1 || candidate + 1 >= spectrum.size())
+    for (const double multiple : {0.25, 1.0 / 3, 0.5, 1.0, 2.0}) {
+        const auto centre = std::size_t(std::lround(double(peak) * multiple));
+        if (centre <= 1 || centre + 1 >= spectrum.size())
             continue;
-        if (candidate != peak) {
-            const std::size_t centre = candidate;
-            for (std::size_t i = centre - 1; i <= centre + 1; ++i) {
-                if (std::abs(spectrum[i]) > std::abs(spectrum[candidate]))
-                    candidate = i;
-            }
+        std::size_t candidate = centre;
+        for (std::size_t i = centre - 1; i <= centre + 1; ++i) {
+            if (std::abs(spectrum[i]) > std::abs(spectrum[candidate]))
+                candidate = i;
         }
         const UnitGrid grid = gridAt(spectrum, edges, candidate, count);
         if (grid.unit >= ShortestUnit && grid.unit <= 2 * LongestUnit)
