@@ -254,7 +254,8 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
         if (b >= 0 && b < SearchBins && smoothed[std::size_t(b)] > smoothed[std::size_t(best)])
             best = b;
     }
-    trackedBin = best;
+    if (lockedPitch <= 0 || std::abs(best - lockedBin()) <= 2)
+        trackedBin = best;
     if (lockedPitch <= 0 && smoothed[std::size_t(strongest)] > StartLevel &&
         smoothed[std::size_t(strongest)] > 2 * smoothed[std::size_t(trackedBin)])
         trackedBin = strongest;
