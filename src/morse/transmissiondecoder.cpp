@@ -23,6 +23,8 @@ constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
 // A path through the spectra may change bin by one each frame freely; a jump elsewhere (the
 // operator retuned) must gain this much normalised power.
 constexpr float PitchJumpCost = 15.0f;
+// A move to the next bin costs a little, so the path does not wander off through the gaps.
+constexpr float PitchMoveCost = 1.0f;
 // Unit lengths in baseband samples: 40 down to 8 words per minute, with a margin.
 constexpr double ShortestUnit = 6.5;
 constexpr double LongestUnit = 40.0;
@@ -70,8 +72,8 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
             auto origin = std::int16_t(b);
             for (const int neighbour : {b - 1, b + 1}) {
                 if (neighbour >= 0 && neighbour < SearchBins &&
-                    score[std::size_t(neighbour)] > value) {
-                    value = score[std::size_t(neighbour)];
+                    score[std::size_t(neighbour)] - PitchMoveCost > value) {
+                    value = score[std::size_t(neighbour)] - PitchMoveCost;
                     origin = std::int16_t(neighbour);
                 }
             }
@@ -92,6 +94,9 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
     }
     return path;
 }
+
+// Power over the noise floor that counts as the carrier in a frame; noise alone rarely has it.
+constexpr double KeyedPower = 4.0;
 
 // Pitch in Hz per frame along the path: the peak interpolated between bins, averaged over
 // nearby frames weighted by their keyed power, never across a jump.
@@ -120,7 +125,7 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
                 offset = std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
         }
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
-        weight[std::size_t(f)] = std::max(power(f, b) - 1.5, 0.0);
+        weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
     std::vector<double> track(static_cast<std::size_t>(frames));
     constexpr int Reach = 8;
