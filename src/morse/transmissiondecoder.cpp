@@ -394,10 +394,10 @@ std::vector<UnitGrid> coarseGrids(std::span<const Complex> baseband)
         }
     }
     // The keying envelope itself puts power at half the unit frequency, and slow keying may show
-    // a harmonic strongest: simple fractions and the octave above are candidates too, and the
+    // a harmonic strongest, a short one its subharmonic: simple ratios are candidates too, and the
     // slot energies decide, longest unit first.
     std::vector<UnitGrid> grids;
-    for (const double multiple : {0.25, 1.0 / 3, 0.5, 1.0, 2.0}) {
+    for (const double multiple : {0.25, 1.0 / 3, 0.5, 1.0, 2.0, 3.0, 4.0}) {
         const auto centre = std::size_t(std::lround(double(peak) * multiple));
         if (centre <= 1 || centre + 1 >= spectrum.size())
             continue;
