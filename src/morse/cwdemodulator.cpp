@@ -11,12 +11,6 @@
 
 namespace tovrin3::morse {
 
-std::mutex &fftwPlanning()
-{
-    static std::mutex planning;
-    return planning;
-}
-
 namespace {
 
 // The transmission break: a transmission ends once its pitch has carried no keying for this
