@@ -20,16 +20,17 @@ using Complex = std::complex<float>;
 
 constexpr double BasebandRate = InternalRate / Decimation;
 constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
-// A path through the spectra may change bin by one each frame freely; a jump elsewhere (the
-// operator retuned) must gain this much normalised power.
+// A path through the spectra (scored in compressed power over the noise floor) may move one bin
+// a frame for a small cost, so it follows a drift but does not wander off through the gaps; a
+// jump elsewhere (the operator retuned) costs far more.
 constexpr float PitchJumpCost = 15.0f;
-// A move to the next bin costs a little, so the path does not wander off through the gaps.
 constexpr float PitchMoveCost = 1.0f;
 // Unit lengths in baseband samples: 40 down to 8 words per minute, with a margin.
 constexpr double ShortestUnit = 6.5;
 constexpr double LongestUnit = 40.0;
 // Log-likelihood a generic character must beat; keeps noise from turning into letters.
 constexpr float CharacterPenalty = 4.0f;
+// What a frame whose header fits is worth over the same keying read character by character.
 constexpr float FrameBonus = 20.0f;
 constexpr int LetterGap = 3;
 constexpr int WordGap = 7;
