@@ -359,7 +359,10 @@ QString CwDemodulator::pendingText() const
     const State &state = *m_state;
     if (!state.active)
         return {};
-    if (state.pendingFrames != state.nextFrame) {
+    // Decoding the transmission so far costs about as much as decoding it at its end: at most
+    // once a second of audio.
+    constexpr qint64 FramesPerSecond = qint64(InternalRate) / FrameHop;
+    if (state.pendingFrames < 0 || state.nextFrame - state.pendingFrames >= FramesPerSecond) {
         const DecodedTransmission decoded = state.decode(state.historyEnd());
         state.pendingText = decoded.heard ? decoded.text : QString();
         state.pendingFrames = state.nextFrame;
