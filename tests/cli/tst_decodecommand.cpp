@@ -151,6 +151,51 @@ private slots:
         QVERIFY(version.output.startsWith("tovrin3-decode "));
     }
 
+    void shortFormsAndManualPage()
+    {
+        const Run help = runDecoder({QStringLiteral("-h")});
+        QCOMPARE(help.exitCode, 0);
+        QCOMPARE(help.output, runDecoder({QStringLiteral("--help")}).output);
+        for (const QByteArray &line : help.output.split('\n'))
+            QVERIFY2(line.size() <= 80, line.constData());
+        QVERIFY(help.output.contains("man tovrin3-decode"));
+        const Run version = runDecoder({QStringLiteral("-V")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.output, runDecoder({QStringLiteral("--version")}).output);
+    }
+
+    // After "--" even a name like an option is a file.
+    void doubleDashEndsOptions()
+    {
+        QVERIFY(QFile::copy(SampleFile, m_dir.filePath(QStringLiteral("--strict"))));
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.start(Program, {QStringLiteral("--"), Strict});
+        QVERIFY(process.waitForFinished(60'000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), m_report);
+        QCOMPARE(process.readAllStandardError(), QByteArray());
+    }
+
+    // As "ls --version >/dev/full": a help or version that cannot be written is a failure.
+    void unwritableHelpFails_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help") << QStringLiteral("--help");
+        QTest::newRow("version") << QStringLiteral("-V");
+    }
+
+    void unwritableHelpFails()
+    {
+        QFETCH(QString, option);
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(Program, {option});
+        QVERIFY(process.waitForFinished(60'000));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardError().startsWith("tovrin3-decode: standard output: "));
+    }
+
     // A reader that closes the pipe ends the program quietly, without waiting for more input.
     void closedPipeEndsQuietly()
     {
