@@ -1,10 +1,11 @@
 #include "audiofile.h"
+#include "commandline.h"
 #include "cwstream.h"
 #include "descriptordevice.h"
 #include "linetimestamp.h"
 
+#include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
@@ -16,18 +17,34 @@ namespace tovrin3 {
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 constexpr const char *ProgramName = "tovrin3-cw";
-const QString StandardInputName = QStringLiteral("-");
+const QString StandardInputName = u"-"_s;
 constexpr double LowestRawRate = 8000.0;
 constexpr double HighestRawRate = 192000.0;
 constexpr qint64 RawReadSize = 16 * 1024;
 
-enum ExitStatus : int
+ProgramDescription cwProgram()
 {
-    Success = 0,
-    Failure = 1,
-    UsageError = 2
-};
+    return {
+        .name = QString::fromLatin1(ProgramName),
+        .synopsis = u"[OPTION...] [FILE...]"_s,
+        .description =
+            u"Copies the Morse code (CW) in each audio FILE and writes the text to standard "
+            u"output, one line per transmission. A FILE is read by its content: WAV, FLAC, Ogg "
+            u"Vorbis or Ogg Opus, 8 kHz to 192 kHz, any number of channels. With no FILE, or "
+            u"when FILE is -, reads raw signed 16-bit little-endian mono samples from standard "
+            u"input, as an SDR program writes them, and writes each line as soon as its "
+            u"transmission ends."_s,
+        .epilogue =
+            u"Example: rtl_fm -M usb -f FREQUENCY -s 48k - | tovrin3-cw --raw-rate 48000 "
+            u"--timestamps - | tovrin3-decode --format csv\n\n"
+            u"Exit status: 0 when every input was copied, 1 when an input could not be read or "
+            u"the output could not be written, 2 for a wrong option."_s,
+        .version = QString::fromLatin1(TOVRIN3_VERSION),
+    };
+}
 
 struct Settings
 {
@@ -38,24 +55,22 @@ struct Settings
     QStringList inputs;
 };
 
-struct CommandLine
+struct Options
 {
-    enum class Action
-    {
-        Copy,
-        ShowHelp,
-        ShowVersion,
-        RejectUsage
-    };
-    Action action = Action::Copy;
-    QString usageError;
-    Settings settings;
+    QCommandLineOption rawRate{u"raw-rate"_s,
+                               u"the sample rate of standard input, 8000 to 192000 (needed "
+                               u"there)"_s,
+                               u"HZ"_s};
+    QCommandLineOption timestamps{
+        u"timestamps"_s, u"begin each line with the UTC time of its first element and a '|', "
+                         u"as tovrin3-decode --format csv or json reads it: on standard input "
+                         u"the time its samples arrived, in a FILE --start plus its offset"_s};
+    QCommandLineOption start{u"start"_s,
+                             u"the UTC time the recording began, as 2026-12-06T18:57:44Z"_s,
+                             u"TIME"_s};
+    QCommandLineOption verbose{
+        u"verbose"_s, u"report on standard error the pitch and speed the copy locks on"_s};
 };
-
-CommandLine rejectUsage(const QString &message)
-{
-    return {CommandLine::Action::RejectUsage, message, {}};
-}
 
 // The time in any form tovrin3-decode reads before a frame line, "2026-12-06T18:57:44Z" and the
 // like.
@@ -64,119 +79,52 @@ std::optional<QDateTime> utcTime(const QString &text)
     Timestamp timestamp;
     if (!timestamp.read(text))
         return std::nullopt;
-    QDateTime time = QDateTime::fromString(timestamp.text(), Qt::ISODateWithMs);
+    const QDateTime time = QDateTime::fromString(timestamp.text(), Qt::ISODateWithMs);
     if (!time.isValid())
         return std::nullopt;
     return time.toUTC();
 }
 
-std::optional<CommandLine> takeValues(const QCommandLineParser &parser, Settings &settings)
+// Reads the option values; returns the usage error, if any.
+std::optional<QString> takeValues(const QCommandLineParser &parser, const Options &options,
+                                  Settings &settings)
 {
-    if (parser.isSet(QStringLiteral("raw-rate"))) {
+    settings.timestamps = parser.isSet(options.timestamps);
+    settings.verbose = parser.isSet(options.verbose);
+    settings.inputs = parser.positionalArguments();
+    if (settings.inputs.isEmpty())
+        settings.inputs.append(StandardInputName);
+    if (parser.isSet(options.rawRate)) {
         bool isNumber = false;
-        const double rate = parser.value(QStringLiteral("raw-rate")).toDouble(&isNumber);
+        const double rate = parser.value(options.rawRate).toDouble(&isNumber);
         if (!isNumber || rate < LowestRawRate || rate > HighestRawRate)
-            return rejectUsage(QStringLiteral("--raw-rate takes a rate from 8000 to 192000 Hz, "
-                                              "not '%1'")
-                                   .arg(parser.value(QStringLiteral("raw-rate"))));
+            return u"--raw-rate takes a rate from 8000 to 192000 Hz, not '%1'"_s.arg(
+                parser.value(options.rawRate));
         settings.rawRate = rate;
     }
-    if (parser.isSet(QStringLiteral("start"))) {
-        settings.start = utcTime(parser.value(QStringLiteral("start")));
+    if (parser.isSet(options.start)) {
+        settings.start = utcTime(parser.value(options.start));
         if (!settings.start)
-            return rejectUsage(QStringLiteral("--start takes a UTC time such as "
-                                              "2026-12-06T18:57:44Z, not '%1'")
-                                   .arg(parser.value(QStringLiteral("start"))));
+            return u"--start takes a UTC time such as 2026-12-06T18:57:44Z, not '%1'"_s.arg(
+                parser.value(options.start));
     }
     return std::nullopt;
 }
 
-// The rules that tie the options to the inputs.
-std::optional<CommandLine> checkCombination(const Settings &settings)
+// The rules that tie the options to the inputs; returns the usage error, if any.
+std::optional<QString> checkCombination(const Settings &settings)
 {
     const bool readsStandardInput = settings.inputs.contains(StandardInputName);
     const bool readsFiles = settings.inputs.count(StandardInputName) < settings.inputs.size();
     if (readsStandardInput && !settings.rawRate)
-        return rejectUsage(QStringLiteral("raw samples on standard input need their rate: "
-                                          "--raw-rate HZ"));
+        return u"raw samples on standard input need their rate: --raw-rate HZ"_s;
     if (settings.start && !settings.timestamps)
-        return rejectUsage(QStringLiteral("--start only serves --timestamps"));
+        return u"--start only serves --timestamps"_s;
     if (settings.timestamps && readsFiles && !settings.start)
-        return rejectUsage(QStringLiteral("--timestamps on a FILE needs --start TIME, the UTC "
-                                          "time the recording began"));
+        return u"--timestamps on a FILE needs --start TIME, the UTC time the recording began"_s;
     if (settings.start && settings.inputs.size() > 1)
-        return rejectUsage(QStringLiteral("--start gives the beginning of one recording; name "
-                                          "one FILE"));
+        return u"--start gives the beginning of one recording; name one FILE"_s;
     return std::nullopt;
-}
-
-CommandLine parseCommandLine(const QStringList &arguments)
-{
-    QCommandLineParser parser;
-    parser.addOptions({
-        {QStringLiteral("raw-rate"), QString(), QStringLiteral("HZ")},
-        {QStringLiteral("timestamps"), QString()},
-        {QStringLiteral("start"), QString(), QStringLiteral("TIME")},
-        {QStringLiteral("verbose"), QString()},
-        {QStringLiteral("help"), QString()},
-        {QStringLiteral("version"), QString()},
-    });
-    if (!parser.parse(arguments))
-        return rejectUsage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        return {CommandLine::Action::ShowHelp, {}, {}};
-    if (parser.isSet(QStringLiteral("version")))
-        return {CommandLine::Action::ShowVersion, {}, {}};
-    CommandLine commandLine;
-    Settings &settings = commandLine.settings;
-    settings.timestamps = parser.isSet(QStringLiteral("timestamps"));
-    settings.verbose = parser.isSet(QStringLiteral("verbose"));
-    settings.inputs = parser.positionalArguments();
-    if (settings.inputs.isEmpty())
-        settings.inputs.append(StandardInputName);
-    if (auto rejected = takeValues(parser, settings))
-        return *rejected;
-    if (auto rejected = checkCombination(settings))
-        return *rejected;
-    return commandLine;
-}
-
-void printUsage()
-{
-    std::printf(
-        "Usage: %s [OPTION...] [FILE...]\n"
-        "Copies the Morse code (CW) in each audio FILE and writes the text to standard output,\n"
-        "one line per transmission. A FILE is read by its content: WAV, FLAC, Ogg Vorbis or Ogg\n"
-        "Opus, 8 kHz to 192 kHz, any number of channels. With no FILE, or when FILE is -, reads\n"
-        "raw signed 16-bit little-endian mono samples from standard input, as an SDR program\n"
-        "writes them, and writes each line as soon as its transmission ends.\n"
-        "\n"
-        "  --raw-rate HZ     the sample rate of standard input, 8000 to 192000 (needed there)\n"
-        "  --timestamps      begin each line with the UTC time of its first element and a '|',\n"
-        "                    as tovrin3-decode --format csv or json reads it; on standard input\n"
-        "                    the time a sample arrived, in a FILE --start plus its offset\n"
-        "  --start TIME      the UTC time the recording began, 2026-12-06T18:57:44Z\n"
-        "  --verbose         report on standard error the pitch and speed the copy locks on\n"
-        "  --help            show this help and exit\n"
-        "  --version         show the version and exit\n"
-        "\n"
-        "Example: rtl_fm -M usb -f FREQUENCY -s 48k - |\n"
-        "           %s --raw-rate 48000 --timestamps - | tovrin3-decode --format csv\n"
-        "\n"
-        "Exit status: 0 when every input was copied, 1 when an input could not be read or\n"
-        "the output could not be written, 2 for a wrong option.\n",
-        ProgramName, ProgramName);
-}
-
-void printVersion()
-{
-    std::printf("%s %s\n", ProgramName, TOVRIN3_VERSION);
-}
-
-void printUsageError(const QString &message)
-{
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", ProgramName,
-                 qPrintable(message), ProgramName);
 }
 
 // Standard error: messages, and while a file is read a progress line when a person watches.
@@ -340,22 +288,22 @@ int copyInputs(const Settings &settings)
 int main(int argc, char **argv)
 {
     using namespace tovrin3;
+    using namespace Qt::StringLiterals;
     // A closed pipe then shows as a failed write, which ends the program quietly.
     std::signal(SIGPIPE, SIG_IGN);
-    const QCoreApplication application(argc, argv);
-    const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments());
-    switch (commandLine.action) {
-    case CommandLine::Action::ShowHelp:
-        printUsage();
-        return Success;
-    case CommandLine::Action::ShowVersion:
-        printVersion();
-        return Success;
-    case CommandLine::Action::RejectUsage:
-        printUsageError(commandLine.usageError);
-        return UsageError;
-    case CommandLine::Action::Copy:
-        break;
-    }
-    return copyInputs(commandLine.settings);
+    CommandLine commandLine(cwProgram());
+    const Options options;
+    commandLine.addOption(options.rawRate, u"a rate from 8000 to 192000 Hz"_s);
+    commandLine.addOption(options.timestamps);
+    commandLine.addOption(options.start, u"a UTC time such as 2026-12-06T18:57:44Z"_s);
+    commandLine.addOption(options.verbose);
+    if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
+        return *status;
+    Settings settings;
+    std::optional<QString> usageError = takeValues(commandLine.parser(), options, settings);
+    if (!usageError)
+        usageError = checkCombination(settings);
+    if (usageError)
+        return commandLine.rejectUsage(*usageError);
+    return copyInputs(settings);
 }

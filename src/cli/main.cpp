@@ -1,4 +1,6 @@
+#include "audiofile.h"
 #include "commandline.h"
+#include "cwstream.h"
 #include "descriptordevice.h"
 #include "framerecords.h"
 #include "linediagnostics.h"
@@ -12,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include <QBuffer>
 #include <QFile>
 
 #include <fcntl.h>
@@ -72,8 +75,28 @@ void reportError(const QByteArray &name, const QString &reason)
     std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name.constData(), qPrintable(reason));
 }
 
-std::unique_ptr<DescriptorDevice> openInput(const QByteArray &name)
+// An audio recording becomes the lines tovrin3-cw writes for it, through the same copy; null
+// after an error, which is reported.
+std::unique_ptr<QIODevice> copyAudio(const QByteArray &name)
 {
+    const morse::AudioFileCopy copy = morse::copyAudioFile(QFile::decodeName(name));
+    if (!copy.error.isEmpty()) {
+        reportError(name, copy.error);
+        return nullptr;
+    }
+    auto text = std::make_unique<QBuffer>();
+    text->open(QIODevice::WriteOnly);
+    for (const morse::CopiedLine &line : copy.lines)
+        text->write(cwOutputLine(line.text));
+    text->close();
+    text->open(QIODevice::ReadOnly);
+    return text;
+}
+
+std::unique_ptr<QIODevice> openInput(const QByteArray &name)
+{
+    if (name != StandardInputName && morse::isAudioFile(QFile::decodeName(name)))
+        return copyAudio(name);
     if (name == StandardInputName)
         return std::make_unique<DescriptorDevice>(STDIN_FILENO, QIODevice::ReadOnly,
                                                   DescriptorDevice::Ownership::Borrowed);
@@ -116,7 +139,7 @@ int decodeInputs(const DecodeRequest &request)
         return reportWriteFailure(output);
     int status = Success;
     for (const QByteArray &name : request.inputs) {
-        const std::unique_ptr<DescriptorDevice> input = openInput(name);
+        const std::unique_ptr<QIODevice> input = openInput(name);
         if (!input) {
             status = Failure;
             continue;

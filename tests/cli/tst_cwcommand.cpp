@@ -133,7 +133,7 @@ private slots:
             << usageError("--start gives the beginning of one recording; name one FILE") << 2;
         QTest::newRow("unknown option")
             << QStringList{m_pass, QStringLiteral("--frames")} << QByteArray() << QByteArray()
-            << usageError("Unknown option 'frames'.") << 2;
+            << usageError("unknown option '--frames'") << 2;
     }
 
     void runs()
