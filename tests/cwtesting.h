@@ -26,7 +26,7 @@ inline cwgen::KeyingSettings cwTestKeying(double sampleRate)
 }
 
 inline std::vector<float> cwTestSignal(double sampleRate,
-                                      const QStringList &transmissions = CwTestTransmissions)
+                                       const QStringList &transmissions = CwTestTransmissions)
 {
     return cwgen::keyTransmissions(transmissions, cwTestKeying(sampleRate));
 }

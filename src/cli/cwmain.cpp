@@ -65,11 +65,10 @@ struct Options
         u"timestamps"_s, u"begin each line with the UTC time of its first element and a '|', "
                          u"as tovrin3-decode --format csv or json reads it: on standard input "
                          u"the time its samples arrived, in a FILE --start plus its offset"_s};
-    QCommandLineOption start{u"start"_s,
-                             u"the UTC time the recording began, as 2026-12-06T18:57:44Z"_s,
-                             u"TIME"_s};
-    QCommandLineOption verbose{
-        u"verbose"_s, u"report on standard error the pitch and speed the copy locks on"_s};
+    QCommandLineOption start{
+        u"start"_s, u"the UTC time the recording began, as 2026-12-06T18:57:44Z"_s, u"TIME"_s};
+    QCommandLineOption verbose{u"verbose"_s,
+                               u"report on standard error the pitch and speed the copy locks on"_s};
 };
 
 // The time in any form tovrin3-decode reads before a frame line, "2026-12-06T18:57:44Z" and the
@@ -271,8 +270,8 @@ int copyInputs(const Settings &settings)
     Copier copier(settings);
     int status = Success;
     for (const QString &name : settings.inputs) {
-        const Outcome outcome = name == StandardInputName ? copier.copyStandardInput()
-                                                          : copier.copyFile(name);
+        const Outcome outcome =
+            name == StandardInputName ? copier.copyStandardInput() : copier.copyFile(name);
         if (outcome == Outcome::WriteFailed)
             return copier.writeFailureStatus();
         if (outcome == Outcome::InputFailed)

@@ -40,8 +40,7 @@ std::vector<TimedLine> RawStreamCopier::takeLines()
     std::vector<TimedLine> lines;
     for (morse::CopiedLine &line : m_demodulator.takeLines()) {
         const auto sample = std::max<qint64>(0, std::llround(line.startSeconds * m_sampleRate));
-        const QDateTime time =
-            m_start ? timeInto(*m_start, line.startSeconds) : arrivalOf(sample);
+        const QDateTime time = m_start ? timeInto(*m_start, line.startSeconds) : arrivalOf(sample);
         lines.push_back({std::move(line.text), line.startSeconds, time});
         forgetArrivalsBefore(sample);
     }

@@ -39,7 +39,8 @@ ProgramDescription decoderProgram()
         .description =
             u"Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes every frame "
             u"to standard output. Each FILE is one beacon text, its frames numbered from 1. "
-            u"With no FILE, or when FILE is -, reads standard input."_s,
+            u"A FILE whose content is audio is first copied to text lines as tovrin3-cw copies "
+            u"it. With no FILE, or when FILE is -, reads standard input."_s,
         .epilogue =
             u"With csv and json a line may begin with the UTC time its frame was received and "
             u"a '|', as in 2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 (a space for "

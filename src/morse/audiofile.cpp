@@ -67,8 +67,8 @@ QString libraryText(const char *text)
     QString reason = QString::fromUtf8(text).trimmed();
     if (reason.endsWith(u'.'))
         reason.chop(1);
-    for (const QLatin1StringView prefix : {QLatin1StringView("Error : "),
-                                           QLatin1StringView("Internal error : ")})
+    for (const QLatin1StringView prefix :
+         {QLatin1StringView("Error : "), QLatin1StringView("Internal error : ")})
         if (reason.startsWith(prefix))
             reason.remove(0, prefix.size());
     return reason;
@@ -199,8 +199,8 @@ qsizetype AudioFileReader::read(std::span<float> samples)
     if (!state.sound)
         return -1;
     const int channels = state.info.channels;
-    const qsizetype wanted =
-        std::min<qsizetype>(std::ssize(samples), std::max<qsizetype>(1, ReadBufferValues / channels));
+    const qsizetype wanted = std::min<qsizetype>(
+        std::ssize(samples), std::max<qsizetype>(1, ReadBufferValues / channels));
     state.values.resize(static_cast<size_t>(wanted * channels));
     const sf_count_t count = sf_readf_float(state.sound, state.values.data(), wanted);
     if (sf_error(state.sound) != SF_ERR_NO_ERROR)
@@ -261,8 +261,9 @@ std::optional<CwLock> CwLockWatch::update(const CwDemodulator &demodulator)
     return std::nullopt;
 }
 
-AudioFileCopy copyAudioFile(const QString &path, const std::function<bool(double fraction)> &progress,
-                            const std::function<void(const CwLock &lock, double seconds)> &lockChanged)
+AudioFileCopy
+copyAudioFile(const QString &path, const std::function<bool(double fraction)> &progress,
+              const std::function<void(const CwLock &lock, double seconds)> &lockChanged)
 {
     AudioFileCopy copy;
     AudioFileReader reader;

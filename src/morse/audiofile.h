@@ -76,9 +76,8 @@ private:
 // Demodulates a whole recording. `progress` is told the fraction done now and then and may
 // return false to cancel; a cancelled or failed copy keeps no lines. `lockChanged` is told what
 // CwLockWatch picks out, with the time in the recording in seconds.
-AudioFileCopy copyAudioFile(const QString &path,
-                            const std::function<bool(double fraction)> &progress = {},
-                            const std::function<void(const CwLock &lock, double seconds)>
-                                &lockChanged = {});
+AudioFileCopy
+copyAudioFile(const QString &path, const std::function<bool(double fraction)> &progress = {},
+              const std::function<void(const CwLock &lock, double seconds)> &lockChanged = {});
 
 } // namespace tovrin3::morse

@@ -83,7 +83,8 @@ private slots:
         std::vector<TimedLine> lines;
         for (qsizetype at = 0; at < m_bytes.size(); at += pieceSize) {
             clock.time = PassStart.addMSecs(at / pieceSize * 1000 + 500);
-            copier.write(QByteArrayView(m_bytes).sliced(at, std::min(pieceSize, m_bytes.size() - at)));
+            copier.write(
+                QByteArrayView(m_bytes).sliced(at, std::min(pieceSize, m_bytes.size() - at)));
             std::ranges::move(copier.takeLines(), std::back_inserter(lines));
         }
         copier.finish();
@@ -111,7 +112,8 @@ private slots:
         const QString text = QStringLiteral("QT7XMRKT3HKD 90 01");
         QTest::newRow("no time") << QDateTime() << QByteArray("QT7XMRKT3HKD 90 01\n");
         QTest::newRow("UTC to the millisecond")
-            << PassStart.addMSecs(250) << QByteArray("2026-12-06T18:57:44.250Z|QT7XMRKT3HKD 90 01\n");
+            << PassStart.addMSecs(250)
+            << QByteArray("2026-12-06T18:57:44.250Z|QT7XMRKT3HKD 90 01\n");
         QTest::newRow("another zone written as UTC")
             << PassStart.toTimeZone(QTimeZone(3600))
             << QByteArray("2026-12-06T18:57:44.000Z|QT7XMRKT3HKD 90 01\n");

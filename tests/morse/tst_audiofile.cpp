@@ -50,6 +50,9 @@ QByteArray patched16(QByteArray bytes, qsizetype offset, quint16 value)
     return bytes;
 }
 
+// Short, so that the table of formats stays quick.
+const QStringList ShortTransmissions{QStringLiteral("VVV QT7X"), QStringLiteral("TEST 73")};
+
 // The offsets of the canonical 44-byte header libsndfile writes for 16-bit mono PCM.
 constexpr qsizetype WavChannelsOffset = 22;
 constexpr qsizetype WavRateOffset = 24;
@@ -105,8 +108,8 @@ private slots:
         QTest::newRow("WAV double, 8 kHz") << (wav | SF_FORMAT_DOUBLE) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 192 kHz") << (wav | SF_FORMAT_PCM_16) << 192000 << 1;
         QTest::newRow("FLAC 16-bit, 16 kHz") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16000 << 1;
-        QTest::newRow("FLAC 24-bit, 96 kHz, stereo")
-            << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 96000 << 2;
+        QTest::newRow("FLAC 24-bit, 44.1 kHz, stereo")
+            << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 44100 << 2;
         QTest::newRow("Ogg Vorbis, 22050 Hz, stereo")
             << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 22050 << 2;
         QTest::newRow("Ogg Opus, 48 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << 1;
@@ -120,14 +123,15 @@ private slots:
         QFETCH(int, sampleRate);
         QFETCH(int, channels);
         const QString path = m_dir.filePath(QStringLiteral("pass.txt"));
-        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate), sampleRate, format, channels));
+        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, ShortTransmissions), sampleRate,
+                           format, channels));
         QVERIFY(morse::isAudioFile(path));
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);
         QCOMPARE(copy.error, QString());
         QStringList texts;
         for (const morse::CopiedLine &line : copy.lines)
             texts.append(line.text);
-        QCOMPARE(texts, testing::CwTestTransmissions);
+        QCOMPARE(texts, ShortTransmissions);
         const double lead = testing::cwTestKeying(sampleRate).leadSeconds;
         QVERIFY2(std::abs(copy.lines.front().startSeconds - lead) < 0.1,
                  qPrintable(QString::number(copy.lines.front().startSeconds)));
@@ -220,9 +224,8 @@ private slots:
                                         << QStringLiteral("^sample rate 384000 Hz") << true;
         QTest::newRow("WAV with 60000 channels")
             << patched16(m_wav, WavChannelsOffset, 60000) << damaged << true;
-        QTest::newRow("FLAC cut short")
-            << m_flac.first(m_flac.size() / 2) << QStringLiteral("^(damaged audio|cut short)")
-            << true;
+        QTest::newRow("FLAC cut short") << m_flac.first(m_flac.size() / 2)
+                                        << QStringLiteral("^(damaged audio|cut short)") << true;
         QTest::newRow("Ogg Vorbis cut short") << m_ogg.first(m_ogg.size() / 2) << damaged << true;
     }
 

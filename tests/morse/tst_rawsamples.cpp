@@ -21,19 +21,17 @@ private slots:
         QTest::newRow("cut inside a sample")
             << QByteArrayList{bytes.first(3), bytes.sliced(3, 4), bytes.sliced(7)} << scale
             << false;
-        QTest::newRow("a byte at a time")
-            << [&] {
-                   QByteArrayList pieces;
-                   for (const char byte : bytes)
-                       pieces.append(QByteArray(1, byte));
-                   return pieces;
-               }()
-            << scale << false;
-        QTest::newRow("empty pieces between") << QByteArrayList{{}, bytes.first(1), {}, bytes.sliced(1)}
-                                            << scale << false;
+        QTest::newRow("a byte at a time") << [&] {
+            QByteArrayList pieces;
+            for (const char byte : bytes)
+                pieces.append(QByteArray(1, byte));
+            return pieces;
+        }() << scale << false;
+        QTest::newRow("empty pieces between")
+            << QByteArrayList{{}, bytes.first(1), {}, bytes.sliced(1)} << scale << false;
         QTest::newRow("ends inside a sample")
-            << QByteArrayList{bytes.first(5)} << std::vector<float>(scale.begin(), scale.begin() + 2)
-            << true;
+            << QByteArrayList{bytes.first(5)}
+            << std::vector<float>(scale.begin(), scale.begin() + 2) << true;
     }
 
     void decodes()
