@@ -16,6 +16,10 @@ namespace tovrin3::testing {
 inline const QStringList CwTestTransmissions{
     QStringLiteral("QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03"), QStringLiteral("CQ DE NOCALL K")};
 
+// Two short transmissions, for tests that copy many times.
+inline const QStringList CwShortTransmissions{QStringLiteral("VVV QT7X"),
+                                              QStringLiteral("TEST 73")};
+
 inline cwgen::KeyingSettings cwTestKeying(double sampleRate)
 {
     cwgen::KeyingSettings settings;

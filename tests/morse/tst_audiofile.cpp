@@ -50,9 +50,6 @@ QByteArray patched16(QByteArray bytes, qsizetype offset, quint16 value)
     return bytes;
 }
 
-// Short, so that the table of formats stays quick.
-const QStringList ShortTransmissions{QStringLiteral("VVV QT7X"), QStringLiteral("TEST 73")};
-
 // The offsets of the canonical 44-byte header libsndfile writes for 16-bit mono PCM.
 constexpr qsizetype WavChannelsOffset = 22;
 constexpr qsizetype WavRateOffset = 24;
@@ -123,15 +120,15 @@ private slots:
         QFETCH(int, sampleRate);
         QFETCH(int, channels);
         const QString path = m_dir.filePath(QStringLiteral("pass.txt"));
-        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, ShortTransmissions), sampleRate,
-                           format, channels));
+        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, testing::CwShortTransmissions),
+                           sampleRate, format, channels));
         QVERIFY(morse::isAudioFile(path));
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);
         QCOMPARE(copy.error, QString());
         QStringList texts;
         for (const morse::CopiedLine &line : copy.lines)
             texts.append(line.text);
-        QCOMPARE(texts, ShortTransmissions);
+        QCOMPARE(texts, testing::CwShortTransmissions);
         const double lead = testing::cwTestKeying(sampleRate).leadSeconds;
         QVERIFY2(std::abs(copy.lines.front().startSeconds - lead) < 0.1,
                  qPrintable(QString::number(copy.lines.front().startSeconds)));
