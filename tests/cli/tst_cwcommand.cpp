@@ -145,18 +145,6 @@ private slots:
         QTEST(result.exitCode, "exitCode");
     }
 
-    void showsHelpAndVersion()
-    {
-        const Run help = run(CwProgram, {QStringLiteral("--help")});
-        QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.output.startsWith("Usage: tovrin3-cw [OPTION...] [FILE...]\n"));
-        const Run version = run(CwProgram, {QStringLiteral("--version"), m_pass});
-        QCOMPARE(version.exitCode, 0);
-        QVERIFY(QRegularExpression(QStringLiteral("^tovrin3-cw \\d+\\.\\d+\\n$"))
-                    .match(QString::fromUtf8(version.output))
-                    .hasMatch());
-    }
-
     // The lock is reported on standard error and changes nothing on standard output.
     void reportsLockWhenVerbose_data()
     {
