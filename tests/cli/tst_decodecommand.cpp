@@ -42,6 +42,16 @@ QByteArray testData(const char *name)
     return readFile(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
 }
 
+// The rows of one input's CSV among those of several: each begins with the input's name.
+QByteArray sourced(const QByteArray &csv, const QByteArray &source, bool withHeader)
+{
+    const QList<QByteArray> lines = csv.split('\n');
+    QByteArray rows;
+    for (qsizetype index = withHeader ? 0 : 1; index + 1 < lines.size(); ++index)
+        rows += (index == 0 ? QByteArray("source") : source) + ',' + lines[index] + '\n';
+    return rows;
+}
+
 } // namespace
 
 class TestDecodeCommand : public QObject
@@ -92,7 +102,7 @@ private slots:
             << QByteArray() << 0;
         QTest::newRow("unreadable inputs named, one header row, each input numbered from 1")
             << QStringList{asCsv, SampleFile, missing, m_dir.path(), QStringLiteral("-")}
-            << m_sample << csv + csv.sliced(csv.indexOf('\n') + 1)
+            << m_sample << sourced(csv, sampleName, true) + sourced(csv, "-", false)
             << notFound + "tovrin3-decode: " + m_dir.path().toLocal8Bit() + ": Is a directory\n"
             << 1;
         QTest::newRow("strict check of the sample")

@@ -1,7 +1,6 @@
 #include "decoder.h"
 #include "linediagnostics.h"
 #include "normalisation.h"
-#include "pendingline.h"
 #include "streamdecoding.h"
 
 #include <QBuffer>
@@ -190,7 +189,13 @@ private slots:
         for (const int cut : {3, 14, 20})
             QTest::addRow("header around a header, cut after %d characters", cut)
                 << QByteArray(18 * 4097 - cut, ' ') + "QT7QT7XMRKT3HKDXMRKT3HKD900103\n"
-                << report << 1 << QByteArray();
+                << report << 1
+                << "in:1: frame 1: not hexadecimal: battery temperature QT7X, COM temperature "
+                   "MRKT, battery voltage 3HKD: " +
+                       QByteArray(EchoLength, ' ') +
+                       QByteArray::number(18 * 4097 - cut + 30 - EchoLength)
+                           .prepend(" [... ")
+                           .append(" more characters]\n");
         const QByteArray headers = BeaconHeader.toLatin1().repeated(9'000);
         QTest::newRow("many headers, then one character too many")
             << headers + "900140010C6A00A5031\n"
@@ -234,7 +239,7 @@ private slots:
     void longLineHoldsLittle()
     {
         for (const QString &piece : {u"x"_s, u" "_s, BeaconHeader.toString()}) {
-            PendingLine line;
+            LineCleaner line;
             for (int count = 0; count < 1000; ++count)
                 line.append(piece.repeated(1000 / piece.size()));
             QVERIFY2(line.heldSize() < 10'000, qPrintable(piece));
