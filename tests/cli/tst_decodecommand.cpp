@@ -1,3 +1,5 @@
+#include "filetesting.h"
+
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
@@ -5,6 +7,8 @@
 #include <QTest>
 
 #include <unistd.h>
+
+using tovrin3::testing::fileContent;
 
 namespace {
 
@@ -31,15 +35,9 @@ Run runDecoder(const QStringList &arguments, const QByteArray &standardInput = {
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray testData(const char *name)
 {
-    return readFile(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
+    return fileContent(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
 }
 
 // The rows of one input's CSV among those of several: each begins with the input's name.
@@ -64,7 +62,7 @@ private slots:
         QLocale::setDefault(QLocale::c());
         QVERIFY(QFile::exists(Program));
         QVERIFY(m_dir.isValid());
-        m_sample = readFile(SampleFile);
+        m_sample = fileContent(SampleFile);
         m_report = testData("beacon.report.txt");
         QVERIFY(m_report.startsWith("#1: "));
     }

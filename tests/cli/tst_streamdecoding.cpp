@@ -1,4 +1,5 @@
 #include "decoder.h"
+#include "filetesting.h"
 #include "linediagnostics.h"
 #include "normalisation.h"
 #include "streamdecoding.h"
@@ -13,6 +14,7 @@
 
 using namespace tovrin3;
 using namespace Qt::StringLiterals;
+using tovrin3::testing::fileContent;
 
 namespace {
 
@@ -60,12 +62,6 @@ int frameCount(const QByteArray &output, OutputFormat format)
     return int(output.count(format == OutputFormat::Report ? '#' : '\n'));
 }
 
-QByteArray readFile(const char *path)
-{
-    QFile file(QString::fromLocal8Bit(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestStreamDecoding : public QObject
@@ -90,7 +86,8 @@ private slots:
             QTest::addRow("%s, CSV", name) << input << OutputFormat::Csv << frames;
             QTest::addRow("%s, JSON", name) << input << OutputFormat::Json << frames;
         };
-        const QList<QByteArray> sampleLines = readFile(SAMPLES_DIR "/beacon.txt").split('\n');
+        const QList<QByteArray> sampleLines =
+            fileContent(QStringLiteral(SAMPLES_DIR "/beacon.txt")).split('\n');
         reportRow("sample, CR+LF", sampleLines.join("\r\n"), 12);
         reportRow("sample, LF", sampleLines.join('\n'), 12);
         reportRow("CR, LF and CR+LF mixed",
@@ -105,7 +102,8 @@ private slots:
                   "\xEF\xBB\xBF"
                   "900140010C6A00A503",
                   1);
-        const QByteArray timestamped = readFile(TEST_DATA_DIR "/timestamped.txt");
+        const QByteArray timestamped =
+            fileContent(QStringLiteral(TEST_DATA_DIR "/timestamped.txt"));
         reportRow("timestamps are no part of the report format", timestamped, 1);
         tableRows("timestamped pass", timestamped, 6);
         tableRows("bar inside the frame line after a timestamp",
