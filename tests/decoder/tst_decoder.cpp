@@ -42,8 +42,8 @@ private slots:
         QCOMPARE(report, ExampleBlock);
         QCOMPARE(history.frameCount(), 1);
         QCOMPARE(history.record(1).FrameText, QString("900140010C6A00A503"));
-        const std::array<double, ChannelCount> expected{
-            25.0, 20.0, 3178 * BatteryVoltageFactor / 4096, 165.0, 3.0, 0.0};
+        const std::array<double, ChannelCount> expected{25.0,  20.0, 3.8987915039062497,
+                                                        165.0, 3.0,  0.0};
         QCOMPARE(history.record(1).Channel, expected);
     }
 
