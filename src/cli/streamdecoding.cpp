@@ -4,7 +4,6 @@
 #include "report.h"
 
 #include <QIODevice>
-#include <QStringList>
 
 #include <algorithm>
 
@@ -14,9 +13,6 @@ namespace {
 
 // The output is handed on in pieces of about this many characters.
 constexpr qsizetype OutputFlushSize = 32 * 1024;
-
-constexpr QStringView BadTimestampReason =
-    u"not a frame (text before \"|\" is not a UTC timestamp)";
 
 bool isContinuationByte(char byte)
 {
@@ -132,25 +128,12 @@ void BeaconStreamDecoder::receivePiece(QStringView piece)
 
 bool BeaconStreamDecoder::receiveLine(const BeaconLine &line)
 {
-    switch (line.kind) {
-    case BeaconLine::Kind::Frame:
+    if (line.kind == BeaconLine::Kind::Frame)
         writeFrame(line);
-        if (m_diagnostics)
-            checkFrame(line);
-        break;
-    case BeaconLine::Kind::BadTimestamp:
-        reportLine(line.lineNumber, BadTimestampReason);
-        break;
-    case BeaconLine::Kind::NotFrame:
-        if (m_diagnostics && !m_echo.isBlank())
-            reportLine(line.lineNumber,
-                       QStringLiteral("not a frame (%1 %2 after cleaning)")
-                           .arg(QString::number(line.cleanedLength),
-                                line.cleanedLength == 1 ? u"character" : u"characters"));
-        break;
-    }
-    if (m_diagnostics)
+    if (m_diagnostics) {
+        m_diagnostics->check(line, m_echo);
         m_echo.clear();
+    }
     return !m_outputFailed;
 }
 
@@ -174,42 +157,6 @@ void BeaconStreamDecoder::writeFrame(const BeaconLine &line)
     }
     if (m_report.size() + m_outputBytes.size() >= OutputFlushSize)
         flush();
-}
-
-// The fields that are not hexadecimal in one diagnostic, then one for each value the frame lacks.
-void BeaconStreamDecoder::checkFrame(const BeaconLine &line)
-{
-    const QString frame = QString::number(line.frameNumber);
-    QString notHexadecimal;
-    QStringList lacking;
-    checkFields(line.frameText, *line.values, [&](const FieldLayout &field, FieldProblem problem) {
-        const QStringView text = line.frameText.sliced(field.offset, field.width);
-        switch (problem) {
-        case FieldProblem::NotHexadecimal:
-            if (!notHexadecimal.isEmpty())
-                notHexadecimal += u", ";
-            notHexadecimal.append(field.name).append(u' ').append(text);
-            break;
-        case FieldProblem::MixedSignBits:
-            lacking << QStringLiteral("frame %1: %2 %3 has mixed sign bits")
-                           .arg(frame, field.name, text);
-            break;
-        case FieldProblem::NoKillSwitchState:
-            lacking << QStringLiteral("frame %1: %2 %3 is above 3").arg(frame, field.name, text);
-            break;
-        }
-    });
-    if (!notHexadecimal.isEmpty())
-        reportLine(line.lineNumber,
-                   QStringLiteral("frame %1: not hexadecimal: %2").arg(frame, notHexadecimal));
-    for (const QString &reason : std::as_const(lacking))
-        reportLine(line.lineNumber, reason);
-}
-
-void BeaconStreamDecoder::reportLine(qint64 lineNumber, QStringView reason)
-{
-    if (m_diagnostics)
-        m_diagnostics->report(lineNumber, reason, m_echo);
 }
 
 StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,

@@ -60,8 +60,6 @@ private:
     void receivePiece(QStringView piece) override;
     bool receiveLine(const BeaconLine &line) override;
     void writeFrame(const BeaconLine &line);
-    void checkFrame(const BeaconLine &line);
-    void reportLine(qint64 lineNumber, QStringView reason);
 
     QIODevice &m_output;
     const OutputFormat m_format;
