@@ -119,12 +119,12 @@ int reportWriteFailure(const DescriptorDevice &output)
 }
 
 // The CSV header row comes once, before the rows of all inputs.
-bool writeTableStart(OutputFormat format, DescriptorDevice &output)
+bool writeTableStart(OutputFormat format, bool withSource, DescriptorDevice &output)
 {
     if (format != OutputFormat::Csv)
         return true;
     QByteArray header;
-    appendCsvHeader(header);
+    appendCsvHeader(header, withSource);
     return output.write(header) == header.size();
 }
 
@@ -135,8 +135,9 @@ int decodeInputs(const DecodeRequest &request)
     DescriptorDevice errors(STDERR_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
     LineDiagnostics diagnostics(errors);
-    const DecodeSettings settings{request.format, request.strict ? &diagnostics : nullptr};
-    if (!writeTableStart(request.format, output))
+    // Rows and blocks from several inputs say which input they come from.
+    const bool withSource = request.inputs.size() > 1;
+    if (!writeTableStart(request.format, withSource, output))
         return reportWriteFailure(output);
     int status = Success;
     for (const QByteArray &name : request.inputs) {
@@ -146,6 +147,9 @@ int decodeInputs(const DecodeRequest &request)
             continue;
         }
         diagnostics.setInputName(name);
+        DecodeSettings settings{request.format, request.strict ? &diagnostics : nullptr, {}};
+        if (withSource)
+            settings.source = QFile::decodeName(name);
         switch (decodeStream(*input, output, settings)) {
         case StreamOutcome::Decoded:
             break;
