@@ -176,9 +176,4 @@ StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSett
     return decoder.finish() ? StreamOutcome::Decoded : StreamOutcome::WriteFailed;
 }
 
-StreamOutcome decodeStream(QIODevice &input, QIODevice &output, qsizetype chunkSize)
-{
-    return decodeStream(input, output, DecodeSettings{}, chunkSize);
-}
-
 } // namespace tovrin3

@@ -68,8 +68,6 @@ public:
     // Reads a whole text at once, or one whole line: read(text), then finish().
     void readText(QStringView text);
 
-    bool isStopped() const { return m_stopped; }
-
 private:
     // How far the reading of a line has come; a line that arrives in pieces needs it.
     enum class LineStage
