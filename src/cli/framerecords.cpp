@@ -14,6 +14,7 @@ namespace {
 
 enum Column : std::size_t
 {
+    SourceColumn,
     FrameColumn,
     TimestampColumn,
     FrameTextColumn,
@@ -30,7 +31,8 @@ enum Column : std::size_t
     ColumnCount
 };
 
-constexpr std::array<std::string_view, ColumnCount> ColumnNames{"frame",
+constexpr std::array<std::string_view, ColumnCount> ColumnNames{"source",
+                                                                "frame",
                                                                 "timestamp",
                                                                 "frame_text",
                                                                 "battery_temperature_c",
@@ -93,44 +95,16 @@ public:
         m_at = std::to_chars(m_at, m_end, value, std::chars_format::fixed).ptr;
     }
 
-    // Writes the text as UTF-8; each ASCII character goes through `putAscii`, which may escape
-    // it. A UTF-16 unit without its partner becomes U+FFFD.
-    template<typename PutAscii> void putText(QStringView text, PutAscii putAscii)
+    // Writes the text as UTF-8 through Qt's encoder; each byte goes through `putByte`, which may
+    // escape an ASCII character. Bytes of a multi-byte sequence are never ASCII.
+    template<typename PutByte> void putText(QStringView text, PutByte putByte)
     {
-        const qsizetype size = text.size();
-        for (qsizetype at = 0; at < size; ++at) {
-            const char16_t unit = text[at].unicode();
-            if (unit < 0x80) {
-                putAscii(*this, static_cast<char>(unit));
-                continue;
-            }
-            char32_t codePoint = unit;
-            if (QChar::isHighSurrogate(unit) && at + 1 < size && text[at + 1].isLowSurrogate())
-                codePoint = QChar::surrogateToUcs4(unit, text[++at].unicode());
-            else if (QChar::isSurrogate(unit))
-                codePoint = QChar::ReplacementCharacter;
-            putUtf8(codePoint);
-        }
+        const QByteArray bytes = text.toUtf8();
+        for (const char byte : bytes)
+            putByte(*this, byte);
     }
 
 private:
-    void putContinuation(char32_t bits) { put(static_cast<char>(0x80 | (bits & 0x3F))); }
-
-    void putUtf8(char32_t codePoint)
-    {
-        if (codePoint < 0x800) {
-            put(static_cast<char>(0xC0 | codePoint >> 6));
-        } else if (codePoint < 0x10000) {
-            put(static_cast<char>(0xE0 | codePoint >> 12));
-            putContinuation(codePoint >> 6);
-        } else {
-            put(static_cast<char>(0xF0 | codePoint >> 18));
-            putContinuation(codePoint >> 12);
-            putContinuation(codePoint >> 6);
-        }
-        putContinuation(codePoint);
-    }
-
     QByteArray &m_output;
     char *m_at = nullptr;
     char *m_end = nullptr;
@@ -139,9 +113,9 @@ private:
 struct CsvFormat
 {
     static void startRecord(RecordWriter &) {}
-    static void startField(RecordWriter &writer, Column column)
+    static void startField(RecordWriter &writer, Column, bool first = false)
     {
-        if (column != FrameColumn)
+        if (!first)
             writer.put(',');
     }
     static void putMissing(RecordWriter &) {}
@@ -168,9 +142,9 @@ struct CsvFormat
 struct JsonFormat
 {
     static void startRecord(RecordWriter &writer) { writer.put('{'); }
-    static void startField(RecordWriter &writer, Column column)
+    static void startField(RecordWriter &writer, Column column, bool first = false)
     {
-        if (column != FrameColumn)
+        if (!first)
             writer.put(',');
         writer.put('"');
         writer.put(ColumnNames[column]);
@@ -226,9 +200,14 @@ template<typename Format> void putOptionalState(RecordWriter &writer, std::strin
 template<typename Format> void appendRecord(QByteArray &output, const FrameRecordFields &record)
 {
     const FrameValues &values = record.values;
-    RecordWriter writer(output, record.text.size());
+    const bool withSource = record.source.has_value();
+    RecordWriter writer(output, record.text.size() + (withSource ? record.source->size() : 0));
     Format::startRecord(writer);
-    Format::startField(writer, FrameColumn);
+    if (withSource) {
+        Format::startField(writer, SourceColumn, true);
+        Format::putText(writer, *record.source);
+    }
+    Format::startField(writer, FrameColumn, !withSource);
     writer.putInteger(record.number);
     Format::startField(writer, TimestampColumn);
     if (record.timestamp.isEmpty())
@@ -264,12 +243,13 @@ template<typename Format> void appendRecord(QByteArray &output, const FrameRecor
 
 } // namespace
 
-void appendCsvHeader(QByteArray &output)
+void appendCsvHeader(QByteArray &output, bool withSource)
 {
-    for (const std::string_view name : ColumnNames) {
-        if (name != ColumnNames.front())
+    const std::size_t first = withSource ? SourceColumn : FrameColumn;
+    for (std::size_t column = first; column < ColumnCount; ++column) {
+        if (column != first)
             output.append(',');
-        output.append(name.data(), qsizetype(name.size()));
+        output.append(ColumnNames[column].data(), qsizetype(ColumnNames[column].size()));
     }
     output.append('\n');
 }
