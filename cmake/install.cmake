@@ -5,11 +5,17 @@ include(GNUInstallDirs)
 
 set(TOVRIN3_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/tovrin3)
 
+set(installed_programs tovrin3 nconvert tovrin3-decode)
 install(TARGETS tovrin3 nconvert RUNTIME DESTINATION ${TOVRIN3_PROGRAM_DIR})
 install(TARGETS tovrin3-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET tovrin3-cw)
+  list(APPEND installed_programs tovrin3-cw)
   install(TARGETS tovrin3-cw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The programs find Qt where the system keeps it; a search path of their own is of no use.
+set_target_properties(${installed_programs} PROPERTIES INSTALL_RPATH "")
+# Installing and packaging take what the last build made, and leave building to the build.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 file(RELATIVE_PATH program_from_bin
   /${CMAKE_INSTALL_BINDIR} /${TOVRIN3_PROGRAM_DIR}/tovrin3)

@@ -90,6 +90,8 @@ Configuration parseConfiguration(QByteArrayView fileContent, const QString &defa
     return configuration;
 }
 
+// Only a regular file (or a link to one) counts: opening a FIFO named conf.ini would wait for a
+// writer and hold up start-up for good.
 QString findConfigurationFile(const QString &programFolder)
 {
     QStringList candidates{programFolder + QDir::separator() + QStringLiteral("conf.ini")};
@@ -108,8 +110,6 @@ QString defaultImageFolder(const QString &programFolder)
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QDir::separator();
 }
 
-// Only a regular file (or a link to one) is opened: opening a FIFO named conf.ini would wait for a
-// writer and hold up start-up for good.
 Configuration loadConfiguration(const QString &programFolder)
 {
     const QString imageFolder = defaultImageFolder(programFolder);
