@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QStandardPaths>
+#include <QStringList>
 #include <QStringView>
 
 #include <algorithm>
@@ -88,17 +90,39 @@ Configuration parseConfiguration(QByteArrayView fileContent, const QString &defa
     return configuration;
 }
 
-// Only a regular file (or a link to one) is opened: opening a FIFO named conf.ini would wait for a
+// Only a regular file (or a link to one) counts: opening a FIFO named conf.ini would wait for a
 // writer and hold up start-up for good.
+QString findConfigurationFile(const QString &programFolder)
+{
+    QStringList candidates{programFolder + QDir::separator() + QStringLiteral("conf.ini")};
+    for (const QString &folder :
+         QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+        candidates.append(folder + QStringLiteral("/tovrin3/conf.ini"));
+    const auto found = std::ranges::find_if(
+        candidates, [](const QString &candidate) { return QFileInfo(candidate).isFile(); });
+    return found == candidates.end() ? QString() : *found;
+}
+
+QString defaultImageFolder(const QString &programFolder)
+{
+    if (QFileInfo(programFolder).isWritable())
+        return programFolder + QDir::separator();
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QDir::separator();
+}
+
 Configuration loadConfiguration(const QString &programFolder)
 {
-    const QString defaultImageFolder = programFolder + QDir::separator();
-    const QString path = programFolder + QDir::separator() + QStringLiteral("conf.ini");
+    const QString imageFolder = defaultImageFolder(programFolder);
+    Configuration configuration{imageFolder, std::nullopt};
+    const QString path = findConfigurationFile(programFolder);
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return {defaultImageFolder, std::nullopt};
-    return parseConfiguration(completeLines(file.read(MaxConfigurationBytes + 1)),
-                              defaultImageFolder);
+    if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
+        configuration =
+            parseConfiguration(completeLines(file.read(MaxConfigurationBytes + 1)), imageFolder);
+    // A new account may have no Pictures folder yet; a folder named in the file is left as it is.
+    if (configuration.imageFolder == imageFolder)
+        QDir().mkpath(imageFolder);
+    return configuration;
 }
 
 } // namespace tovrin3

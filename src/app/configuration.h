@@ -27,10 +27,22 @@ inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 //   YES and hides it for any other value. Keys and the SCREENSHOT value ignore case.
 Configuration parseConfiguration(QByteArrayView fileContent, const QString &defaultImageFolder);
 
-// The configuration for a program in programFolder: the image folder defaults to the program
-// folder and a separator; conf.ini beside the program, if it is a file that can be read, changes
-// it. A missing or unreadable file, or one that is no regular file, changes nothing and says
-// nothing.
+// The conf.ini that applies to a program in programFolder: the first regular file of
+// - conf.ini beside the program (a portable copy),
+// - $XDG_CONFIG_HOME/tovrin3/conf.ini (usually ~/.config),
+// - tovrin3/conf.ini in each folder of $XDG_CONFIG_DIRS, in order (usually /etc/xdg);
+// empty when there is none. Only the first is read, even when it cannot be opened.
+QString findConfigurationFile(const QString &programFolder);
+
+// The image folder, with a trailing separator, when no configuration file names one: the
+// program folder if the program may write there, else the user's Pictures folder, since an
+// installed copy lives in a folder only the system may change.
+QString defaultImageFolder(const QString &programFolder);
+
+// The configuration for a program in programFolder: the image folder defaults to
+// defaultImageFolder(), which is created if missing when it stays in use; the file that
+// findConfigurationFile() names, if it can be read, changes it. A missing or unreadable file
+// changes nothing and says nothing.
 Configuration loadConfiguration(const QString &programFolder);
 
 } // namespace tovrin3

@@ -1,6 +1,7 @@
 #include "converteroptions.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QTextStream>
 
 #include <cstdio>
@@ -24,8 +25,16 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream errors(stderr);
 
-    const tovrin3::ConverterCommandLine commandLine =
-        tovrin3::parseConverterArguments(QCoreApplication::arguments().mid(1));
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        out << "nconvert (tovrin3) " TOVRIN3_VERSION "\n"
+               "Copyright (C) 2017-2026 NOCALL\n"
+               "License GPL-3.0-or-later <https://gnu.org/licenses/gpl.html>.\n"
+               "This is free software: you are free to change and redistribute it.\n"
+               "There is NO WARRANTY, to the extent permitted by law.\n";
+        return AllConverted;
+    }
+    const tovrin3::ConverterCommandLine commandLine = tovrin3::parseConverterArguments(arguments);
     if (!commandLine.isValid()) {
         errors << "nconvert: " << commandLine.error << "\n" << tovrin3::converterUsage();
         return BadCommandLine;

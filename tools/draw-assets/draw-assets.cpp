@@ -1,4 +1,4 @@
-// Draws the two image assets, the satellite picture and the window icon. Run by hand when the
+// Draws the image assets: the satellite picture and the icon in three sizes. Run by hand when the
 // artwork changes; the pictures it writes are committed.
 
 #include <QCoreApplication>
@@ -473,23 +473,24 @@ QImage drawSatellite()
     return canvas.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-// The window icon: a white satellite sending amber waves on a deep blue tile. Shapes are
-// bold so the motif survives at 16 pixels.
-QImage drawIcon()
+// The icon: a white satellite sending amber waves on a deep blue tile with rounded, transparent
+// corners, drawn on a 64-unit grid scaled to side pixels. Shapes are bold so the motif survives
+// at 16 pixels.
+QImage drawIcon(int side)
 {
-    constexpr int side = 64;
-    QImage canvas(side * supersampling, side * supersampling, QImage::Format_RGB32);
-    canvas.fill(Qt::white);
+    constexpr int grid = 64;
+    QImage canvas(side * supersampling, side * supersampling, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(supersampling, supersampling);
+    painter.scale(supersampling * side / double(grid), supersampling * side / double(grid));
 
-    QLinearGradient tile(0, 0, 0, side);
+    QLinearGradient tile(0, 0, 0, grid);
     tile.setColorAt(0, QColor(34, 78, 168));
     tile.setColorAt(1, QColor(14, 38, 98));
     painter.setPen(Qt::NoPen);
     painter.setBrush(tile);
-    painter.drawRoundedRect(QRectF(0, 0, side, side), 12, 12);
+    painter.drawRoundedRect(QRectF(0, 0, grid, grid), 12, 12);
 
     const QPointF satellite(24, 24);
     QPen wave(QColor(255, 184, 48), 4.2, Qt::SolidLine, Qt::RoundCap);
@@ -517,7 +518,7 @@ QImage drawIcon()
     painter.drawRect(QRectF(-6, -6, 12, 12));
     painter.end();
     return canvas.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-        .convertToFormat(QImage::Format_RGB888);
+        .convertToFormat(QImage::Format_ARGB32);
 }
 
 bool save(const QImage &image, const QString &path, const char *format, int quality)
@@ -541,8 +542,14 @@ int main(int argc, char *argv[])
         qCritical().noquote() << "no such folder:" << output.path();
         return 1;
     }
-    const bool written =
+    bool written =
         tovrin3::save(tovrin3::drawSatellite(), output.filePath("satellite.jpg"), "JPG", 90) &&
-        tovrin3::save(tovrin3::drawIcon(), output.filePath("tovrin3.png"), "PNG", -1);
+        tovrin3::save(tovrin3::drawIcon(64), output.filePath("tovrin3.png"), "PNG", -1);
+    // The larger sizes are for the desktop's menus and software centres.
+    for (const int side : {128, 256})
+        written =
+            written &&
+            tovrin3::save(tovrin3::drawIcon(side),
+                          output.filePath(QStringLiteral("tovrin3-%1.png").arg(side)), "PNG", -1);
     return written ? 0 : 1;
 }

@@ -1,0 +1,215 @@
+// Where the window finds conf.ini and where its screenshots go, for a portable copy and for an
+// installed one. HOME and the XDG folders point into a temporary folder, never at the user's.
+#include "windowtesting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <utility>
+
+using namespace tovrin3;
+using namespace tovrin3::testing;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+// A program folder that its user may not change, as an installed copy's. Permissions come back
+// when it goes, so that the temporary folder can be removed. A user who may write anywhere, such
+// as root, is given a folder that does not exist instead, which cannot be written either.
+class InstalledProgramFolder
+{
+public:
+    explicit InstalledProgramFolder(QString folder) : m_folder(std::move(folder))
+    {
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    ~InstalledProgramFolder()
+    {
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    InstalledProgramFolder(const InstalledProgramFolder &) = delete;
+    InstalledProgramFolder &operator=(const InstalledProgramFolder &) = delete;
+
+    // False when the folder given could not be made read-only.
+    bool isReadOnly() const { return !QFileInfo(m_folder).isWritable(); }
+
+    QString path() const { return isReadOnly() ? m_folder : m_folder + "/not-installed"; }
+
+private:
+    QString m_folder;
+};
+
+} // namespace
+
+class TestConfigurationSearch : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_program;
+
+    QString homePath(const QString &relative) const { return m_home.filePath(relative); }
+
+    // The conf.ini of each place the search knows.
+    QString configurationPath(const QString &place) const
+    {
+        if (place == u"program")
+            return m_program.filePath("conf.ini");
+        if (place == u"user")
+            return homePath("config/tovrin3/conf.ini");
+        return homePath(place + "/tovrin3/conf.ini");
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_home.isValid() && m_program.isValid());
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(homePath("config")));
+        qputenv("XDG_CONFIG_DIRS",
+                QFile::encodeName(homePath("system") + ':' + homePath("vendor")));
+    }
+
+    // Removes every file the last test wrote.
+    void cleanup()
+    {
+        for (const QString &folder :
+             QDir(m_home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            QDir(m_home.filePath(folder)).removeRecursively();
+        QFile::remove(m_program.filePath("conf.ini"));
+        QDir(m_program.filePath("conf.ini")).removeRecursively();
+    }
+
+    void firstFileFoundIsRead_data()
+    {
+        QTest::addColumn<QStringList>("places");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("none: the defaults") << QStringList{} << QString();
+        QTest::newRow("beside the program before all others")
+            << QStringList{"program", "user", "system", "vendor"} << "program";
+        QTest::newRow("the user's before the system's")
+            << QStringList{"user", "system", "vendor"} << "user";
+        QTest::newRow("configuration folders in their order")
+            << QStringList{"system", "vendor"} << "system";
+        QTest::newRow("the last configuration folder") << QStringList{"vendor"} << "vendor";
+    }
+
+    // Each file names its own image folder, so the folder shows which file was read.
+    void firstFileFoundIsRead()
+    {
+        QFETCH(QStringList, places);
+        QFETCH(QString, chosen);
+        for (const QString &place : places)
+            QVERIFY(
+                writeFile(configurationPath(place), "IMAGE_PATH=/from/" + place.toUtf8() + '/'));
+
+        const Form1 window(m_program.path());
+
+        const QString expected =
+            chosen.isEmpty() ? m_program.path() + QDir::separator() : "/from/" + chosen + '/';
+        QCOMPARE(window.imageFolder(), expected);
+    }
+
+    // The settings are not merged: a key the first file leaves out keeps its default.
+    void laterFilesAreNotRead()
+    {
+        QVERIFY(writeFile(configurationPath("user"), "SCREENSHOT=NO\n"));
+        QVERIFY(writeFile(configurationPath("system"), "IMAGE_PATH=/from/system/\n"));
+
+        const Form1 window(m_program.path());
+
+        QVERIFY(control<QPushButton>(window, "Command1")->isHidden());
+        QCOMPARE(window.imageFolder(), m_program.path() + QDir::separator());
+    }
+
+    // A folder named conf.ini beside the program is not a configuration file.
+    void onlyFilesCount()
+    {
+        QVERIFY(QDir().mkpath(configurationPath("program")));
+        QVERIFY(writeFile(configurationPath("user"), "IMAGE_PATH=/from/user/\n"));
+
+        QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/user/"));
+    }
+
+    // Without XDG_CONFIG_HOME the user's settings are in ~/.config.
+    void userSettingsDefaultToDotConfig()
+    {
+        qunsetenv("XDG_CONFIG_HOME");
+        QVERIFY(writeFile(homePath(".config/tovrin3/conf.ini"), "IMAGE_PATH=/from/dot-config/\n"));
+
+        QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/dot-config/"));
+    }
+
+    void imageFolderOfAnInstalledCopy_data()
+    {
+        QTest::addColumn<QByteArray>("userDirs");
+        QTest::addColumn<QString>("pictures");
+        QTest::newRow("~/Pictures") << QByteArray() << "Pictures";
+        QTest::newRow("the Pictures folder of user-dirs.dirs")
+            << QByteArray("XDG_PICTURES_DIR=\"$HOME/Bilder\"\n") << "Bilder";
+    }
+
+    // The installed program's folder is not the user's to write: screenshots go to Pictures,
+    // which a new account may not have yet.
+    void imageFolderOfAnInstalledCopy()
+    {
+        QFETCH(QByteArray, userDirs);
+        QFETCH(QString, pictures);
+        if (!userDirs.isEmpty())
+            QVERIFY(writeFile(homePath("config/user-dirs.dirs"), userDirs));
+        const InstalledProgramFolder installed(m_program.path());
+
+        const Form1 window(installed.path());
+
+        QCOMPARE(window.imageFolder(), homePath(pictures) + QDir::separator());
+        QVERIFY(QFileInfo(homePath(pictures)).isDir());
+    }
+
+    // A folder named in conf.ini wins, and Pictures is then left alone.
+    void configuredImageFolderWinsForAnInstalledCopy()
+    {
+        QVERIFY(writeFile(configurationPath("user"), "IMAGE_PATH=/srv/shots/\n"));
+        const InstalledProgramFolder installed(m_program.path());
+
+        QCOMPARE(Form1(installed.path()).imageFolder(), QStringLiteral("/srv/shots/"));
+        QVERIFY(!QFileInfo::exists(homePath("Pictures")));
+    }
+
+    // The whole way, with the real converter beside the program: "S" leaves a PNG in Pictures.
+    void screenshotOfAnInstalledCopyLandsInPictures()
+    {
+        QTemporaryDir program;
+        QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), program.filePath("nconvert")));
+        const InstalledProgramFolder installed(program.path());
+        if (!installed.isReadOnly())
+            QSKIP(
+                "this user may write to any folder, so the converter cannot be beside the program");
+        Form1 window(installed.path());
+        QString message;
+        QTimer::singleShot(0, [&message] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                message = box->text();
+                box->accept();
+            }
+        });
+
+        QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
+
+        QVERIFY2(message.isEmpty(), qPrintable(message));
+        const QDir pictures(homePath("Pictures"));
+        QTRY_COMPARE(pictures.entryList({"tovrin3_*.png"}, QDir::Files).size(), 1);
+    }
+};
+
+QTEST_MAIN(TestConfigurationSearch)
+#include "tst_configurationsearch.moc"
