@@ -19,7 +19,6 @@ namespace tovrin3 {
 
 namespace {
 
-const QColor WindowBackground(240, 240, 240);
 const QColor PlotBackground(Qt::white);
 const QColor BarFill(70, 110, 170);
 const QColor AxisLine(120, 120, 120);
@@ -74,8 +73,9 @@ ChannelChart::ChannelChart(QWidget *parent) : QWidget(parent)
     m_view = new QChartView(m_chart, this);
     m_view->setObjectName(QStringLiteral("channelChartView"));
     m_view->setFrameShape(QFrame::NoFrame);
-    m_view->setBackgroundBrush(WindowBackground);
     m_view->setRenderHint(QPainter::Antialiasing);
+
+    showBackground();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -90,7 +90,6 @@ void ChannelChart::setUpChart()
     m_chart = new QChart;
     m_chart->legend()->hide();
     m_chart->setAnimationOptions(QChart::NoAnimation);
-    m_chart->setBackgroundBrush(WindowBackground);
     m_chart->setBackgroundRoundness(0);
     m_chart->setMargins(QMargins(4, 10, 14, 4));
     m_chart->layout()->setContentsMargins(0, 0, 0, 0);
@@ -140,6 +139,20 @@ void ChannelChart::setRows(const QStringList &rowLabels, const QList<double> &va
     relabelRowAxis();
     m_rowAxis->setVisible(true);
     m_valueAxis->setVisible(true);
+}
+
+void ChannelChart::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        showBackground();
+    QWidget::changeEvent(event);
+}
+
+// Around the plot area the chart shows the background it stands on.
+void ChannelChart::showBackground()
+{
+    m_view->setBackgroundBrush(palette().window());
+    m_chart->setBackgroundBrush(palette().window());
 }
 
 int ChannelChart::rowCount() const

@@ -36,8 +36,12 @@ public:
     // Every labelStep()-th row carries a label and a tick on the row axis.
     int labelStep() const { return m_labelStep; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void setUpChart();
+    void showBackground();
     void setUpAxes();
     void fitValueAxis(const QList<double> &values);
     void fitToPlotWidth();
