@@ -92,14 +92,14 @@ QLabel *createLabel(QWidget *parent, const QString &name, const QRect &geometry)
     return label;
 }
 
-// A frame's report lines go into one paragraph, joined by line separators, and the empty line
-// after the frame is a paragraph of its own. The box shows the same lines, but the document grows
-// by two paragraphs per frame instead of one per line: appending to a long report costs a step
-// through the document's paragraph tree per paragraph, so this keeps a run cheap.
+// A frame's report lines and the empty line after them go into one paragraph, joined by line
+// separators. The box shows the same lines, but the document grows by one paragraph per frame
+// instead of one per line: appending to a long report costs a step through the document's
+// paragraph tree per paragraph, so this keeps a run cheap.
 QString reportParagraphs(const QString &report)
 {
     QString paragraphs = report;
-    paragraphs.replace(QStringLiteral("\r\n\r\n"), QStringLiteral("\n\n"));
+    paragraphs.replace(QStringLiteral("\r\n\r\n"), QString(QChar::LineSeparator) + u'\n');
     paragraphs.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
     return paragraphs;
 }

@@ -43,6 +43,7 @@ private:
     void setUpChart();
     void showBackground();
     void setUpAxes();
+    void setBarValues(const QList<double> &values);
     void fitValueAxis(const QList<double> &values);
     void fitToPlotWidth();
     void fitBarWidth();
