@@ -214,8 +214,10 @@ void Form1::createChannelChoice()
         setBackground(option, windowBackground());
         option->setStyle(m_classicStyle);
         option->installEventFilter(this);
+        option->setFocusPolicy(Qt::ClickFocus);
         m_channelButtons->addButton(option, channel);
     }
+    connect(m_channelButtons, &QButtonGroup::idToggled, this, &Form1::keepSelectedChannelTabStop);
     m_channelButtons->button(BatteryTemperatureChannel)->setChecked(true);
 }
 
@@ -259,8 +261,6 @@ void Form1::createStatusLine()
 
 // The frame, the chart, the labels and the hidden buffer never take the focus; the controls that
 // do follow each other in this order, and the first of them has the focus when the window opens.
-// Of the option buttons only the selected one is a tab stop, so Tab and Shift+Tab enter the group
-// on it.
 void Form1::arrangeTabOrder()
 {
     const std::array<QWidget *, 9> tabOrder{m_frameScrollBar,
@@ -340,6 +340,13 @@ bool Form1::selectNeighbourChannel(QObject *button, int key)
     next->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     next->click();
     return true;
+}
+
+// Of the option buttons only the selected one is a tab stop, so Tab and Shift+Tab enter the group
+// on it; a click still gives any of them the focus.
+void Form1::keepSelectedChannelTabStop(int channel, bool selected)
+{
+    m_channelButtons->button(channel)->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void Form1::showEvent(QShowEvent *event)

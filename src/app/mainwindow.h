@@ -73,6 +73,7 @@ private:
     void describeControls();
     void connectEvents();
     bool selectNeighbourChannel(QObject *button, int key);
+    void keepSelectedChannelTabStop(int channel, bool selected);
 
     QString beaconText() const;
     void appendReport(const QString &report);

@@ -73,6 +73,8 @@ ChannelChart::ChannelChart(QWidget *parent) : QWidget(parent)
     m_view = new QChartView(m_chart, this);
     m_view->setObjectName(QStringLiteral("channelChartView"));
     m_view->setFrameShape(QFrame::NoFrame);
+    // The chart only shows: the keyboard has nothing to do in it.
+    m_view->setFocusPolicy(Qt::NoFocus);
     // Bars and grid lines run along the pixel grid: smoothing their edges would only blur them,
     // and it is the dearest part of painting the chart.
     m_view->setRenderHint(QPainter::Antialiasing, false);
