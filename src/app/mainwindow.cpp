@@ -290,7 +290,7 @@ void Form1::describeControls()
     const QString screenshot = QStringLiteral("Save a screenshot of the window as PNG");
     m_screenshotButton->setToolTip(screenshot);
     m_screenshotButton->setAccessibleName(screenshot);
-    m_screenshotStatus->setAccessibleName(QStringLiteral("Screenshot saved"));
+    m_screenshotStatus->setAccessibleName(QStringLiteral("Screenshot status"));
 
     const QString position = QStringLiteral("Frame position: the frame the scroll bar stands on, "
                                             "of the frames decoded");
