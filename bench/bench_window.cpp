@@ -1,7 +1,11 @@
-// The cost of one decode run in the main window, from the change of the input text to the end of
-// the end-of-decode actions, on an empty report and on a report that has grown to 20 MB of text
-// (CR+LF line ends counted as two characters). Then the same for hostile input, and the start-up
-// of the window with a hostile conf.ini beside the program.
+// The cost of one keystroke in the main window, from the key press to the window painted again,
+// beside a plain repaint of the window; then of the decode run alone, from the change of the input
+// text to the end of the end-of-decode actions. Each on an empty report and on a report that has
+// grown to 20 MB of text (CR+LF line ends counted as two characters). The keystroke cases report
+// the plain repaint measured in the same run and their median as a multiple of it. In a virtual X
+// server: xvfb-run -a env QT_QPA_PLATFORM=xcb build/bin/tovrin3-bench --benchmark_filter=keystroke
+// Then the same for hostile input, and the start-up of the window with a hostile conf.ini beside
+// the program.
 #include "beacontext.h"
 #include "decoder.h"
 #include "mainwindow.h"
@@ -14,11 +18,15 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -112,7 +120,123 @@ void decodeRun(benchmark::State &state, bool withEarlierReport)
     }
 }
 
+// A window with the 100 frames of beaconInput(0) in the input box, the cursor at their end and
+// the focus there, decoded and painted; with a report of 20 MB above if asked.
+struct KeystrokeWindow
+{
+    QTemporaryDir programFolder;
+    tovrin3::Form1 window{programFolder.path()};
+    QPlainTextEdit *input = nullptr;
+    QPlainTextEdit *report = nullptr;
+
+    explicit KeystrokeWindow(bool withEarlierReport)
+    {
+        window.show();
+        window.activateWindow();
+        input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+        report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+        if (withEarlierReport)
+            fillReport(input);
+        input->setPlainText(beaconInput(0));
+        input->moveCursor(QTextCursor::End);
+        input->setFocus();
+        QCoreApplication::processEvents();
+    }
+
+    // A space, then a backspace: each changes the text and decodes all frames again.
+    void typeKey(std::size_t keystroke)
+    {
+        QTest::keyClick(input, keystroke % 2 == 0 ? Qt::Key_Space : Qt::Key_Backspace);
+        // The decode has marked what it changed; the paint of it is the end of the keystroke.
+        QCoreApplication::processEvents();
+    }
+
+    double reportMegaCharacters() const
+    {
+        return static_cast<double>(report->document()->characterCount() - 1) / 1.0e6;
+    }
+};
+
+double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// The median of that many forced repaints of the whole window as it stands.
+double plainRepaintMilliseconds(QWidget &window, int repaints)
+{
+    std::vector<double> times;
+    for (int repaint = 0; repaint < repaints; ++repaint) {
+        const auto start = std::chrono::steady_clock::now();
+        window.repaint();
+        times.push_back(millisecondsSince(start));
+    }
+    std::nth_element(times.begin(), times.begin() + repaints / 2, times.end());
+    return times[static_cast<std::size_t>(repaints / 2)];
+}
+
+// One keystroke in the input box as the user sees it: from the key press through the decode run
+// to the window painted again. The plain repaint of the unchanged window, measured in the same
+// run, is the floor it is compared with; an empty report is cleared after every keystroke.
+void keystroke(benchmark::State &state, bool withEarlierReport)
+{
+    ensureApplication();
+    KeystrokeWindow shown(withEarlierReport);
+    state.counters["earlier_report_Mchar"] = shown.reportMegaCharacters();
+    const double repaintMilliseconds = plainRepaintMilliseconds(shown.window, 51);
+
+    std::vector<double> keystrokeMilliseconds;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        shown.typeKey(next++);
+        keystrokeMilliseconds.push_back(millisecondsSince(start));
+        if (!withEarlierReport) {
+            state.PauseTiming();
+            shown.report->clear();
+            QCoreApplication::processEvents();
+            state.ResumeTiming();
+        }
+    }
+    const auto middle = keystrokeMilliseconds.begin() +
+                        static_cast<std::ptrdiff_t>(keystrokeMilliseconds.size() / 2);
+    std::nth_element(keystrokeMilliseconds.begin(), middle, keystrokeMilliseconds.end());
+    state.counters["plain_repaint_ms"] = repaintMilliseconds;
+    state.counters["times_repaint"] = *middle / repaintMilliseconds;
+}
+
+// A forced repaint of the whole unchanged window, the 100 frames decoded.
+void plainRepaint(benchmark::State &state, bool withEarlierReport)
+{
+    ensureApplication();
+    KeystrokeWindow shown(withEarlierReport);
+    for (auto _ : state)
+        shown.window.repaint();
+}
+
 } // namespace
+
+BENCHMARK_CAPTURE(keystroke, empty_report, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK_CAPTURE(keystroke, report_of_20MB, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK_CAPTURE(plainRepaint, report_of_20MB, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 BENCHMARK_CAPTURE(decodeRun, empty_report, false)
     ->Unit(benchmark::kMillisecond)

@@ -3,15 +3,24 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <QPalette>
 
 QT_BEGIN_NAMESPACE
+class QStyle;
 class QWidget;
 QT_END_NAMESPACE
 
 namespace tovrin3 {
 
-// The main window's grey; the screenshot converter makes exactly this colour transparent.
+// The main window's grey, also the background of its option buttons, labels and frame. The
+// screenshot converter makes exactly this colour transparent, so the background drops out of the
+// PNG.
 QColor windowBackground();
+
+// The light palette of both windows on the given background: dark text on light faces and white
+// text boxes, whatever colours the desktop gives. The windows paint their fixed light background
+// themselves, so text drawn on it must never take a dark desktop's light text colour.
+QPalette windowPalette(const QColor &background);
 
 // The icon of both windows.
 QIcon applicationIcon();
@@ -28,5 +37,14 @@ QFont fixedPitchFont(qreal pointSize, bool bold = false);
 
 // Fills the widget's background with the colour, whatever the style's own choice.
 void setBackground(QWidget *widget, const QColor &colour);
+
+// The desktop's style with option-button circles that fit the classic 13-pixel button height.
+// The caller owns it.
+QStyle *createClassicStyle();
+
+// Keeps the window manager from offering to resize a window of fixed size: Qt's X11 window
+// hints always allow resizing. Call once the window is created and before it is mapped; does
+// nothing on other platforms.
+void advertiseFixedSize(QWidget *window);
 
 } // namespace tovrin3

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
 
@@ -79,12 +80,21 @@ QByteArray completeLines(QByteArray content)
     return content;
 }
 
+// The system's 8-bit code page is UTF-8; a file saved in Latin-1 by an older editor is not valid
+// UTF-8 and is read as Latin-1 instead. A byte order mark is dropped.
+QString configurationText(QByteArrayView fileContent)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(fileContent);
+    return utf8.hasError() ? QString::fromLatin1(fileContent) : text;
+}
+
 } // namespace
 
 Configuration parseConfiguration(QByteArrayView fileContent, const QString &defaultImageFolder)
 {
     Configuration configuration{defaultImageFolder, std::nullopt};
-    const QString text = QString::fromLatin1(fileContent);
+    const QString text = configurationText(fileContent);
     for (const QStringView line : configurationLines(text))
         applyLine(line, configuration);
     return configuration;

@@ -18,7 +18,8 @@ struct Configuration
 // that runs past it is not applied.
 inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 
-// Applies the lines of a conf.ini, read as Latin-1, in file order so later lines win:
+// Applies the lines of a conf.ini, read as UTF-8 or, where that is not valid UTF-8, as Latin-1,
+// in file order so later lines win:
 // - a line ends at CR, CR+LF or a bare LF;
 // - a line starting with "#" in its very first column is a comment; an empty line is skipped;
 // - otherwise the text before the first "=" is the key, the rest the value, both with spaces

@@ -1,9 +1,9 @@
 #include "infodialog.h"
 
 #include "appearance.h"
+#include "framebox.h"
 #include "twips.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
 
@@ -53,7 +53,8 @@ Form2::Form2(QWidget *parent) : QWidget(parent)
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(pixelsFromTwips(ClientWidthTwips), pixelsFromTwips(ClientHeightTwips));
     setFont(dialogFont());
-    setBackground(this, Qt::white);
+    setPalette(windowPalette(Qt::white));
+    setAutoFillBackground(true);
 
     createTitle();
     createVersionFrame();
@@ -66,9 +67,15 @@ Form2::Form2(QWidget *parent) : QWidget(parent)
 
 void Form2::Form_Load()
 {
-    m_label2->setText(QStringLiteral("Version ") + Version + QStringLiteral("    (") + ReleaseDate +
-                      QStringLiteral(")"));
-    m_label11->setText(Disclaimer);
+    m_versionLine->setText(QStringLiteral("Version ") + Version + QStringLiteral("    (") +
+                           ReleaseDate + QStringLiteral(")"));
+    m_disclaimer->setText(Disclaimer);
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    advertiseFixedSize(this);
+    QWidget::showEvent(event);
 }
 
 QLabel *Form2::addLabel(QWidget *parent, const QString &name, const QRect &geometry,
@@ -105,14 +112,15 @@ void Form2::createTitle()
 
 void Form2::createVersionFrame()
 {
-    auto *frame = new QGroupBox(this);
+    auto *frame = new FrameBox(this);
     frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setAccessibleName(QStringLiteral("Version"));
     frame->setGeometry(rectFromTwips(120, 1440, 3495, 615));
     setBackground(frame, Qt::white);
 
-    m_label2 = addLabel(frame, QStringLiteral("Label2"), rectFromTwips(120, 240, 3255, 255));
-    m_label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_label2->setWordWrap(true);
+    m_versionLine = addLabel(frame, QStringLiteral("Label2"), rectFromTwips(120, 240, 3255, 255));
+    m_versionLine->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_versionLine->setWordWrap(true);
 }
 
 // The contacts look like links but do nothing when clicked. A contact is never cut short: its
@@ -144,16 +152,17 @@ void Form2::createPicture()
         addLabel(this, QStringLiteral("Picture1"), rectFromTwips(5160, 0, 4515, 3570));
     const QPixmap satellite(QStringLiteral(":/satellite.jpg"));
     picture->setPixmap(satellite);
+    picture->setAccessibleName(QStringLiteral("Picture of the satellite"));
     if (!satellite.isNull())
         picture->resize(satellite.size());
 }
 
 void Form2::createDisclaimer()
 {
-    m_label11 = addLabel(this, QStringLiteral("Label11"), rectFromTwips(120, 3600, 9615, 1095));
-    m_label11->setFont(sansFont(QStringLiteral("Arial"), 8.25));
-    m_label11->setWordWrap(true);
-    setTextColour(m_label11, disclaimerGrey());
+    m_disclaimer = addLabel(this, QStringLiteral("Label11"), rectFromTwips(120, 3600, 9615, 1095));
+    m_disclaimer->setFont(sansFont(QStringLiteral("Arial"), 8.25));
+    m_disclaimer->setWordWrap(true);
+    setTextColour(m_disclaimer, disclaimerGrey());
 }
 
 } // namespace tovrin3

@@ -20,6 +20,9 @@ public:
 
     void Form_Load();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QLabel *addLabel(QWidget *parent, const QString &name, const QRect &geometry,
                      const QString &text = {});
@@ -29,8 +32,8 @@ private:
     void createPicture();
     void createDisclaimer();
 
-    QLabel *m_label2 = nullptr;
-    QLabel *m_label11 = nullptr;
+    QLabel *m_versionLine = nullptr; // Label2
+    QLabel *m_disclaimer = nullptr;  // Label11
 };
 
 } // namespace tovrin3

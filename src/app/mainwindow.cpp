@@ -5,6 +5,7 @@
 #include "channelchart.h"
 #include "configuration.h"
 #include "decoder.h"
+#include "framebox.h"
 #include "infodialog.h"
 #include "report.h"
 #include "twips.h"
@@ -12,7 +13,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QEvent>
-#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -68,10 +70,13 @@ template<typename Widget> Widget *namedChild(QWidget *parent, const QString &nam
     return widget;
 }
 
+// Tab and Shift+Tab move the focus on, as in the classic multi-line text boxes: a tab character
+// in a frame line would keep it from decoding.
 QPlainTextEdit *createTextBox(QWidget *parent, const QString &name, const QFont &font)
 {
     auto *textBox = namedChild<QPlainTextEdit>(parent, name);
     textBox->setFont(font);
+    textBox->setTabChangesFocus(true);
     textBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     textBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return textBox;
@@ -108,7 +113,7 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
 Form1::Form1(const QString &programFolder, const Clock &clock, ProcessStarter &starter,
              QWidget *parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_frameMaximum(InitialFrameMaximum),
-      m_screenshotExport(clock, starter, programFolder)
+      m_screenshotExport(clock, starter, programFolder, windowBackground())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(WindowCaption);
@@ -116,6 +121,9 @@ Form1::Form1(const QString &programFolder, const Clock &clock, ProcessStarter &s
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(dialogFont());
+    setPalette(windowPalette(windowBackground()));
+    m_classicStyle = createClassicStyle();
+    m_classicStyle->setParent(this);
 
     createMenus();
     createClientArea();
@@ -124,6 +132,7 @@ Form1::Form1(const QString &programFolder, const Clock &clock, ProcessStarter &s
     createChart();
     createStatusLine();
     arrangeTabOrder();
+    describeControls();
     connectEvents();
 
     // The window is exactly as large as the fixed client area and the menu bar above it.
@@ -162,25 +171,26 @@ void Form1::createClientArea()
     m_clientArea->installEventFilter(this);
     setCentralWidget(m_clientArea);
 
-    m_picture2 = namedChild<CaptureBuffer>(m_clientArea, QStringLiteral("Picture2"));
-    m_picture2->setGeometry(rectFromTwips(12960, 600, 1335, 855));
+    m_captureBuffer = namedChild<CaptureBuffer>(m_clientArea, QStringLiteral("Picture2"));
+    m_captureBuffer->setGeometry(rectFromTwips(12960, 600, 1335, 855));
 }
 
 void Form1::createInputControls()
 {
-    m_text2 = createTextBox(m_clientArea, QStringLiteral("Text2"), fixedPitchFont(8.25, true));
-    m_text2->setGeometry(rectFromTwips(120, 120, 6375, 1215));
+    m_beaconInput =
+        createTextBox(m_clientArea, QStringLiteral("Text2"), fixedPitchFont(8.25, true));
+    m_beaconInput->setGeometry(rectFromTwips(120, 120, 6375, 1215));
 
-    m_text3 = createTextBox(m_clientArea, QStringLiteral("Text3"), fixedPitchFont(9.0));
-    m_text3->setGeometry(rectFromTwips(120, 1440, 8055, 2055));
+    m_report = createTextBox(m_clientArea, QStringLiteral("Text3"), fixedPitchFont(9.0));
+    m_report->setGeometry(rectFromTwips(120, 1440, 8055, 2055));
     // The report only ever grows by appending; an undo history of it would grow without bound.
-    m_text3->setUndoRedoEnabled(false);
+    m_report->setUndoRedoEnabled(false);
 }
 
 void Form1::createChannelChoice()
 {
-    m_option1 = new QButtonGroup(this);
-    m_option1->setObjectName(QStringLiteral("Option1"));
+    m_channelButtons = new QButtonGroup(this);
+    m_channelButtons->setObjectName(QStringLiteral("Option1"));
     for (int channel = 0; channel < static_cast<int>(ChannelButtons.size()); ++channel) {
         const ChannelButton &button = ChannelButtons[static_cast<std::size_t>(channel)];
         auto *option =
@@ -189,78 +199,147 @@ void Form1::createChannelChoice()
         option->setGeometry(rectFromTwips(ChannelButtonLeftTwips, button.topTwips,
                                           button.widthTwips, ChannelButtonHeightTwips));
         setBackground(option, windowBackground());
-        m_option1->addButton(option, channel);
+        option->setStyle(m_classicStyle);
+        option->installEventFilter(this);
+        option->setFocusPolicy(Qt::ClickFocus);
+        m_channelButtons->addButton(option, channel);
     }
-    m_option1->button(BatteryTemperatureChannel)->setChecked(true);
+    connect(m_channelButtons, &QButtonGroup::idToggled, this, &Form1::keepSelectedChannelTabStop);
+    m_channelButtons->button(BatteryTemperatureChannel)->setChecked(true);
 }
 
 void Form1::createChart()
 {
-    m_frame8 = namedChild<QGroupBox>(m_clientArea, QStringLiteral("Frame8"));
-    m_frame8->setGeometry(rectFromTwips(120, 3600, 8055, 4335));
-    m_frame8->setFont(sansFont(QStringLiteral("MS Sans Serif"), 8.25, true));
-    setBackground(m_frame8, windowBackground());
-    QPalette titlePalette = m_frame8->palette();
-    titlePalette.setColor(QPalette::WindowText, Qt::black);
-    m_frame8->setPalette(titlePalette);
+    m_chartFrame = namedChild<FrameBox>(m_clientArea, QStringLiteral("Frame8"));
+    m_chartFrame->setGeometry(rectFromTwips(120, 3600, 8055, 4335));
+    m_chartFrame->setFont(sansFont(QStringLiteral("MS Sans Serif"), 8.25, true));
+    setBackground(m_chartFrame, windowBackground());
 
-    m_msChart1 = namedChild<ChannelChart>(m_frame8, QStringLiteral("MSChart1"));
-    m_msChart1->setFont(dialogFont());
-    m_msChart1->setGeometry(rectFromTwips(120, 240, 7815, 3975));
+    m_chart = namedChild<ChannelChart>(m_chartFrame, QStringLiteral("MSChart1"));
+    m_chart->setFont(dialogFont());
+    m_chart->setGeometry(rectFromTwips(120, 240, 7815, 3975));
 }
 
 void Form1::createStatusLine()
 {
-    m_command1 = namedChild<QPushButton>(m_clientArea, QStringLiteral("Command1"));
-    m_command1->setText(QStringLiteral("S"));
-    m_command1->setGeometry(rectFromTwips(120, 8040, 495, 255));
+    m_screenshotButton = namedChild<QPushButton>(m_clientArea, QStringLiteral("Command1"));
+    m_screenshotButton->setText(QStringLiteral("S"));
+    m_screenshotButton->setGeometry(rectFromTwips(120, 8040, 495, 255));
 
-    m_label3 =
+    m_screenshotStatus =
         createLabel(m_clientArea, QStringLiteral("Label3"), rectFromTwips(720, 8040, 5055, 255));
 
-    m_label2 =
+    m_framePosition =
         createLabel(m_clientArea, QStringLiteral("Label2"), rectFromTwips(6360, 8040, 615, 255));
-    m_label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_framePosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    m_hScroll1 = namedChild<QScrollBar>(m_clientArea, QStringLiteral("HScroll1"));
-    m_hScroll1->setOrientation(Qt::Horizontal);
-    m_hScroll1->setGeometry(rectFromTwips(7080, 8040, 1095, 255));
-    m_hScroll1->setRange(FirstFrame, InitialFrameMaximum);
-    m_hScroll1->setSingleStep(1);
-    m_hScroll1->setPageStep(1);
-    m_hScroll1->setValue(FirstFrame);
+    m_frameScrollBar = namedChild<QScrollBar>(m_clientArea, QStringLiteral("HScroll1"));
+    m_frameScrollBar->setOrientation(Qt::Horizontal);
+    m_frameScrollBar->setGeometry(rectFromTwips(7080, 8040, 1095, 255));
+    m_frameScrollBar->setRange(FirstFrame, InitialFrameMaximum);
+    m_frameScrollBar->setSingleStep(1);
+    m_frameScrollBar->setPageStep(1);
+    m_frameScrollBar->setValue(FirstFrame);
     // The position changes when the thumb is released, not while it is dragged.
-    m_hScroll1->setTracking(false);
+    m_frameScrollBar->setTracking(false);
     // A tab stop like the text boxes: the arrow keys then step through the frames.
-    m_hScroll1->setFocusPolicy(Qt::StrongFocus);
+    m_frameScrollBar->setFocusPolicy(Qt::StrongFocus);
 }
 
-// The frame, the labels and the hidden buffer never take the focus; the controls that do follow
-// each other in this order.
+// The frame, the chart, the labels and the hidden buffer never take the focus; the controls that
+// do follow each other in this order, and the first of them has the focus when the window opens.
 void Form1::arrangeTabOrder()
 {
-    const std::array<QWidget *, 9> tabOrder{m_hScroll1,           m_text2,
-                                            m_command1,           m_text3,
-                                            m_option1->button(0), m_option1->button(1),
-                                            m_option1->button(2), m_option1->button(3),
-                                            m_option1->button(4)};
+    const std::array<QWidget *, 9> tabOrder{m_frameScrollBar,
+                                            m_beaconInput,
+                                            m_screenshotButton,
+                                            m_report,
+                                            m_channelButtons->button(0),
+                                            m_channelButtons->button(1),
+                                            m_channelButtons->button(2),
+                                            m_channelButtons->button(3),
+                                            m_channelButtons->button(4)};
     for (std::size_t index = 1; index < tabOrder.size(); ++index)
         QWidget::setTabOrder(tabOrder[index - 1], tabOrder[index]);
+    tabOrder.front()->setFocus();
+}
+
+// What a screen reader speaks for each control, and the tips for those whose caption says little.
+void Form1::describeControls()
+{
+    m_beaconInput->setAccessibleName(QStringLiteral("Beacon text, one frame per line"));
+    m_report->setAccessibleName(QStringLiteral("Decoded report"));
+    for (QAbstractButton *button : m_channelButtons->buttons())
+        button->setAccessibleName(QStringLiteral("Chart ") + button->text());
+    m_chartFrame->setAccessibleName(QStringLiteral("Chart of the chosen channel"));
+    m_chart->setAccessibleName(QStringLiteral("Bars of the chosen channel, one per frame"));
+
+    const QString screenshot = QStringLiteral("Save a screenshot of the window as PNG");
+    m_screenshotButton->setToolTip(screenshot);
+    m_screenshotButton->setAccessibleName(screenshot);
+    m_screenshotStatus->setAccessibleName(QStringLiteral("Screenshot status"));
+
+    const QString position = QStringLiteral("Frame position: the frame the scroll bar stands on, "
+                                            "of the frames decoded");
+    m_framePosition->setToolTip(position);
+    m_framePosition->setAccessibleName(position);
+    const QString stepping = QStringLiteral("Step through the decoded frames");
+    m_frameScrollBar->setToolTip(stepping);
+    m_frameScrollBar->setAccessibleName(stepping);
 }
 
 void Form1::connectEvents()
 {
-    connect(m_text2, &QPlainTextEdit::textChanged, this, &Form1::Text2_Change);
-    connect(m_option1, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
-    connect(m_hScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
-    connect(m_command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_beaconInput, &QPlainTextEdit::textChanged, this, &Form1::Text2_Change);
+    connect(m_channelButtons, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
+    connect(m_frameScrollBar, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
+    connect(m_screenshotButton, &QPushButton::clicked, this, &Form1::Command1_Click);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_clientArea && event->type() == QEvent::Resize)
         Form_Resize();
+    if (event->type() == QEvent::KeyPress &&
+        selectNeighbourChannel(watched, static_cast<QKeyEvent *>(event)->key()))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+// The arrow keys move through the option buttons as through a classic option group: down and
+// right to the next channel, up and left to the one before, round at either end. The button moved
+// to is selected and charted as if clicked.
+bool Form1::selectNeighbourChannel(QObject *button, int key)
+{
+    const int channel = m_channelButtons->id(qobject_cast<QAbstractButton *>(button));
+    if (channel < 0)
+        return false;
+    int step = 0;
+    if (key == Qt::Key_Down || key == Qt::Key_Right)
+        step = 1;
+    else if (key == Qt::Key_Up || key == Qt::Key_Left)
+        step = -1;
+    else
+        return false;
+    const int channelCount = static_cast<int>(ChannelButtons.size());
+    QAbstractButton *next =
+        m_channelButtons->button((channel + step + channelCount) % channelCount);
+    next->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    next->click();
+    return true;
+}
+
+// Of the option buttons only the selected one is a tab stop, so Tab and Shift+Tab enter the group
+// on it; a click still gives any of them the focus.
+void Form1::keepSelectedChannelTabStop(int channel, bool selected)
+{
+    m_channelButtons->button(channel)->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    advertiseFixedSize(this);
+    QMainWindow::showEvent(event);
 }
 
 void Form1::Form_Load()
@@ -268,21 +347,23 @@ void Form1::Form_Load()
     const Configuration configuration = loadConfiguration(m_programFolder);
     m_imageFolder = configuration.imageFolder;
     if (configuration.screenshotButtonVisible)
-        m_command1->setVisible(*configuration.screenshotButtonVisible);
-    m_picture2->hide();
+        m_screenshotButton->setVisible(*configuration.screenshotButtonVisible);
+    m_captureBuffer->hide();
 }
 
 // The capture buffer always covers the whole client area.
 void Form1::Form_Resize()
 {
-    m_picture2->setBufferGeometry(m_clientArea->rect());
+    m_captureBuffer->setBufferGeometry(m_clientArea->rect());
 }
 
+// After every decode the chart shows the COM temperature, whichever option button is selected:
+// the button stays as the user left it until the next click.
 void Form1::Text2_Change()
 {
     appendReport(
         decodeBeaconText(beaconText(), m_frameHistory, LineBreaks::TextDocument, TextBoxReport));
-    m_hScroll1->setEnabled(true);
+    m_frameScrollBar->setEnabled(true);
     setFrameMaximum(m_frameHistory.frameCount());
     HScroll1_Change();
     Draw_Chart(ComTemperatureChannel);
@@ -292,7 +373,7 @@ void Form1::Text2_Change()
 // used. The raw text keeps no-break spaces as they are.
 QString Form1::beaconText() const
 {
-    return m_text2->document()->toRawText();
+    return m_beaconInput->document()->toRawText();
 }
 
 // Appends at the end of the document without reading or rewriting what is there. The user's cursor
@@ -301,8 +382,8 @@ void Form1::appendReport(const QString &report)
 {
     if (report.isEmpty())
         return;
-    QTextDocument *document = m_text3->document();
-    const QTextCursor userCursor = m_text3->textCursor();
+    QTextDocument *document = m_report->document();
+    const QTextCursor userCursor = m_report->textCursor();
     const int userAnchor = userCursor.anchor();
     const int userPosition = userCursor.position();
 
@@ -311,15 +392,15 @@ void Form1::appendReport(const QString &report)
     const int firstNewParagraph = end.blockNumber();
     end.insertText(report);
 
-    if (m_text3->textCursor().anchor() != userAnchor ||
-        m_text3->textCursor().position() != userPosition) {
+    if (m_report->textCursor().anchor() != userAnchor ||
+        m_report->textCursor().position() != userPosition) {
         QTextCursor restored(document);
         restored.setPosition(userAnchor);
         restored.setPosition(userPosition, QTextCursor::KeepAnchor);
-        m_text3->setTextCursor(restored);
+        m_report->setTextCursor(restored);
     }
     const int firstNewLine = document->findBlockByNumber(firstNewParagraph).firstLineNumber();
-    m_text3->verticalScrollBar()->setValue(firstNewLine);
+    m_report->verticalScrollBar()->setValue(firstNewLine);
 }
 
 // A decode without frames reads as maximum 0, but the scroll bar keeps its lower bound of 1 and
@@ -327,7 +408,7 @@ void Form1::appendReport(const QString &report)
 void Form1::setFrameMaximum(int frameCount)
 {
     m_frameMaximum = frameCount;
-    m_hScroll1->setRange(FirstFrame, std::max(FirstFrame, frameCount));
+    m_frameScrollBar->setRange(FirstFrame, std::max(FirstFrame, frameCount));
 }
 
 void Form1::Option1_Click(int Index)
@@ -337,7 +418,7 @@ void Form1::Option1_Click(int Index)
 
 void Form1::HScroll1_Change()
 {
-    m_label2->setText(framePositionText(m_hScroll1->value(), m_frameMaximum));
+    m_framePosition->setText(framePositionText(m_frameScrollBar->value(), m_frameMaximum));
 }
 
 // Redraws the chart from the history: one bar per frame, labelled with the frame number. Without
@@ -348,7 +429,7 @@ void Form1::Draw_Chart(int Index)
     if (frameCount < 1)
         return;
     Q_ASSERT(Index >= 0 && Index < static_cast<int>(ChannelButtons.size()));
-    m_frame8->setTitle(m_option1->button(Index)->text());
+    m_chartFrame->setTitle(m_channelButtons->button(Index)->text());
 
     QStringList rowLabels;
     QList<double> values;
@@ -358,22 +439,23 @@ void Form1::Draw_Chart(int Index)
         rowLabels.append(QString::number(row));
         values.append(m_frameHistory.channel(row, Index));
     }
-    m_msChart1->setRows(rowLabels, values);
+    m_chart->setRows(rowLabels, values);
 }
 
 // Captures the client area as drawn now into the hidden buffer, saves it as a bitmap and has the
 // converter turn it into a PNG. A bitmap that cannot be written is reported and nothing is started.
 void Form1::Command1_Click()
 {
-    m_picture2->image() = m_clientArea->grab().toImage();
-    const ExportResult result = m_screenshotExport.exportImage(m_picture2->image(), m_imageFolder);
+    m_captureBuffer->image() = m_clientArea->grab().toImage();
+    const ExportResult result =
+        m_screenshotExport.exportImage(m_captureBuffer->image(), m_imageFolder);
     if (result.outcome == ExportResult::BitmapNotWritten) {
         showMessage(QMessageBox::Warning,
                     QStringLiteral("The screenshot could not be saved as %1: %2")
                         .arg(result.bitmapPath, result.reason));
         return;
     }
-    m_label3->setText(result.bitmapPath + QStringLiteral(" saved"));
+    m_screenshotStatus->setText(result.bitmapPath + QStringLiteral(" saved"));
     if (result.outcome == ExportResult::ConverterNotStarted)
         showMessage(QMessageBox::Information, QStringLiteral("nconvert.exe not found"));
 }

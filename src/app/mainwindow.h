@@ -15,6 +15,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollBar;
+class QStyle;
 QT_END_NAMESPACE
 
 namespace tovrin3 {
@@ -42,7 +43,7 @@ public:
     const QString &imageFolder() const { return m_imageFolder; }
 
     // The hidden buffer, always the size of the client area, that a screenshot is drawn into.
-    CaptureBuffer *captureBuffer() const { return m_picture2; }
+    CaptureBuffer *captureBuffer() const { return m_captureBuffer; }
 
     const FrameHistory &frameHistory() const { return m_frameHistory; }
 
@@ -59,6 +60,7 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createMenus();
@@ -68,7 +70,10 @@ private:
     void createChart();
     void createStatusLine();
     void arrangeTabOrder();
+    void describeControls();
     void connectEvents();
+    bool selectNeighbourChannel(QObject *button, int key);
+    void keepSelectedChannelTabStop(int channel, bool selected);
 
     QString beaconText() const;
     void appendReport(const QString &report);
@@ -80,17 +85,19 @@ private:
     FrameHistory m_frameHistory;
     int m_frameMaximum;
 
+    // The controls, named by what they hold; their object names are the control names.
+    QStyle *m_classicStyle = nullptr;
     QWidget *m_clientArea = nullptr;
-    QPlainTextEdit *m_text2 = nullptr;
-    QPlainTextEdit *m_text3 = nullptr;
-    QButtonGroup *m_option1 = nullptr;
-    QGroupBox *m_frame8 = nullptr;
-    ChannelChart *m_msChart1 = nullptr;
-    QPushButton *m_command1 = nullptr;
-    QLabel *m_label3 = nullptr;
-    QLabel *m_label2 = nullptr;
-    QScrollBar *m_hScroll1 = nullptr;
-    CaptureBuffer *m_picture2 = nullptr;
+    QPlainTextEdit *m_beaconInput = nullptr;   // Text2
+    QPlainTextEdit *m_report = nullptr;        // Text3
+    QButtonGroup *m_channelButtons = nullptr;  // Option1
+    QGroupBox *m_chartFrame = nullptr;         // Frame8
+    ChannelChart *m_chart = nullptr;           // MSChart1
+    QPushButton *m_screenshotButton = nullptr; // Command1
+    QLabel *m_screenshotStatus = nullptr;      // Label3
+    QLabel *m_framePosition = nullptr;         // Label2
+    QScrollBar *m_frameScrollBar = nullptr;    // HScroll1
+    CaptureBuffer *m_captureBuffer = nullptr;  // Picture2
     QPointer<Form2> m_infoDialog;
     ScreenshotExport m_screenshotExport;
 };

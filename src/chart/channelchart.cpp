@@ -19,7 +19,6 @@ namespace tovrin3 {
 
 namespace {
 
-const QColor WindowBackground(240, 240, 240);
 const QColor PlotBackground(Qt::white);
 const QColor BarFill(70, 110, 170);
 const QColor AxisLine(120, 120, 120);
@@ -74,8 +73,13 @@ ChannelChart::ChannelChart(QWidget *parent) : QWidget(parent)
     m_view = new QChartView(m_chart, this);
     m_view->setObjectName(QStringLiteral("channelChartView"));
     m_view->setFrameShape(QFrame::NoFrame);
-    m_view->setBackgroundBrush(WindowBackground);
-    m_view->setRenderHint(QPainter::Antialiasing);
+    // The chart only shows: the keyboard has nothing to do in it.
+    m_view->setFocusPolicy(Qt::NoFocus);
+    // Bars and grid lines run along the pixel grid: smoothing their edges would only blur them,
+    // and it is the dearest part of painting the chart.
+    m_view->setRenderHint(QPainter::Antialiasing, false);
+
+    showBackground();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -90,7 +94,6 @@ void ChannelChart::setUpChart()
     m_chart = new QChart;
     m_chart->legend()->hide();
     m_chart->setAnimationOptions(QChart::NoAnimation);
-    m_chart->setBackgroundBrush(WindowBackground);
     m_chart->setBackgroundRoundness(0);
     m_chart->setMargins(QMargins(4, 10, 14, 4));
     m_chart->layout()->setContentsMargins(0, 0, 0, 0);
@@ -127,19 +130,49 @@ void ChannelChart::setUpAxes()
     m_series->attachAxis(m_valueAxis);
 }
 
+// A keystroke in the beacon text mostly leaves the rows as they were: only the bars whose value
+// changed are touched, and the row axis is labelled again only when its labels change. Taking
+// every bar down and up again would cost more than the whole decode.
 void ChannelChart::setRows(const QStringList &rowLabels, const QList<double> &values)
 {
     Q_ASSERT(rowLabels.size() == values.size());
-    m_rowLabels = rowLabels;
-    m_bars->remove(0, m_bars->count());
-    m_bars->append(values);
-
+    setBarValues(values);
     fitValueAxis(values);
-    fitBarWidth();
-    m_labelStep = fittingLabelStep();
-    relabelRowAxis();
+    if (rowLabels != m_rowLabels) {
+        m_rowLabels = rowLabels;
+        fitBarWidth();
+        m_labelStep = fittingLabelStep();
+        relabelRowAxis();
+    }
     m_rowAxis->setVisible(true);
     m_valueAxis->setVisible(true);
+}
+
+void ChannelChart::setBarValues(const QList<double> &values)
+{
+    const qsizetype kept = std::min<qsizetype>(m_bars->count(), values.size());
+    if (m_bars->count() > kept)
+        m_bars->remove(static_cast<int>(kept), m_bars->count() - static_cast<int>(kept));
+    for (int row = 0; row < kept; ++row) {
+        if (m_bars->at(row) != values.at(row))
+            m_bars->replace(row, values.at(row));
+    }
+    if (values.size() > kept)
+        m_bars->append(values.sliced(kept));
+}
+
+void ChannelChart::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        showBackground();
+    QWidget::changeEvent(event);
+}
+
+// Around the plot area the chart shows the background it stands on.
+void ChannelChart::showBackground()
+{
+    m_view->setBackgroundBrush(palette().window());
+    m_chart->setBackgroundBrush(palette().window());
 }
 
 int ChannelChart::rowCount() const
@@ -168,8 +201,10 @@ void ChannelChart::fitValueAxis(const QList<double> &values)
     const double minimum = std::min(0.0, *lowest);
     const double maximum = std::max(0.0, *highest);
     const ValueScale scale = minimum == maximum ? ValueScale{} : roundValueScale(minimum, maximum);
-    m_valueAxis->setRange(scale.minimum, scale.maximum);
-    m_valueAxis->setTickCount(scale.tickCount);
+    if (m_valueAxis->min() != scale.minimum || m_valueAxis->max() != scale.maximum)
+        m_valueAxis->setRange(scale.minimum, scale.maximum);
+    if (m_valueAxis->tickCount() != scale.tickCount)
+        m_valueAxis->setTickCount(scale.tickCount);
 }
 
 void ChannelChart::fitToPlotWidth()

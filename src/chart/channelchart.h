@@ -36,9 +36,14 @@ public:
     // Every labelStep()-th row carries a label and a tick on the row axis.
     int labelStep() const { return m_labelStep; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void setUpChart();
+    void showBackground();
     void setUpAxes();
+    void setBarValues(const QList<double> &values);
     void fitValueAxis(const QList<double> &values);
     void fitToPlotWidth();
     void fitBarWidth();

@@ -12,11 +12,18 @@ constexpr QLatin1StringView ConverterName{"nconvert"};
 
 } // namespace
 
-const QStringList &converterArguments()
+QStringList converterArguments(const QColor &background)
 {
-    static const QStringList arguments{"-out", "png",     "-transpcolor", "240",    "240",
-                                       "240",  "-colors", "256",          "-quiet", "-D"};
-    return arguments;
+    return {QStringLiteral("-out"),
+            QStringLiteral("png"),
+            QStringLiteral("-transpcolor"),
+            QString::number(background.red()),
+            QString::number(background.green()),
+            QString::number(background.blue()),
+            QStringLiteral("-colors"),
+            QStringLiteral("256"),
+            QStringLiteral("-quiet"),
+            QStringLiteral("-D")};
 }
 
 QString bitmapFileName(const QString &ImageFolder, const QString &ScreenshotStamp)
@@ -26,8 +33,9 @@ QString bitmapFileName(const QString &ImageFolder, const QString &ScreenshotStam
 }
 
 ScreenshotExport::ScreenshotExport(const Clock &clock, ProcessStarter &starter,
-                                   QString programFolder)
-    : m_clock(clock), m_starter(starter), m_programFolder(std::move(programFolder))
+                                   QString programFolder, const QColor &background)
+    : m_clock(clock), m_starter(starter), m_programFolder(std::move(programFolder)),
+      m_background(background)
 {
 }
 
@@ -44,8 +52,8 @@ ExportResult ScreenshotExport::exportImage(const QImage &image, const QString &I
         return result;
     }
     const QString program = converterProgram();
-    if (program.isEmpty() ||
-        !m_starter.startDetached(program, converterArguments() + QStringList{result.bitmapPath}))
+    if (program.isEmpty() || !m_starter.startDetached(program, converterArguments(m_background) +
+                                                                   QStringList{result.bitmapPath}))
         result.outcome = ExportResult::ConverterNotStarted;
     return result;
 }

@@ -175,7 +175,8 @@ private slots:
 
         // The stand-in records its argument count, then each argument ended by NUL.
         const QString bitmap = imageFolder + QStringLiteral("tovrin3_05122026.b");
-        const QStringList arguments = converterArguments() + QStringList{bitmap};
+        const QStringList arguments =
+            converterArguments(QColor(240, 240, 240)) + QStringList{bitmap};
         QByteArray expectedRecord = QByteArray::number(arguments.size()) + '\n';
         for (const QString &argument : arguments)
             expectedRecord += QFile::encodeName(argument) + '\0';

@@ -1,11 +1,12 @@
-// The main window's start-up and menu commands: the line rules of conf.ini and the window that
-// opens with and without it, one shared Info window, and Exit leaving the program running while
-// Info is open. The hostile file tests show conf.ini files that cannot be read.
+// The main window's start-up and menu commands: the window that opens with and without conf.ini,
+// one shared Info window, and Exit leaving the program running while Info is open. The hostile
+// file tests show conf.ini files that cannot be read.
 #include "capturebuffer.h"
 #include "configuration.h"
 #include "infodialog.h"
 #include "windowtesting.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QTimer>
 
 using namespace tovrin3;
@@ -21,21 +24,18 @@ using namespace tovrin3::testing;
 
 namespace {
 
-const QString DefaultFolder = QStringLiteral("/opt/tovrin3/");
-
-// What conf.ini says about the screenshot button.
-enum ButtonSetting
+// What a screen reader speaks for each visible control of the window, by control name.
+QMap<QString, QString> spokenNames(const QWidget &window)
 {
-    Unset,
-    Shown,
-    Hidden
-};
-
-ButtonSetting buttonSetting(const Configuration &configuration)
-{
-    if (!configuration.screenshotButtonVisible)
-        return Unset;
-    return *configuration.screenshotButtonVisible ? Shown : Hidden;
+    static const QRegularExpression controlName(
+        QStringLiteral("^(Text|Option|Frame|MSChart|Command|Label|HScroll|Picture)\\d"));
+    QMap<QString, QString> names;
+    for (QWidget *widget : window.findChildren<QWidget *>(controlName)) {
+        if (widget->isVisible())
+            names.insert(widget->objectName(),
+                         QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name));
+    }
+    return names;
 }
 
 QList<Form2 *> openInfoWindows()
@@ -59,10 +59,10 @@ private slots:
     void init();
     void cleanup();
 
-    void parsesConfigurationLines_data();
-    void parsesConfigurationLines();
     void opensEmptyWithDefaults();
     void appliesConfigurationFile();
+    void everyControlHasASpokenName();
+    void tipsSayWhatControlsDo();
     void opensOneInfoWindowAfreshAfterClosing();
     void exitLeavesInfoOpenUntilItCloses();
 
@@ -93,45 +93,6 @@ Form2 *TestMainWindow::chooseInfo()
     control<QAction>(m_shown->window, "MnuInfo")->trigger();
     const QList<Form2 *> windows = openInfoWindows();
     return windows.size() == 1 ? windows.first() : nullptr;
-}
-
-void TestMainWindow::parsesConfigurationLines_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("imageFolder");
-    QTest::addColumn<ButtonSetting>("button");
-
-    QTest::newRow("comments in the first column")
-        << QByteArray("#SCREENSHOT=NO\r\n#IMAGE_PATH=/x/\r\n") << DefaultFolder << Unset;
-    QTest::newRow("a hash in a value") << QByteArray("IMAGE_PATH=/a#1/") << "/a#1/" << Unset;
-    QTest::newRow("keys and YES in any case, spaces trimmed")
-        << QByteArray("  screenShot  =  yEs  \r\n") << DefaultFolder << Shown;
-    QTest::newRow("YES cut short") << QByteArray("SCREENSHOT=Y") << DefaultFolder << Hidden;
-    QTest::newRow("tabs are kept")
-        << QByteArray("SCREENSHOT=YES\t\r\nIMAGE_PATH=\t/a/") << "\t/a/" << Hidden;
-    QTest::newRow("image path keeps its case and inner spaces")
-        << QByteArray("image_path = /home/Op/My Shots/ \r\n") << "/home/Op/My Shots/" << Unset;
-    QTest::newRow("only the first = splits") << QByteArray("IMAGE_PATH=/a=b/") << "/a=b/" << Unset;
-    QTest::newRow("later lines win")
-        << QByteArray("IMAGE_PATH=/1/\r\nSCREENSHOT=YES\r\nIMAGE_PATH=/2/\r\nSCREENSHOT=NO\r\n")
-        << "/2/" << Hidden;
-    QTest::newRow("bare LF") << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\n") << "/a/" << Hidden;
-    QTest::newRow("bare CR") << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << "/a/" << Hidden;
-    QTest::newRow("a line without = is ignored")
-        << QByteArray("SCREENSHOT=NO\r\nYES\r\nIMAGE_PATH=/a/\r\n/b/") << "/a/" << Hidden;
-    QTest::newRow("Latin-1") << QByteArray("IMAGE_PATH=/M\xFC/") << "/M\u00FC/" << Unset;
-}
-
-void TestMainWindow::parsesConfigurationLines()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, imageFolder);
-    QFETCH(ButtonSetting, button);
-
-    const Configuration configuration = parseConfiguration(content, DefaultFolder);
-
-    QCOMPARE(configuration.imageFolder, imageFolder);
-    QCOMPARE(buttonSetting(configuration), button);
 }
 
 void TestMainWindow::opensEmptyWithDefaults()
@@ -170,6 +131,34 @@ void TestMainWindow::appliesConfigurationFile()
 
     QVERIFY(control<QPushButton>(window, "Command1")->isHidden());
     QCOMPARE(window.imageFolder(), QStringLiteral("/srv/Beacon Shots/"));
+}
+
+void TestMainWindow::everyControlHasASpokenName()
+{
+    Form2 *info = chooseInfo();
+    QVERIFY(info);
+    for (const QWidget *window :
+         {static_cast<QWidget *>(&m_shown->window), static_cast<QWidget *>(info)}) {
+        const QMap<QString, QString> names = spokenNames(*window);
+        QVERIFY(names.size() >= 10);
+        for (auto name = names.cbegin(); name != names.cend(); ++name)
+            QVERIFY2(!name.value().trimmed().isEmpty(), qPrintable(name.key()));
+    }
+    QCOMPARE(spokenNames(m_shown->window).value(QStringLiteral("Command1")),
+             QStringLiteral("Save a screenshot of the window as PNG"));
+}
+
+void TestMainWindow::tipsSayWhatControlsDo()
+{
+    const Form1 &window = m_shown->window;
+    QCOMPARE(control<QPushButton>(window, "Command1")->toolTip(),
+             QStringLiteral("Save a screenshot of the window as PNG"));
+    for (const QWidget *widget : {static_cast<QWidget *>(control<QScrollBar>(window, "HScroll1")),
+                                  static_cast<QWidget *>(control<QLabel>(window, "Label2"))}) {
+        QVERIFY2(widget->toolTip().contains(QStringLiteral("frames")),
+                 qPrintable(widget->toolTip()));
+        QVERIFY(widget->accessibleName().contains(QStringLiteral("frame"), Qt::CaseInsensitive));
+    }
 }
 
 void TestMainWindow::opensOneInfoWindowAfreshAfterClosing()

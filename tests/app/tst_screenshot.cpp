@@ -31,13 +31,14 @@ QStringList clickScreenshotButton(Form1 &window)
     return shown;
 }
 
-// A program folder with our converter and, unless empty, a conf.ini naming the image folder.
+// A program folder with our converter and, unless empty, a conf.ini naming the image folder in
+// UTF-8.
 bool prepareProgramFolder(const QString &programFolder, const QString &imageFolder = QString())
 {
     QFile configuration(programFolder + "/conf.ini");
     return QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder + "/nconvert") &&
            (imageFolder.isEmpty() || (configuration.open(QIODevice::WriteOnly) &&
-                                      configuration.write("IMAGE_PATH=" + imageFolder.toLatin1())));
+                                      configuration.write("IMAGE_PATH=" + imageFolder.toUtf8())));
 }
 
 } // namespace
@@ -86,6 +87,25 @@ private slots:
                  qPrintable(message.value(1)));
         QCOMPARE(starter.commandLines, QList<QStringList>());
         QCOMPARE(control<QLabel>(window, "Label3")->text(), QString());
+    }
+
+    // A folder name with letters beyond ASCII, as a UTF-8 editor saves it in conf.ini.
+    void savesIntoFolderWithNonAsciiName()
+    {
+        QTemporaryDir programFolder;
+        QTemporaryDir imageFolder;
+        const QString shots =
+            imageFolder.filePath(QStringLiteral("j\u00FCrgen/\u0441\u043D\u0438/"));
+        QVERIFY(QDir().mkpath(shots));
+        QVERIFY(prepareProgramFolder(programFolder.path(), shots));
+        RecordingStarter starter;
+        Form1 window(programFolder.path(), m_clock, starter);
+
+        QCOMPARE(clickScreenshotButton(window), QStringList());
+
+        QVERIFY(QFile::exists(shots + BitmapName));
+        QCOMPARE(starter.commandLines.size(), 1);
+        QCOMPARE(starter.commandLines.constFirst().constLast(), shots + BitmapName);
     }
 
     // Our converter beside the program turns the bitmap into a transparent PNG.

@@ -10,10 +10,12 @@ using namespace tovrin3::testing;
 
 namespace {
 
+const QColor Background(240, 240, 240);
+
 QImage windowImage()
 {
     QImage image(550, 565, QImage::Format_RGB32);
-    image.fill(QColor(240, 240, 240));
+    image.fill(Background);
     return image;
 }
 
@@ -77,7 +79,7 @@ private slots:
     void stampIsKeptForTheWholeRun()
     {
         RecordingStarter starter;
-        ScreenshotExport exporter(m_clock, starter, m_programFolder.path());
+        ScreenshotExport exporter(m_clock, starter, m_programFolder.path(), Background);
         const QString first = exporter.exportImage(windowImage(), imageFolder()).bitmapPath;
         m_clock.date = m_clock.date.addDays(1);
         const QString second = exporter.exportImage(windowImage(), imageFolder()).bitmapPath;
@@ -112,7 +114,7 @@ private slots:
             placeConverter(m_pathFolder.path());
         RecordingStarter starter;
         starter.startSucceeds = startSucceeds;
-        ScreenshotExport exporter(m_clock, starter, m_programFolder.path());
+        ScreenshotExport exporter(m_clock, starter, m_programFolder.path(), Background);
 
         const ExportResult result = exporter.exportImage(windowImage(), imageFolder());
 

@@ -1,0 +1,247 @@
+// What the windows look like, sampled pixel by pixel: the window grey exactly where the window's
+// background shows, gone from the exported PNG, light windows on a dark desktop, the frame drawn
+// round the chart with its caption on the border line, round option circles and a white Info
+// frame.
+#include "infodialog.h"
+#include "windowtesting.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <array>
+
+using namespace tovrin3;
+using namespace tovrin3::testing;
+
+namespace {
+
+const QColor WindowGrey(240, 240, 240);
+const QColor Magenta(255, 0, 255);
+
+struct Sample
+{
+    const char *where;
+    QPoint point; // in the client area
+};
+
+// Places where nothing but the window's background is painted once three frames are decoded.
+const std::array BackgroundSamples{
+    Sample{"window margin", {3, 3}},
+    Sample{"window right of the report box", {547, 100}},
+    Sample{"option button right of its caption", {508, 62}},
+    Sample{"option button top row", {500, 56}},
+    Sample{"empty status label", {200, 544}},
+    Sample{"position label left of its text", {426, 538}},
+    Sample{"frame above its border line", {400, 242}},
+    Sample{"frame inside its border, left of the chart", {12, 400}},
+    Sample{"frame below the chart", {200, 524}},
+};
+
+// Places with something drawn on them.
+const std::array DrawnSamples{
+    Sample{"input box", {380, 50}},
+    Sample{"report box", {500, 160}},
+    Sample{"chart plot area", {300, 300}},
+};
+
+QImage clientImage(const Form1 &window)
+{
+    return window.findChild<QWidget *>(QStringLiteral("clientArea"))->grab().toImage();
+}
+
+// The darkest pixel of the image within the rectangle, by lightness.
+int darkestLightness(const QImage &image, const QRect &rect)
+{
+    int darkest = 255;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            darkest = std::min(darkest, image.pixelColor(x, y).lightness());
+    }
+    return darkest;
+}
+
+QPalette darkDesktopPalette()
+{
+    QPalette palette(QColor(53, 53, 53), QColor(45, 45, 45));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::Text, Qt::white);
+    palette.setColor(QPalette::ButtonText, Qt::white);
+    palette.setColor(QPalette::Base, QColor(30, 30, 30));
+    return palette;
+}
+
+class FixedClock : public Clock
+{
+public:
+    QDate currentDate() const override { return QDate(2026, 12, 5); }
+};
+
+} // namespace
+
+class TestAppearance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void cleanup() { QApplication::setPalette(QPalette()); }
+
+    void windowGreyWhereBackgroundShows_data();
+    void windowGreyWhereBackgroundShows();
+    void exportedPngKeepsOnlyWhatIsDrawn();
+    void frameCaptionOnBorderAroundChart();
+    void optionCirclesAreRound();
+    void infoFrameIsWhite();
+
+private:
+    static void decodeThreeFrames(Form1 &window)
+    {
+        pasteInput(window, crlfJoined(frameLines(3)));
+        QCoreApplication::processEvents();
+    }
+};
+
+void TestAppearance::windowGreyWhereBackgroundShows_data()
+{
+    QTest::addColumn<bool>("darkDesktop");
+    QTest::newRow("light desktop") << false;
+    QTest::newRow("dark desktop") << true;
+}
+
+// On a dark desktop the window stays light and its text dark: a label and an option caption
+// have dark text, the text boxes stay white.
+void TestAppearance::windowGreyWhereBackgroundShows()
+{
+    QFETCH(bool, darkDesktop);
+    if (darkDesktop)
+        QApplication::setPalette(darkDesktopPalette());
+    const auto shown = showWindow();
+    decodeThreeFrames(shown->window);
+
+    const QImage image = clientImage(shown->window);
+
+    for (const Sample &sample : BackgroundSamples)
+        QVERIFY2(image.pixelColor(sample.point) == WindowGrey, sample.where);
+    for (const Sample &sample : DrawnSamples)
+        QVERIFY2(image.pixelColor(sample.point) != WindowGrey, sample.where);
+    QCOMPARE(image.pixelColor(500, 160), QColor(Qt::white));
+    const QWidget *position = control<QLabel>(shown->window, "Label2");
+    QCOMPARE_LT(darkestLightness(image, position->geometry()), 100);
+    const QWidget *option = control<QRadioButton>(shown->window, "Option1_2");
+    QCOMPARE_LT(darkestLightness(image, option->geometry().adjusted(20, 0, 0, 0)), 100);
+}
+
+// The screenshot as our converter leaves it, laid on magenta: magenta shows wherever the window's
+// background was, and nowhere something is drawn.
+void TestAppearance::exportedPngKeepsOnlyWhatIsDrawn()
+{
+    QTemporaryDir programFolder;
+    QTemporaryDir imageFolder;
+    QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder.filePath("nconvert")));
+    QFile configuration(programFolder.filePath("conf.ini"));
+    QVERIFY(configuration.open(QIODevice::WriteOnly));
+    configuration.write("IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n");
+    configuration.close();
+    const FixedClock clock;
+    DetachedProcessStarter starter;
+    Form1 window(programFolder.path(), clock, starter);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    decodeThreeFrames(window);
+
+    control<QPushButton>(window, "Command1")->click();
+
+    const QString png = imageFolder.filePath("tovrin3_05122026.png");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(png) && !QFile::exists(imageFolder.filePath("tovrin3_05122026.b")), 10000);
+    QImage flattened(QSize(550, 565), QImage::Format_RGB32);
+    flattened.fill(Magenta);
+    QPainter(&flattened).drawImage(0, 0, QImage(png, "png"));
+    for (const Sample &sample : BackgroundSamples)
+        QVERIFY2(flattened.pixelColor(sample.point) == Magenta, sample.where);
+    for (const Sample &sample : DrawnSamples)
+        QVERIFY2(flattened.pixelColor(sample.point) != Magenta, sample.where);
+}
+
+// The top border line runs through the middle of the caption, and the chart leaves the border
+// visible all round.
+void TestAppearance::frameCaptionOnBorderAroundChart()
+{
+    const auto shown = showWindow();
+    decodeThreeFrames(shown->window);
+    const QImage frame = control<QGroupBox>(shown->window, "Frame8")->grab().toImage();
+    const int right = frame.width() - 1;
+    const int bottom = frame.height() - 1;
+
+    int borderTop = 0;
+    while (borderTop < bottom && frame.pixelColor(right - 3, borderTop) == WindowGrey)
+        ++borderTop;
+    QCOMPARE_GT(borderTop, 0);
+    const QRect captionAbove(0, 0, frame.width() / 2, borderTop);
+    const QRect captionBelow(0, borderTop + 2, frame.width() / 2, borderTop);
+    QCOMPARE_LT(darkestLightness(frame, captionAbove), 100);
+    QCOMPARE_LT(darkestLightness(frame, captionBelow), 100);
+    for (int y = borderTop + 2; y < bottom; ++y) {
+        QVERIFY2(frame.pixelColor(0, y) != WindowGrey, qPrintable(QString::number(y)));
+        QVERIFY2(frame.pixelColor(right, y) != WindowGrey, qPrintable(QString::number(y)));
+    }
+    for (int x = 1; x < right; ++x)
+        QVERIFY2(frame.pixelColor(x, bottom) != WindowGrey, qPrintable(QString::number(x)));
+}
+
+// A circle cut off at the button's 13-pixel height would be wider than high.
+void TestAppearance::optionCirclesAreRound()
+{
+    const auto shown = showWindow();
+    for (const char *name : {"Option1_0", "Option1_1"}) {
+        const QImage button = control<QRadioButton>(shown->window, name)->grab().toImage();
+        QCOMPARE(button.height(), 13);
+        const auto drawnInColumn = [&button](int x) {
+            for (int y = 0; y < button.height(); ++y) {
+                if (button.pixelColor(x, y) != WindowGrey)
+                    return true;
+            }
+            return false;
+        };
+        int left = 0;
+        while (!drawnInColumn(left))
+            ++left;
+        int right = left;
+        while (drawnInColumn(right + 1))
+            ++right;
+        int top = button.height();
+        int lowest = -1;
+        for (int y = 0; y < button.height(); ++y) {
+            for (int x = left; x <= right; ++x) {
+                if (button.pixelColor(x, y) != WindowGrey) {
+                    top = std::min(top, y);
+                    lowest = std::max(lowest, y);
+                }
+            }
+        }
+        QCOMPARE(lowest - top, right - left);
+    }
+}
+
+void TestAppearance::infoFrameIsWhite()
+{
+    QApplication::setPalette(darkDesktopPalette());
+    Form2 info;
+    info.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&info));
+    const QImage image = info.grab().toImage();
+    const QRect frame = control<QGroupBox>(info, "Frame1")->geometry();
+
+    QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(4, 20)), QColor(Qt::white));
+    QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(120, 36)), QColor(Qt::white));
+    QCOMPARE(image.pixelColor(300, 10), QColor(Qt::white));
+    QVERIFY(image.pixelColor(frame.topLeft() + QPoint(0, 20)) != QColor(Qt::white));
+    const QWidget *homepage = control<QLabel>(info, "Label6");
+    QCOMPARE_LT(darkestLightness(image, homepage->geometry()), 100);
+}
+
+QTEST_MAIN(TestAppearance)
+#include "tst_appearance.moc"
