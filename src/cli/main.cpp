@@ -71,6 +71,20 @@ std::optional<OutputFormat> formatNamed(const QString &name)
     return std::nullopt;
 }
 
+// The arguments as the program received them, in order. A file name need not be text in the
+// locale's encoding, and its decoded form could name no file; the bytes always name the file.
+std::vector<QByteArray> argumentBytes(const QStringList &arguments, int argc, char **argv)
+{
+    std::vector<QByteArray> bytes;
+    int index = 1;
+    for (const QString &argument : arguments) {
+        while (index < argc && QString::fromLocal8Bit(argv[index]) != argument)
+            ++index;
+        bytes.emplace_back(index < argc ? QByteArray(argv[index++]) : QFile::encodeName(argument));
+    }
+    return bytes;
+}
+
 void reportError(const QByteArray &name, const QString &reason)
 {
     std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name.constData(), qPrintable(reason));
@@ -198,8 +212,7 @@ int main(int argc, char **argv)
         return commandLine.rejectUsage(u"unknown format '"_s + formatName +
                                        u"': use report, csv or json"_s);
     DecodeRequest request{*format, parser.isSet(strictOption), {}};
-    for (const QString &input : parser.positionalArguments())
-        request.inputs.push_back(QFile::encodeName(input));
+    request.inputs = argumentBytes(parser.positionalArguments(), argc, argv);
     if (request.inputs.empty())
         request.inputs.emplace_back(StandardInputName);
     return decodeInputs(request);
