@@ -133,7 +133,7 @@ private slots:
             decodeBeaconText(u"000840010C6A00A504"_s, history, LineBreaks::Text, TextBoxReport);
         QCOMPARE(report, u"#1: 000840010C6A00A504\u2028-----------------------\u2028"
                          u"  COM Temperature: 20.00 C\u2028  Battery Voltage: 3.90 V\u2028"
-                         u"  Mission: 00000000\u2028  Debug: 10100101\n\n"_s);
+                         u"  Mission: 00000000\u2028  Debug: 10100101\u2028\n"_s);
     }
 
     void fieldProblems_data()
