@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "descriptordevice.h"
+#include "licence.h"
 
 #include <QStringView>
 
@@ -160,7 +161,7 @@ QString CommandLine::helpText() const
 
 QString CommandLine::versionText() const
 {
-    return m_program.name + u' ' + m_program.version + u'\n';
+    return m_program.name + u' ' + m_program.version + u'\n' + LicenceNotice.toString();
 }
 
 QStringList CommandLine::arguments(int argc, char **argv)

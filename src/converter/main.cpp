@@ -1,4 +1,5 @@
 #include "converteroptions.h"
+#include "licence.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -27,11 +28,7 @@ int main(int argc, char *argv[])
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments == QStringList{QStringLiteral("--version")}) {
-        out << "nconvert (tovrin3) " TOVRIN3_VERSION "\n"
-               "Copyright (C) 2017-2026 NOCALL\n"
-               "License GPL-3.0-or-later <https://gnu.org/licenses/gpl.html>.\n"
-               "This is free software: you are free to change and redistribute it.\n"
-               "There is NO WARRANTY, to the extent permitted by law.\n";
+        out << "nconvert (tovrin3) " TOVRIN3_VERSION "\n" << tovrin3::LicenceNotice;
         return AllConverted;
     }
     const tovrin3::ConverterCommandLine commandLine = tovrin3::parseConverterArguments(arguments);

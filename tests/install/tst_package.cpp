@@ -285,7 +285,9 @@ private slots:
         QTest::addColumn<QString>("firstLine");
         QTest::addColumn<bool>("licence");
         QTest::newRow("decoder") << "usr/bin/tovrin3-decode"
-                                 << "tovrin3-decode 0.3" << false;
+                                 << "tovrin3-decode 0.3" << true;
+        QTest::newRow("CW copier") << "usr/bin/tovrin3-cw"
+                                   << "tovrin3-cw 0.3" << true;
         QTest::newRow("converter") << "usr/lib/tovrin3/nconvert"
                                    << "nconvert (tovrin3) 0.3" << true;
     }
