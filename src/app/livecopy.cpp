@@ -85,18 +85,19 @@ bool LiveCopy::start(const QAudioDevice &device)
         m_error = QStringLiteral("it offers no usable sample rate");
         return false;
     }
-    auto source = std::make_unique<QAudioSource>(device, m_format);
+    auto *source = new QAudioSource(device, m_format, this);
     source->setBufferSize(
         static_cast<qsizetype>(m_format.bytesForDuration(CaptureBufferMicroseconds)));
     QIODevice *input = source->start();
     if (!input || source->error() != QAudio::NoError) {
         m_error = describe(source->error());
+        delete source;
         return false;
     }
-    m_source = std::move(source);
+    m_source = source;
     m_input = input;
     m_demodulator = std::make_unique<morse::CwDemodulator>(m_format.sampleRate());
-    connect(m_source.get(), &QAudioSource::stateChanged, this, &LiveCopy::checkState);
+    connect(m_source, &QAudioSource::stateChanged, this, &LiveCopy::checkState);
     m_chunkTimer.start();
     return true;
 }
@@ -109,7 +110,8 @@ void LiveCopy::stop()
     readChunk();
     m_source->disconnect(this);
     m_source->stop();
-    m_source.reset();
+    m_source->deleteLater();
+    m_source = nullptr;
     m_input = nullptr;
     m_partialFrame.clear();
     m_demodulator->finish();

@@ -63,7 +63,9 @@ private:
 
     QAudioDevice m_device;
     QAudioFormat m_format;
-    std::unique_ptr<QAudioSource> m_source;
+    // A child of this object; deleted later when the capture ends, as the end may be noticed in
+    // one of its own signals.
+    QAudioSource *m_source = nullptr;
     QIODevice *m_input = nullptr;
     std::unique_ptr<morse::CwDemodulator> m_demodulator;
     QByteArray m_partialFrame;

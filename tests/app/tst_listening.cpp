@@ -8,11 +8,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <random>
 
 using namespace tovrin3;
@@ -60,7 +62,7 @@ public:
         m_daemon.setProcessChannelMode(QProcess::MergedChannels);
         m_daemon.start(pulseaudio,
                        {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                        QStringLiteral("--exit-idle-time=20"), QStringLiteral("--use-pid-file=no"),
                         QStringLiteral("--disable-shm=yes"),
                         QStringLiteral("--load=module-null-sink sink_name=") + SinkName,
                         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
@@ -140,7 +142,7 @@ void TestListening::copiesBeaconFromDefaultInput()
     settings.sampleRate = 16000.0;
     settings.wordsPerMinute = 40.0;
     settings.snrDb = 20.0;
-    settings.leadSeconds = 0.5;
+    settings.leadSeconds = 1.5;
     settings.gapSeconds = 2.0;
     QTemporaryDir folder;
     const QString recording = folder.filePath(QStringLiteral("pass.wav"));
@@ -153,9 +155,13 @@ void TestListening::copiesBeaconFromDefaultInput()
     QCOMPARE(control<QComboBox>(*listen, "Combo1")->currentText(), SourceDescription);
     QVERIFY2(listen->isListening(), qPrintable(control<QLabel>(*listen, "LblStatus")->text()));
     QSignalSpy lines(listen, &ListenWindow::lineCopied);
+    QSignalSpy levels(control<QProgressBar>(*listen, "Level1"), &QProgressBar::valueChanged);
 
     QVERIFY(m_server.play(recording));
 
+    // The key-down level of the pass is 6 dB below full scale.
+    QTRY_VERIFY(std::any_of(levels.cbegin(), levels.cend(),
+                            [](const QList<QVariant> &level) { return level[0].toInt() >= 50; }));
     QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 60000);
     QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()), sent);
     QCOMPARE(shown->window.frameHistory().FrameCount, 2);
