@@ -1,7 +1,8 @@
 // What listening costs: a minute of a noisy beacon pass captured in the chunks the Listen window
 // reads (a tenth of a second), each converted from the capture format to mono, demodulated,
-// measured for the level meter, turned into waterfall rows and drawn. core_percent is the CPU
-// time as a share of the audio's duration: the load on one core while listening.
+// measured for the level meter, turned into waterfall rows and drawn. cpu_per_100s_audio is the
+// CPU time spent on 100 seconds of audio, so its number of seconds is the percentage of one core
+// that listening takes.
 #include "cwdemodulator.h"
 #include "cwsignal.h"
 #include "livecopy.h"
@@ -96,7 +97,7 @@ void listening(benchmark::State &state)
     }
     state.counters["lines"] =
         benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kAvgIterations);
-    state.counters["core_percent"] =
+    state.counters["cpu_per_100s_audio"] =
         benchmark::Counter(PassSeconds / 100.0, benchmark::Counter::kIsIterationInvariantRate |
                                                     benchmark::Counter::kInvert);
 }
