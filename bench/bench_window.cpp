@@ -216,7 +216,7 @@ void hostileDecodeRun(benchmark::State &state, HostileText kind)
         report->clear();
         state.ResumeTiming();
     }
-    state.counters["frames"] = window.frameHistory().FrameCount;
+    state.counters["frames"] = window.frameHistory().frameCount();
 }
 
 // The text pasted over an empty box as the user sees it: the box takes it, the run decodes it

@@ -6,7 +6,7 @@ include(GNUInstallDirs)
 set(TOVRIN3_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/tovrin3)
 
 install(TARGETS tovrin3 nconvert RUNTIME DESTINATION ${TOVRIN3_PROGRAM_DIR})
-install(TARGETS tovrin3-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tovrin3-decode tovrin3-cw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 file(RELATIVE_PATH program_from_bin
   /${CMAKE_INSTALL_BINDIR} /${TOVRIN3_PROGRAM_DIR}/tovrin3)
@@ -16,7 +16,7 @@ install(FILES ${CMAKE_BINARY_DIR}/install-links/tovrin3 DESTINATION ${CMAKE_INST
 
 install(FILES assets/tovrin3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES assets/tovrin3.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
-install(FILES docs/tovrin3-decode.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES docs/tovrin3-decode.1 docs/tovrin3-cw.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME tovrin3)

@@ -6,7 +6,6 @@
 #include "configuration.h"
 #include "decoder.h"
 #include "fileopening.h"
-#include "framenavigation.h"
 #include "infodialog.h"
 #include "listenwindow.h"
 #include "report.h"
@@ -87,18 +86,6 @@ QLabel *createLabel(QWidget *parent, const QString &name, const QRect &geometry)
     label->setGeometry(geometry);
     setBackground(label, windowBackground());
     return label;
-}
-
-// A frame's report lines go into one paragraph, joined by line separators, and the empty line
-// after the frame is a paragraph of its own. The box shows the same lines, but the document grows
-// by two paragraphs per frame instead of one per line: appending to a long report costs a step
-// through the document's paragraph tree per paragraph, so this keeps a run cheap.
-QString reportParagraphs(const QString &report)
-{
-    QString paragraphs = report;
-    paragraphs.replace(QStringLiteral("\r\n\r\n"), QStringLiteral("\n\n"));
-    paragraphs.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
-    return paragraphs;
 }
 
 const Clock &systemClock()
@@ -306,23 +293,19 @@ void Form1::Form_Resize()
 
 void Form1::Text2_Change()
 {
-    appendReport(decodeBeaconText(beaconText(), m_frameHistory));
+    appendReport(
+        decodeBeaconText(beaconText(), m_frameHistory, LineBreaks::TextDocument, TextBoxReport));
     m_hScroll1->setEnabled(true);
-    setFrameMaximum(m_frameHistory.FrameCount);
+    setFrameMaximum(m_frameHistory.frameCount());
     HScroll1_Change();
     Draw_Chart(ComTemperatureChannel);
 }
 
-// The decoder takes lines joined by CR+LF. A line shown in the box is a line, whichever line
-// ends the pasted text used: the box holds them all as paragraph or line separators. The raw
-// text keeps no-break spaces as they are.
+// The box holds its lines as paragraph or line separators, whichever line ends the pasted text
+// used. The raw text keeps no-break spaces as they are.
 QString Form1::beaconText() const
 {
-    QString text = m_text2->document()->toRawText();
-    const QString lineEnd = WindowLineEnd.toString();
-    text.replace(QChar::ParagraphSeparator, lineEnd);
-    text.replace(QChar::LineSeparator, lineEnd);
-    return text;
+    return m_text2->document()->toRawText();
 }
 
 // Appends at the end of the document without reading or rewriting what is there. The user's cursor
@@ -339,7 +322,7 @@ void Form1::appendReport(const QString &report)
     QTextCursor end(document);
     end.movePosition(QTextCursor::End);
     const int firstNewParagraph = end.blockNumber();
-    end.insertText(reportParagraphs(report));
+    end.insertText(report);
 
     if (m_text3->textCursor().anchor() != userAnchor ||
         m_text3->textCursor().position() != userPosition) {
@@ -374,7 +357,7 @@ void Form1::HScroll1_Change()
 // frames the chart and its caption keep the previous result.
 void Form1::Draw_Chart(int Index)
 {
-    const int frameCount = m_frameHistory.FrameCount;
+    const int frameCount = m_frameHistory.frameCount();
     if (frameCount < 1)
         return;
     Q_ASSERT(Index >= 0 && Index < static_cast<int>(ChannelButtons.size()));
@@ -385,9 +368,8 @@ void Form1::Draw_Chart(int Index)
     rowLabels.reserve(frameCount);
     values.reserve(frameCount);
     for (int row = 1; row <= frameCount; ++row) {
-        const FrameRecord &record = m_frameHistory.Records[static_cast<std::size_t>(row)];
         rowLabels.append(QString::number(row));
-        values.append(record.Channel[static_cast<std::size_t>(Index)]);
+        values.append(m_frameHistory.channel(row, Index));
     }
     m_msChart1->setRows(rowLabels, values);
 }

@@ -14,6 +14,7 @@ namespace {
 
 enum Column : std::size_t
 {
+    SourceColumn,
     FrameColumn,
     TimestampColumn,
     FrameTextColumn,
@@ -30,7 +31,8 @@ enum Column : std::size_t
     ColumnCount
 };
 
-constexpr std::array<std::string_view, ColumnCount> ColumnNames{"frame",
+constexpr std::array<std::string_view, ColumnCount> ColumnNames{"source",
+                                                                "frame",
                                                                 "timestamp",
                                                                 "frame_text",
                                                                 "battery_temperature_c",
@@ -139,9 +141,9 @@ private:
 struct CsvFormat
 {
     static void startRecord(RecordWriter &) {}
-    static void startField(RecordWriter &writer, Column column)
+    static void startField(RecordWriter &writer, Column, bool first = false)
     {
-        if (column != FrameColumn)
+        if (!first)
             writer.put(',');
     }
     static void putMissing(RecordWriter &) {}
@@ -168,9 +170,9 @@ struct CsvFormat
 struct JsonFormat
 {
     static void startRecord(RecordWriter &writer) { writer.put('{'); }
-    static void startField(RecordWriter &writer, Column column)
+    static void startField(RecordWriter &writer, Column column, bool first = false)
     {
-        if (column != FrameColumn)
+        if (!first)
             writer.put(',');
         writer.put('"');
         writer.put(ColumnNames[column]);
@@ -226,9 +228,14 @@ template<typename Format> void putOptionalState(RecordWriter &writer, std::strin
 template<typename Format> void appendRecord(QByteArray &output, const FrameRecordFields &record)
 {
     const FrameValues &values = record.values;
-    RecordWriter writer(output, record.text.size());
+    const bool withSource = record.source.has_value();
+    RecordWriter writer(output, record.text.size() + (withSource ? record.source->size() : 0));
     Format::startRecord(writer);
-    Format::startField(writer, FrameColumn);
+    if (withSource) {
+        Format::startField(writer, SourceColumn, true);
+        Format::putText(writer, *record.source);
+    }
+    Format::startField(writer, FrameColumn, !withSource);
     writer.putInteger(record.number);
     Format::startField(writer, TimestampColumn);
     if (record.timestamp.isEmpty())
@@ -264,12 +271,13 @@ template<typename Format> void appendRecord(QByteArray &output, const FrameRecor
 
 } // namespace
 
-void appendCsvHeader(QByteArray &output)
+void appendCsvHeader(QByteArray &output, bool withSource)
 {
-    for (const std::string_view name : ColumnNames) {
-        if (name != ColumnNames.front())
+    const std::size_t first = withSource ? SourceColumn : FrameColumn;
+    for (std::size_t column = first; column < ColumnCount; ++column) {
+        if (column != first)
             output.append(',');
-        output.append(name.data(), qsizetype(name.size()));
+        output.append(ColumnNames[column].data(), qsizetype(ColumnNames[column].size()));
     }
     output.append('\n');
 }

@@ -6,6 +6,8 @@
 #include <QLatin1StringView>
 #include <QStringView>
 
+#include <optional>
+
 namespace tovrin3 {
 
 // One decoded frame as the table formats write it.
@@ -15,11 +17,12 @@ struct FrameRecordFields
     QLatin1StringView timestamp; // empty when the line had none
     QStringView text;            // the cleaned frame line
     FrameValues values;
+    std::optional<QStringView> source{}; // the input's name; without, no "source" column
 };
 
-// The CSV header row, LF-terminated. The JSON keys are the same names; the units are part of
-// the names.
-void appendCsvHeader(QByteArray &output);
+// The CSV header row, LF-terminated, with a first column "source" when `withSource`. The JSON
+// keys are the same names; the units are part of the names.
+void appendCsvHeader(QByteArray &output, bool withSource = false);
 
 // One CSV row (RFC 4180) ending in LF, UTF-8. The frame text is quoted only when it holds a
 // comma, a quote, CR or LF. A temperature without value and the MAIN and SUB states of a

@@ -1,6 +1,7 @@
 #include "linediagnostics.h"
 
 #include <QIODevice>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -56,6 +57,56 @@ LineDiagnostics::LineDiagnostics(QIODevice &device) : m_device(device) {}
 void LineDiagnostics::setInputName(QByteArrayView name)
 {
     m_inputName = name.toByteArray();
+}
+
+void LineDiagnostics::check(const BeaconLine &line, const LineEcho &echo)
+{
+    switch (line.kind) {
+    case BeaconLine::Kind::Frame:
+        checkFrame(line, echo);
+        break;
+    case BeaconLine::Kind::BadTimestamp:
+        report(line.lineNumber, u"not a frame (text before \"|\" is not a UTC timestamp)", echo);
+        break;
+    case BeaconLine::Kind::NotFrame:
+        if (!echo.isBlank())
+            report(line.lineNumber,
+                   QStringLiteral("not a frame (%1 %2 after cleaning)")
+                       .arg(QString::number(line.cleanedLength),
+                            line.cleanedLength == 1 ? u"character" : u"characters"),
+                   echo);
+        break;
+    }
+}
+
+// The fields that are not hexadecimal in one diagnostic, then one for each value the frame lacks.
+void LineDiagnostics::checkFrame(const BeaconLine &line, const LineEcho &echo)
+{
+    const QString frame = QString::number(line.frameNumber);
+    QString notHexadecimal;
+    QStringList lacking;
+    checkFields(line.frameText, *line.values, [&](const FieldLayout &field, FieldProblem problem) {
+        const QStringView text = line.frameText.sliced(field.offset, field.width);
+        switch (problem) {
+        case FieldProblem::NotHexadecimal:
+            if (!notHexadecimal.isEmpty())
+                notHexadecimal += u", ";
+            notHexadecimal.append(field.name).append(u' ').append(text);
+            break;
+        case FieldProblem::MixedSignBits:
+            lacking << QStringLiteral("frame %1: %2 %3 has mixed sign bits")
+                           .arg(frame, field.name, text);
+            break;
+        case FieldProblem::NoKillSwitchState:
+            lacking << QStringLiteral("frame %1: %2 %3 is above 3").arg(frame, field.name, text);
+            break;
+        }
+    });
+    if (!notHexadecimal.isEmpty())
+        report(line.lineNumber,
+               QStringLiteral("frame %1: not hexadecimal: %2").arg(frame, notHexadecimal), echo);
+    for (const QString &reason : std::as_const(lacking))
+        report(line.lineNumber, reason, echo);
 }
 
 void LineDiagnostics::report(qint64 lineNumber, QStringView reason, const LineEcho &line)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "beaconreader.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -44,6 +46,10 @@ public:
     // The name the diagnostics give for the input that follows; "-" for standard input.
     void setInputName(QByteArrayView name);
 
+    // The strict check of one line: a line that is no frame (blank lines aside), a frame with
+    // fields that are not hexadecimal, a temperature without value, a kill-switch byte without
+    // state.
+    void check(const BeaconLine &line, const LineEcho &echo);
     void report(qint64 lineNumber, QStringView reason, const LineEcho &line);
     // A failed write is not reported: there is nowhere left to report it.
     void flush();
@@ -52,6 +58,7 @@ public:
     qint64 count() const { return m_count; }
 
 private:
+    void checkFrame(const BeaconLine &line, const LineEcho &echo);
     void appendEscaped(QStringView text);
 
     QIODevice &m_device;

@@ -1,3 +1,6 @@
+#include "audiofile.h"
+#include "commandline.h"
+#include "cwstream.h"
 #include "descriptordevice.h"
 #include "framerecords.h"
 #include "linediagnostics.h"
@@ -9,9 +12,10 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
+
+#include <QBuffer>
+#include <QFile>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,159 +24,84 @@ namespace tovrin3 {
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 constexpr const char *ProgramName = "tovrin3-decode";
-constexpr std::string_view StandardInputName = "-";
-constexpr std::string_view FormatOption = "--format";
-constexpr std::string_view FormatOptionWithValue = "--format=";
+constexpr const char *StandardInputName = "-";
+// The strict check named at least one line.
+constexpr int ProblemsFound = 3;
 
-enum ExitStatus : int
+ProgramDescription decoderProgram()
 {
-    Success = 0,
-    Failure = 1,
-    UsageError = 2,
-    ProblemsFound = 3
-};
-
-struct CommandLine
-{
-    enum class Action
-    {
-        Decode,
-        ShowHelp,
-        ShowVersion,
-        RejectUsage
+    return {
+        .name = QString::fromLatin1(ProgramName),
+        .synopsis = u"[OPTION...] [FILE...]"_s,
+        .description =
+            u"Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes every frame "
+            u"to standard output. Each FILE is one beacon text, its frames numbered from 1. "
+            u"A FILE whose content is audio is first copied to text lines as tovrin3-cw copies "
+            u"it. With no FILE, or when FILE is -, reads standard input."_s,
+        .epilogue =
+            u"With csv and json a line may begin with the UTC time its frame was received and "
+            u"a '|', as in 2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 (a space for "
+            u"the T and fractions of a second are fine); a line with a '|' after anything else "
+            u"is not a frame there. The report format reads every line as the window does.\n\n"
+            u"Exit status: 0 when every input was decoded, 1 when an input could not be read or "
+            u"the output could not be written, 2 for a wrong option, 3 when --strict named a "
+            u"line."_s,
+        .version = QString::fromLatin1(TOVRIN3_VERSION),
     };
-    Action action = Action::Decode;
-    std::string usageError;
+}
+
+struct DecodeRequest
+{
     OutputFormat format = OutputFormat::Report;
     bool strict = false;
-    std::vector<const char *> inputs;
+    std::vector<QByteArray> inputs;
 };
 
-std::optional<OutputFormat> formatNamed(std::string_view name)
+std::optional<OutputFormat> formatNamed(const QString &name)
 {
-    if (name == "report")
+    if (name == u"report")
         return OutputFormat::Report;
-    if (name == "csv")
+    if (name == u"csv")
         return OutputFormat::Csv;
-    if (name == "json")
+    if (name == u"json")
         return OutputFormat::Json;
     return std::nullopt;
 }
 
-void rejectUsage(CommandLine &commandLine, std::string message)
+void reportError(const QByteArray &name, const QString &reason)
 {
-    commandLine.action = CommandLine::Action::RejectUsage;
-    commandLine.usageError = std::move(message);
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name.constData(), qPrintable(reason));
 }
 
-// Takes the value of --format, given as "--format=VALUE" or as the next argument; returns false
-// after a usage error.
-bool takeFormat(CommandLine &commandLine, std::string_view argument, int &index, int argc,
-                char **argv)
+// An audio recording becomes the lines tovrin3-cw writes for it, through the same copy; null
+// after an error, which is reported.
+std::unique_ptr<QIODevice> copyAudio(const QByteArray &name)
 {
-    std::string_view value;
-    if (argument.starts_with(FormatOptionWithValue)) {
-        value = argument.substr(FormatOptionWithValue.size());
-    } else if (index + 1 < argc) {
-        value = argv[++index];
-    } else {
-        rejectUsage(commandLine, "option '--format' needs a value: report, csv or json");
-        return false;
+    const morse::AudioFileCopy copy = morse::copyAudioFile(QFile::decodeName(name));
+    if (!copy.error.isEmpty()) {
+        reportError(name, copy.error);
+        return nullptr;
     }
-    const std::optional<OutputFormat> format = formatNamed(value);
-    if (!format) {
-        rejectUsage(commandLine,
-                    "unknown format '" + std::string(value) + "': use report, csv or json");
-        return false;
-    }
-    commandLine.format = *format;
-    return true;
+    auto text = std::make_unique<QBuffer>();
+    text->open(QIODevice::WriteOnly);
+    for (const morse::CopiedLine &line : copy.lines)
+        text->write(cwOutputLine(line.text));
+    text->close();
+    text->open(QIODevice::ReadOnly);
+    return text;
 }
 
-CommandLine parseCommandLine(int argc, char **argv)
+std::unique_ptr<QIODevice> openInput(const QByteArray &name)
 {
-    CommandLine commandLine;
-    for (int index = 1; index < argc; ++index) {
-        const std::string_view argument = argv[index];
-        if (argument == "--help") {
-            commandLine.action = CommandLine::Action::ShowHelp;
-            return commandLine;
-        }
-        if (argument == "--version") {
-            commandLine.action = CommandLine::Action::ShowVersion;
-            return commandLine;
-        }
-        if (argument == "--strict") {
-            commandLine.strict = true;
-            continue;
-        }
-        if (argument == FormatOption || argument.starts_with(FormatOptionWithValue)) {
-            if (!takeFormat(commandLine, argument, index, argc, argv))
-                return commandLine;
-            continue;
-        }
-        if (argument.starts_with('-') && argument != StandardInputName) {
-            rejectUsage(commandLine, "unknown option '" + std::string(argument) + "'");
-            return commandLine;
-        }
-        commandLine.inputs.push_back(argv[index]);
-    }
-    if (commandLine.inputs.empty())
-        commandLine.inputs.push_back(StandardInputName.data());
-    return commandLine;
-}
-
-void printUsage()
-{
-    std::printf(
-        "Usage: %s [OPTION...] [FILE...]\n"
-        "Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes every frame to\n"
-        "standard output. Each FILE is one beacon text, its frames numbered from 1. With no\n"
-        "FILE, or when FILE is -, reads standard input.\n"
-        "\n"
-        "  --format=FORMAT  how to write the frames (also --format FORMAT):\n"
-        "                     report  the window's report, a block per frame (the default)\n"
-        "                     csv     a table: a header row, then a row per frame\n"
-        "                     json    JSON Lines: an object per frame, one per line\n"
-        "  --strict         name on standard error every line that is not a frame, every\n"
-        "                   temperature with mixed sign bits and every kill-switch byte\n"
-        "                   above 3; empty lines and lines of white space are not named\n"
-        "  --help           show this help and exit\n"
-        "  --version        show the version and exit\n"
-        "\n"
-        "With csv and json a line may begin with the UTC time its frame was received and a\n"
-        "'|', as in 2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 (a space for the T\n"
-        "and fractions of a second are fine); a line with a '|' after anything else is not a\n"
-        "frame there. The report format reads every line as the window does.\n"
-        "\n"
-        "Exit status: 0 when every input was decoded, 1 when an input could not be read or\n"
-        "the output could not be written, 2 for a wrong option, 3 when --strict named a line.\n",
-        ProgramName);
-}
-
-void printVersion()
-{
-    std::printf("%s %s\n", ProgramName, TOVRIN3_VERSION);
-}
-
-void printUsageError(const std::string &message)
-{
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", ProgramName,
-                 message.c_str(), ProgramName);
-}
-
-void reportError(const char *name, const QString &reason)
-{
-    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name, qPrintable(reason));
-}
-
-std::unique_ptr<DescriptorDevice> openInput(const char *name)
-{
+    if (name != StandardInputName && morse::isAudioFile(QFile::decodeName(name)))
+        return copyAudio(name);
     if (name == StandardInputName)
         return std::make_unique<DescriptorDevice>(STDIN_FILENO, QIODevice::ReadOnly,
                                                   DescriptorDevice::Ownership::Borrowed);
-    const int descriptor = ::open(name, O_RDONLY | O_CLOEXEC);
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         reportError(name, QString::fromLocal8Bit(std::strerror(errno)));
         return nullptr;
@@ -190,33 +119,37 @@ int reportWriteFailure(const DescriptorDevice &output)
 }
 
 // The CSV header row comes once, before the rows of all inputs.
-bool writeTableStart(OutputFormat format, DescriptorDevice &output)
+bool writeTableStart(OutputFormat format, bool withSource, DescriptorDevice &output)
 {
     if (format != OutputFormat::Csv)
         return true;
     QByteArray header;
-    appendCsvHeader(header);
+    appendCsvHeader(header, withSource);
     return output.write(header) == header.size();
 }
 
-int decodeInputs(const CommandLine &commandLine)
+int decodeInputs(const DecodeRequest &request)
 {
     DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
     DescriptorDevice errors(STDERR_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
     LineDiagnostics diagnostics(errors);
-    const DecodeSettings settings{commandLine.format, commandLine.strict ? &diagnostics : nullptr};
-    if (!writeTableStart(commandLine.format, output))
+    // Rows and blocks from several inputs say which input they come from.
+    const bool withSource = request.inputs.size() > 1;
+    if (!writeTableStart(request.format, withSource, output))
         return reportWriteFailure(output);
     int status = Success;
-    for (const char *name : commandLine.inputs) {
-        const std::unique_ptr<DescriptorDevice> input = openInput(name);
+    for (const QByteArray &name : request.inputs) {
+        const std::unique_ptr<QIODevice> input = openInput(name);
         if (!input) {
             status = Failure;
             continue;
         }
         diagnostics.setInputName(name);
+        DecodeSettings settings{request.format, request.strict ? &diagnostics : nullptr, {}};
+        if (withSource)
+            settings.source = QFile::decodeName(name);
         switch (decodeStream(*input, output, settings)) {
         case StreamOutcome::Decoded:
             break;
@@ -238,21 +171,36 @@ int decodeInputs(const CommandLine &commandLine)
 int main(int argc, char **argv)
 {
     using namespace tovrin3;
+    using namespace Qt::StringLiterals;
     // A closed pipe then shows as a failed write, which ends the program quietly.
     std::signal(SIGPIPE, SIG_IGN);
-    const CommandLine commandLine = parseCommandLine(argc, argv);
-    switch (commandLine.action) {
-    case CommandLine::Action::ShowHelp:
-        printUsage();
-        return Success;
-    case CommandLine::Action::ShowVersion:
-        printVersion();
-        return Success;
-    case CommandLine::Action::RejectUsage:
-        printUsageError(commandLine.usageError);
-        return UsageError;
-    case CommandLine::Action::Decode:
-        break;
-    }
-    return decodeInputs(commandLine);
+    CommandLine commandLine(decoderProgram());
+    const QCommandLineOption formatOption(
+        u"format"_s,
+        u"how to write the frames:\n"
+        u"  report  the window's report (the default)\n"
+        u"  csv     a table: a header row, then a row per frame\n"
+        u"  json    JSON Lines: an object per frame, one per line"_s,
+        u"FORMAT"_s, u"report"_s);
+    const QCommandLineOption strictOption(
+        u"strict"_s, u"name on standard error every line that is not a frame, every temperature "
+                     u"with mixed sign bits and every kill-switch byte above 3; empty lines and "
+                     u"lines of white space are not named"_s);
+    commandLine.addOption(formatOption, u"report, csv or json"_s);
+    commandLine.addOption(strictOption);
+    if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
+        return *status;
+
+    const QCommandLineParser &parser = commandLine.parser();
+    const QString formatName = parser.value(formatOption);
+    const std::optional<OutputFormat> format = formatNamed(formatName);
+    if (!format)
+        return commandLine.rejectUsage(u"unknown format '"_s + formatName +
+                                       u"': use report, csv or json"_s);
+    DecodeRequest request{*format, parser.isSet(strictOption), {}};
+    for (const QString &input : parser.positionalArguments())
+        request.inputs.push_back(QFile::encodeName(input));
+    if (request.inputs.empty())
+        request.inputs.emplace_back(StandardInputName);
+    return decodeInputs(request);
 }

@@ -1,9 +1,7 @@
 #include "streamdecoding.h"
 
 #include "framerecords.h"
-#include "normalisation.h"
 #include "report.h"
-#include "telemetry.h"
 
 #include <QIODevice>
 
@@ -15,26 +13,6 @@ namespace {
 
 // The output is handed on in pieces of about this many characters.
 constexpr qsizetype OutputFlushSize = 32 * 1024;
-
-// Where a frame line holds the fields that may lack a reading.
-constexpr qsizetype BatteryTemperatureAt = 0;
-constexpr qsizetype ComTemperatureAt = 4;
-constexpr qsizetype TemperatureLength = 4;
-constexpr qsizetype KillSwitchAt = 16;
-constexpr qsizetype KillSwitchLength = 2;
-
-constexpr QStringView BadTimestampReason =
-    u"not a frame (text before \"|\" is not a UTC timestamp)";
-
-qsizetype indexOfLineBreak(QStringView text, qsizetype from)
-{
-    const char16_t *const begin = text.utf16();
-    const char16_t *const end = begin + text.size();
-    const char16_t *at = begin + from;
-    while (at != end && *at != u'\n' && *at != u'\r')
-        ++at;
-    return at - begin;
-}
 
 bool isContinuationByte(char byte)
 {
@@ -72,19 +50,18 @@ qsizetype finishedSequencesEnd(QByteArrayView bytes)
 
 } // namespace
 
-BeaconStreamDecoder::LineStage BeaconStreamDecoder::firstLineStage(OutputFormat format)
-{
-    return format == OutputFormat::Report ? LineStage::Plain : LineStage::Head;
-}
-
 BeaconStreamDecoder::BeaconStreamDecoder(QIODevice &output, const DecodeSettings &settings)
     : m_output(output), m_format(settings.format), m_diagnostics(settings.diagnostics),
-      m_lineStage(firstLineStage(settings.format))
+      m_source(settings.source),
+      m_reader(*this, {.lineBreaks = LineBreaks::Text,
+                       .timestamps = settings.format != OutputFormat::Report})
 {
 }
 
 bool BeaconStreamDecoder::write(QByteArrayView bytes)
 {
+    if (m_outputFailed)
+        return false;
     if (m_unfinishedSequence.isEmpty()) {
         const qsizetype finishedEnd = finishedSequencesEnd(bytes);
         decodeBytes(bytes.first(finishedEnd));
@@ -125,8 +102,7 @@ bool BeaconStreamDecoder::finish()
 {
     decodeBytes(m_unfinishedSequence);
     m_unfinishedSequence.clear();
-    if (m_lineStarted && !m_outputFailed)
-        takeLine({});
+    m_reader.finish();
     return flush();
 }
 
@@ -141,175 +117,46 @@ void BeaconStreamDecoder::decodeBytes(QByteArrayView bytes)
         if (text.front() == QChar::ByteOrderMark)
             text = text.sliced(1);
     }
-    decodeText(text);
+    m_reader.read(text);
 }
 
-// CR and LF each end a line, and the LF of a CR+LF ends none: line numbers are those an editor
-// shows, wherever a chunk boundary falls.
-void BeaconStreamDecoder::decodeText(QStringView text)
+void BeaconStreamDecoder::receivePiece(QStringView piece)
 {
-    qsizetype lineStart = 0;
-    while (lineStart < text.size() && !m_outputFailed) {
-        if (m_afterCarriageReturn) {
-            m_afterCarriageReturn = false;
-            if (text[lineStart] == u'\n') {
-                ++lineStart;
-                continue;
-            }
-        }
-        const qsizetype lineBreak = indexOfLineBreak(text, lineStart);
-        if (lineBreak == text.size()) {
-            appendPiece(text.sliced(lineStart));
-            return;
-        }
-        takeLine(text.sliced(lineStart, lineBreak - lineStart));
-        m_afterCarriageReturn = text[lineBreak] == u'\r';
-        lineStart = lineBreak + 1;
-    }
-}
-
-void BeaconStreamDecoder::takeLine(QStringView line)
-{
-    if (m_lineStarted) {
-        appendPiece(line);
-        finishPiecedLine();
-    } else {
-        takeWholeLine(line);
-    }
-    startNextLine();
-}
-
-void BeaconStreamDecoder::takeWholeLine(QStringView line)
-{
-    if (m_diagnostics)
-        m_echo.append(line);
-    QStringView frameLine = line;
-    if (m_lineStage == LineStage::Head) {
-        const qsizetype bar = line.indexOf(u'|');
-        if (bar >= 0) {
-            if (!m_timestamp.read(line.first(bar))) {
-                reportLine(BadTimestampReason);
-                return;
-            }
-            frameLine = line.sliced(bar + 1);
-        }
-    }
-    normaliseLine(frameLine, m_cleaned);
-    concludeLine(m_cleaned.size());
-}
-
-void BeaconStreamDecoder::appendPiece(QStringView piece)
-{
-    m_lineStarted = true;
     if (m_diagnostics)
         m_echo.append(piece);
-    if (m_lineStage == LineStage::Head)
-        piece = takeLineHead(piece);
-    if (m_lineStage == LineStage::Undated && piece.contains(u'|')) {
-        m_lineStage = LineStage::BadTimestamp;
-        m_pendingLine.clear();
-    }
-    if (m_lineStage == LineStage::Head || m_lineStage == LineStage::BadTimestamp)
-        return;
-    m_pendingLine.append(piece);
 }
 
-// Holds the start of the line until a "|" shows whether a timestamp ends there, or the line has
-// grown too long for one. Returns what of the piece belongs to the frame line by then.
-QStringView BeaconStreamDecoder::takeLineHead(QStringView piece)
+bool BeaconStreamDecoder::receiveLine(const BeaconLine &line)
 {
-    const qsizetype room = MaxTimestampLength + 1 - m_lineHead.size();
-    const qsizetype bar = piece.first(std::min(room, piece.size())).indexOf(u'|');
-    if (bar >= 0) {
-        m_lineHead.append(piece.first(bar));
-        m_lineStage = m_timestamp.read(m_lineHead) ? LineStage::Dated : LineStage::BadTimestamp;
-        return piece.sliced(bar + 1);
-    }
-    if (piece.size() < room) {
-        m_lineHead.append(piece);
-        return {};
-    }
-    m_lineStage = LineStage::Undated;
-    m_pendingLine.append(m_lineHead);
-    return piece;
-}
-
-void BeaconStreamDecoder::finishPiecedLine()
-{
-    if (m_lineStage == LineStage::BadTimestamp) {
-        reportLine(BadTimestampReason);
-        return;
-    }
-    // A line shorter than a timestamp, without a "|", is all frame line.
-    if (m_lineStage == LineStage::Head)
-        m_pendingLine.append(m_lineHead);
-    concludeLine(m_pendingLine.finish({}, m_cleaned));
-}
-
-void BeaconStreamDecoder::concludeLine(qint64 cleanedLength)
-{
-    if (cleanedLength == FrameLength) {
-        decodeFrame();
-        return;
-    }
-    if (!m_diagnostics || m_echo.isBlank())
-        return;
-    reportLine(QStringLiteral("not a frame (%1 %2 after cleaning)")
-                   .arg(QString::number(cleanedLength),
-                        cleanedLength == 1 ? u"character" : u"characters"));
-}
-
-void BeaconStreamDecoder::startNextLine()
-{
-    ++m_lineNumber;
-    m_lineStarted = false;
-    m_lineStage = firstLineStage(m_format);
-    m_lineHead.resize(0);
-    m_timestamp.clear();
-    if (m_diagnostics)
+    if (line.kind == BeaconLine::Kind::Frame)
+        writeFrame(line);
+    if (m_diagnostics) {
+        m_diagnostics->check(line, m_echo);
         m_echo.clear();
+    }
+    return !m_outputFailed;
 }
 
-void BeaconStreamDecoder::decodeFrame()
+void BeaconStreamDecoder::writeFrame(const BeaconLine &line)
 {
-    const FrameValues values = decodeFields(m_cleaned);
-    ++m_frameCount;
+    FrameRecordFields record{line.frameNumber, line.timestamp, line.frameText, *line.values, {}};
+    if (m_source)
+        record.source = *m_source;
     switch (m_format) {
     case OutputFormat::Report:
-        appendFrameReport(m_report, m_frameCount, m_cleaned, values, CommandLineLineEnd);
+        if (m_source && line.frameNumber == 1)
+            m_report.append(u"==> ").append(*m_source).append(u" <==\n");
+        appendFrameReport(m_report, line.frameNumber, line.frameText, *line.values, LfReport);
         break;
     case OutputFormat::Csv:
-        appendCsvRecord(m_outputBytes, {m_frameCount, m_timestamp.text(), m_cleaned, values});
+        appendCsvRecord(m_outputBytes, record);
         break;
     case OutputFormat::Json:
-        appendJsonRecord(m_outputBytes, {m_frameCount, m_timestamp.text(), m_cleaned, values});
+        appendJsonRecord(m_outputBytes, record);
         break;
     }
-    if (m_diagnostics)
-        checkValues(values);
     if (m_report.size() + m_outputBytes.size() >= OutputFlushSize)
         flush();
-}
-
-void BeaconStreamDecoder::checkValues(const FrameValues &values)
-{
-    const QString frame = QString::number(m_frameCount);
-    const QStringView line(m_cleaned);
-    if (!values.batteryTemperature)
-        reportLine(QStringLiteral("frame %1: battery temperature %2 has mixed sign bits")
-                       .arg(frame, line.sliced(BatteryTemperatureAt, TemperatureLength)));
-    if (!values.comTemperature)
-        reportLine(QStringLiteral("frame %1: COM temperature %2 has mixed sign bits")
-                       .arg(frame, line.sliced(ComTemperatureAt, TemperatureLength)));
-    if (!killSwitchStateText(values.killSwitch))
-        reportLine(QStringLiteral("frame %1: kill-switch byte %2 is above 3")
-                       .arg(frame, line.sliced(KillSwitchAt, KillSwitchLength)));
-}
-
-void BeaconStreamDecoder::reportLine(QStringView reason)
-{
-    if (m_diagnostics)
-        m_diagnostics->report(m_lineNumber, reason, m_echo);
 }
 
 StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,

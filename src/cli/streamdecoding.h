@@ -1,8 +1,7 @@
 #pragma once
 
+#include "beaconreader.h"
 #include "linediagnostics.h"
-#include "linetimestamp.h"
-#include "pendingline.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -10,14 +9,13 @@
 #include <QStringConverter>
 #include <QStringView>
 
+#include <optional>
+
 class QIODevice;
 
 namespace tovrin3 {
 
-struct FrameValues;
-
 inline constexpr qsizetype DefaultChunkSize = 64 * 1024;
-inline constexpr QStringView CommandLineLineEnd = u"\n";
 
 enum class OutputFormat
 {
@@ -29,9 +27,13 @@ enum class OutputFormat
 struct DecodeSettings
 {
     OutputFormat format = OutputFormat::Report;
-    // Given, the strict check: every line that is no frame (blank lines aside), every
-    // temperature without value and every kill-switch byte without state is reported there.
+    // Given, the strict check: every line that is no frame (blank lines aside), every field that
+    // is not hexadecimal, every temperature without value and every kill-switch byte without
+    // state is reported there.
     LineDiagnostics *diagnostics = nullptr;
+    // Given, CSV and JSON rows begin with it in a "source" column, and the report's first block
+    // follows a heading "==> source <==".
+    std::optional<QString> source{};
 };
 
 // Decodes one beacon text that arrives in byte chunks of any size, like one paste into the
@@ -41,9 +43,8 @@ struct DecodeSettings
 // and memory stays the same however long the input is.
 //
 // The report format takes each line as the window does. The CSV and JSON formats also read the
-// time of reception a line may begin with, "2026-12-06T18:57:44Z|" (see Timestamp); a line with
-// a "|" that does not follow such a time is no frame there.
-class BeaconStreamDecoder
+// time of reception a line may begin with, "2026-12-06T18:57:44Z|" (see BeaconReader).
+class BeaconStreamDecoder : private BeaconLineReceiver
 {
 public:
     explicit BeaconStreamDecoder(QIODevice &output, const DecodeSettings &settings = {});
@@ -55,34 +56,16 @@ public:
     bool finish();
 
 private:
-    // How far the reading of a line has come; a line that arrives in pieces needs it.
-    enum class LineStage
-    {
-        Plain,       // report format: every character belongs to the frame line
-        Head,        // the line may still turn out to begin with a timestamp
-        Undated,     // no timestamp; a "|" to come makes the line unusable
-        Dated,       // the timestamp is read; the rest of the line is the frame line
-        BadTimestamp // a "|" follows something else than a timestamp
-    };
-
-    static LineStage firstLineStage(OutputFormat format);
-
     void decodeBytes(QByteArrayView bytes);
-    void decodeText(QStringView text);
-    void takeLine(QStringView line);
-    void takeWholeLine(QStringView line);
-    void appendPiece(QStringView piece);
-    QStringView takeLineHead(QStringView piece);
-    void finishPiecedLine();
-    void concludeLine(qint64 cleanedLength);
-    void startNextLine();
-    void decodeFrame();
-    void checkValues(const FrameValues &values);
-    void reportLine(QStringView reason);
+    void receivePiece(QStringView piece) override;
+    bool receiveLine(const BeaconLine &line) override;
+    void writeFrame(const BeaconLine &line);
 
     QIODevice &m_output;
     const OutputFormat m_format;
     LineDiagnostics *const m_diagnostics;
+    const std::optional<QString> m_source;
+    BeaconReader m_reader;
     // Stateless: a sequence cut short by a chunk's end waits in m_unfinishedSequence instead, as
     // the decoder's own carrying of it drops the byte after it when the sequence proves broken.
     QStringDecoder m_textDecoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
@@ -91,22 +74,9 @@ private:
     QByteArray m_unfinishedSequence;
     QString m_text;
     bool m_atTextStart = true;
-    bool m_afterCarriageReturn = false;
-    qint64 m_lineNumber = 1;
-
-    // The current line: whether a chunk's end cut it off, how far its reading has come and what
-    // of it is held until it ends.
-    bool m_lineStarted = false;
-    LineStage m_lineStage;
-    QString m_lineHead;
-    PendingLine m_pendingLine;
     LineEcho m_echo;
-
-    Timestamp m_timestamp;
-    QString m_cleaned;
     QString m_report;
     QByteArray m_outputBytes;
-    qint64 m_frameCount = 0;
     bool m_outputFailed = false;
 };
 

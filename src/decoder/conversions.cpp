@@ -1,7 +1,6 @@
 #include "conversions.h"
 
-#include <array>
-#include <cstdlib>
+#include <algorithm>
 
 namespace tovrin3 {
 
@@ -53,42 +52,15 @@ std::int32_t readDigits(QStringView digits)
 
 } // namespace
 
+bool isHexadecimal(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar character) { return hexDigitValue(character) >= 0; });
+}
+
 std::int32_t HexToDec(QStringView HexValue)
 {
     return readDigits(withoutPrefix(HexValue));
-}
-
-std::int32_t HexToUnsignLong(QStringView HexValue)
-{
-    const std::int32_t value = HexToDec(HexValue);
-    return value < 0 ? value + 65536 : value;
-}
-
-QString HexDigit(std::uint8_t Wert)
-{
-    static constexpr char16_t digits[] = u"0123456789ABCDEF";
-    const std::array<QChar, 2> text{QChar(digits[Wert >> 4]), QChar(digits[Wert & 0xF])};
-    return QString(text.data(), 2);
-}
-
-QString DecToBin(std::uint8_t Wert)
-{
-    const std::array<char16_t, 8> digits = bitDigits<char16_t>(Wert);
-    return QString::fromUtf16(digits.data(), digits.size());
-}
-
-QString SecToTime(std::int32_t ValSec)
-{
-    const std::int64_t seconds = ValSec;
-    std::int64_t days = seconds / 86400;
-    if (seconds % 86400 < 0)
-        --days;
-    const std::int64_t rest = seconds - days * 86400;
-    return QStringLiteral("%1d %2:%3:%4")
-        .arg(days)
-        .arg(rest / 3600, 2, 10, QChar(u'0'))
-        .arg(rest % 3600 / 60, 2, 10, QChar(u'0'))
-        .arg(rest % 60, 2, 10, QChar(u'0'));
 }
 
 } // namespace tovrin3

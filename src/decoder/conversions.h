@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QStringView>
 
 #include <array>
@@ -15,14 +14,11 @@ namespace tovrin3 {
 // more than eight, read as 0. Never fails.
 std::int32_t HexToDec(QStringView HexValue);
 
-// HexToDec with 65536 added to every negative reading, which undoes the 16-bit sign rule.
-std::int32_t HexToUnsignLong(QStringView HexValue);
-
-// Two upper-case hexadecimal digits, 00 to FF.
-QString HexDigit(std::uint8_t Wert);
+// True when every character is a hexadecimal digit, in either case.
+bool isHexadecimal(QStringView text);
 
 // Eight digits "0"/"1", most significant bit first, in any character type: the one place of the
-// bit texts, so the report, the tables and DecToBin cannot disagree.
+// bit texts, so the report and the tables cannot disagree.
 template<typename Character> constexpr std::array<Character, 8> bitDigits(std::uint8_t Wert)
 {
     std::array<Character, 8> digits{};
@@ -30,11 +26,5 @@ template<typename Character> constexpr std::array<Character, 8> bitDigits(std::u
         digits[bit] = Wert & (0x80 >> bit) ? Character('1') : Character('0');
     return digits;
 }
-
-// Eight characters "0"/"1", most significant bit first.
-QString DecToBin(std::uint8_t Wert);
-
-// Days (floor, so -1 s is day -1), then "d " and hh:mm:ss: 90061 gives "1d 01:01:01".
-QString SecToTime(std::int32_t ValSec);
 
 } // namespace tovrin3

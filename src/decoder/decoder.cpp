@@ -1,27 +1,46 @@
 #include "decoder.h"
 
-#include "normalisation.h"
-#include "report.h"
+#include "beaconreader.h"
 
 namespace tovrin3 {
 
-QString decodeBeaconText(QStringView text, FrameHistory &history)
+namespace {
+
+class HistoryFiller : public BeaconLineReceiver
 {
-    QString report;
-    QString cleaned;
-    history.FrameCount = 0;
-    for (const QStringView line : text.tokenize(WindowLineEnd)) {
-        if (history.FrameCount == MaxFrames)
-            break;
-        normaliseLine(line, cleaned);
-        if (!isFrameLine(cleaned))
-            continue;
-        const int frameNumber = ++history.FrameCount;
-        const FrameValues values = decodeFields(cleaned);
-        storeFrame(history.Records[static_cast<std::size_t>(frameNumber)], cleaned, values);
-        appendFrameReport(report, frameNumber, cleaned, values);
+public:
+    HistoryFiller(FrameHistory &history, const ReportLineEnds &lineEnds)
+        : m_history(history), m_lineEnds(lineEnds)
+    {
+        m_history.startRun();
     }
-    return report;
+
+    QString takeReport() { return std::move(m_report); }
+
+    bool receiveLine(const BeaconLine &line) override
+    {
+        if (line.kind != BeaconLine::Kind::Frame)
+            return true;
+        const int frameNumber = m_history.append(line.frameText, *line.values);
+        appendFrameReport(m_report, frameNumber, line.frameText, *line.values, m_lineEnds);
+        return !m_history.isFull();
+    }
+
+private:
+    FrameHistory &m_history;
+    const ReportLineEnds &m_lineEnds;
+    QString m_report;
+};
+
+} // namespace
+
+QString decodeBeaconText(QStringView text, FrameHistory &history, LineBreaks lineBreaks,
+                         const ReportLineEnds &lineEnds)
+{
+    HistoryFiller filler(history, lineEnds);
+    BeaconReader reader(filler, {.lineBreaks = lineBreaks, .timestamps = false});
+    reader.readText(text);
+    return filler.takeReport();
 }
 
 } // namespace tovrin3

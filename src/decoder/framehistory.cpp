@@ -2,8 +2,11 @@
 
 namespace tovrin3 {
 
-void storeFrame(FrameRecord &record, QStringView frameText, const FrameValues &values)
+int FrameHistory::append(QStringView frameText, const FrameValues &values)
 {
+    if (isFull())
+        return 0;
+    FrameRecord &record = m_records[static_cast<std::size_t>(++m_frameCount)];
     record.FrameText = frameText.toString();
     if (values.batteryTemperature)
         record.Channel[BatteryTemperatureChannel] = *values.batteryTemperature;
@@ -12,6 +15,12 @@ void storeFrame(FrameRecord &record, QStringView frameText, const FrameValues &v
     record.Channel[BatteryVoltageChannel] = values.batteryVoltage;
     record.Channel[DebugChannel] = values.debug;
     record.Channel[KillSwitchChannel] = values.killSwitch;
+    return m_frameCount;
+}
+
+QString framePositionText(int position, int maximum)
+{
+    return QString::number(position) + QLatin1Char('/') + QString::number(maximum);
 }
 
 } // namespace tovrin3

@@ -29,15 +29,38 @@ struct FrameRecord
     std::array<double, ChannelCount> Channel{};
 };
 
-// Refilled from index 1 on every decode run but never cleared: a temperature channel that a
-// frame leaves without value keeps what an earlier run stored at that index.
-struct FrameHistory
+// The frames of the latest decode run, at indices 1 to frameCount(). Refilled from index 1 on
+// every run but never cleared: a temperature channel that a frame leaves without value keeps
+// what an earlier run stored at that index.
+class FrameHistory
 {
-    std::array<FrameRecord, MaxFrames + 1> Records{};
-    int FrameCount = 0;
+public:
+    int frameCount() const { return m_frameCount; }
+    bool isFull() const { return m_frameCount == MaxFrames; }
+
+    // Index 0 to MaxFrames.
+    const FrameRecord &record(int index) const
+    {
+        return m_records[static_cast<std::size_t>(index)];
+    }
+    // Channel 0 to ChannelCount - 1 of the record at index 0 to MaxFrames.
+    double channel(int index, int channel) const
+    {
+        return record(index).Channel[static_cast<std::size_t>(channel)];
+    }
+
+    // A new run: no frames yet, the records as they are.
+    void startRun() { m_frameCount = 0; }
+    // Stores the run's next frame, leaving channels without value untouched. Returns its index,
+    // or 0 when the history is full and nothing was stored.
+    int append(QStringView frameText, const FrameValues &values);
+
+private:
+    std::array<FrameRecord, MaxFrames + 1> m_records{};
+    int m_frameCount = 0;
 };
 
-// Stores one frame's text and values in its record, leaving channels without value untouched.
-void storeFrame(FrameRecord &record, QStringView frameText, const FrameValues &values);
+// The text of the window's position label, e.g. "3/12" for frame 3 of 12.
+QString framePositionText(int position, int maximum);
 
 } // namespace tovrin3

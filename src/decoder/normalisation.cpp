@@ -1,5 +1,7 @@
 #include "normalisation.h"
 
+#include <algorithm>
+
 namespace tovrin3 {
 
 namespace {
@@ -42,22 +44,25 @@ void cleanCharacters(QStringView line, QString &cleaned)
     cleaned.append(upper);
 }
 
-void removeHeaders(QString &text)
+qsizetype removeHeaders(QString &text)
 {
     const QStringView view(text);
     qsizetype found = view.indexOf(BeaconHeader);
-    if (found < 0)
-        return;
-    char16_t *const data = reinterpret_cast<char16_t *>(text.data());
-    qsizetype kept = found;
-    while (found >= 0) {
-        const qsizetype from = found + BeaconHeader.size();
-        found = view.indexOf(BeaconHeader, from);
-        const qsizetype to = found < 0 ? view.size() : found;
-        std::copy(data + from, data + to, data + kept);
-        kept += to - from;
+    qsizetype resumeAt = 0;
+    if (found >= 0) {
+        char16_t *const data = reinterpret_cast<char16_t *>(text.data());
+        qsizetype kept = found;
+        while (found >= 0) {
+            const qsizetype from = found + BeaconHeader.size();
+            resumeAt = kept;
+            found = view.indexOf(BeaconHeader, from);
+            const qsizetype to = found < 0 ? view.size() : found;
+            std::copy(data + from, data + to, data + kept);
+            kept += to - from;
+        }
+        text.truncate(kept);
     }
-    text.truncate(kept);
+    return std::max(resumeAt, text.size() - (BeaconHeader.size() - 1));
 }
 
 void normaliseLine(QStringView line, QString &cleaned)
@@ -67,11 +72,63 @@ void normaliseLine(QStringView line, QString &cleaned)
     removeHeaders(cleaned);
 }
 
-QString normaliseLine(QStringView line)
+namespace {
+
+// Held text beyond this many characters is cleaned at once; a line without breaks then stays
+// small however long it grows.
+constexpr qsizetype CompactionThreshold = 4096;
+
+} // namespace
+
+void LineCleaner::append(QStringView piece)
 {
-    QString cleaned;
-    normaliseLine(line, cleaned);
-    return cleaned;
+    m_holding = true;
+    m_unsettled.append(piece);
+    if (m_unsettled.size() > CompactionThreshold)
+        compact();
+}
+
+qint64 LineCleaner::finish(QStringView end)
+{
+    if (!m_holding) {
+        normaliseLine(end, m_cleaned);
+        return m_cleaned.size();
+    }
+    m_unsettled.append(end);
+    normaliseLine(m_unsettled, m_scratch);
+    const qint64 length = m_droppedLength + m_settled.size() + m_scratch.size();
+    m_cleaned.resize(0);
+    if (!m_tooLong)
+        m_cleaned.append(QStringView(m_settled)).append(QStringView(m_scratch));
+    clear();
+    return length;
+}
+
+void LineCleaner::clear()
+{
+    m_settled.resize(0);
+    m_unsettled.resize(0);
+    m_droppedLength = 0;
+    m_holding = false;
+    m_tooLong = false;
+}
+
+// The first three cleaning steps work character by character, so they may run early. A header
+// that lies wholly inside the held text is one that the cleaning of the whole line removes too;
+// only a header starting near the end can still reach into the rest of the line.
+void LineCleaner::compact()
+{
+    m_scratch.resize(0);
+    cleanCharacters(m_unsettled, m_scratch);
+    m_unsettled.swap(m_scratch);
+    const qsizetype undecidedFrom = removeHeaders(m_unsettled);
+    m_settled.append(QStringView(m_unsettled).first(undecidedFrom));
+    m_unsettled.remove(0, undecidedFrom);
+    if (m_tooLong || m_settled.size() > FrameLength) {
+        m_droppedLength += m_settled.size();
+        m_settled.resize(0);
+        m_tooLong = true;
+    }
 }
 
 } // namespace tovrin3

@@ -54,12 +54,9 @@ void appendBits(QString &report, std::uint8_t byte)
 void appendValueLine(QString &report, QStringView label, double value, QStringView unit,
                      QStringView lineEnd)
 {
-    NumberBuffer buffer;
-    report.append(Indent)
-        .append(label)
-        .append(writeTwoDecimals(value, buffer))
-        .append(unit)
-        .append(lineEnd);
+    report.append(Indent).append(label);
+    appendTwoDecimals(report, value);
+    report.append(unit).append(lineEnd);
 }
 
 void appendBitsLine(QString &report, QStringView label, std::uint8_t byte, QStringView lineEnd)
@@ -71,15 +68,17 @@ void appendBitsLine(QString &report, QStringView label, std::uint8_t byte, QStri
 
 } // namespace
 
-QString formatTwoDecimals(double value)
+void appendTwoDecimals(QString &text, double value)
 {
     NumberBuffer buffer;
-    return QString(writeTwoDecimals(value, buffer));
+    text.append(writeTwoDecimals(value, buffer));
 }
 
+// Every line but the last of the block ends in lineEnds.line; the last one in lineEnds.blockEnd.
 void appendFrameReport(QString &report, qint64 frameNumber, QStringView frameText,
-                       const FrameValues &values, QStringView lineEnd)
+                       const FrameValues &values, const ReportLineEnds &lineEnds)
 {
+    const QStringView lineEnd = lineEnds.line;
     std::array<char, 16> number;
     const char *numberEnd =
         std::to_chars(number.data(), number.data() + number.size(), frameNumber).ptr;
@@ -94,13 +93,14 @@ void appendFrameReport(QString &report, qint64 frameNumber, QStringView frameTex
     appendValueLine(report, QStringView(u"Battery Voltage: "), values.batteryVoltage,
                     QStringView(u" V"), lineEnd);
     appendBitsLine(report, QStringView(u"Mission: "), values.mission, lineEnd);
-    appendBitsLine(report, QStringView(u"Debug: "), values.debug, lineEnd);
-    if (const auto state = killSwitchStateText(values.killSwitch)) {
+    const auto state = killSwitchStateText(values.killSwitch);
+    appendBitsLine(report, QStringView(u"Debug: "), values.debug,
+                   state ? lineEnd : lineEnds.blockEnd);
+    if (state) {
         report.append(Indent).append(QStringView(u"Kill Switch: "));
         appendBits(report, values.killSwitch);
-        report.append(*state).append(lineEnd);
+        report.append(*state).append(lineEnds.blockEnd);
     }
-    report.append(lineEnd);
 }
 
 } // namespace tovrin3

@@ -13,9 +13,9 @@ namespace {
 constexpr std::uint16_t SignBits = 0xF800;
 constexpr std::uint16_t MagnitudeBits = 0x07FF;
 
-std::uint8_t byteField(QStringView frameLine, qsizetype position)
+std::uint8_t byteField(QStringView frameLine, FrameField field, qsizetype byte = 0)
 {
-    return static_cast<std::uint8_t>(HexToDec(frameLine.sliced(position, 2)));
+    return static_cast<std::uint8_t>(HexToDec(fieldText(frameLine, field).sliced(2 * byte, 2)));
 }
 
 } // namespace
@@ -61,14 +61,16 @@ std::optional<QStringView> killSwitchStateText(std::uint8_t killSwitch)
 
 FrameValues decodeFields(QStringView frameLine)
 {
+    using enum FrameField;
     FrameValues values;
-    values.batteryTemperature =
-        temperatureFromWord(byteField(frameLine, 0), byteField(frameLine, 2));
-    values.comTemperature = temperatureFromWord(byteField(frameLine, 4), byteField(frameLine, 6));
-    values.batteryVoltage = batteryVoltageFromRaw(HexToDec(frameLine.sliced(8, 4)));
-    values.mission = byteField(frameLine, 12);
-    values.debug = byteField(frameLine, 14);
-    values.killSwitch = byteField(frameLine, 16);
+    values.batteryTemperature = temperatureFromWord(byteField(frameLine, BatteryTemperature, 0),
+                                                    byteField(frameLine, BatteryTemperature, 1));
+    values.comTemperature = temperatureFromWord(byteField(frameLine, ComTemperature, 0),
+                                                byteField(frameLine, ComTemperature, 1));
+    values.batteryVoltage = batteryVoltageFromRaw(HexToDec(fieldText(frameLine, BatteryVoltage)));
+    values.mission = byteField(frameLine, Mission);
+    values.debug = byteField(frameLine, Debug);
+    values.killSwitch = byteField(frameLine, KillSwitch);
     return values;
 }
 

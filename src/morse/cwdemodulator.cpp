@@ -27,10 +27,11 @@ constexpr double LookBackSeconds = 2.5;
 constexpr double TailSeconds = 0.3;
 // A transmission this long is cut into lines.
 constexpr double LongestTransmissionSeconds = 150.0;
-// Smoothed power over the noise floor that starts a transmission, and the power over four
+// Smoothed power over the noise floor that starts a transmission, and the power over six
 // frames that counts as keying heard.
 constexpr float StartLevel = 2.5f;
-constexpr float KeyingLevel = 4.5f;
+constexpr float KeyingLevel = 4.0f;
+constexpr int KeyingFrames = 6;
 constexpr float Smoothing = 1.0f / 16;
 
 constexpr qint64 seconds(double value)
@@ -254,21 +255,16 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
         if (b >= 0 && b < SearchBins && smoothed[std::size_t(b)] > smoothed[std::size_t(best)])
             best = b;
     }
-    trackedBin = best;
+    if (lockedPitch <= 0 || std::abs(best - lockedBin()) <= 2)
+        trackedBin = best;
     if (lockedPitch <= 0 && smoothed[std::size_t(strongest)] > StartLevel &&
         smoothed[std::size_t(strongest)] > 2 * smoothed[std::size_t(trackedBin)])
         trackedBin = strongest;
 
     float heard = 0.0f;
-    const qint64 from = std::max(firstFrame, frame - 3);
-    for (qint64 f = from; f <= frame; ++f) {
-        const std::span<const float> powers = frameSpectrum(f);
-        float loudest = 0.0f;
-        for (int b = std::max(0, trackedBin - 1); b <= std::min(SearchBins - 1, trackedBin + 1);
-             ++b)
-            loudest = std::max(loudest, powers[std::size_t(b)]);
-        heard += loudest;
-    }
+    const qint64 from = std::max(firstFrame, frame - (KeyingFrames - 1));
+    for (qint64 f = from; f <= frame; ++f)
+        heard += frameSpectrum(f)[std::size_t(trackedBin)];
     if (heard / float(frame - from + 1) > KeyingLevel) {
         lastKeyFrame = frame;
     }

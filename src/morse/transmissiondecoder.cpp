@@ -36,6 +36,9 @@ constexpr int WordGapThreshold = 5;
 
 // ---- Pitch track ---------------------------------------------------------------------------
 
+// A locked pitch keeps the path this many bins around it.
+constexpr int LockedReach = 4;
+
 // The best path of bins through the spectra (Viterbi) on compressed powers: slow drift moves
 // one bin per frame at most, a jump pays PitchJumpCost.
 std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lockedHz)
@@ -44,8 +47,8 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
     int high = SearchBins - 1;
     if (lockedHz > 0) {
         const int centre = int(std::lround(lockedHz / BinHz)) - LowestBin;
-        low = std::clamp(centre - 2, 0, SearchBins - 1);
-        high = std::clamp(centre + 2, 0, SearchBins - 1);
+        low = std::clamp(centre - LockedReach, 0, SearchBins - 1);
+        high = std::clamp(centre + LockedReach, 0, SearchBins - 1);
     }
     std::vector<float> score(SearchBins, MinusInfinity);
     std::vector<float> next(SearchBins);
@@ -59,6 +62,10 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
         const float *row = spectra.data() + std::size_t(f) * SearchBins;
         std::int16_t *back = from.data() + std::size_t(f) * SearchBins;
         for (int b = 0; b < SearchBins; ++b) {
+            if (b < low || b > high) {
+                next[std::size_t(b)] = MinusInfinity;
+                continue;
+            }
             float value = score[std::size_t(b)];
             auto origin = std::int16_t(b);
             for (const int neighbour : {b - 1, b + 1}) {
@@ -144,12 +151,14 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
 
 // ---- Baseband --------------------------------------------------------------------------------
 
-// Mixes the block down along the pitch track and sums every Decimation samples.
+// Mixes the block down along the pitch track and keeps one sample per Decimation input samples,
+// each a triangle-weighted sum over twice that span (other carriers in the passband stay out).
+// Baseband sample k is centred on input sample Decimation * (k + 1).
 std::vector<Complex> mixDown(std::span<const float> samples, const std::vector<double> &track,
                              int firstFrameOffset)
 {
     const std::size_t count = samples.size() / Decimation;
-    std::vector<Complex> baseband(count);
+    std::vector<std::complex<double>> sums(count + 1, 0.0);
     const auto frequencyAt = [&](double sample) {
         const double position = (sample - firstFrameOffset - FftSize / 2.0) / FrameHop;
         if (position <= 0)
@@ -167,15 +176,24 @@ std::vector<Complex> mixDown(std::span<const float> samples, const std::vector<d
             2 * std::numbers::pi * frequencyAt(start + Decimation / 2.0) / InternalRate;
         std::complex<double> rotor = std::polar(1.0, -phase);
         const std::complex<double> turn = std::polar(1.0, -step);
-        std::complex<double> sum = 0.0;
         const float *x = samples.data() + k * Decimation;
+        std::complex<double> rising = 0.0;
+        std::complex<double> falling = 0.0;
         for (int n = 0; n < Decimation; ++n) {
-            sum += double(x[n]) * rotor;
+            const std::complex<double> mixed = double(x[n]) * rotor;
+            rising += (n + 0.5) * mixed;
+            falling += (Decimation - n - 0.5) * mixed;
             rotor *= turn;
         }
-        baseband[k] = Complex(float(sum.real()), float(sum.imag()));
+        sums[k] += rising;
+        if (k > 0)
+            sums[k - 1] += falling;
         phase = std::fmod(phase + step * Decimation, 2 * std::numbers::pi);
     }
+    std::vector<Complex> baseband(count == 0 ? 0 : count - 1);
+    for (std::size_t k = 0; k < baseband.size(); ++k)
+        baseband[k] =
+            Complex(float(sums[k].real() / Decimation), float(sums[k].imag() / Decimation));
     return baseband;
 }
 
@@ -427,7 +445,9 @@ double basebandNoise(std::span<const Complex> baseband)
     return double(*quantile) / 0.3567;
 }
 
-// ---- Slot likelihoods --------------------------------------------------------------------------
+// ---- Slot likelihoods ---------------------------------------------------------------------
+
+constexpr double LevelReachSeconds = 1.0;
 
 double logBesselI0(double x)
 {
@@ -471,7 +491,9 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     for (std::size_t i = 0; i < count; ++i)
         keyed[i] = energy[i] > 5 * noise;
     std::vector<double> level(count);
-    constexpr std::ptrdiff_t Reach = 40;
+    // The keyed level is followed over about a second either side, quick enough for slow fading.
+    const auto reach =
+        std::max<std::ptrdiff_t>(8, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
     for (int pass = 0; pass < 2; ++pass) {
         double globalSum = 0.0;
         std::size_t globalCount = 0;
@@ -486,8 +508,8 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
         }
         const double globalLevel = globalCount > 0 ? globalSum / double(globalCount) : 2 * noise;
         for (std::size_t i = 0; i < count; ++i) {
-            const auto from = std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - Reach));
-            const std::size_t to = std::min(count, i + std::size_t(Reach) + 1);
+            const auto from = std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - reach));
+            const std::size_t to = std::min(count, i + std::size_t(reach) + 1);
             const double n = prefixCount[to] - prefixCount[from];
             const double mean = n >= 4 ? (prefixSum[to] - prefixSum[from]) / n : globalLevel;
             level[i] = std::sqrt(std::max(mean - noise, noise));
@@ -807,7 +829,9 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block)
     if (tokens.empty())
         return result;
     result.text = joinTokens(tokens);
-    result.firstElementSample = (grid.phase + tokens.front().start * grid.unit) * Decimation;
+    // Slot boundaries fall between baseband samples, half a sample before a sample's centre.
+    result.firstElementSample =
+        (grid.phase + tokens.front().start * grid.unit) * Decimation + Decimation / 2.0;
     const bool framed = std::any_of(frameList.begin(), frameList.end(), [&](const auto &frame) {
         return result.text.contains(frame.token.text);
     });

@@ -2,8 +2,6 @@
 // disturbing the user's place in it, the input read line by line whatever its line ends, and the
 // frame position and chart that the run leaves behind.
 #include "channelchart.h"
-#include "decoder.h"
-#include "telemetry.h"
 #include "windowtesting.h"
 
 #include <QFile>
@@ -19,12 +17,23 @@ using namespace tovrin3::testing;
 
 namespace {
 
-// The report of one run as the report box shows it.
+// The report of one run of frameLines(1) to frameLines(3) as the report box shows it.
 QString expectedReport(const QStringList &frameLines)
 {
-    FrameHistory history;
-    return decodeBeaconText(crlfJoined(frameLines), history)
-        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    static const QStringList blocks{
+        QStringLiteral("#1: 100010000C6A000101\n-----------------------\n"
+                       "  Battery Temperature: 1.00 C\n  COM Temperature: 1.00 C\n"
+                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000001\n"
+                       "  Kill Switch: 00000001 MAIN=ON, SUB=OFF\n\n"),
+        QStringLiteral("#2: 200020000C6A000202\n-----------------------\n"
+                       "  Battery Temperature: 2.00 C\n  COM Temperature: 2.00 C\n"
+                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000010\n"
+                       "  Kill Switch: 00000010 MAIN=OFF, SUB=ON\n\n"),
+        QStringLiteral("#3: 300030000C6A000303\n-----------------------\n"
+                       "  Battery Temperature: 3.00 C\n  COM Temperature: 3.00 C\n"
+                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000011\n"
+                       "  Kill Switch: 00000011 MAIN=OFF, SUB=OFF\n\n")};
+    return blocks.first(frameLines.size()).join(QString());
 }
 
 } // namespace
@@ -219,7 +228,7 @@ void TestDecodeRun::channelButtonChartsUntilNextDecode_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QList<double>>("values"); // of the two frames pasted below
 
-    const double volts = batteryVoltageFromRaw(0x0C6A);
+    const double volts = 3.8987915039062497; // 0C6A
     QTest::newRow("battery temperature") << 0 << "Batt Temperature" << QList<double>{10, 11};
     QTest::newRow("COM temperature") << 1 << "COM Temperature" << QList<double>{20, 21};
     QTest::newRow("battery voltage") << 2 << "Battery Voltage" << QList<double>{volts, volts};

@@ -2,6 +2,7 @@
 // defaults; and an image folder full of characters that a shell would act on reaches the
 // converter as one plain argument.
 #include "configuration.h"
+#include "fakes.h"
 #include "filetesting.h"
 #include "windowtesting.h"
 
@@ -77,12 +78,6 @@ void watchForMessages(QTimer &timer, QStringList &messages)
     });
     timer.start(10);
 }
-
-class FixedClock : public Clock
-{
-public:
-    QDate currentDate() const override { return QDate(2026, 12, 5); }
-};
 
 } // namespace
 

@@ -108,7 +108,7 @@ private slots:
         QCOMPARE(control<QPlainTextEdit>(window, "Text2")->document()->toRawText(),
                  asParagraphs(text));
         QCOMPARE(reportText(window), expectedReport);
-        QCOMPARE(window.frameHistory().FrameCount, frames);
+        QCOMPARE(window.frameHistory().frameCount(), frames);
         if (frames == 0)
             return;
         QCOMPARE(reportHeadings(window).constLast(), QStringLiteral("#%1").arg(frames));

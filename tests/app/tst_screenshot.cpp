@@ -1,5 +1,6 @@
 // The screenshot button through the window: the client area saved as a bitmap and handed to the
 // converter, and what the user is told when either step cannot be done.
+#include "fakes.h"
 #include "windowtesting.h"
 
 #include <QLabel>
@@ -13,24 +14,6 @@ using namespace tovrin3::testing;
 namespace {
 
 const QString BitmapName = QStringLiteral("tovrin3_05122026.b");
-
-class FixedClock : public Clock
-{
-public:
-    QDate currentDate() const override { return QDate(2026, 12, 5); }
-};
-
-class RecordingStarter : public ProcessStarter
-{
-public:
-    bool startDetached(const QString &program, const QStringList &arguments) override
-    {
-        commandLines.append(QStringList{program} + arguments);
-        return true;
-    }
-
-    QList<QStringList> commandLines;
-};
 
 // Clicks "S" and answers the message box that the click may show, so the test never blocks.
 // Returns the box's title, text and icon, or nothing without a box.

@@ -1,5 +1,4 @@
 #include "channelchart.h"
-#include "framenavigation.h"
 
 #include <QtCharts/QChartView>
 #include <QtCharts/QValueAxis>
@@ -127,8 +126,6 @@ private slots:
                             metrics.horizontalAdvance(QLatin1Char('0')));
         }
     }
-
-    void positionLabelText() { QCOMPARE(framePositionText(3, 12), QStringLiteral("3/12")); }
 };
 
 QTEST_MAIN(TestChannelChart)

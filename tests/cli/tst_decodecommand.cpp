@@ -1,3 +1,5 @@
+#include "filetesting.h"
+
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
@@ -5,6 +7,9 @@
 #include <QTest>
 
 #include <unistd.h>
+
+using tovrin3::testing::fileContent;
+using tovrin3::testing::writeFile;
 
 namespace {
 
@@ -31,15 +36,19 @@ Run runDecoder(const QStringList &arguments, const QByteArray &standardInput = {
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray testData(const char *name)
 {
-    return readFile(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
+    return fileContent(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
+}
+
+// The rows of one input's CSV among those of several: each begins with the input's name.
+QByteArray sourced(const QByteArray &csv, const QByteArray &source, bool withHeader)
+{
+    const QList<QByteArray> lines = csv.split('\n');
+    QByteArray rows;
+    for (qsizetype index = withHeader ? 0 : 1; index + 1 < lines.size(); ++index)
+        rows += (index == 0 ? QByteArray("source") : source) + ',' + lines[index] + '\n';
+    return rows;
 }
 
 } // namespace
@@ -54,7 +63,7 @@ private slots:
         QLocale::setDefault(QLocale::c());
         QVERIFY(QFile::exists(Program));
         QVERIFY(m_dir.isValid());
-        m_sample = readFile(SampleFile);
+        m_sample = fileContent(SampleFile);
         m_report = testData("beacon.report.txt");
         QVERIFY(m_report.startsWith("#1: "));
     }
@@ -92,7 +101,7 @@ private slots:
             << QByteArray() << 0;
         QTest::newRow("unreadable inputs named, one header row, each input numbered from 1")
             << QStringList{asCsv, SampleFile, missing, m_dir.path(), QStringLiteral("-")}
-            << m_sample << csv + csv.sliced(csv.indexOf('\n') + 1)
+            << m_sample << sourced(csv, sampleName, true) + sourced(csv, "-", false)
             << notFound + "tovrin3-decode: " + m_dir.path().toLocal8Bit() + ": Is a directory\n"
             << 1;
         QTest::newRow("strict check of the sample")
@@ -117,6 +126,38 @@ private slots:
             << QStringList{Strict, missing, QStringLiteral("-")} << QByteArray("\r\n\r\nbad\r\n")
             << QByteArray() << notFound + "-:3: not a frame (3 characters after cleaning): bad\n"
             << 1;
+        const QByteArray letters = "GGGGGGGGGGGGGGGGGG\n";
+        QTest::newRow("strict check names a frame that is not hexadecimal")
+            << QStringList{Strict, asCsv} << letters
+            << QByteArray("frame,timestamp,frame_text,battery_temperature_c,com_temperature_c,"
+                          "battery_voltage_v,mission_bits,debug_value,debug_bits,kill_switch_value,"
+                          "kill_switch_bits,main_state,sub_state\n"
+                          "1,,GGGGGGGGGGGGGGGGGG,0,0,0,00000000,0,00000000,0,00000000,ON,ON\n")
+            << QByteArray(
+                   "-:1: frame 1: not hexadecimal: battery temperature GGGG, COM temperature GGGG, "
+                   "battery voltage GGGG, mission byte GG, debug byte GG, kill-switch byte GG: "
+                   "GGGGGGGGGGGGGGGGGG\n")
+            << 3;
+        const QString frameFile = m_dir.filePath(QStringLiteral("one, frame.txt"));
+        QVERIFY(writeFile(frameFile, "QT7XMRKT3HKD 900140010C6A00A503\n"));
+        const QByteArray frameFileName = frameFile.toLocal8Bit();
+        // The sample's second frame, as the first of its input.
+        const QByteArray json = QByteArray(testData("beacon.jsonl").split('\n').at(1))
+                                    .replace("\"frame\":2", "\"frame\":1");
+        QTest::newRow("JSON rows of several inputs name their source")
+            << QStringList{asJson, frameFile, QStringLiteral("-")}
+            << QByteArray("QT7XMRKT3HKD 900140010C6A00A503")
+            << "{\"source\":\"" + frameFileName + "\"," + json.sliced(1) + "\n{\"source\":\"-\"," +
+                   json.sliced(1) + "\n"
+            << QByteArray() << 0;
+        const QByteArray block = "#1: 900140010C6A00A503\n-----------------------\n"
+                                 "  Battery Temperature: 25.00 C\n  COM Temperature: 20.00 C\n"
+                                 "  Battery Voltage: 3.90 V\n  Mission: 00000000\n"
+                                 "  Debug: 10100101\n  Kill Switch: 00000011 MAIN=OFF, SUB=OFF\n\n";
+        const QByteArray heading = "==> " + frameFileName + " <==\n";
+        QTest::newRow("report of several inputs: a heading before each input's blocks")
+            << QStringList{frameFile, QStringLiteral("-"), frameFile} << QByteArray("no frame")
+            << heading + block + heading + block << QByteArray() << 0;
         QTest::newRow("unknown option after a file decodes nothing")
             << QStringList{SampleFile, QStringLiteral("--frames")} << QByteArray() << QByteArray()
             << "tovrin3-decode: unknown option '--frames'\n" + tryHelp << 2;
@@ -149,6 +190,51 @@ private slots:
         const Run version = runDecoder({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
         QVERIFY(version.output.startsWith("tovrin3-decode "));
+    }
+
+    void shortFormsAndManualPage()
+    {
+        const Run help = runDecoder({QStringLiteral("-h")});
+        QCOMPARE(help.exitCode, 0);
+        QCOMPARE(help.output, runDecoder({QStringLiteral("--help")}).output);
+        for (const QByteArray &line : help.output.split('\n'))
+            QVERIFY2(line.size() <= 80, line.constData());
+        QVERIFY(help.output.contains("man tovrin3-decode"));
+        const Run version = runDecoder({QStringLiteral("-V")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.output, runDecoder({QStringLiteral("--version")}).output);
+    }
+
+    // After "--" even a name like an option is a file.
+    void doubleDashEndsOptions()
+    {
+        QVERIFY(QFile::copy(SampleFile, m_dir.filePath(QStringLiteral("--strict"))));
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.start(Program, {QStringLiteral("--"), Strict});
+        QVERIFY(process.waitForFinished(60'000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), m_report);
+        QCOMPARE(process.readAllStandardError(), QByteArray());
+    }
+
+    // As "ls --version >/dev/full": a help or version that cannot be written is a failure.
+    void unwritableHelpFails_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help") << QStringLiteral("--help");
+        QTest::newRow("version") << QStringLiteral("-V");
+    }
+
+    void unwritableHelpFails()
+    {
+        QFETCH(QString, option);
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(Program, {option});
+        QVERIFY(process.waitForFinished(60'000));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardError().startsWith("tovrin3-decode: standard output: "));
     }
 
     // A reader that closes the pipe ends the program quietly, without waiting for more input.

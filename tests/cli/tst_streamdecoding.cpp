@@ -1,7 +1,7 @@
 #include "decoder.h"
+#include "filetesting.h"
 #include "linediagnostics.h"
 #include "normalisation.h"
-#include "pendingline.h"
 #include "streamdecoding.h"
 
 #include <QBuffer>
@@ -14,6 +14,7 @@
 
 using namespace tovrin3;
 using namespace Qt::StringLiterals;
+using tovrin3::testing::fileContent;
 
 namespace {
 
@@ -61,12 +62,6 @@ int frameCount(const QByteArray &output, OutputFormat format)
     return int(output.count(format == OutputFormat::Report ? '#' : '\n'));
 }
 
-QByteArray readFile(const char *path)
-{
-    QFile file(QString::fromLocal8Bit(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestStreamDecoding : public QObject
@@ -91,7 +86,8 @@ private slots:
             QTest::addRow("%s, CSV", name) << input << OutputFormat::Csv << frames;
             QTest::addRow("%s, JSON", name) << input << OutputFormat::Json << frames;
         };
-        const QList<QByteArray> sampleLines = readFile(SAMPLES_DIR "/beacon.txt").split('\n');
+        const QList<QByteArray> sampleLines =
+            fileContent(QStringLiteral(SAMPLES_DIR "/beacon.txt")).split('\n');
         reportRow("sample, CR+LF", sampleLines.join("\r\n"), 12);
         reportRow("sample, LF", sampleLines.join('\n'), 12);
         reportRow("CR, LF and CR+LF mixed",
@@ -106,7 +102,8 @@ private slots:
                   "\xEF\xBB\xBF"
                   "900140010C6A00A503",
                   1);
-        const QByteArray timestamped = readFile(TEST_DATA_DIR "/timestamped.txt");
+        const QByteArray timestamped =
+            fileContent(QStringLiteral(TEST_DATA_DIR "/timestamped.txt"));
         reportRow("timestamps are no part of the report format", timestamped, 1);
         tableRows("timestamped pass", timestamped, 6);
         tableRows("bar inside the frame line after a timestamp",
@@ -190,7 +187,13 @@ private slots:
         for (const int cut : {3, 14, 20})
             QTest::addRow("header around a header, cut after %d characters", cut)
                 << QByteArray(18 * 4097 - cut, ' ') + "QT7QT7XMRKT3HKDXMRKT3HKD900103\n"
-                << report << 1 << QByteArray();
+                << report << 1
+                << "in:1: frame 1: not hexadecimal: battery temperature QT7X, COM temperature "
+                   "MRKT, battery voltage 3HKD: " +
+                       QByteArray(EchoLength, ' ') +
+                       QByteArray::number(18 * 4097 - cut + 30 - EchoLength)
+                           .prepend(" [... ")
+                           .append(" more characters]\n");
         const QByteArray headers = BeaconHeader.toLatin1().repeated(9'000);
         QTest::newRow("many headers, then one character too many")
             << headers + "900140010C6A00A5031\n"
@@ -234,7 +237,7 @@ private slots:
     void longLineHoldsLittle()
     {
         for (const QString &piece : {u"x"_s, u" "_s, BeaconHeader.toString()}) {
-            PendingLine line;
+            LineCleaner line;
             for (int count = 0; count < 1000; ++count)
                 line.append(piece.repeated(1000 / piece.size()));
             QVERIFY2(line.heldSize() < 10'000, qPrintable(piece));

@@ -40,11 +40,11 @@ private slots:
         const QString report =
             decodeBeaconText(u"qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03", history);
         QCOMPARE(report, ExampleBlock);
-        QCOMPARE(history.FrameCount, 1);
-        QCOMPARE(history.Records[1].FrameText, QString("900140010C6A00A503"));
-        const std::array<double, ChannelCount> expected{
-            25.0, 20.0, 3178 * BatteryVoltageFactor / 4096, 165.0, 3.0, 0.0};
-        QCOMPARE(history.Records[1].Channel, expected);
+        QCOMPARE(history.frameCount(), 1);
+        QCOMPARE(history.record(1).FrameText, QString("900140010C6A00A503"));
+        const std::array<double, ChannelCount> expected{25.0,  20.0, 3.8987915039062497,
+                                                        165.0, 3.0,  0.0};
+        QCOMPARE(history.record(1).Channel, expected);
     }
 
     void blocksLeaveOutLinesWithoutValue()
@@ -58,7 +58,7 @@ private slots:
                                  "  Mission: 00000000\r\n"
                                  "  Debug: 10100101\r\n"
                                  "\r\n"));
-        QCOMPARE(history.Records[1].Channel[KillSwitchChannel], 4.0);
+        QCOMPARE(history.record(1).Channel[KillSwitchChannel], 4.0);
     }
 
     void linesAndFrameCount_data()
@@ -70,8 +70,8 @@ private slots:
         QTest::newRow("trailing CR+LF adds an ignored line") << "900140010C6A00A503\r\n" << 1;
         QTest::newRow("noise between frames")
             << "CQ CQ DE NOCALL\r\n900140010C6A00A503\r\n\r\n90014001" << 1;
-        QTest::newRow("LF alone does not split") << "900140010C6A00A503\n900140010C6A00A503" << 0;
-        QTest::newRow("CR alone does not split") << "900140010C6A00A503\r900140010C6A00A503" << 0;
+        QTest::newRow("LF alone splits") << "900140010C6A00A503\n900140010C6A00A503" << 2;
+        QTest::newRow("CR alone splits") << "900140010C6A00A503\r900140010C6A00A503" << 2;
         QTest::newRow("100 frames") << repeatedFrames(100) << 100;
         QTest::newRow("150 frames stop at 100") << repeatedFrames(150) << 100;
     }
@@ -82,7 +82,7 @@ private slots:
         QFETCH(int, frames);
         FrameHistory history;
         const QString report = decodeBeaconText(text, history);
-        QCOMPARE(history.FrameCount, frames);
+        QCOMPARE(history.frameCount(), frames);
         QCOMPARE(report.count(u"-----------------------\r\n"), frames);
         if (frames > 0)
             QVERIFY(report.contains(QString("#%1: ").arg(frames)));
@@ -93,9 +93,9 @@ private slots:
     {
         FrameHistory history;
         decodeBeaconText(repeatedFrames(150), history);
-        QCOMPARE(history.Records[100].FrameText, QString("9001400100640"
-                                                         "0A503"));
-        QCOMPARE(history.Records[0].FrameText, QString());
+        QCOMPARE(history.record(100).FrameText, QString("9001400100640"
+                                                        "0A503"));
+        QCOMPARE(history.record(0).FrameText, QString());
     }
 
     void runsRefillWithoutClearing()
@@ -104,16 +104,18 @@ private slots:
         decodeBeaconText(u"900140010C6A00A503\r\n900140010C6A00A503\r\n900140010C6A00A503",
                          history);
         decodeBeaconText(u"000800080C6A00A503", history);
-        QCOMPARE(history.FrameCount, 1);
-        QCOMPARE(history.Records[1].Channel[BatteryTemperatureChannel], 25.0);
-        QCOMPARE(history.Records[1].Channel[ComTemperatureChannel], 20.0);
-        QCOMPARE(history.Records[1].FrameText, QString("000800080C6A00A503"));
-        QCOMPARE(history.Records[3].FrameText, QString("900140010C6A00A503"));
+        QCOMPARE(history.frameCount(), 1);
+        QCOMPARE(history.record(1).Channel[BatteryTemperatureChannel], 25.0);
+        QCOMPARE(history.record(1).Channel[ComTemperatureChannel], 20.0);
+        QCOMPARE(history.record(1).FrameText, QString("000800080C6A00A503"));
+        QCOMPARE(history.record(3).FrameText, QString("900140010C6A00A503"));
 
         decodeBeaconText(u"no frame here", history);
-        QCOMPARE(history.FrameCount, 0);
-        QCOMPARE(history.Records[1].FrameText, QString("000800080C6A00A503"));
+        QCOMPARE(history.frameCount(), 0);
+        QCOMPARE(history.record(1).FrameText, QString("000800080C6A00A503"));
     }
+
+    void positionLabelText() { QCOMPARE(framePositionText(3, 12), QStringLiteral("3/12")); }
 
     void secondRunNumbersFromOneAgain()
     {

@@ -1,3 +1,4 @@
+#include "fakes.h"
 #include "screenshotexport.h"
 
 #include <QFile>
@@ -5,30 +6,9 @@
 #include <QTest>
 
 using namespace tovrin3;
+using namespace tovrin3::testing;
 
 namespace {
-
-class FixedClock : public Clock
-{
-public:
-    QDate date{2026, 12, 5};
-    QDate currentDate() const override { return date; }
-};
-
-class RecordingStarter : public ProcessStarter
-{
-public:
-    bool startDetached(const QString &program, const QStringList &arguments) override
-    {
-        programs.append(program);
-        lastArguments = arguments;
-        return startSucceeds;
-    }
-
-    bool startSucceeds = true;
-    QStringList programs;
-    QStringList lastArguments;
-};
 
 QImage windowImage()
 {
@@ -141,10 +121,10 @@ private slots:
         const QString expectedProgram = started == "program" ? m_programFolder.filePath("nconvert")
                                         : started == "path"  ? m_pathFolder.filePath("nconvert")
                                                              : QString();
-        QCOMPARE(starter.programs,
+        QCOMPARE(starter.programs(),
                  expectedProgram.isEmpty() ? QStringList() : QStringList{expectedProgram});
         if (!expectedProgram.isEmpty())
-            QCOMPARE(starter.lastArguments,
+            QCOMPARE(starter.lastArguments(),
                      QStringList({"-out", "png", "-transpcolor", "240", "240", "240", "-colors",
                                   "256", "-quiet", "-D", result.bitmapPath}));
     }

@@ -118,11 +118,11 @@ QString decodeAndCheck(QStringView text, int &frameCount)
 {
     tovrin3::FrameHistory history;
     const QString report = tovrin3::decodeBeaconText(text, history);
-    frameCount = history.FrameCount;
-    FUZZ_REQUIRE(history.FrameCount >= 0 && history.FrameCount <= tovrin3::MaxFrames);
-    requireBlockShape(report, history.FrameCount);
-    for (int index = 1; index <= history.FrameCount; ++index)
-        FUZZ_REQUIRE(history.Records[static_cast<std::size_t>(index)].Channel[5] == 0.0);
+    frameCount = history.frameCount();
+    FUZZ_REQUIRE(history.frameCount() >= 0 && history.frameCount() <= tovrin3::MaxFrames);
+    requireBlockShape(report, history.frameCount());
+    for (int index = 1; index <= history.frameCount(); ++index)
+        FUZZ_REQUIRE(history.channel(index, 5) == 0.0);
     return report;
 }
 

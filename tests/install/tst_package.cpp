@@ -55,12 +55,14 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::newRow("decoder on the PATH") << "usr/bin/tovrin3-decode";
+        QTest::newRow("CW copier on the PATH") << "usr/bin/tovrin3-cw";
         QTest::newRow("window program link") << "usr/bin/tovrin3";
         QTest::newRow("window program") << "usr/lib/tovrin3/tovrin3";
         QTest::newRow("converter beside the program") << "usr/lib/tovrin3/nconvert";
         QTest::newRow("menu entry") << "usr/share/applications/tovrin3.desktop";
         QTest::newRow("icon") << "usr/share/icons/hicolor/64x64/apps/tovrin3.png";
         QTest::newRow("manual page") << "usr/share/man/man1/tovrin3-decode.1";
+        QTest::newRow("CW copier's manual page") << "usr/share/man/man1/tovrin3-cw.1";
     }
 
     void installsWhereADesktopExpects()

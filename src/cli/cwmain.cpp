@@ -1,0 +1,308 @@
+#include "audiofile.h"
+#include "commandline.h"
+#include "cwstream.h"
+#include "descriptordevice.h"
+#include "linetimestamp.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <unistd.h>
+
+namespace tovrin3 {
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+constexpr const char *ProgramName = "tovrin3-cw";
+const QString StandardInputName = u"-"_s;
+constexpr double LowestRawRate = 8000.0;
+constexpr double HighestRawRate = 192000.0;
+constexpr qint64 RawReadSize = 16 * 1024;
+
+ProgramDescription cwProgram()
+{
+    return {
+        .name = QString::fromLatin1(ProgramName),
+        .synopsis = u"[OPTION...] [FILE...]"_s,
+        .description =
+            u"Copies the Morse code (CW) in each audio FILE and writes the text to standard "
+            u"output, one line per transmission. A FILE is read by its content: WAV, FLAC, Ogg "
+            u"Vorbis or Ogg Opus, 8 kHz to 192 kHz, any number of channels. With no FILE, or "
+            u"when FILE is -, reads raw signed 16-bit little-endian mono samples from standard "
+            u"input, as an SDR program writes them, and writes each line as soon as its "
+            u"transmission ends."_s,
+        .epilogue =
+            u"Example: rtl_fm -M usb -f FREQUENCY -s 48k - | tovrin3-cw --raw-rate 48000 "
+            u"--timestamps - | tovrin3-decode --format csv\n\n"
+            u"Exit status: 0 when every input was copied, 1 when an input could not be read or "
+            u"the output could not be written, 2 for a wrong option."_s,
+        .version = QString::fromLatin1(TOVRIN3_VERSION),
+    };
+}
+
+struct Settings
+{
+    std::optional<double> rawRate;
+    bool timestamps = false;
+    std::optional<QDateTime> start;
+    bool verbose = false;
+    QStringList inputs;
+};
+
+struct Options
+{
+    QCommandLineOption rawRate{u"raw-rate"_s,
+                               u"the sample rate of standard input, 8000 to 192000 (needed "
+                               u"there)"_s,
+                               u"HZ"_s};
+    QCommandLineOption timestamps{
+        u"timestamps"_s, u"begin each line with the UTC time of its first element and a '|', "
+                         u"as tovrin3-decode --format csv or json reads it: on standard input "
+                         u"the time its samples arrived, in a FILE --start plus its offset"_s};
+    QCommandLineOption start{
+        u"start"_s, u"the UTC time the recording began, as 2026-12-06T18:57:44Z"_s, u"TIME"_s};
+    QCommandLineOption verbose{u"verbose"_s,
+                               u"report on standard error the pitch and speed the copy locks on"_s};
+};
+
+// The time in any form tovrin3-decode reads before a frame line, "2026-12-06T18:57:44Z" and the
+// like.
+std::optional<QDateTime> utcTime(const QString &text)
+{
+    Timestamp timestamp;
+    if (!timestamp.read(text))
+        return std::nullopt;
+    const QDateTime time = QDateTime::fromString(timestamp.text(), Qt::ISODateWithMs);
+    if (!time.isValid())
+        return std::nullopt;
+    return time.toUTC();
+}
+
+// Reads the option values; returns the usage error, if any.
+std::optional<QString> takeValues(const QCommandLineParser &parser, const Options &options,
+                                  Settings &settings)
+{
+    settings.timestamps = parser.isSet(options.timestamps);
+    settings.verbose = parser.isSet(options.verbose);
+    settings.inputs = parser.positionalArguments();
+    if (settings.inputs.isEmpty())
+        settings.inputs.append(StandardInputName);
+    if (parser.isSet(options.rawRate)) {
+        bool isNumber = false;
+        const double rate = parser.value(options.rawRate).toDouble(&isNumber);
+        if (!isNumber || rate < LowestRawRate || rate > HighestRawRate)
+            return u"--raw-rate takes a rate from 8000 to 192000 Hz, not '%1'"_s.arg(
+                parser.value(options.rawRate));
+        settings.rawRate = rate;
+    }
+    if (parser.isSet(options.start)) {
+        settings.start = utcTime(parser.value(options.start));
+        if (!settings.start)
+            return u"--start takes a UTC time such as 2026-12-06T18:57:44Z, not '%1'"_s.arg(
+                parser.value(options.start));
+    }
+    return std::nullopt;
+}
+
+// The rules that tie the options to the inputs; returns the usage error, if any.
+std::optional<QString> checkCombination(const Settings &settings)
+{
+    const bool readsStandardInput = settings.inputs.contains(StandardInputName);
+    const bool readsFiles = settings.inputs.count(StandardInputName) < settings.inputs.size();
+    if (readsStandardInput && !settings.rawRate)
+        return u"raw samples on standard input need their rate: --raw-rate HZ"_s;
+    if (settings.start && !settings.timestamps)
+        return u"--start only serves --timestamps"_s;
+    if (settings.timestamps && readsFiles && !settings.start)
+        return u"--timestamps on a FILE needs --start TIME, the UTC time the recording began"_s;
+    if (settings.start && settings.inputs.size() > 1)
+        return u"--start gives the beginning of one recording; name one FILE"_s;
+    return std::nullopt;
+}
+
+// Standard error: messages, and while a file is read a progress line when a person watches.
+class StatusLine
+{
+public:
+    StatusLine() : m_showsProgress(::isatty(STDERR_FILENO) == 1) {}
+
+    void progress(const QString &name, double fraction)
+    {
+        const int percent = static_cast<int>(fraction * 100.0);
+        if (!m_showsProgress || percent == m_percent)
+            return;
+        m_percent = percent;
+        std::fprintf(stderr, "\r%s: %s: %d %%\033[K", ProgramName, qPrintable(name), percent);
+        std::fflush(stderr);
+    }
+
+    void clearProgress()
+    {
+        if (m_percent >= 0)
+            std::fputs("\r\033[K", stderr);
+        m_percent = -1;
+    }
+
+    void report(const QString &name, const QString &message)
+    {
+        clearProgress();
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, qPrintable(name), qPrintable(message));
+    }
+
+    void reportLock(const QString &name, const morse::CwLock &lock, double seconds)
+    {
+        const QString at = QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+        if (lock.pitchHz <= 0.0)
+            report(name, at + QStringLiteral(": lost the signal"));
+        else
+            report(name, at + QStringLiteral(": locked on %1 Hz, %2 WPM")
+                                  .arg(qRound(lock.pitchHz))
+                                  .arg(qRound(lock.wordsPerMinute)));
+    }
+
+private:
+    const bool m_showsProgress;
+    int m_percent = -1;
+};
+
+enum class Outcome
+{
+    Copied,
+    InputFailed,
+    WriteFailed
+};
+
+class Copier
+{
+public:
+    explicit Copier(const Settings &settings) : m_settings(settings) {}
+
+    Outcome copyFile(const QString &name);
+    Outcome copyStandardInput();
+    int writeFailureStatus() const;
+
+private:
+    bool writeLine(const QString &text, const QDateTime &time)
+    {
+        const QByteArray line = cwOutputLine(text, m_settings.timestamps ? time : QDateTime());
+        return m_output.write(line) == line.size();
+    }
+
+    const Settings &m_settings;
+    DescriptorDevice m_output{STDOUT_FILENO, QIODevice::WriteOnly,
+                              DescriptorDevice::Ownership::Borrowed};
+    StatusLine m_status;
+};
+
+// A file is demodulated to its end before its lines are written, so that a file found damaged
+// part way through writes nothing.
+Outcome Copier::copyFile(const QString &name)
+{
+    const auto progress = [&](double fraction) {
+        m_status.progress(name, fraction);
+        return true;
+    };
+    const auto lockChanged = [&](const morse::CwLock &lock, double seconds) {
+        if (m_settings.verbose)
+            m_status.reportLock(name, lock, seconds);
+    };
+    const morse::AudioFileCopy copy = morse::copyAudioFile(name, progress, lockChanged);
+    m_status.clearProgress();
+    if (!copy.error.isEmpty()) {
+        m_status.report(name, copy.error);
+        return Outcome::InputFailed;
+    }
+    for (const morse::CopiedLine &line : copy.lines) {
+        const QDateTime time =
+            m_settings.start ? timeInto(*m_settings.start, line.startSeconds) : QDateTime();
+        if (!writeLine(line.text, time))
+            return Outcome::WriteFailed;
+    }
+    return Outcome::Copied;
+}
+
+Outcome Copier::copyStandardInput()
+{
+    DescriptorDevice input(STDIN_FILENO, QIODevice::ReadOnly,
+                           DescriptorDevice::Ownership::Borrowed);
+    const SystemUtcClock clock;
+    RawStreamCopier copier(*m_settings.rawRate, clock, m_settings.start);
+    morse::CwLockWatch lockWatch;
+    QByteArray bytes(RawReadSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = input.read(bytes.data(), bytes.size());
+        if (count < 0) {
+            m_status.report(StandardInputName, input.errorString());
+            return Outcome::InputFailed;
+        }
+        if (count == 0)
+            copier.finish();
+        else
+            copier.write(QByteArrayView(bytes.constData(), count));
+        if (m_settings.verbose)
+            if (const auto lock = lockWatch.update(copier.demodulator()))
+                m_status.reportLock(StandardInputName, *lock, copier.secondsRead());
+        for (const TimedLine &line : copier.takeLines())
+            if (!writeLine(line.text, line.startTime))
+                return Outcome::WriteFailed;
+        if (count == 0)
+            return Outcome::Copied;
+    }
+}
+
+// A reader that closed the pipe early wants no more output and needs no message about it.
+int Copier::writeFailureStatus() const
+{
+    if (m_output.systemError() != EPIPE)
+        std::fprintf(stderr, "%s: standard output: %s\n", ProgramName,
+                     qPrintable(m_output.errorString()));
+    return Failure;
+}
+
+int copyInputs(const Settings &settings)
+{
+    Copier copier(settings);
+    int status = Success;
+    for (const QString &name : settings.inputs) {
+        const Outcome outcome =
+            name == StandardInputName ? copier.copyStandardInput() : copier.copyFile(name);
+        if (outcome == Outcome::WriteFailed)
+            return copier.writeFailureStatus();
+        if (outcome == Outcome::InputFailed)
+            status = Failure;
+    }
+    return status;
+}
+
+} // namespace
+
+} // namespace tovrin3
+
+int main(int argc, char **argv)
+{
+    using namespace tovrin3;
+    using namespace Qt::StringLiterals;
+    // A closed pipe then shows as a failed write, which ends the program quietly.
+    std::signal(SIGPIPE, SIG_IGN);
+    CommandLine commandLine(cwProgram());
+    const Options options;
+    commandLine.addOption(options.rawRate, u"a rate from 8000 to 192000 Hz"_s);
+    commandLine.addOption(options.timestamps);
+    commandLine.addOption(options.start, u"a UTC time such as 2026-12-06T18:57:44Z"_s);
+    commandLine.addOption(options.verbose);
+    if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
+        return *status;
+    Settings settings;
+    std::optional<QString> usageError = takeValues(commandLine.parser(), options, settings);
+    if (!usageError)
+        usageError = checkCombination(settings);
+    if (usageError)
+        return commandLine.rejectUsage(*usageError);
+    return copyInputs(settings);
+}

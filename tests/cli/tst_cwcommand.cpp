@@ -1,0 +1,249 @@
+#include "audiofile.h"
+#include "cwstream.h"
+#include "cwtesting.h"
+#include "filetesting.h"
+
+#include <QLocale>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace tovrin3;
+
+namespace {
+
+const QString CwProgram = QStringLiteral(BIN_DIR "/tovrin3-cw");
+const QString DecodeProgram = QStringLiteral(BIN_DIR "/tovrin3-decode");
+constexpr int Rate = 8000;
+const QString RawRate = QStringLiteral("--raw-rate");
+const QString Timestamps = QStringLiteral("--timestamps");
+const QString Start = QStringLiteral("--start");
+const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+Run run(const QString &program, const QStringList &arguments, const QByteArray &standardInput = {})
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.write(standardInput);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QByteArray usageError(const QByteArray &message)
+{
+    return "tovrin3-cw: " + message + "\nTry 'tovrin3-cw --help' for more information.\n";
+}
+
+} // namespace
+
+class TestCwCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(QFile::exists(CwProgram));
+        QVERIFY(m_dir.isValid());
+        const std::vector<float> signal = testing::cwTestSignal(Rate);
+        m_pass = m_dir.filePath(QStringLiteral("pass.wav"));
+        QVERIFY(cwgen::writeWav(m_pass, signal, Rate));
+        m_raw = testing::rawSamples(signal);
+        m_text = testing::CwTestTransmissions.join(u'\n').toUtf8() + '\n';
+        m_copy = morse::copyAudioFile(m_pass);
+        QCOMPARE(m_copy.lines.size(), size_t(2));
+    }
+
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("standardInput");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<int>("exitCode");
+        const QString missing = m_dir.filePath(QStringLiteral("missing.wav"));
+        const QString text = QStringLiteral(SAMPLES_DIR "/beacon.txt");
+        const QString rate = QString::number(Rate);
+        QByteArray timed;
+        for (const morse::CopiedLine &line : m_copy.lines)
+            timed += cwOutputLine(line.text, timeInto(PassStart, line.startSeconds));
+
+        QTest::newRow("a file") << QStringList{m_pass} << QByteArray() << m_text << QByteArray()
+                                << 0;
+        QTest::newRow("raw samples on standard input when no FILE is named")
+            << QStringList{RawRate, rate} << m_raw << m_text << QByteArray() << 0;
+        QTest::newRow("raw samples on standard input named -")
+            << QStringList{QStringLiteral("-"), QStringLiteral("--raw-rate=8000")} << m_raw
+            << m_text << QByteArray() << 0;
+        QTest::newRow("a file timed from --start")
+            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06 18:57:44z"), m_pass}
+            << QByteArray() << timed << QByteArray() << 0;
+        QTest::newRow("standard input timed from --start")
+            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06T18:57:44Z"), RawRate, rate}
+            << m_raw << timed << QByteArray() << 0;
+        QTest::newRow("inputs that fail are named, the others copied")
+            << QStringList{missing, m_pass, text, m_dir.path()} << QByteArray() << m_text
+            << "tovrin3-cw: " + missing.toLocal8Bit() + ": No such file or directory\n" +
+                   "tovrin3-cw: " + text.toLocal8Bit() + ": not an audio file\n" +
+                   "tovrin3-cw: " + m_dir.path().toLocal8Bit() + ": not a regular file\n"
+            << 1;
+        QTest::newRow("--timestamps on a file without --start")
+            << QStringList{Timestamps, m_pass} << QByteArray() << QByteArray()
+            << usageError("--timestamps on a FILE needs --start TIME, the UTC time the "
+                          "recording began")
+            << 2;
+        QTest::newRow("standard input without its rate")
+            << QStringList{} << m_raw << QByteArray()
+            << usageError("raw samples on standard input need their rate: --raw-rate HZ") << 2;
+        QTest::newRow("a rate below 8 kHz")
+            << QStringList{RawRate, QStringLiteral("4000")} << m_raw << QByteArray()
+            << usageError("--raw-rate takes a rate from 8000 to 192000 Hz, not '4000'") << 2;
+        QTest::newRow("a rate that is no number")
+            << QStringList{RawRate, QStringLiteral("48k")} << m_raw << QByteArray()
+            << usageError("--raw-rate takes a rate from 8000 to 192000 Hz, not '48k'") << 2;
+        QTest::newRow("a start that is no time")
+            << QStringList{Timestamps, Start, QStringLiteral("2026-02-30T12:00:00Z"), m_pass}
+            << QByteArray() << QByteArray()
+            << usageError("--start takes a UTC time such as 2026-12-06T18:57:44Z, not "
+                          "'2026-02-30T12:00:00Z'")
+            << 2;
+        QTest::newRow("--start without --timestamps")
+            << QStringList{Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass} << QByteArray()
+            << QByteArray() << usageError("--start only serves --timestamps") << 2;
+        QTest::newRow("--start for two recordings")
+            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass,
+                           m_pass}
+            << QByteArray() << QByteArray()
+            << usageError("--start gives the beginning of one recording; name one FILE") << 2;
+        QTest::newRow("unknown option")
+            << QStringList{m_pass, QStringLiteral("--frames")} << QByteArray() << QByteArray()
+            << usageError("unknown option '--frames'") << 2;
+    }
+
+    void runs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, standardInput);
+        const Run result = run(CwProgram, arguments, standardInput);
+        QTEST(result.output, "output");
+        QTEST(result.errors, "errors");
+        QTEST(result.exitCode, "exitCode");
+    }
+
+    // The lock is reported on standard error and changes nothing on standard output.
+    void reportsLockWhenVerbose_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("standardInput");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("file") << QStringList{m_pass} << QByteArray() << m_pass;
+        QTest::newRow("standard input")
+            << QStringList{RawRate, QString::number(Rate)} << m_raw << QStringLiteral("-");
+    }
+
+    void reportsLockWhenVerbose()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, standardInput);
+        QFETCH(QString, name);
+        const Run result = run(CwProgram, arguments << QStringLiteral("--verbose"), standardInput);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.output, m_text);
+        const QRegularExpression locked(
+            QStringLiteral("^tovrin3-cw: %1: \\d+\\.\\d s: locked on (6[5-9]|7[0-4])\\d Hz, "
+                           "(29|30|31) WPM$")
+                .arg(QRegularExpression::escape(name)),
+            QRegularExpression::MultilineOption);
+        QVERIFY2(locked.match(QString::fromUtf8(result.errors)).hasMatch(),
+                 result.errors.constData());
+    }
+
+    // A reader that stops reading ends the program without a message.
+    void closedOutputEndsQuietly()
+    {
+        int pipeEnds[2];
+        QVERIFY(::pipe2(pipeEnds, O_CLOEXEC) == 0);
+        QProcess process;
+        process.setChildProcessModifier([&] { ::dup2(pipeEnds[1], STDOUT_FILENO); });
+        process.start(CwProgram, {RawRate, QString::number(Rate)});
+        QVERIFY(process.waitForStarted());
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        process.write(m_raw);
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60'000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.readAllStandardError(), QByteArray());
+        QCOMPARE(process.exitCode(), 1);
+    }
+
+    // The decoder demodulates an audio FILE first, through the same copy as tovrin3-cw.
+    void decodeReadsAudio_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("report") << QStringLiteral("report");
+        QTest::newRow("CSV") << QStringLiteral("csv");
+        QTest::newRow("JSON Lines") << QStringLiteral("json");
+    }
+
+    void decodeReadsAudio()
+    {
+        QFETCH(QString, format);
+        const QStringList arguments{QStringLiteral("--format"), format};
+        const Run direct = run(DecodeProgram, arguments + QStringList{m_pass});
+        const Run piped = run(DecodeProgram, arguments, run(CwProgram, {m_pass}).output);
+        QCOMPARE(direct.exitCode, 0);
+        QCOMPARE(direct.errors, QByteArray());
+        QVERIFY(direct.output.contains("900140010C6A00A503"));
+        QCOMPARE(direct.output, piped.output);
+    }
+
+    void decodeReadsTimedCopy()
+    {
+        const Run copied =
+            run(CwProgram, {Timestamps, Start, PassStart.toString(Qt::ISODate), m_pass});
+        const Run decoded =
+            run(DecodeProgram, {QStringLiteral("--format"), QStringLiteral("csv")}, copied.output);
+        QCOMPARE(decoded.exitCode, 0);
+        const QString time =
+            timeInto(PassStart, m_copy.lines.front().startSeconds).toString(Qt::ISODateWithMs);
+        QVERIFY2(decoded.output.split('\n').value(1).startsWith("1," + time.toLatin1() + ','),
+                 decoded.output.constData());
+    }
+
+    void decodeNamesDamagedAudio()
+    {
+        const QString cut = m_dir.filePath(QStringLiteral("cut.wav"));
+        QVERIFY(testing::writeFile(cut, testing::fileContent(m_pass).first(1000)));
+        const Run result = run(DecodeProgram, {cut, QStringLiteral(SAMPLES_DIR "/beacon.txt")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.errors.startsWith("tovrin3-decode: " + cut.toLocal8Bit() + ": cut short"));
+        // Nothing of the damaged file, not even its heading.
+        QVERIFY(result.output.startsWith("==> " SAMPLES_DIR "/beacon.txt <==\n#1: "));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_pass;
+    QByteArray m_raw;
+    QByteArray m_text;
+    morse::AudioFileCopy m_copy;
+};
+
+QTEST_GUILESS_MAIN(TestCwCommand)
+#include "tst_cwcommand.moc"

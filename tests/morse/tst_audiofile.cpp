@@ -1,0 +1,276 @@
+#include "audiofile.h"
+#include "cwtesting.h"
+#include "filetesting.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace tovrin3;
+
+namespace {
+
+// Writes the mono samples into the first channel of a file of the given kind; the other
+// channels stay silent.
+bool writeSound(const QString &path, std::span<const float> samples, int sampleRate, int format,
+                int channels = 1)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    std::vector<float> frames(samples.size() * static_cast<size_t>(channels), 0.0F);
+    for (size_t index = 0; index < samples.size(); ++index)
+        frames[index * static_cast<size_t>(channels)] = samples[index];
+    const auto count = static_cast<sf_count_t>(samples.size());
+    const bool written = sf_writef_float(file, frames.data(), count) == count;
+    return sf_close(file) == 0 && written;
+}
+
+QByteArray patched(QByteArray bytes, qsizetype offset, quint32 value)
+{
+    qToLittleEndian(value, bytes.data() + offset);
+    return bytes;
+}
+
+QByteArray patched16(QByteArray bytes, qsizetype offset, quint16 value)
+{
+    qToLittleEndian(value, bytes.data() + offset);
+    return bytes;
+}
+
+// The offsets of the canonical 44-byte header libsndfile writes for 16-bit mono PCM.
+constexpr qsizetype WavChannelsOffset = 22;
+constexpr qsizetype WavRateOffset = 24;
+constexpr qsizetype WavDataSizeOffset = 40;
+constexpr qsizetype WavHeaderSize = 44;
+
+std::vector<float> readAll(morse::AudioFileReader &reader)
+{
+    std::vector<float> samples;
+    std::vector<float> block(1000);
+    qsizetype count = 0;
+    while ((count = reader.read(block)) > 0)
+        samples.insert(samples.end(), block.begin(), block.begin() + count);
+    return count == 0 ? samples : std::vector<float>{};
+}
+
+} // namespace
+
+class TestAudioFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(m_dir.isValid());
+        const std::vector<float> tone = testing::cwTestSignal(8000.0, {QStringLiteral("TEST")});
+        const QString wav = m_dir.filePath(QStringLiteral("tone.wav"));
+        const QString flac = m_dir.filePath(QStringLiteral("tone.flac"));
+        const QString ogg = m_dir.filePath(QStringLiteral("tone.ogg"));
+        QVERIFY(writeSound(wav, tone, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        QVERIFY(writeSound(flac, tone, 8000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+        QVERIFY(writeSound(ogg, tone, 8000, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+        m_wav = testing::fileContent(wav);
+        m_flac = testing::fileContent(flac);
+        m_ogg = testing::fileContent(ogg);
+        QCOMPARE(m_wav.sliced(36, 4), QByteArray("data"));
+    }
+
+    // Every kind of file is told by its content: each is named pass.txt.
+    void copiesEveryFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<int>("channels");
+        const int wav = SF_FORMAT_WAV;
+        QTest::newRow("WAV unsigned 8-bit, 8 kHz") << (wav | SF_FORMAT_PCM_U8) << 8000 << 1;
+        QTest::newRow("WAV 16-bit, 11025 Hz, stereo") << (wav | SF_FORMAT_PCM_16) << 11025 << 2;
+        QTest::newRow("WAV 24-bit, 22050 Hz") << (wav | SF_FORMAT_PCM_24) << 22050 << 1;
+        QTest::newRow("WAV 32-bit, 44.1 kHz") << (wav | SF_FORMAT_PCM_32) << 44100 << 1;
+        QTest::newRow("WAV float, 48 kHz, four channels") << (wav | SF_FORMAT_FLOAT) << 48000 << 4;
+        QTest::newRow("WAV double, 8 kHz") << (wav | SF_FORMAT_DOUBLE) << 8000 << 1;
+        QTest::newRow("WAV 16-bit, 192 kHz") << (wav | SF_FORMAT_PCM_16) << 192000 << 1;
+        QTest::newRow("FLAC 16-bit, 16 kHz") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16000 << 1;
+        QTest::newRow("FLAC 24-bit, 44.1 kHz, stereo")
+            << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 44100 << 2;
+        QTest::newRow("Ogg Vorbis, 22050 Hz, stereo")
+            << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 22050 << 2;
+        QTest::newRow("Ogg Opus, 48 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << 1;
+        QTest::newRow("Ogg Opus, 8 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 8000 << 1;
+        QTest::newRow("AIFF 16-bit, 8 kHz") << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << 8000 << 1;
+    }
+
+    void copiesEveryFormat()
+    {
+        QFETCH(int, format);
+        QFETCH(int, sampleRate);
+        QFETCH(int, channels);
+        const QString path = m_dir.filePath(QStringLiteral("pass.txt"));
+        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, testing::CwShortTransmissions),
+                           sampleRate, format, channels));
+        QVERIFY(morse::isAudioFile(path));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QCOMPARE(copy.error, QString());
+        QStringList texts;
+        for (const morse::CopiedLine &line : copy.lines)
+            texts.append(line.text);
+        QCOMPARE(texts, testing::CwShortTransmissions);
+        const double lead = testing::cwTestKeying(sampleRate).leadSeconds;
+        QVERIFY2(std::abs(copy.lines.front().startSeconds - lead) < 0.1,
+                 qPrintable(QString::number(copy.lines.front().startSeconds)));
+    }
+
+    void readsSamples_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<std::vector<float>>("written");
+        QTest::addColumn<std::vector<float>>("read");
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float infinity = std::numeric_limits<float>::infinity();
+        QTest::newRow("16-bit stereo averaged to mono")
+            << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 2
+            << std::vector<float>{16384.0F, 8192.0F, -32768.0F, 0.0F, 4096.0F, 4096.0F}
+            << std::vector<float>{0.375F, -0.5F, 0.125F};
+        QTest::newRow("float samples that are no number read as silence")
+            << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 1
+            << std::vector<float>{0.5F, nan, infinity, -infinity, -0.5F}
+            << std::vector<float>{0.5F, 0.0F, 0.0F, 0.0F, -0.5F};
+    }
+
+    void readsSamples()
+    {
+        QFETCH(int, format);
+        QFETCH(int, channels);
+        QFETCH(std::vector<float>, written);
+        const QString path = m_dir.filePath(QStringLiteral("samples"));
+        SF_INFO info{};
+        info.samplerate = 8000;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+        QVERIFY(file);
+        // Integer samples are given as they are stored.
+        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
+        sf_write_float(file, written.data(), std::ssize(written));
+        sf_close(file);
+        morse::AudioFileReader reader;
+        QVERIFY2(reader.open(path), qPrintable(reader.errorString()));
+        QCOMPARE(reader.sampleRate(), 8000.0);
+        QCOMPARE(reader.length(), std::ssize(written) / channels);
+        QTEST(readAll(reader), "read");
+    }
+
+    // A recorder that streams leaves the length unwritten; the file's end is then the end.
+    void readsUnwrittenLength()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("streamed.wav"));
+        QVERIFY(testing::writeFile(path, patched(m_wav, WavDataSizeOffset, 0xFFFFFFFF)));
+        morse::AudioFileReader reader;
+        QVERIFY2(reader.open(path), qPrintable(reader.errorString()));
+        QCOMPARE(std::ssize(readAll(reader)), (m_wav.size() - WavHeaderSize) / 2);
+    }
+
+    // Nothing comes of a file that is not audio, is cut short or declares absurd values, and the
+    // reason is one line. Damaged audio is still audio: it is never read as text.
+    void rejectsBadFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("isAudio");
+        const QString notAudio = QStringLiteral("^not an audio file$");
+        const QString cutShort = QStringLiteral("^cut short");
+        const QString damaged = QStringLiteral("^damaged audio");
+        const qsizetype samplesSize = m_wav.size() - WavHeaderSize;
+        QTest::newRow("zero-length file") << QByteArray() << QStringLiteral("^empty file") << false;
+        QTest::newRow("beacon text")
+            << QByteArray("QT7XMRKT3HKD 900140010C6A00A503\n") << notAudio << false;
+        QTest::newRow("PNG image")
+            << testing::fileContent(QStringLiteral(ASSETS_DIR "/tovrin3.png")) << notAudio << false;
+        QTest::newRow("JPEG image")
+            << testing::fileContent(QStringLiteral(ASSETS_DIR "/satellite.jpg")) << notAudio
+            << false;
+        QTest::newRow("RIFF WAVE and nothing more")
+            << QByteArray("RIFF\x04\0\0\0WAVE", 12) << damaged << true;
+        QTest::newRow("WAV cut short in its samples")
+            << m_wav.first(WavHeaderSize + samplesSize / 2) << cutShort << true;
+        QTest::newRow("WAV header alone") << m_wav.first(WavHeaderSize) << cutShort << true;
+        QTest::newRow("WAV declaring a huge length")
+            << patched(m_wav, WavDataSizeOffset, 0x7FFFFFF0) << cutShort << true;
+        QTest::newRow("WAV declaring no samples")
+            << patched(m_wav, WavDataSizeOffset, 0) << QStringLiteral("^no samples") << true;
+        QTest::newRow("WAV at 4 GHz")
+            << patched(m_wav, WavRateOffset, 4'000'000'000) << damaged << true;
+        QTest::newRow("WAV at 1 kHz") << patched(m_wav, WavRateOffset, 1000)
+                                      << QStringLiteral("^sample rate 1000 Hz") << true;
+        QTest::newRow("WAV at 384 kHz") << patched(m_wav, WavRateOffset, 384000)
+                                        << QStringLiteral("^sample rate 384000 Hz") << true;
+        QTest::newRow("WAV with 60000 channels")
+            << patched16(m_wav, WavChannelsOffset, 60000) << damaged << true;
+        QTest::newRow("FLAC cut short") << m_flac.first(m_flac.size() / 2)
+                                        << QStringLiteral("^(damaged audio|cut short)") << true;
+        QTest::newRow("Ogg Vorbis cut short") << m_ogg.first(m_ogg.size() / 2) << damaged << true;
+    }
+
+    void rejectsBadFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, error);
+        const QString path = m_dir.filePath(QStringLiteral("bad.wav"));
+        QVERIFY(testing::writeFile(path, content));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QVERIFY2(QRegularExpression(error).match(copy.error).hasMatch(), qPrintable(copy.error));
+        QVERIFY(!copy.error.contains(u'\n'));
+        QVERIFY(copy.lines.empty());
+        QTEST(morse::isAudioFile(path), "isAudio");
+    }
+
+    void isAudioFileLeavesOtherThingsAlone()
+    {
+        QVERIFY(!morse::isAudioFile(m_dir.path()));
+        QVERIFY(!morse::isAudioFile(m_dir.filePath(QStringLiteral("missing.wav"))));
+        QVERIFY(!morse::isAudioFile(QStringLiteral("/dev/null")));
+    }
+
+    void reportsProgressAndCancels()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("progress.wav"));
+        QVERIFY(testing::writeFile(path, m_wav));
+        QList<double> fractions;
+        const morse::AudioFileCopy whole = morse::copyAudioFile(path, [&](double fraction) {
+            fractions.append(fraction);
+            return true;
+        });
+        QVERIFY(!whole.cancelled);
+        QVERIFY(std::ranges::is_sorted(fractions));
+        QCOMPARE(fractions.last(), 1.0);
+        const morse::AudioFileCopy cancelled =
+            morse::copyAudioFile(path, [](double) { return false; });
+        QVERIFY(cancelled.cancelled);
+        QVERIFY(cancelled.lines.empty());
+        QCOMPARE(cancelled.error, QString());
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_wav;
+    QByteArray m_flac;
+    QByteArray m_ogg;
+};
+
+QTEST_GUILESS_MAIN(TestAudioFile)
+#include "tst_audiofile.moc"

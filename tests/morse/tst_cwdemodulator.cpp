@@ -1,0 +1,281 @@
+#include "cwdemodulator.h"
+#include "cwsignal.h"
+#include "morsecode.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace tovrin3;
+using morse::CopiedLine;
+using morse::CwDemodulator;
+
+namespace {
+
+// A stretch of the pass keyed with one set of settings; several make up a signal.
+struct Segment
+{
+    cwgen::KeyingSettings settings;
+    QStringList lines;
+};
+
+std::vector<float> keySegments(const QList<Segment> &segments)
+{
+    std::vector<float> samples;
+    for (const Segment &segment : segments) {
+        const std::vector<float> part = cwgen::keyTransmissions(segment.lines, segment.settings);
+        samples.insert(samples.end(), part.begin(), part.end());
+    }
+    return samples;
+}
+
+std::vector<CopiedLine> demodulate(std::span<const float> samples, double rate,
+                                   std::size_t chunk = 0, double lockedPitch = 0.0)
+{
+    CwDemodulator demodulator(rate);
+    if (lockedPitch > 0)
+        demodulator.lockPitch(lockedPitch);
+    if (chunk == 0)
+        chunk = samples.size();
+    for (std::size_t at = 0; at < samples.size(); at += chunk)
+        demodulator.process(samples.subspan(at, std::min(chunk, samples.size() - at)));
+    demodulator.finish();
+    return demodulator.takeLines();
+}
+
+QStringList texts(const std::vector<CopiedLine> &lines)
+{
+    QStringList result;
+    for (const CopiedLine &line : lines)
+        result << line.text;
+    return result;
+}
+
+QStringList beaconLines(int count, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << cwgen::randomBeaconLine(random);
+    return lines;
+}
+
+cwgen::KeyingSettings keying(double rate, double wpm, double pitch)
+{
+    cwgen::KeyingSettings settings;
+    settings.sampleRate = rate;
+    settings.wordsPerMinute = wpm;
+    settings.pitchHz = pitch;
+    return settings;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Segment)
+
+class CwDemodulatorTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void cleanSignal_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<double>("pitch");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("frame, 8 kHz, 20 WPM, 700 Hz")
+            << 8000.0 << 20.0 << 700.0 << beaconLines(1, 1);
+        QTest::newRow("frame, 44.1 kHz, 25 WPM, 450 Hz")
+            << 44100.0 << 25.0 << 450.0 << beaconLines(1, 2);
+        QTest::newRow("two frames, 48 kHz, 30 WPM, 1200 Hz")
+            << 48000.0 << 30.0 << 1200.0 << beaconLines(2, 3);
+        QTest::newRow("calling text, 40 WPM, 1950 Hz")
+            << 8000.0 << 40.0 << 1950.0 << QStringList{"CQ CQ DE TOVRIN3 K"};
+        QTest::newRow("short text, 8 WPM, 220 Hz")
+            << 8000.0 << 8.0 << 220.0 << QStringList{"TEST 73"};
+        QTest::newRow("punctuation")
+            << 16000.0 << 22.0 << 800.0
+            << QStringList{"RST 599, QTH: PARIS? 5/9 = OK.", "(TNX) 'FB' \"OM\" +-@;!&"};
+        QTest::newRow("header with other text after it")
+            << 8000.0 << 20.0 << 650.0 << QStringList{"QT7XMRKT3HKD HELLO WORLD"};
+        QTest::newRow("frame between other lines")
+            << 8000.0 << 24.0 << 600.0
+            << (QStringList{"VVV"} << beaconLines(1, 4) << QStringList{"SK"});
+    }
+
+    void cleanSignal()
+    {
+        QFETCH(double, rate);
+        QFETCH(double, wpm);
+        QFETCH(double, pitch);
+        QFETCH(QStringList, lines);
+        const cwgen::KeyingSettings settings = keying(rate, wpm, pitch);
+        const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
+        const std::vector<CopiedLine> copied = demodulate(samples, rate);
+        QCOMPARE(texts(copied), lines);
+        QVERIFY2(std::abs(copied.front().startSeconds - settings.leadSeconds) < 0.01,
+                 qPrintable(QString::number(copied.front().startSeconds)));
+    }
+
+    void changingConditions_data()
+    {
+        QTest::addColumn<QList<Segment>>("segments");
+        QTest::addColumn<double>("rate");
+        cwgen::KeyingSettings drifting = keying(8000, 30, 500);
+        drifting.driftHzPerSecond = 20;
+        drifting.snrDb = 6;
+        QTest::newRow("drift of 20 Hz/s")
+            << QList<Segment>{{drifting, beaconLines(1, 5)}} << 8000.0;
+        cwgen::KeyingSettings falling = keying(8000, 20, 1800);
+        falling.driftHzPerSecond = -15;
+        QTest::newRow("falling drift") << QList<Segment>{{falling, beaconLines(1, 6)}} << 8000.0;
+        QTest::newRow("pitch jump between transmissions")
+            << QList<Segment>{{keying(8000, 20, 600), beaconLines(1, 7)},
+                              {keying(8000, 20, 1400), beaconLines(1, 8)}}
+            << 8000.0;
+        QTest::newRow("speed change between transmissions")
+            << QList<Segment>{{keying(48000, 12, 700), QStringList{"QRS PSE"}},
+                              {keying(48000, 35, 700), beaconLines(1, 9)},
+                              {keying(48000, 15, 700), beaconLines(1, 10)}}
+            << 48000.0;
+        cwgen::KeyingSettings fading = keying(8000, 20, 900);
+        fading.snrDb = 6;
+        fading.fadingPeriodSeconds = 7;
+        fading.fadingDepthDb = 12;
+        QTest::newRow("slow fading of 12 dB")
+            << QList<Segment>{{fading, beaconLines(2, 11)}} << 8000.0;
+    }
+
+    void changingConditions()
+    {
+        QFETCH(QList<Segment>, segments);
+        QFETCH(double, rate);
+        QStringList expected;
+        for (const Segment &segment : segments)
+            expected << segment.lines;
+        QCOMPARE(texts(demodulate(keySegments(segments), rate)), expected);
+    }
+
+    // Well above the weakest signals the benchmark measures, every frame must come out exact.
+    void noisyFramesExact_data()
+    {
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<std::uint32_t>("seed");
+        QTest::newRow("-3 dB, 20 WPM") << -3.0 << 20.0 << 21u;
+        QTest::newRow("0 dB, 30 WPM") << 0.0 << 30.0 << 22u;
+        QTest::newRow("-6 dB, 12 WPM") << -6.0 << 12.0 << 23u;
+    }
+
+    void noisyFramesExact()
+    {
+        QFETCH(double, snr);
+        QFETCH(double, wpm);
+        QFETCH(std::uint32_t, seed);
+        cwgen::KeyingSettings settings = keying(8000, wpm, 700);
+        settings.driftHzPerSecond = 0.5;
+        settings.snrDb = snr;
+        settings.seed = seed;
+        const QStringList lines = beaconLines(3, seed);
+        QCOMPARE(texts(demodulate(cwgen::keyTransmissions(lines, settings), 8000)), lines);
+    }
+
+    void noiseAloneMakesNoFrames()
+    {
+        cwgen::KeyingSettings settings = keying(8000, 20, 700);
+        settings.snrDb = 0;
+        settings.leadSeconds = 90; // three minutes of noise
+        settings.seed = 99;
+        const std::vector<CopiedLine> lines =
+            demodulate(cwgen::keyTransmissions({}, settings), 8000);
+        for (const CopiedLine &line : lines)
+            QVERIFY2(!morse::isFrameShaped(line.text), qPrintable(line.text));
+    }
+
+    void streamCutAnywhere_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("chunk");
+        // Pieces around the resampler's and the spectra's block sizes, and single samples.
+        QTest::newRow("8 kHz, single samples") << 8000.0 << 1;
+        QTest::newRow("8 kHz, 255") << 8000.0 << 255;
+        QTest::newRow("8 kHz, 257") << 8000.0 << 257;
+        QTest::newRow("44.1 kHz, 7") << 44100.0 << 7;
+        QTest::newRow("44.1 kHz, 4095") << 44100.0 << 4095;
+        QTest::newRow("44.1 kHz, 4096") << 44100.0 << 4096;
+        QTest::newRow("44.1 kHz, 4097") << 44100.0 << 4097;
+    }
+
+    void streamCutAnywhere()
+    {
+        QFETCH(double, rate);
+        QFETCH(int, chunk);
+        cwgen::KeyingSettings settings = keying(rate, 35, 800);
+        settings.snrDb = 3;
+        settings.gapSeconds = 2;
+        const QStringList lines = QStringList{"DE KAMO"} << beaconLines(1, 31);
+        const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
+        static QHash<double, std::vector<CopiedLine>> wholeStreams;
+        if (!wholeStreams.contains(rate))
+            wholeStreams.insert(rate, demodulate(samples, rate));
+        const std::vector<CopiedLine> &whole = wholeStreams[rate];
+        const std::vector<CopiedLine> cut = demodulate(samples, rate, std::size_t(chunk));
+        QCOMPARE(texts(whole), lines);
+        QCOMPARE(texts(cut), lines);
+        for (std::size_t i = 0; i < whole.size(); ++i)
+            QCOMPARE(cut[i].startSeconds, whole[i].startSeconds);
+    }
+
+    void lockedPitchIgnoresStrongerCarrier_data()
+    {
+        QTest::addColumn<double>("lockedPitch");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("free: the stronger signal") << 0.0 << "STRONG";
+        QTest::newRow("locked on the weaker one") << 1300.0 << "WEAK";
+    }
+
+    void lockedPitchIgnoresStrongerCarrier()
+    {
+        QFETCH(double, lockedPitch);
+        QFETCH(QString, expected);
+        cwgen::KeyingSettings strong = keying(8000, 20, 600);
+        strong.snrDb = 20;
+        cwgen::KeyingSettings weak = keying(8000, 20, 1300);
+        weak.amplitude = 0.1;
+        std::vector<float> samples = cwgen::keyTransmissions({"STRONG"}, strong);
+        const std::vector<float> other = cwgen::keyTransmissions({"WEAK"}, weak);
+        samples.resize(std::max(samples.size(), other.size()), 0.0f);
+        for (std::size_t i = 0; i < other.size(); ++i)
+            samples[i] += other[i];
+        QCOMPARE(texts(demodulate(samples, 8000, 0, lockedPitch)), QStringList{expected});
+    }
+
+    void pendingTextAndFinish()
+    {
+        const QStringList lines = beaconLines(1, 41);
+        cwgen::KeyingSettings settings = keying(8000, 25, 750);
+        settings.leadSeconds = 0.5;
+        const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
+        // Cut right after the last element: no break follows, finish() must end the line.
+        const auto keyed = std::span(samples).first(samples.size() - 3800);
+        CwDemodulator demodulator(8000);
+        demodulator.process(keyed.first(keyed.size() / 2));
+        QVERIFY(demodulator.takeLines().empty());
+        QVERIFY2(demodulator.pendingText().startsWith("QT7XMRKT3HKD"),
+                 qPrintable(demodulator.pendingText()));
+        demodulator.process(keyed.subspan(keyed.size() / 2));
+        demodulator.finish();
+        QCOMPARE(texts(demodulator.takeLines()), lines);
+        QCOMPARE(demodulator.pendingText(), QString());
+        QVERIFY(std::abs(demodulator.wordsPerMinute() - 25) < 0.5);
+        QVERIFY(std::abs(demodulator.pitchHz() - 750) < 5);
+    }
+};
+
+QTEST_GUILESS_MAIN(CwDemodulatorTest)
+#include "tst_cwdemodulator.moc"
