@@ -195,7 +195,7 @@ void TestFileOpening::pastesTextFileOnceAfterWhatIsThere()
     QCOMPARE(opened.count(), 1);
     QCOMPARE(changes.count(), 1);
     QCOMPARE(input(m_shown->window), frames.join('\n') + '\n');
-    QCOMPARE(m_shown->window.frameHistory().FrameCount, 3);
+    QCOMPARE(m_shown->window.frameHistory().frameCount(), 3);
     QVERIFY(m_dialogs.failures.isEmpty());
 }
 
@@ -234,7 +234,7 @@ void TestFileOpening::copiesRecordingAsOnePaste()
     QVERIFY2(m_dialogs.failures.isEmpty(), qPrintable(m_dialogs.failures.join('\n')));
     QCOMPARE(changes.count(), 1);
     QCOMPARE(input(m_shown->window), lines.join('\n'));
-    QCOMPARE(m_shown->window.frameHistory().FrameCount, 2);
+    QCOMPARE(m_shown->window.frameHistory().frameCount(), 2);
     QTRY_VERIFY(!m_shown->window.findChild<QProgressDialog *>("copyProgress"));
 }
 

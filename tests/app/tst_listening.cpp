@@ -164,7 +164,7 @@ void TestListening::copiesBeaconFromDefaultInput()
                             [](const QList<QVariant> &level) { return level[0].toInt() >= 50; }));
     QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 60000);
     QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()), sent);
-    QCOMPARE(shown->window.frameHistory().FrameCount, 2);
+    QCOMPARE(shown->window.frameHistory().frameCount(), 2);
     const QString pitch = control<QLabel>(*listen, "LblPitch")->text();
     const auto hz =
         QRegularExpression(QStringLiteral("(\\d+) Hz")).match(pitch).captured(1).toInt();
