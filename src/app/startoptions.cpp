@@ -49,7 +49,9 @@ std::unique_ptr<QCommandLineParser> createParser()
                        "beacon text, open beacon texts and recordings, or listen to the "
                        "receiver's audio."));
     parser->addHelpOption();
-    parser->addVersionOption();
+    // -V as every program of this package spells it.
+    parser->addOption(QCommandLineOption({QStringLiteral("V"), QStringLiteral("version")},
+                                         QStringLiteral("Displays version information.")));
     parser->addOption(QCommandLineOption(
         ListenOption,
         QStringLiteral("Open the Listen window and start copying from the default audio input.")));
@@ -61,6 +63,17 @@ std::unique_ptr<QCommandLineParser> createParser()
     return parser;
 }
 
+// An unknown option is named as the user typed it, as the command-line programs name it.
+QString usageError(const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText();
+    const QString &name = unknown.first();
+    return QStringLiteral("unknown option '%1%2'")
+        .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
+}
+
 } // namespace
 
 StartOptions parseStartOptions(const QStringList &arguments)
@@ -69,7 +82,7 @@ StartOptions parseStartOptions(const QStringList &arguments)
     StartOptions options;
     if (!parser->parse(arguments)) {
         options.action = StartOptions::Action::RejectUsage;
-        options.usageError = parser->errorText();
+        options.usageError = usageError(*parser);
         return options;
     }
     if (parser->isSet(QStringLiteral("help")) || parser->isSet(QStringLiteral("help-all"))) {
