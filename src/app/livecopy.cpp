@@ -9,6 +9,9 @@ namespace tovrin3 {
 namespace {
 
 constexpr int ChunkMilliseconds = 100;
+// An input delivers sound all the time, silence too; one that has delivered nothing for this
+// long has failed (unplugged, its sound server gone), whether or not the device says so.
+constexpr int StalledChunks = 3000 / ChunkMilliseconds;
 // Room for several chunks, so that a busy moment of the window loses no sound.
 constexpr qint64 CaptureBufferMicroseconds = 1'000'000;
 // The band of the waterfall and the demodulator ends at 2 kHz; 16 kHz leaves ample room and
@@ -96,6 +99,7 @@ bool LiveCopy::start(const QAudioDevice &device)
     }
     m_source = source;
     m_input = input;
+    m_emptyChunks = 0;
     m_demodulator = std::make_unique<morse::CwDemodulator>(m_format.sampleRate());
     connect(m_source, &QAudioSource::stateChanged, this, &LiveCopy::checkState);
     m_chunkTimer.start();
@@ -107,7 +111,7 @@ void LiveCopy::stop()
     if (!m_source)
         return;
     m_chunkTimer.stop();
-    readChunk();
+    takeCaptured();
     m_source->disconnect(this);
     m_source->stop();
     m_source->deleteLater();
@@ -126,13 +130,23 @@ double LiveCopy::sampleRate() const
 
 void LiveCopy::readChunk()
 {
-    if (!m_input)
+    if (takeCaptured()) {
+        m_emptyChunks = 0;
         return;
+    }
+    if (++m_emptyChunks >= StalledChunks)
+        fail(QStringLiteral("it has stopped delivering sound"));
+}
+
+bool LiveCopy::takeCaptured()
+{
+    if (!m_input)
+        return false;
     m_partialFrame.append(m_input->readAll());
     const qsizetype frameBytes = m_format.bytesPerFrame();
     const qsizetype wholeBytes = m_partialFrame.size() - m_partialFrame.size() % frameBytes;
     if (wholeBytes == 0)
-        return;
+        return false;
     m_samples.clear();
     appendMono(QByteArrayView(m_partialFrame).first(wholeBytes), m_format, m_samples);
     m_partialFrame.remove(0, wholeBytes);
@@ -140,6 +154,7 @@ void LiveCopy::readChunk()
     m_demodulator->process(m_samples);
     emit captured(m_samples);
     announceLines();
+    return true;
 }
 
 void LiveCopy::announceLines()
@@ -155,7 +170,11 @@ void LiveCopy::checkState()
         return;
     if (m_source->error() == QAudio::UnderrunError)
         return;
-    const QString reason = describe(m_source->error());
+    fail(describe(m_source->error()));
+}
+
+void LiveCopy::fail(const QString &reason)
+{
     stop();
     m_error = reason;
     emit failed(reason);

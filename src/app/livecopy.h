@@ -3,7 +3,9 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QByteArrayView>
+#include <QIODevice>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -13,7 +15,6 @@
 
 QT_BEGIN_NAMESPACE
 class QAudioSource;
-class QIODevice;
 QT_END_NAMESPACE
 
 namespace tovrin3 {
@@ -58,7 +59,10 @@ signals:
 
 private:
     void readChunk();
+    // Hands what has arrived to the demodulator; false when nothing had.
+    bool takeCaptured();
     void checkState();
+    void fail(const QString &reason);
     void announceLines();
 
     QAudioDevice m_device;
@@ -66,9 +70,11 @@ private:
     // A child of this object; deleted later when the capture ends, as the end may be noticed in
     // one of its own signals.
     QAudioSource *m_source = nullptr;
-    QIODevice *m_input = nullptr;
+    // The source's own device, which it deletes when the stream fails.
+    QPointer<QIODevice> m_input;
     std::unique_ptr<morse::CwDemodulator> m_demodulator;
     QByteArray m_partialFrame;
+    int m_emptyChunks = 0;
     std::vector<float> m_samples;
     QTimer m_chunkTimer;
     QString m_error;

@@ -10,6 +10,7 @@
 #include "windowtesting.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -99,12 +100,16 @@ private:
 
     std::unique_ptr<ShownWindow> m_shown;
     std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<QTemporaryDir> m_noServer;
     AnsweredDialogs m_dialogs;
 };
 
+// The Listen window opened here finds no sound server, whatever runs on the machine.
 void TestFileOpening::initTestCase()
 {
     QLocale::setDefault(QLocale::c());
+    m_noServer = std::make_unique<QTemporaryDir>();
+    qputenv("PULSE_SERVER", ("unix:" + m_noServer->filePath("none")).toLocal8Bit());
 }
 
 void TestFileOpening::init()
@@ -339,6 +344,9 @@ void TestFileOpening::keysReachTheCommands()
     auto *listen = window.findChild<ListenWindow *>("Form3");
     QVERIFY(listen);
     QTRY_VERIFY(listen->isVisible());
+    listen->startDefaultInput();
+    QVERIFY(!listen->isListening());
+    QVERIFY(control<QLabel>(*listen, "LblStatus")->text().startsWith("No audio input found"));
     listen->close();
     QApplication::setActiveWindow(&window);
 

@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 
 using namespace tovrin3;
@@ -32,8 +33,12 @@ const QString SourceDescription = QStringLiteral("Receiver");
 class PrivateSoundServer
 {
 public:
-    ~PrivateSoundServer()
+    ~PrivateSoundServer() { stop(); }
+
+    void stop()
     {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
         m_daemon.terminate();
         if (!m_daemon.waitForFinished(5000))
             m_daemon.kill();
@@ -81,12 +86,15 @@ public:
         return QStringLiteral("pulseaudio never answered");
     }
 
-    bool control(const QStringList &arguments) const
+    // What pactl printed, or nothing when it failed.
+    std::optional<QString> control(const QStringList &arguments) const
     {
         QProcess pactl;
         pactl.start(QStringLiteral("pactl"), arguments);
-        return pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit &&
-               pactl.exitCode() == 0;
+        if (!pactl.waitForFinished(5000) || pactl.exitStatus() != QProcess::NormalExit ||
+            pactl.exitCode() != 0)
+            return std::nullopt;
+        return QString::fromLocal8Bit(pactl.readAllStandardOutput()).trimmed();
     }
 
     // Plays a recording into the sink and returns without waiting for its end.
@@ -116,6 +124,7 @@ class TestListening : public QObject
 private slots:
     void initTestCase();
     void copiesBeaconFromDefaultInput();
+    void serverThatGoesAwayIsReported();
 
 private:
     PrivateSoundServer m_server;
@@ -172,6 +181,25 @@ void TestListening::copiesBeaconFromDefaultInput()
 
     control<QPushButton>(*listen, "CmdStop")->click();
     QVERIFY(!listen->isListening());
+}
+
+// The sound server gone while listening: the capture ends and the window says why. The last
+// test, as it stops the server.
+void TestListening::serverThatGoesAwayIsReported()
+{
+    const auto shown = showWindow();
+    ListenWindow *listen = shown->window.showListenWindow();
+    listen->startDefaultInput();
+    QVERIFY(listen->isListening());
+
+    m_server.stop();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 10000);
+    const QString status = control<QLabel>(*listen, "LblStatus")->text();
+    QVERIFY2(status.contains(SourceDescription) &&
+                 status.contains(QStringLiteral("cannot be used")),
+             qPrintable(status));
+    QVERIFY(!control<QPushButton>(*listen, "CmdStop")->isEnabled());
 }
 
 QTEST_MAIN(TestListening)
