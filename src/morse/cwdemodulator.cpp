@@ -11,12 +11,6 @@
 
 namespace tovrin3::morse {
 
-std::mutex &fftwPlanning()
-{
-    static std::mutex planning;
-    return planning;
-}
-
 namespace {
 
 // The transmission break: a transmission ends once its pitch has carried no keying for this
@@ -39,13 +33,14 @@ constexpr qint64 seconds(double value)
     return qint64(value * InternalRate);
 }
 
-// Converts the input rate to the internal rate. Input goes through in blocks of a fixed size,
-// so the output does not depend on how the stream was cut.
+// Converts the input rate (held to 8 to 192 kHz) to the internal rate. Input goes through in
+// blocks of a fixed size, so the output does not depend on how the stream was cut.
 class Resampler
 {
 public:
     explicit Resampler(double rate)
-        : m_ratio(InternalRate / std::clamp(rate, InternalRate, 192000.0))
+        : m_ratio(std::isfinite(rate) ? InternalRate / std::clamp(rate, InternalRate, 192000.0)
+                                      : 1.0)
     {
         if (m_ratio != 1.0) {
             int error = 0;
@@ -60,7 +55,7 @@ public:
     Resampler(const Resampler &) = delete;
     Resampler &operator=(const Resampler &) = delete;
 
-    // Samples the converter holds back: its output lags the input by this many output samples.
+    // Appends what the input converts to; input short of a whole block waits for more.
     void process(std::span<const float> input, std::vector<float> &output)
     {
         if (!m_state) {
@@ -364,7 +359,10 @@ QString CwDemodulator::pendingText() const
     const State &state = *m_state;
     if (!state.active)
         return {};
-    if (state.pendingFrames != state.nextFrame) {
+    // Decoding the transmission so far costs about as much as decoding it at its end: at most
+    // once a second of audio.
+    constexpr qint64 FramesPerSecond = qint64(InternalRate) / FrameHop;
+    if (state.pendingFrames < 0 || state.nextFrame - state.pendingFrames >= FramesPerSecond) {
         const DecodedTransmission decoded = state.decode(state.historyEnd());
         state.pendingText = decoded.heard ? decoded.text : QString();
         state.pendingFrames = state.nextFrame;

@@ -17,8 +17,15 @@ struct CopiedLine
 };
 
 // Turns CW audio into text lines. Samples arrive in pieces of any size at the rate given at
-// construction; the lines are the same wherever the stream is cut. A silence of the transmission
-// break ends a line.
+// construction; the lines are the same wherever the stream is cut.
+//
+// The transmission break: a transmission ends once its pitch has carried no keying for 1.5 s
+// (longer than a word gap at 8 words per minute). It is then decoded as a whole and becomes one
+// line, about 1.5 to 2 s after its last element. Pitch (200 to 2000 Hz, drifting or jumping) and
+// speed (8 to 40 words per minute) are found anew for every transmission. A beacon frame (the
+// header and nine groups of two hexadecimal digits) is copied over the hexadecimal digits once its
+// header fits; everything else over the full alphabet. Keying too weak to tell from noise gives no
+// line.
 class CwDemodulator
 {
 public:

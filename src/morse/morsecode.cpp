@@ -37,14 +37,6 @@ std::string_view morseElements(QChar character)
     return {};
 }
 
-int keyedUnits(std::string_view elements)
-{
-    int units = 0;
-    for (const char element : elements)
-        units += element == '-' ? 4 : 2;
-    return units > 0 ? units - 1 : 0;
-}
-
 bool isFrameShaped(const QString &line)
 {
     QString compact = line;

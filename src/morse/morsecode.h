@@ -21,9 +21,6 @@ std::span<const MorseSymbol> morseAlphabet();
 // The elements of a character (either case), or an empty view when Morse code has none.
 std::string_view morseElements(QChar character);
 
-// Length of a character in units: a dot is 1, a dash 3, with 1 between elements.
-int keyedUnits(std::string_view elements);
-
 // The beacon's header and the layout of one frame: header, then nine groups of two
 // hexadecimal digits, each group after a word gap.
 inline constexpr std::string_view BeaconHeader = "QT7XMRKT3HKD";

@@ -20,14 +20,17 @@ using Complex = std::complex<float>;
 
 constexpr double BasebandRate = InternalRate / Decimation;
 constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
-// A path through the spectra may change bin by one each frame freely; a jump elsewhere (the
-// operator retuned) must gain this much normalised power.
+// A path through the spectra (scored in compressed power over the noise floor) may move one bin
+// a frame for a small cost, so it follows a drift but does not wander off through the gaps; a
+// jump elsewhere (the operator retuned) costs far more.
 constexpr float PitchJumpCost = 15.0f;
+constexpr float PitchMoveCost = 1.0f;
 // Unit lengths in baseband samples: 40 down to 8 words per minute, with a margin.
 constexpr double ShortestUnit = 6.5;
 constexpr double LongestUnit = 40.0;
 // Log-likelihood a generic character must beat; keeps noise from turning into letters.
 constexpr float CharacterPenalty = 4.0f;
+// What a frame whose header fits is worth over the same keying read character by character.
 constexpr float FrameBonus = 20.0f;
 constexpr int LetterGap = 3;
 constexpr int WordGap = 7;
@@ -70,8 +73,8 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
             auto origin = std::int16_t(b);
             for (const int neighbour : {b - 1, b + 1}) {
                 if (neighbour >= 0 && neighbour < SearchBins &&
-                    score[std::size_t(neighbour)] > value) {
-                    value = score[std::size_t(neighbour)];
+                    score[std::size_t(neighbour)] - PitchMoveCost > value) {
+                    value = score[std::size_t(neighbour)] - PitchMoveCost;
                     origin = std::int16_t(neighbour);
                 }
             }
@@ -92,6 +95,9 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
     }
     return path;
 }
+
+// Power over the noise floor that counts as the carrier in a frame; noise alone rarely has it.
+constexpr double KeyedPower = 4.0;
 
 // Pitch in Hz per frame along the path: the peak interpolated between bins, averaged over
 // nearby frames weighted by their keyed power, never across a jump.
@@ -120,7 +126,7 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
                 offset = std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
         }
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
-        weight[std::size_t(f)] = std::max(power(f, b) - 1.5, 0.0);
+        weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
     std::vector<double> track(static_cast<std::size_t>(frames));
     constexpr int Reach = 8;
@@ -389,10 +395,10 @@ std::vector<UnitGrid> coarseGrids(std::span<const Complex> baseband)
         }
     }
     // The keying envelope itself puts power at half the unit frequency, and slow keying may show
-    // a harmonic strongest: simple fractions and the octave above are candidates too, and the
+    // a harmonic strongest, a short one its subharmonic: simple ratios are candidates too, and the
     // slot energies decide, longest unit first.
     std::vector<UnitGrid> grids;
-    for (const double multiple : {0.25, 1.0 / 3, 0.5, 1.0, 2.0}) {
+    for (const double multiple : {0.25, 1.0 / 3, 0.5, 1.0, 2.0, 3.0, 4.0}) {
         const auto centre = std::size_t(std::lround(double(peak) * multiple));
         if (centre <= 1 || centre + 1 >= spectrum.size())
             continue;
@@ -787,6 +793,12 @@ QString joinTokens(const std::vector<Token> &tokens)
 }
 
 } // namespace
+
+std::mutex &fftwPlanning()
+{
+    static std::mutex planning;
+    return planning;
+}
 
 DecodedTransmission decodeTransmission(const TransmissionBlock &block)
 {

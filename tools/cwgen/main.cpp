@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -16,6 +17,8 @@ enum ExitStatus : int
     Failure = 1,
     UsageError = 2
 };
+
+constexpr double MaxSamples = 256.0 * 1024 * 1024;
 
 struct NumberOption
 {
@@ -81,13 +84,24 @@ int main(int argc, char *argv[])
         if (!ok)
             return usageError(QStringLiteral("--%1 needs a number").arg(entry.option.names()[0]));
     }
-    if (settings.sampleRate < 8000 || settings.sampleRate > 192000)
+    // Written so that NaN fails every range.
+    const auto within = [](double value, double low, double high) {
+        return value >= low && value <= high;
+    };
+    if (!within(settings.sampleRate, 8000, 192000))
         return usageError(QStringLiteral("--rate must be 8000 to 192000"));
-    if (settings.wordsPerMinute < 1 || settings.wordsPerMinute > 100)
+    if (!within(settings.wordsPerMinute, 1, 100))
         return usageError(QStringLiteral("--wpm must be 1 to 100"));
-    if (settings.pitchHz <= 0 || settings.pitchHz >= settings.sampleRate / 2)
-        return usageError(QStringLiteral("--pitch must lie below half the sample rate"));
-    if (frames < 0 || frames > 100000 || seed < 0 || seed > 4294967295.0)
+    if (!within(settings.pitchHz, 1, settings.sampleRate / 2 - 1) ||
+        !within(std::abs(settings.driftHzPerSecond), 0, 1000))
+        return usageError(QStringLiteral("--pitch must lie below half the sample rate, --drift "
+                                         "within 1000 Hz/s"));
+    if (!(within(settings.snrDb, -100, 100) || settings.snrDb == qInf()))
+        return usageError(QStringLiteral("--snr must be -100 to 100 dB"));
+    if (!within(settings.fadingPeriodSeconds, 0, 3600) || !within(settings.fadingDepthDb, 0, 100) ||
+        !within(settings.gapSeconds, 0, 3600))
+        return usageError(QStringLiteral("--fading-period, --fading-depth or --gap out of range"));
+    if (!within(frames, 0, 10000) || !within(seed, 0, 4294967295.0))
         return usageError(QStringLiteral("--frames or --seed out of range"));
 
     QStringList arguments = parser.positionalArguments();
@@ -99,6 +113,12 @@ int main(int argc, char *argv[])
     for (int frame = 0; frame < int(frames); ++frame)
         arguments << cwgen::randomBeaconLine(random);
 
+    // At most 20 units a character with its gap: refuse signals that would not fit in memory.
+    double seconds = 2 * settings.leadSeconds + double(arguments.size()) * settings.gapSeconds;
+    for (const QString &line : std::as_const(arguments))
+        seconds += double(line.size()) * 20 * 1.2 / settings.wordsPerMinute;
+    if (seconds * settings.sampleRate > MaxSamples)
+        return usageError(QStringLiteral("the signal would be too long"));
     const std::vector<float> samples = cwgen::keyTransmissions(arguments, settings);
     if (!cwgen::writeWav(output, samples, int(settings.sampleRate))) {
         std::fprintf(stderr, "tovrin3-cwgen: cannot write %s\n", qPrintable(output));
