@@ -54,13 +54,12 @@ public:
     // UsageError.
     int rejectUsage(const QString &message) const;
 
-    QString helpText() const;
-    QString versionText() const;
-
     // argv as QStringList, decoded as Qt's own applications decode it.
     static QStringList arguments(int argc, char **argv);
 
 private:
+    QString helpText() const;
+    QString versionText() const;
     QString parseErrorMessage(const QStringList &arguments) const;
     int printText(const QString &text) const;
 

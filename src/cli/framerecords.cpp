@@ -95,44 +95,16 @@ public:
         m_at = std::to_chars(m_at, m_end, value, std::chars_format::fixed).ptr;
     }
 
-    // Writes the text as UTF-8; each ASCII character goes through `putAscii`, which may escape
-    // it. A UTF-16 unit without its partner becomes U+FFFD.
-    template<typename PutAscii> void putText(QStringView text, PutAscii putAscii)
+    // Writes the text as UTF-8 through Qt's encoder; each byte goes through `putByte`, which may
+    // escape an ASCII character. Bytes of a multi-byte sequence are never ASCII.
+    template<typename PutByte> void putText(QStringView text, PutByte putByte)
     {
-        const qsizetype size = text.size();
-        for (qsizetype at = 0; at < size; ++at) {
-            const char16_t unit = text[at].unicode();
-            if (unit < 0x80) {
-                putAscii(*this, static_cast<char>(unit));
-                continue;
-            }
-            char32_t codePoint = unit;
-            if (QChar::isHighSurrogate(unit) && at + 1 < size && text[at + 1].isLowSurrogate())
-                codePoint = QChar::surrogateToUcs4(unit, text[++at].unicode());
-            else if (QChar::isSurrogate(unit))
-                codePoint = QChar::ReplacementCharacter;
-            putUtf8(codePoint);
-        }
+        const QByteArray bytes = text.toUtf8();
+        for (const char byte : bytes)
+            putByte(*this, byte);
     }
 
 private:
-    void putContinuation(char32_t bits) { put(static_cast<char>(0x80 | (bits & 0x3F))); }
-
-    void putUtf8(char32_t codePoint)
-    {
-        if (codePoint < 0x800) {
-            put(static_cast<char>(0xC0 | codePoint >> 6));
-        } else if (codePoint < 0x10000) {
-            put(static_cast<char>(0xE0 | codePoint >> 12));
-            putContinuation(codePoint >> 6);
-        } else {
-            put(static_cast<char>(0xF0 | codePoint >> 18));
-            putContinuation(codePoint >> 12);
-            putContinuation(codePoint >> 6);
-        }
-        putContinuation(codePoint);
-    }
-
     QByteArray &m_output;
     char *m_at = nullptr;
     char *m_end = nullptr;

@@ -54,7 +54,8 @@ BeaconStreamDecoder::BeaconStreamDecoder(QIODevice &output, const DecodeSettings
     : m_output(output), m_format(settings.format), m_diagnostics(settings.diagnostics),
       m_source(settings.source),
       m_reader(*this, {.lineBreaks = LineBreaks::Text,
-                       .timestamps = settings.format != OutputFormat::Report})
+                       .timestamps = settings.format != OutputFormat::Report,
+                       .pieces = settings.diagnostics != nullptr})
 {
 }
 
@@ -122,8 +123,7 @@ void BeaconStreamDecoder::decodeBytes(QByteArrayView bytes)
 
 void BeaconStreamDecoder::receivePiece(QStringView piece)
 {
-    if (m_diagnostics)
-        m_echo.append(piece);
+    m_echo.append(piece);
 }
 
 bool BeaconStreamDecoder::receiveLine(const BeaconLine &line)
@@ -139,21 +139,19 @@ bool BeaconStreamDecoder::receiveLine(const BeaconLine &line)
 
 void BeaconStreamDecoder::writeFrame(const BeaconLine &line)
 {
-    FrameRecordFields record{line.frameNumber, line.timestamp, line.frameText, *line.values, {}};
-    if (m_source)
-        record.source = *m_source;
-    switch (m_format) {
-    case OutputFormat::Report:
+    if (m_format == OutputFormat::Report) {
         if (m_source && line.frameNumber == 1)
             m_report.append(u"==> ").append(*m_source).append(u" <==\n");
         appendFrameReport(m_report, line.frameNumber, line.frameText, *line.values, LfReport);
-        break;
-    case OutputFormat::Csv:
-        appendCsvRecord(m_outputBytes, record);
-        break;
-    case OutputFormat::Json:
-        appendJsonRecord(m_outputBytes, record);
-        break;
+    } else {
+        FrameRecordFields record{
+            line.frameNumber, line.timestamp, line.frameText, *line.values, {}};
+        if (m_source)
+            record.source = *m_source;
+        if (m_format == OutputFormat::Csv)
+            appendCsvRecord(m_outputBytes, record);
+        else
+            appendJsonRecord(m_outputBytes, record);
     }
     if (m_report.size() + m_outputBytes.size() >= OutputFlushSize)
         flush();
@@ -174,11 +172,6 @@ StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSett
             return StreamOutcome::WriteFailed;
     }
     return decoder.finish() ? StreamOutcome::Decoded : StreamOutcome::WriteFailed;
-}
-
-StreamOutcome decodeStream(QIODevice &input, QIODevice &output, qsizetype chunkSize)
-{
-    return decodeStream(input, output, DecodeSettings{}, chunkSize);
 }
 
 } // namespace tovrin3

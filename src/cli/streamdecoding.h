@@ -92,7 +92,5 @@ enum class StreamOutcome
 // frames found so far is still written.
 StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,
                            qsizetype chunkSize = DefaultChunkSize);
-StreamOutcome decodeStream(QIODevice &input, QIODevice &output,
-                           qsizetype chunkSize = DefaultChunkSize);
 
 } // namespace tovrin3

@@ -54,7 +54,8 @@ bool BeaconReader::takeLine(QStringView line)
 
 void BeaconReader::takeWholeLine(QStringView line)
 {
-    m_receiver.receivePiece(line);
+    if (m_options.pieces)
+        m_receiver.receivePiece(line);
     QStringView frameLine = line;
     if (m_lineStage == LineStage::Head) {
         const qsizetype bar = line.indexOf(u'|');
@@ -73,7 +74,8 @@ void BeaconReader::takeWholeLine(QStringView line)
 void BeaconReader::appendPiece(QStringView piece)
 {
     m_lineStarted = true;
-    m_receiver.receivePiece(piece);
+    if (m_options.pieces)
+        m_receiver.receivePiece(piece);
     if (m_lineStage == LineStage::Head)
         piece = takeLineHead(piece);
     if (m_lineStage == LineStage::Undated && piece.contains(u'|')) {

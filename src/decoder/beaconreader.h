@@ -35,7 +35,8 @@ class BeaconLineReceiver
 {
 public:
     virtual ~BeaconLineReceiver() = default;
-    // The next piece of the current line as received, before any cleaning.
+    // The next piece of the current line as received, before any cleaning; only when the reader's
+    // options ask for pieces.
     virtual void receivePiece(QStringView) {}
     // The end of a line; returning false stops the reading.
     virtual bool receiveLine(const BeaconLine &line) = 0;
@@ -57,6 +58,7 @@ public:
     {
         LineBreaks lineBreaks = LineBreaks::Text;
         bool timestamps = false;
+        bool pieces = false; // whether the receiver wants the pieces of each line as received
     };
 
     BeaconReader(BeaconLineReceiver &receiver, Options options);
@@ -67,8 +69,6 @@ public:
     void finish();
     // Reads a whole text at once, or one whole line: read(text), then finish().
     void readText(QStringView text);
-
-    bool isStopped() const { return m_stopped; }
 
 private:
     // How far the reading of a line has come; a line that arrives in pieces needs it.

@@ -26,11 +26,6 @@ qsizetype removeHeaders(QString &text);
 // stay. Writes into `cleaned`, reusing its storage.
 void normaliseLine(QStringView line, QString &cleaned);
 
-inline bool isFrameLine(QStringView cleaned)
-{
-    return cleaned.size() == FrameLength;
-}
-
 // Cleans a line that may arrive in pieces, as normaliseLine cleans it whole. A line without a
 // break can be as long as the input itself, so the held text is cleaned as it grows: what can no
 // longer change is kept in its final cleaned form, and once the line is too long to be a frame
@@ -38,7 +33,6 @@ inline bool isFrameLine(QStringView cleaned)
 class LineCleaner
 {
 public:
-    bool isEmpty() const { return !m_holding; }
     // Characters kept for the line, however long it has grown.
     qsizetype heldSize() const { return m_settled.size() + m_unsettled.size(); }
 

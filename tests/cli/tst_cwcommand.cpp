@@ -60,11 +60,15 @@ private slots:
         QLocale::setDefault(QLocale::c());
         QVERIFY(QFile::exists(CwProgram));
         QVERIFY(m_dir.isValid());
-        const std::vector<float> signal = testing::cwTestSignal(Rate);
+        // Most runs copy short transmissions; the decoder's runs need a beacon frame.
+        const std::vector<float> signal =
+            testing::cwTestSignal(Rate, testing::CwShortTransmissions);
         m_pass = m_dir.filePath(QStringLiteral("pass.wav"));
         QVERIFY(cwgen::writeWav(m_pass, signal, Rate));
+        m_beaconPass = m_dir.filePath(QStringLiteral("beacon.wav"));
+        QVERIFY(cwgen::writeWav(m_beaconPass, testing::cwTestSignal(Rate), Rate));
         m_raw = testing::rawSamples(signal);
-        m_text = testing::CwTestTransmissions.join(u'\n').toUtf8() + '\n';
+        m_text = testing::CwShortTransmissions.join(u'\n').toUtf8() + '\n';
         m_copy = morse::copyAudioFile(m_pass);
         QCOMPARE(m_copy.lines.size(), size_t(2));
     }
@@ -205,8 +209,8 @@ private slots:
     {
         QFETCH(QString, format);
         const QStringList arguments{QStringLiteral("--format"), format};
-        const Run direct = run(DecodeProgram, arguments + QStringList{m_pass});
-        const Run piped = run(DecodeProgram, arguments, run(CwProgram, {m_pass}).output);
+        const Run direct = run(DecodeProgram, arguments + QStringList{m_beaconPass});
+        const Run piped = run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
         QCOMPARE(direct.exitCode, 0);
         QCOMPARE(direct.errors, QByteArray());
         QVERIFY(direct.output.contains("900140010C6A00A503"));
@@ -216,12 +220,13 @@ private slots:
     void decodeReadsTimedCopy()
     {
         const Run copied =
-            run(CwProgram, {Timestamps, Start, PassStart.toString(Qt::ISODate), m_pass});
+            run(CwProgram, {Timestamps, Start, PassStart.toString(Qt::ISODate), m_beaconPass});
         const Run decoded =
             run(DecodeProgram, {QStringLiteral("--format"), QStringLiteral("csv")}, copied.output);
         QCOMPARE(decoded.exitCode, 0);
         const QString time =
-            timeInto(PassStart, m_copy.lines.front().startSeconds).toString(Qt::ISODateWithMs);
+            timeInto(PassStart, morse::copyAudioFile(m_beaconPass).lines.at(0).startSeconds)
+                .toString(Qt::ISODateWithMs);
         QVERIFY2(decoded.output.split('\n').value(1).startsWith("1," + time.toLatin1() + ','),
                  decoded.output.constData());
     }
@@ -240,6 +245,7 @@ private slots:
 private:
     QTemporaryDir m_dir;
     QString m_pass;
+    QString m_beaconPass;
     QByteArray m_raw;
     QByteArray m_text;
     morse::AudioFileCopy m_copy;

@@ -109,7 +109,7 @@ void requireCommandLineAgrees(QByteArrayView bytes, const QString &windowReport,
     input.open(QIODevice::ReadOnly);
     QBuffer output;
     output.open(QIODevice::WriteOnly);
-    FUZZ_REQUIRE(tovrin3::decodeStream(input, output, 7) == tovrin3::StreamOutcome::Decoded);
+    FUZZ_REQUIRE(tovrin3::decodeStream(input, output, {}, 7) == tovrin3::StreamOutcome::Decoded);
     FUZZ_REQUIRE(QString::fromUtf8(output.data()) ==
                  QString(windowReport).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
