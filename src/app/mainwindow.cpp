@@ -6,7 +6,9 @@
 #include "configuration.h"
 #include "decoder.h"
 #include "framebox.h"
+#include "fileopening.h"
 #include "infodialog.h"
+#include "listenwindow.h"
 #include "report.h"
 #include "twips.h"
 
@@ -150,14 +152,22 @@ Form1::~Form1()
 
 void Form1::createMenus()
 {
-    QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("MnuFile"));
-    QAction *exitAction = fileMenu->addAction(QStringLiteral("Exit"));
+    QAction *openAction = fileMenu->addAction(QStringLiteral("&Open..."), QKeySequence::Open, this,
+                                              &Form1::MnuOpen_Click);
+    openAction->setObjectName(QStringLiteral("MnuOpen"));
+    QAction *listenAction =
+        fileMenu->addAction(QStringLiteral("&Listen..."), QKeySequence(Qt::CTRL | Qt::Key_L), this,
+                            &Form1::MnuListen_Click);
+    listenAction->setObjectName(QStringLiteral("MnuListen"));
+    fileMenu->addSeparator();
+    QAction *exitAction = fileMenu->addAction(
+        QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &Form1::MnuExit_Click);
     exitAction->setObjectName(QStringLiteral("MnuExit"));
-    connect(exitAction, &QAction::triggered, this, &Form1::MnuExit_Click);
 
     // Info is a command in the menu bar itself, without a drop-down.
-    QAction *infoAction = menuBar()->addAction(QStringLiteral("Info"));
+    QAction *infoAction = menuBar()->addAction(QStringLiteral("&Info"));
     infoAction->setObjectName(QStringLiteral("MnuInfo"));
     connect(infoAction, &QAction::triggered, this, &Form1::MnuInfo_Click);
 }
@@ -294,6 +304,9 @@ void Form1::connectEvents()
     connect(m_channelButtons, &QButtonGroup::idClicked, this, &Form1::Option1_Click);
     connect(m_frameScrollBar, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
     connect(m_screenshotButton, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    m_fileOpener = new FileOpener(this, [this](const QString &text) { appendAsPaste(text); });
+    m_fileOpener->acceptDropsOn({this, m_beaconInput->viewport(), m_report->viewport()});
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -464,6 +477,38 @@ void Form1::showMessage(QMessageBox::Icon icon, const QString &text)
 {
     QMessageBox message(icon, QStringLiteral("Error"), text, QMessageBox::Ok, this);
     message.exec();
+}
+
+void Form1::appendAsPaste(const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    QTextCursor end(m_beaconInput->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(end.atBlockStart() ? text : QLatin1Char('\n') + text);
+}
+
+void Form1::MnuOpen_Click()
+{
+    m_fileOpener->chooseAndOpen();
+}
+
+void Form1::MnuListen_Click()
+{
+    showListenWindow();
+}
+
+// One Listen window beside the main window; it goes when the main window does.
+ListenWindow *Form1::showListenWindow()
+{
+    if (!m_listenWindow) {
+        m_listenWindow = new ListenWindow(this);
+        connect(m_listenWindow, &ListenWindow::lineCopied, this, &Form1::appendAsPaste);
+    }
+    m_listenWindow->show();
+    m_listenWindow->raise();
+    m_listenWindow->activateWindow();
+    return m_listenWindow;
 }
 
 void Form1::MnuExit_Click()

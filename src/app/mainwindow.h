@@ -22,7 +22,9 @@ namespace tovrin3 {
 
 class CaptureBuffer;
 class ChannelChart;
+class FileOpener;
 class Form2;
+class ListenWindow;
 
 // The decoder's main window. Every change of the beacon text in Text2 decodes the whole text
 // again and appends the report to Text3; the chart plots one channel over the decoded frames and
@@ -47,6 +49,14 @@ public:
 
     const FrameHistory &frameHistory() const { return m_frameHistory; }
 
+    // Opens beacon texts and recordings into Text2 (File > Open, drops, the command line).
+    FileOpener *fileOpener() const { return m_fileOpener; }
+    // Shows the one Listen window, creating it on first use.
+    ListenWindow *showListenWindow();
+    // Adds text after what Text2 holds, on a line of its own, as one paste: one change, one
+    // decode.
+    void appendAsPaste(const QString &text);
+
 public slots:
     void Form_Load();
     void Form_Resize();
@@ -55,6 +65,8 @@ public slots:
     void HScroll1_Change();
     void Draw_Chart(int Index);
     void Command1_Click();
+    void MnuOpen_Click();
+    void MnuListen_Click();
     void MnuExit_Click();
     void MnuInfo_Click();
 
@@ -99,6 +111,8 @@ private:
     QScrollBar *m_frameScrollBar = nullptr;    // HScroll1
     CaptureBuffer *m_captureBuffer = nullptr;  // Picture2
     QPointer<Form2> m_infoDialog;
+    FileOpener *m_fileOpener = nullptr;
+    QPointer<ListenWindow> m_listenWindow;
     ScreenshotExport m_screenshotExport;
 };
 

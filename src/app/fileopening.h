@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+QT_BEGIN_NAMESPACE
+class QProgressDialog;
+template<typename T> class QFutureWatcher;
+QT_END_NAMESPACE
+
+namespace tovrin3 {
+
+namespace morse {
+struct AudioFileCopy;
+}
+
+// A beacon text file as the window takes it: UTF-8 (a byte order mark is dropped), every line
+// end (CR+LF, LF, CR) as LF. Empty with `error` set to the reason when the file cannot be read
+// or is not such a text.
+std::optional<QString> readBeaconText(const QString &path, QString &error);
+
+// Brings beacon texts and recordings into the window, one file after the other, each as one
+// paste: a text as it is, a recording as the lines the demodulator copies from it. A recording is
+// copied on a worker thread behind a progress dialog; a cancelled copy pastes nothing. A file that
+// cannot be read is reported by name and reason and pastes nothing.
+class FileOpener : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Paste = std::function<void(const QString &text)>;
+
+    // The dialogs the user answers; tests put their own in.
+    struct Dialogs
+    {
+        std::function<QStringList()> chooseFiles;
+        std::function<void(const QString &message)> reportFailure;
+    };
+
+    FileOpener(QWidget *window, Paste paste);
+    ~FileOpener() override;
+
+    void setDialogs(Dialogs dialogs);
+
+    // Lets the user choose files and opens them.
+    void chooseAndOpen();
+    void openFiles(const QStringList &paths);
+    bool isBusy() const;
+
+    // Local files dropped on these widgets are opened as above instead of inserted as text.
+    void acceptDropsOn(const QList<QWidget *> &widgets);
+
+signals:
+    // Every file handed over has been opened, given up or cancelled.
+    void allOpened();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void openNext();
+    void openText(const QString &path);
+    void startRecording(const QString &path);
+    void finishRecording();
+
+    QWidget *m_window;
+    Paste m_paste;
+    Dialogs m_dialogs;
+    QStringList m_pending;
+    QString m_recordingPath;
+    QFutureWatcher<morse::AudioFileCopy> *m_recording = nullptr;
+    QPointer<QProgressDialog> m_progress;
+};
+
+} // namespace tovrin3

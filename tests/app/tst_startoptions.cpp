@@ -1,0 +1,175 @@
+// The window program's command line: files and --listen for the window, Qt's own options let
+// through, and --help, --version, usage errors and a missing display answered without a window.
+#include "startoptions.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace tovrin3;
+
+namespace {
+
+using Action = StartOptions::Action;
+
+const QString Program = QStringLiteral(BIN_DIR "/tovrin3");
+
+struct Run
+{
+    int status = -1;
+    QString output;
+    QString errors;
+};
+
+// The program with the variables of a display, the platform and the sound server taken out;
+// `environment` then sets what a row needs.
+Run runProgram(const QStringList &arguments, const QStringList &environment)
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        variables.remove(QString::fromLatin1(name));
+    for (const QString &assignment : environment)
+        variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    QProcess process;
+    process.setProcessEnvironment(variables);
+    process.start(Program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+} // namespace
+
+class TestStartOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsArguments_data();
+    void readsArguments();
+    void displayIsNeededOnlyWithoutPlatform_data();
+    void displayIsNeededOnlyWithoutPlatform();
+    void answersWithoutWindow_data();
+    void answersWithoutWindow();
+};
+
+void TestStartOptions::readsArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("listen");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("nothing") << QStringList() << Action::Run << false << QStringList();
+    QTest::newRow("files in order")
+        << QStringList{"b.wav", "a.txt"} << Action::Run << false << QStringList{"b.wav", "a.txt"};
+    QTest::newRow("listen with a file")
+        << QStringList{"--listen", "a.txt"} << Action::Run << true << QStringList{"a.txt"};
+    QTest::newRow("a file named like an option after --")
+        << QStringList{"--", "--listen"} << Action::Run << false << QStringList{"--listen"};
+    QTest::newRow("Qt's own options pass")
+        << QStringList{"-platform", "offscreen", "-style", "fusion", "x.txt"} << Action::Run
+        << false << QStringList{"x.txt"};
+    QTest::newRow("help") << QStringList{"--help"} << Action::ShowHelp << false << QStringList();
+    QTest::newRow("short help") << QStringList{"-h"} << Action::ShowHelp << false << QStringList();
+    QTest::newRow("version") << QStringList{"-V", "a.txt"} << Action::ShowVersion << false
+                             << QStringList();
+    QTest::newRow("unknown option")
+        << QStringList{"--listn"} << Action::RejectUsage << false << QStringList();
+    QTest::newRow("value for a flag")
+        << QStringList{"--listen=yes"} << Action::RejectUsage << false << QStringList();
+}
+
+void TestStartOptions::readsArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(bool, listen);
+    QFETCH(QStringList, files);
+
+    const StartOptions options = parseStartOptions(QStringList{"tovrin3"} + arguments);
+
+    QCOMPARE(options.action, action);
+    QCOMPARE(options.listen, listen);
+    QCOMPARE(options.files, files);
+    QCOMPARE(options.usageError.isEmpty(), action != Action::RejectUsage);
+}
+
+void TestStartOptions::displayIsNeededOnlyWithoutPlatform_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("missing");
+
+    QTest::newRow("nothing set") << QStringList() << QStringList() << true;
+    QTest::newRow("empty DISPLAY") << QStringList() << QStringList{"DISPLAY="} << true;
+    QTest::newRow("X11") << QStringList() << QStringList{"DISPLAY=:0"} << false;
+    QTest::newRow("Wayland") << QStringList() << QStringList{"WAYLAND_DISPLAY=wayland-0"} << false;
+    QTest::newRow("platform variable")
+        << QStringList() << QStringList{"QT_QPA_PLATFORM=offscreen"} << false;
+    QTest::newRow("platform option")
+        << QStringList{"-platform", "offscreen"} << QStringList() << false;
+}
+
+void TestStartOptions::displayIsNeededOnlyWithoutPlatform()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(bool, missing);
+    QProcessEnvironment variables;
+    for (const QString &assignment : environment)
+        variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+
+    const QString problem =
+        missingDisplay(parseStartOptions(QStringList{"tovrin3"} + arguments), variables);
+
+    QCOMPARE(!problem.isEmpty(), missing);
+    QVERIFY(!problem.contains('\n'));
+}
+
+// No row has a display: help, version and usage errors must not need one.
+void TestStartOptions::answersWithoutWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("help") << QStringList{"--help"} << QStringList() << 0 << "--listen"
+                          << "";
+    QTest::newRow("version names the licence") << QStringList{"--version"} << QStringList() << 0
+                                               << "tovrin3 0.3\nLicence: GPL-3.0-or-later"
+                                               << "";
+    QTest::newRow("unknown option is a usage error")
+        << QStringList{"--bogus"} << QStringList() << 2 << ""
+        << "tovrin3: unknown option '--bogus'\nTry 'tovrin3 --help'";
+    QTest::newRow("no display") << QStringList{"a.txt"} << QStringList() << 1 << ""
+                                << "tovrin3: no display to open the window on";
+    QTest::newRow("a display that cannot be reached")
+        << QStringList() << QStringList{"DISPLAY=:97"} << 1 << ""
+        << "tovrin3: no display could be opened (DISPLAY=:97)";
+}
+
+void TestStartOptions::answersWithoutWindow()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QFETCH(QString, error);
+
+    const Run run = runProgram(arguments, environment);
+
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.output.contains(output), qPrintable(run.output));
+    if (error.isEmpty())
+        QCOMPARE(run.errors, QString());
+    else
+        QVERIFY2(run.errors.startsWith(error), qPrintable(run.errors));
+    if (status == 1)
+        QCOMPARE(run.errors.count('\n'), 1);
+}
+
+QTEST_GUILESS_MAIN(TestStartOptions)
+#include "tst_startoptions.moc"
