@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CW demodulator: frames copied exactly against the signal-to-noise ratio (key-down carrier
 // over noise in 3 kHz), frame-shaped lines made up from an hour of noise, and the speed against
 // real time at 8 and 48 kHz. Every signal comes from the generator with a fixed seed.

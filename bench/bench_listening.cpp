@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What listening costs: a minute of a noisy beacon pass captured in the chunks the Listen window
 // reads (a tenth of a second), each converted from the capture format to mono, demodulated,
 // measured for the level meter, turned into waterfall rows and drawn. cpu_per_100s_audio is the

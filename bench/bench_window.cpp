@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of one keystroke in the main window, from the key press to the window painted again,
 // beside a plain repaint of the window; then of the decode run alone, from the change of the input
 // text to the end of the end-of-decode actions. Each on an empty report and on a report that has

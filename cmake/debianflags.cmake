@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Compile and link as Debian builds its packages, with the hardening flags of dpkg-buildflags
 # (stack protector, fortified C library calls, read-only relocations). Debug builds keep their
 # own flags, since fortified calls need an optimised build, and so do sanitizer builds, whose

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Where an installed copy puts its files. The window program and the converter live together in
 # lib/tovrin3, since the program looks for nconvert and conf.ini beside itself; bin/tovrin3 is a
 # link to it, which the program resolves to its real folder.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by CPack after it has built the Debian package: gives the package the Installed-Size that
 # dpkg-gencontrol would, since CPack counts every folder as 4 KiB and a link as the file it
 # points to. Each file counts its size in KiB rounded up, each folder and link 1 KiB, the top

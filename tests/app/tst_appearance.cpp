@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the windows look like, sampled pixel by pixel: the window grey exactly where the window's
 // background shows, gone from the exported PNG, light windows on a dark desktop, the frame drawn
 // round the chart with its caption on the border line, round option circles and a white Info

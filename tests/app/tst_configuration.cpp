@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line rules of conf.ini on the text alone: comments, keys, values, line ends and the
 // encodings a hand-edited file comes in. The windows that apply the file are tested elsewhere.
 #include "configuration.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the window finds conf.ini and where its screenshots go, for a portable copy and for an
 // installed one. HOME and the XDG folders point into a temporary folder, never at the user's.
 #include "windowtesting.h"

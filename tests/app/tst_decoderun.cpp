@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One decode run per change of the input box: the report appended below the earlier ones without
 // disturbing the user's place in it, the input read line by line whatever its line ends, and the
 // frame position and chart that the run leaves behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Beacon texts and recordings brought into the window: File > Open, drops and the command line
 // all paste a file as one change of Text2; a recording is copied behind a progress dialog that can
 // be cancelled; files that cannot be read are named and change nothing. Also the File menu and its

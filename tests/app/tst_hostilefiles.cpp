@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever sits in the program folder under the name conf.ini, the window starts quietly with its
 // defaults; and an image folder full of characters that a shell would act on reaches the
 // converter as one plain argument.

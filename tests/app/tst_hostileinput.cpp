@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever is pasted or typed into the input box, a decode run neither crashes nor changes what
 // the user gave it, and the report below only ever grows by the run's own text.
 #include "channelchart.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven from the keyboard alone: the first focus, Tab and Shift+Tab through the
 // controls in their tab order, never a tab character in the text boxes, and the arrow keys in the
 // option group choosing and charting a channel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening for real: a private PulseAudio daemon with a null sink, a capture device made from
 // the sink's monitor and set as the default input, a generated beacon pass played into the sink,
 // and the Listen window's lines arriving in Text2. Without a sound server the test is skipped.

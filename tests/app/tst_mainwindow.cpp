@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's start-up and menu commands: the window that opens with and without conf.ini,
 // one shared Info window, and Exit leaving the program running while Info is open. The hostile
 // file tests show conf.ini files that cannot be read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The screenshot button through the window: the client area saved as a bitmap and handed to the
 // converter, and what the user is told when either step cannot be done.
 #include "fakes.h"

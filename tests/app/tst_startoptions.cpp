@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program's command line: files and --listen for the window, Qt's own options let
 // through, and --help, --version, usage errors and a missing display answered without a window.
 #include "startoptions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window manager is told about the fixed-size windows on X11: no resizing offered, in
 // the Motif hints and in the size hints alike. Needs an X server (CTest runs it under xvfb-run);
 // on any other platform there is nothing to check.

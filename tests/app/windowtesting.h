@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The converter killed at any moment, or failing, leaves under the PNG's name either nothing or
 // the complete picture, and never loses the bitmap: it goes only once its PNG is in place.
 #include "filetesting.h"

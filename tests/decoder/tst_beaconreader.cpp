@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one line pipeline: lines whatever their ends and wherever the text is cut, timestamps,
 // stopping, the report's line ends and the problems a frame's fields can have.
 #include "beaconreader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for the converter: appends one record of the arguments it received to the file that
 // TOVRIN3_CONVERTER_RECORD names and exits 0, touching no image. A record is the number of
 // arguments on a line of its own, then each argument as given, ended by a NUL byte, so a reader

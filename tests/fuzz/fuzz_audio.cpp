@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Audio file reading on arbitrary file content: it reads audio or says why not in one line, and
 // what it reads are numbers at a rate the demodulator takes.
 #include "audiofile.h"

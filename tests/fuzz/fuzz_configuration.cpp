@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conf.ini parser on arbitrary bytes: a setting never reaches across a line end, and a file
 // without any "=" changes nothing.
 #include "configuration.h"

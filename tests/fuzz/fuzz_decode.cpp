@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decode run on arbitrary text, read as UTF-8 and as raw UTF-16: the history stays within
 // its bound, every report block has its fixed shape, and the command-line decoder agrees.
 #include "decoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HexToDec on arbitrary text: never fails, and reading stops at the first character that is not
 // a hexadecimal digit.
 #include "conversions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The converter's image reading on arbitrary file content: it reads an image or says why not,
 // and whatever it reads converts to a palette image of the same size within the colour limit.
 #include "fileconversion.h"

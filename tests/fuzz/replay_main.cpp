@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every file of the given corpus folders through a fuzz target's entry point, so that
 // ./check runs each corpus with the normal compiler and without libFuzzer.
 #include <cstdint>

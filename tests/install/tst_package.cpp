@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the Debian package of this build, unpacks it into a temporary root and checks it as a
 // Debian packager would: the files and where they go, the control fields, the checkers'
 // verdicts, and that installing and purging it leaves nothing behind.

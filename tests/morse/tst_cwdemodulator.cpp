@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cwdemodulator.h"
 #include "cwsignal.h"
 #include "morsecode.h"

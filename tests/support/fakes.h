@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Stand-ins for the program's seams to the outside world, shared by the tests.

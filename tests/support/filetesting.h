@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Whole-file reading and writing for tests that prepare or inspect files on disk.

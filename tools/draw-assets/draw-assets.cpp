@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the image assets: the satellite picture and the icon in three sizes. Run by hand when the
 // artwork changes; the pictures it writes are committed.
 
