@@ -4,6 +4,7 @@
 // measured for the level meter, turned into waterfall rows and drawn. cpu_per_100s_audio is the
 // CPU time spent on 100 seconds of audio, so its number of seconds is the percentage of one core
 // that listening takes.
+#include "benchapplication.h"
 #include "cwdemodulator.h"
 #include "cwsignal.h"
 #include "livecopy.h"
@@ -22,18 +23,6 @@ namespace {
 
 constexpr double PassSeconds = 60.0;
 constexpr double ChunkSeconds = 0.1;
-
-void ensureWidgets()
-{
-    if (QApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char programName[] = "tovrin3-bench";
-    static char *argv[] = {programName, nullptr};
-    new QApplication(argc, argv);
-}
 
 // The pass as the device delivers it: 32-bit float in `channels` interleaved channels.
 QByteArray capturedPass(int sampleRate, int channels)
@@ -61,7 +50,7 @@ QByteArray capturedPass(int sampleRate, int channels)
 
 void listening(benchmark::State &state)
 {
-    ensureWidgets();
+    ensureApplication();
     const int sampleRate = static_cast<int>(state.range(0));
     const int channels = static_cast<int>(state.range(1));
     QAudioFormat format;

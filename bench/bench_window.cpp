@@ -8,6 +8,7 @@
 // Then the same for hostile input, and the start-up of the window with a hostile conf.ini beside
 // the program.
 #include "beacontext.h"
+#include "benchapplication.h"
 #include "decoder.h"
 #include "mainwindow.h"
 
@@ -33,36 +34,6 @@ namespace {
 
 constexpr int FramesPerInput = 100;
 constexpr qsizetype EarlierReportCharacters = 20 * 1000 * 1000;
-
-// The windows need an application object. Benchmarks run without a display, so the offscreen
-// platform is chosen unless the caller set another one.
-// The offscreen platform says on every fixed-size window that it cannot pass size hints on; the
-// benchmark's own output is easier to read without it.
-QtMessageHandler previousMessageHandler = nullptr;
-
-void dropSizeHintNotices(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.contains(QLatin1StringView("propagateSizeHints")))
-        return;
-    if (previousMessageHandler)
-        previousMessageHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-}
-
-void ensureApplication()
-{
-    if (QApplication::instance())
-        return;
-    previousMessageHandler = qInstallMessageHandler(dropSizeHintNotices);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char programName[] = "tovrin3-bench";
-    static char *argv[] = {programName, nullptr};
-    // Lives until the process ends, like the benchmark registry itself.
-    new QApplication(argc, argv);
-}
 
 // Two texts of the same size, so that every iteration changes the input.
 QString beaconInput(unsigned variant)

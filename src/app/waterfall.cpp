@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "waterfall.h"
 
+#include "fftwplanning.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -54,13 +56,17 @@ struct SpectrumRows::Fft
     fftwf_plan plan;
 
     explicit Fft(std::size_t length)
-        : input(fftwf_alloc_real(length)), output(fftwf_alloc_complex(length / 2 + 1)),
-          plan(fftwf_plan_dft_r2c_1d(static_cast<int>(length), input, output, FFTW_ESTIMATE))
+        : input(fftwf_alloc_real(length)), output(fftwf_alloc_complex(length / 2 + 1))
     {
+        const std::lock_guard lock(morse::fftwPlanning());
+        plan = fftwf_plan_dft_r2c_1d(static_cast<int>(length), input, output, FFTW_ESTIMATE);
     }
     ~Fft()
     {
-        fftwf_destroy_plan(plan);
+        {
+            const std::lock_guard lock(morse::fftwPlanning());
+            fftwf_destroy_plan(plan);
+        }
         fftwf_free(output);
         fftwf_free(input);
     }

@@ -795,12 +795,6 @@ QString joinTokens(const std::vector<Token> &tokens)
 
 } // namespace
 
-std::mutex &fftwPlanning()
-{
-    static std::mutex planning;
-    return planning;
-}
-
 DecodedTransmission decodeTransmission(const TransmissionBlock &block)
 {
     DecodedTransmission result;

@@ -3,8 +3,8 @@
 
 #include <QString>
 
+#include "fftwplanning.h"
 #include <cstdint>
-#include <mutex>
 #include <span>
 
 namespace tovrin3::morse {
@@ -19,9 +19,6 @@ inline constexpr double BinHz = InternalRate / FftSize;
 inline constexpr int LowestBin = 13;   // 203 Hz
 inline constexpr int HighestBin = 128; // 2000 Hz
 inline constexpr int SearchBins = HighestBin - LowestBin + 1;
-
-// FFTW's planner is not thread-safe: every plan is made and destroyed under this lock.
-std::mutex &fftwPlanning();
 
 // One transmission as the segmenter cut it: the samples at the internal rate and the spectra
 // of the frames inside them, each power over the noise floor of its frame.
