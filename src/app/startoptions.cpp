@@ -2,6 +2,7 @@
 #include "startoptions.h"
 
 #include "fileopening.h"
+#include "licence.h"
 #include "listenwindow.h"
 #include "mainwindow.h"
 
@@ -108,10 +109,7 @@ QString startHelpText()
 QString startVersionText()
 {
     return QCoreApplication::applicationName() + QLatin1Char(' ') +
-           QCoreApplication::applicationVersion() +
-           QStringLiteral("\nLicence: GPL-3.0-or-later. This is free software: you are free to "
-                          "change and redistribute it.\nThere is NO WARRANTY, to the extent "
-                          "permitted by law.\n");
+           QCoreApplication::applicationVersion() + QLatin1Char('\n') + LicenceNotice.toString();
 }
 
 QString missingDisplay(const StartOptions &options, const QProcessEnvironment &environment)

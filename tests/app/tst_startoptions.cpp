@@ -139,9 +139,10 @@ void TestStartOptions::answersWithoutWindow_data()
 
     QTest::newRow("help") << QStringList{"--help"} << QStringList() << 0 << "--listen"
                           << "";
-    QTest::newRow("version names the licence") << QStringList{"--version"} << QStringList() << 0
-                                               << "tovrin3 0.3\nLicence: GPL-3.0-or-later"
-                                               << "";
+    QTest::newRow("version names the licence")
+        << QStringList{"--version"} << QStringList() << 0
+        << "tovrin3 0.3\nCopyright (C) 2017-2026 NOCALL\nLicense GPL-3.0-or-later"
+        << "";
     QTest::newRow("unknown option is a usage error")
         << QStringList{"--bogus"} << QStringList() << 2 << ""
         << "tovrin3: unknown option '--bogus'\nTry 'tovrin3 --help'";

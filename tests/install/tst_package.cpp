@@ -287,6 +287,8 @@ private slots:
         QTest::addColumn<bool>("licence");
         QTest::newRow("decoder") << "usr/bin/tovrin3-decode"
                                  << "tovrin3-decode 0.3" << true;
+        QTest::newRow("window program") << "usr/lib/tovrin3/tovrin3"
+                                        << "tovrin3 0.3" << true;
         QTest::newRow("CW copier") << "usr/bin/tovrin3-cw"
                                    << "tovrin3-cw 0.3" << true;
         QTest::newRow("converter") << "usr/lib/tovrin3/nconvert"
