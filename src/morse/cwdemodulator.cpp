@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <numbers>
 
 namespace tovrin3::morse {
@@ -57,13 +58,15 @@ public:
     Resampler &operator=(const Resampler &) = delete;
 
     // Appends what the input converts to; input short of a whole block waits for more.
+    // Samples that are no number are taken as silence before the filter, which would otherwise
+    // spread them over its whole length.
     void process(std::span<const float> input, std::vector<float> &output)
     {
-        if (!m_state) {
-            output.insert(output.end(), input.begin(), input.end());
+        std::vector<float> &target = m_state ? m_pending : output;
+        std::transform(input.begin(), input.end(), std::back_inserter(target),
+                       [](float value) { return std::isfinite(value) ? value : 0.0f; });
+        if (!m_state)
             return;
-        }
-        m_pending.insert(m_pending.end(), input.begin(), input.end());
         std::size_t used = 0;
         while (m_pending.size() - used >= BlockSize) {
             convert(std::span(m_pending).subspan(used, BlockSize), false, output);
@@ -331,10 +334,6 @@ void CwDemodulator::process(std::span<const float> samples)
     State &state = *m_state;
     state.converted.clear();
     state.resampler.process(samples, state.converted);
-    for (float &value : state.converted) {
-        if (!std::isfinite(value))
-            value = 0.0f;
-    }
     state.history.insert(state.history.end(), state.converted.begin(), state.converted.end());
     state.analyseFrames();
 }
