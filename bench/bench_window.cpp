@@ -11,6 +11,7 @@
 #include "benchapplication.h"
 #include "decoder.h"
 #include "mainwindow.h"
+#include "reportview.h"
 
 #include <benchmark/benchmark.h>
 
@@ -69,13 +70,13 @@ void decodeRun(benchmark::State &state, bool withEarlierReport)
     tovrin3::Form1 window(programFolder.path());
     window.show();
     auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    auto *report = window.findChild<tovrin3::ReportView *>(QStringLiteral("Text3"));
     if (withEarlierReport)
         fillReport(input);
     QCoreApplication::processEvents();
     // In characters as the report box holds them: a line end counts once.
     state.counters["earlier_report_Mchar"] =
-        static_cast<double>(report->document()->characterCount() - 1) / 1.0e6;
+        static_cast<double>(report->toPlainText().size()) / 1.0e6;
 
     const std::array inputs{beaconInput(0), beaconInput(1)};
     std::size_t next = 0;
@@ -99,14 +100,14 @@ struct KeystrokeWindow
     QTemporaryDir programFolder;
     tovrin3::Form1 window{programFolder.path()};
     QPlainTextEdit *input = nullptr;
-    QPlainTextEdit *report = nullptr;
+    tovrin3::ReportView *report = nullptr;
 
     explicit KeystrokeWindow(bool withEarlierReport)
     {
         window.show();
         window.activateWindow();
         input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-        report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+        report = window.findChild<tovrin3::ReportView *>(QStringLiteral("Text3"));
         if (withEarlierReport)
             fillReport(input);
         input->setPlainText(beaconInput(0));
@@ -125,7 +126,7 @@ struct KeystrokeWindow
 
     double reportMegaCharacters() const
     {
-        return static_cast<double>(report->document()->characterCount() - 1) / 1.0e6;
+        return static_cast<double>(report->toPlainText().size()) / 1.0e6;
     }
 };
 
@@ -300,7 +301,7 @@ void hostileDecodeRun(benchmark::State &state, HostileText kind)
     tovrin3::Form1 window(programFolder.path());
     window.show();
     auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    auto *report = window.findChild<tovrin3::ReportView *>(QStringLiteral("Text3"));
     input->setPlainText(hostileText(kind));
     QCoreApplication::processEvents();
     report->clear();
@@ -324,7 +325,7 @@ void hostilePaste(benchmark::State &state, HostileText kind)
     tovrin3::Form1 window(programFolder.path());
     window.show();
     auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    auto *report = window.findChild<tovrin3::ReportView *>(QStringLiteral("Text3"));
     const QString text = hostileText(kind);
     QCoreApplication::processEvents();
 
@@ -348,7 +349,7 @@ void keystrokeOnLongLine(benchmark::State &state, qsizetype lineLength)
     tovrin3::Form1 window(programFolder.path());
     window.show();
     auto *input = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-    auto *report = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+    auto *report = window.findChild<tovrin3::ReportView *>(QStringLiteral("Text3"));
     const QString frameLine = QString::fromLatin1(tovrin3::beaconText(1, " "));
     input->setPlainText(frameLine.repeated(lineLength / frameLine.size() + 1).left(lineLength - 1));
     input->moveCursor(QTextCursor::End);

@@ -6,11 +6,12 @@
 #include "channelchart.h"
 #include "configuration.h"
 #include "decoder.h"
-#include "framebox.h"
 #include "fileopening.h"
+#include "framebox.h"
 #include "infodialog.h"
 #include "listenwindow.h"
 #include "report.h"
+#include "reportview.h"
 #include "twips.h"
 
 #include <QAction>
@@ -26,9 +27,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 
 #include <algorithm>
 #include <array>
@@ -192,10 +191,9 @@ void Form1::createInputControls()
         createTextBox(m_clientArea, QStringLiteral("Text2"), fixedPitchFont(8.25, true));
     m_beaconInput->setGeometry(rectFromTwips(120, 120, 6375, 1215));
 
-    m_report = createTextBox(m_clientArea, QStringLiteral("Text3"), fixedPitchFont(9.0));
+    m_report = namedChild<ReportView>(m_clientArea, QStringLiteral("Text3"));
+    m_report->setFont(fixedPitchFont(9.0));
     m_report->setGeometry(rectFromTwips(120, 1440, 8055, 2055));
-    // The report only ever grows by appending; an undo history of it would grow without bound.
-    m_report->setUndoRedoEnabled(false);
 }
 
 void Form1::createChannelChoice()
@@ -375,8 +373,8 @@ void Form1::Form_Resize()
 // the button stays as the user left it until the next click.
 void Form1::Text2_Change()
 {
-    appendReport(
-        decodeBeaconText(beaconText(), m_frameHistory, LineBreaks::TextDocument, TextBoxReport));
+    m_report->appendText(
+        decodeBeaconText(beaconText(), m_frameHistory, LineBreaks::TextDocument, LfReport));
     m_frameScrollBar->setEnabled(true);
     setFrameMaximum(m_frameHistory.frameCount());
     HScroll1_Change();
@@ -388,33 +386,6 @@ void Form1::Text2_Change()
 QString Form1::beaconText() const
 {
     return m_beaconInput->document()->toRawText();
-}
-
-// Appends at the end of the document without reading or rewriting what is there. The user's cursor
-// and selection stay put, and the first new line is scrolled to the top of the box.
-void Form1::appendReport(const QString &report)
-{
-    if (report.isEmpty())
-        return;
-    QTextDocument *document = m_report->document();
-    const QTextCursor userCursor = m_report->textCursor();
-    const int userAnchor = userCursor.anchor();
-    const int userPosition = userCursor.position();
-
-    QTextCursor end(document);
-    end.movePosition(QTextCursor::End);
-    const int firstNewParagraph = end.blockNumber();
-    end.insertText(report);
-
-    if (m_report->textCursor().anchor() != userAnchor ||
-        m_report->textCursor().position() != userPosition) {
-        QTextCursor restored(document);
-        restored.setPosition(userAnchor);
-        restored.setPosition(userPosition, QTextCursor::KeepAnchor);
-        m_report->setTextCursor(restored);
-    }
-    const int firstNewLine = document->findBlockByNumber(firstNewParagraph).firstLineNumber();
-    m_report->verticalScrollBar()->setValue(firstNewLine);
 }
 
 // A decode without frames reads as maximum 0, but the scroll bar keeps its lower bound of 1 and

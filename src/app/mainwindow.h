@@ -26,6 +26,7 @@ class ChannelChart;
 class FileOpener;
 class Form2;
 class ListenWindow;
+class ReportView;
 
 // The decoder's main window. Every change of the beacon text in Text2 decodes the whole text
 // again and appends the report to Text3; the chart plots one channel over the decoded frames and
@@ -89,7 +90,6 @@ private:
     void keepSelectedChannelTabStop(int channel, bool selected);
 
     QString beaconText() const;
-    void appendReport(const QString &report);
     void setFrameMaximum(int frameCount);
     void showMessage(QMessageBox::Icon icon, const QString &text);
 
@@ -102,7 +102,7 @@ private:
     QStyle *m_classicStyle = nullptr;
     QWidget *m_clientArea = nullptr;
     QPlainTextEdit *m_beaconInput = nullptr;   // Text2
-    QPlainTextEdit *m_report = nullptr;        // Text3
+    ReportView *m_report = nullptr;            // Text3
     QButtonGroup *m_channelButtons = nullptr;  // Option1
     QGroupBox *m_chartFrame = nullptr;         // Frame8
     ChannelChart *m_chart = nullptr;           // MSChart1

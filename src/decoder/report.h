@@ -20,10 +20,6 @@ struct ReportLineEnds
 inline constexpr ReportLineEnds CrLfReport{u"\r\n", u"\r\n\r\n"};
 // LF, as files and terminals have it.
 inline constexpr ReportLineEnds LfReport{u"\n", u"\n\n"};
-// As a text box shows it best: a frame's lines and the empty line after them one paragraph,
-// joined by line separators. Appending to a long report costs a step through the document's
-// paragraph tree per paragraph, so one paragraph per frame keeps a run cheap.
-inline constexpr ReportLineEnds TextBoxReport{u"\u2028", u"\u2028\n"};
 
 // Appends the "0.00" pattern: always a point, halfway values rounded away from zero (21.625
 // gives 21.63), and a value that rounds to zero written without a minus sign.

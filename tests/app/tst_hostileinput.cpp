@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QRandomGenerator>
+#include <QStringEncoder>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -31,13 +32,17 @@ QString asParagraphs(QString text)
     return text.replace(QLatin1Char('\n'), QChar(QChar::ParagraphSeparator));
 }
 
-// What the core reports for the lines of the text, in the report box's line ends.
+// What the core reports for the lines of the text, as the report box holds it: LF line ends, and
+// U+FFFD for a surrogate without its partner.
 QString coreReport(const QString &text)
 {
     FrameHistory history;
     const QString lines =
         asParagraphs(text).replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    return decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString report =
+        decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringEncoder toUtf8(QStringEncoder::Utf8);
+    return QString::fromUtf8(toUtf8.encode(report));
 }
 
 } // namespace

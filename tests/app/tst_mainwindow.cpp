@@ -103,7 +103,7 @@ void TestMainWindow::opensEmptyWithDefaults()
              QStringLiteral("KAMO TOVRIN-III CW beacon telemetry decoder (NOCALL)"));
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QVERIFY(control<QPlainTextEdit>(window, "Text2")->document()->isEmpty());
-    QVERIFY(control<QPlainTextEdit>(window, "Text3")->document()->isEmpty());
+    QVERIFY(control<ReportView>(window, "Text3")->isEmpty());
     const auto *firstChannel = control<QRadioButton>(window, "Option1_0");
     QVERIFY(firstChannel->isChecked());
     QCOMPARE(firstChannel->text(), QStringLiteral("Batt Temperature"));

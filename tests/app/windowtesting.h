@@ -4,6 +4,7 @@
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by
 // their names, and pasting through the clipboard.
 #include "mainwindow.h"
+#include "reportview.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -68,7 +69,7 @@ inline void pasteInput(Form1 &window, const QString &text)
 
 inline QString reportText(const Form1 &window)
 {
-    return control<QPlainTextEdit>(window, "Text3")->document()->toPlainText();
+    return control<ReportView>(window, "Text3")->toPlainText();
 }
 
 // The block headings ("#1: ...") in the report box, in order.

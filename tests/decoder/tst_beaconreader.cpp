@@ -125,18 +125,6 @@ private slots:
         QCOMPARE(recorder.lines.size(), 2);
     }
 
-    // The window's box gets a frame's lines joined by line separators and an empty paragraph
-    // after them.
-    void reportForTheTextBox()
-    {
-        FrameHistory history;
-        const QString report =
-            decodeBeaconText(u"000840010C6A00A504"_s, history, LineBreaks::Text, TextBoxReport);
-        QCOMPARE(report, u"#1: 000840010C6A00A504\u2028-----------------------\u2028"
-                         u"  COM Temperature: 20.00 C\u2028  Battery Voltage: 3.90 V\u2028"
-                         u"  Mission: 00000000\u2028  Debug: 10100101\u2028\n"_s);
-    }
-
     void fieldProblems_data()
     {
         QTest::addColumn<QString>("frame");
