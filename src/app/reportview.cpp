@@ -33,21 +33,7 @@ int clampedToInt(qsizetype value)
     return static_cast<int>(std::clamp<qsizetype>(value, 0, INT_MAX));
 }
 
-enum class Step
-{
-    NextCharacter,
-    PreviousCharacter,
-    NextWord,
-    PreviousWord,
-    NextLine,
-    PreviousLine,
-    NextPage,
-    PreviousPage,
-    LineStart,
-    LineEnd,
-    DocumentStart,
-    DocumentEnd,
-};
+using Step = ReportView::Step;
 
 struct KeyStep
 {
@@ -415,55 +401,47 @@ bool ReportView::moveCursorByKey(const QKeyEvent *event)
 {
     for (const KeyStep &keyStep : KeySteps) {
         const bool select = event->matches(keyStep.select);
-        if (!select && !event->matches(keyStep.move))
-            continue;
-        const qsizetype line = lineOf(m_position);
-        const qsizetype start = lineStart(line);
-        const int column = columnOf(start, m_position);
-        const qsizetype page = visibleLineCount();
-        qsizetype position = m_position;
-        switch (keyStep.step) {
-        case Step::NextCharacter:
-            position = nextPosition(m_position, QTextLayout::SkipCharacters);
-            break;
-        case Step::PreviousCharacter:
-            position = previousPosition(m_position, QTextLayout::SkipCharacters);
-            break;
-        case Step::NextWord:
-            position = nextPosition(m_position, QTextLayout::SkipWords);
-            break;
-        case Step::PreviousWord:
-            position = previousPosition(m_position, QTextLayout::SkipWords);
-            break;
-        case Step::NextLine:
-            position = positionInLine(line + 1, column);
-            break;
-        case Step::PreviousLine:
-            position = positionInLine(line - 1, column);
-            break;
-        case Step::NextPage:
-            position = positionInLine(line + page, column);
-            break;
-        case Step::PreviousPage:
-            position = positionInLine(line - page, column);
-            break;
-        case Step::LineStart:
-            position = start;
-            break;
-        case Step::LineEnd:
-            position = lineEnd(start);
-            break;
-        case Step::DocumentStart:
-            position = 0;
-            break;
-        case Step::DocumentEnd:
-            position = m_text.size();
-            break;
+        if (select || event->matches(keyStep.move)) {
+            moveCursor(steppedPosition(keyStep.step), select);
+            return true;
         }
-        moveCursor(position, select);
-        return true;
     }
     return false;
+}
+
+// Where one step of the cursor keys takes the cursor from its position.
+qsizetype ReportView::steppedPosition(Step step) const
+{
+    const qsizetype line = lineOf(m_position);
+    const qsizetype start = lineStart(line);
+    const int column = columnOf(start, m_position);
+    switch (step) {
+    case Step::NextCharacter:
+        return nextPosition(m_position, QTextLayout::SkipCharacters);
+    case Step::PreviousCharacter:
+        return previousPosition(m_position, QTextLayout::SkipCharacters);
+    case Step::NextWord:
+        return nextPosition(m_position, QTextLayout::SkipWords);
+    case Step::PreviousWord:
+        return previousPosition(m_position, QTextLayout::SkipWords);
+    case Step::NextLine:
+        return positionInLine(line + 1, column);
+    case Step::PreviousLine:
+        return positionInLine(line - 1, column);
+    case Step::NextPage:
+        return positionInLine(line + visibleLineCount(), column);
+    case Step::PreviousPage:
+        return positionInLine(line - visibleLineCount(), column);
+    case Step::LineStart:
+        return start;
+    case Step::LineEnd:
+        return lineEnd(start);
+    case Step::DocumentStart:
+        return 0;
+    case Step::DocumentEnd:
+        return m_text.size();
+    }
+    return m_position;
 }
 
 // Over a line end the cursor moves to the next line's start; within a line by whole characters

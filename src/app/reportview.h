@@ -48,6 +48,23 @@ public:
     // The position nearest to a point of the viewport.
     qsizetype positionAt(QPointF point) const;
 
+    // A step of the cursor keys.
+    enum class Step
+    {
+        NextCharacter,
+        PreviousCharacter,
+        NextWord,
+        PreviousWord,
+        NextLine,
+        PreviousLine,
+        NextPage,
+        PreviousPage,
+        LineStart,
+        LineEnd,
+        DocumentStart,
+        DocumentEnd,
+    };
+
 public slots:
     void copy() const;
     void selectAll();
@@ -79,6 +96,7 @@ private:
     void ensureLineVisible(qsizetype line);
     void moveCursor(qsizetype position, bool keepAnchor);
     bool moveCursorByKey(const QKeyEvent *event);
+    qsizetype steppedPosition(Step step) const;
     qsizetype nextPosition(qsizetype position, QTextLayout::CursorMode mode) const;
     qsizetype previousPosition(qsizetype position, QTextLayout::CursorMode mode) const;
     qsizetype positionInLine(qsizetype line, int column) const;
