@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,10 @@ struct CopiedLine
 {
     QString text;
     double startSeconds = 0.0;
+    // For a beacon frame: how likely it is that all 18 digits were copied right, 0 to 1; empty
+    // for any other text. A doubtful frame must never reach the telemetry as if it were sure.
+    std::optional<double> frameConfidence;
+    bool doubtful = false;
 };
 
 // Turns CW audio into text lines. Samples arrive in pieces of any size at the rate given at
