@@ -228,22 +228,39 @@ void FileOpener::finishRecording()
     std::optional<morse::AudioFileCopy> copy;
     if (!cancelled && m_recording->future().resultCount() > 0)
         copy = m_recording->result();
+    m_recording->disconnect();
+    if (m_progress)
+        m_progress->disconnect(m_recording);
     m_recording->deleteLater();
     m_recording = nullptr;
-    // Later: this may run inside the dialog's own event processing.
-    if (m_progress)
-        m_progress->deleteLater();
+    closeProgress();
     if (cancelled)
         m_pending.clear();
 
     if (copy && !copy->cancelled) {
-        if (copy->error.isEmpty())
-            m_paste(joinedLines(copy->lines));
-        else
+        if (!copy->error.isEmpty())
             m_dialogs.reportFailure(QStringLiteral("%1 could not be read: %2")
                                         .arg(fileName(m_recordingPath), copy->error));
+        else if (copy->lines.empty())
+            m_dialogs.reportFailure(
+                QStringLiteral("No Morse code found in %1").arg(fileName(m_recordingPath)));
+        else
+            m_paste(joinedLines(copy->lines));
     }
     openNext();
+}
+
+// The dialog goes from the screen at once, so that no message comes up under it, and its own
+// timer can no longer show it; it is deleted later, as this may run inside its own event
+// processing.
+void FileOpener::closeProgress()
+{
+    if (!m_progress)
+        return;
+    m_progress->reset();
+    m_progress->hide();
+    m_progress->deleteLater();
+    m_progress = nullptr;
 }
 
 } // namespace tovrin3

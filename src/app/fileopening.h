@@ -27,8 +27,10 @@ std::optional<QString> readBeaconText(const QString &path, QString &error);
 
 // Brings beacon texts and recordings into the window, one file after the other, each as one
 // paste: a text as it is, a recording as the lines the demodulator copies from it. A recording is
-// copied on a worker thread behind a progress dialog; a cancelled copy pastes nothing. A file that
-// cannot be read is reported by name and reason and pastes nothing.
+// copied on a worker thread behind a progress dialog, which is gone before anything else is said;
+// a cancelled copy pastes nothing. A file that cannot be read, and a recording without Morse
+// code, is reported by name (with the reason) and pastes nothing; files opened together are
+// reported one message after the other.
 class FileOpener : public QObject
 {
     Q_OBJECT
@@ -68,6 +70,7 @@ private:
     void openText(const QString &path);
     void startRecording(const QString &path);
     void finishRecording();
+    void closeProgress();
 
     QWidget *m_window;
     Paste m_paste;

@@ -14,10 +14,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QUrl>
+
+#include <algorithm>
+#include <numeric>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -89,6 +94,12 @@ private slots:
     void namesFilesThatCannotBeReadAndKeepsText();
     void copiesRecordingAsOnePaste();
     void cancelledRecordingPastesNothing();
+    void messagesComeOnlyOnceTheProgressIsGone_data();
+    void messagesComeOnlyOnceTheProgressIsGone();
+    void appendedLinesComeIntoView_data();
+    void appendedLinesComeIntoView();
+    void framesPastHistoryAreNoticedOnce_data();
+    void framesPastHistoryAreNoticedOnce();
     void dropOpensFilesInsteadOfInsertingTheirNames();
     void commandLineFilesOpenInOrder();
     void fileMenuHoldsItsCommandsInOrder_data();
@@ -104,6 +115,22 @@ private:
     std::unique_ptr<QTemporaryDir> m_noServer;
     AnsweredDialogs m_dialogs;
 };
+
+namespace {
+
+bool progressOnScreen(const QWidget &window)
+{
+    const QList<QProgressDialog *> dialogs = window.findChildren<QProgressDialog *>();
+    return std::any_of(dialogs.cbegin(), dialogs.cend(),
+                       [](const QProgressDialog *dialog) { return dialog->isVisible(); });
+}
+
+QWidget *framesPastHistoryNotice(const QWidget &window)
+{
+    return window.findChild<QWidget *>(QStringLiteral("framesPastHistoryNotice"));
+}
+
+} // namespace
 
 // The Listen window opened here finds no sound server, whatever runs on the machine.
 void TestFileOpening::initTestCase()
@@ -261,6 +288,126 @@ void TestFileOpening::cancelledRecordingPastesNothing()
     QCOMPARE(changes.count(), 0);
     QVERIFY(input(m_shown->window).isEmpty());
     QVERIFY(m_dialogs.failures.isEmpty());
+}
+
+// A message under a finished progress dialog cannot be answered: the dialog, shown here as for a
+// long recording, must be gone when any message comes. A recording without Morse code says so.
+void TestFileOpening::messagesComeOnlyOnceTheProgressIsGone_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<bool>("textAfter");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a missing text after a recording") << false << true << "could not be opened";
+    QTest::newRow("a recording without Morse code") << true << false << "No Morse code found in ";
+}
+
+void TestFileOpening::messagesComeOnlyOnceTheProgressIsGone()
+{
+    QFETCH(bool, silent);
+    QFETCH(bool, textAfter);
+    QFETCH(QString, message);
+    QString recording = m_files->filePath("silence.wav");
+    if (silent)
+        QVERIFY(cwgen::writeWav(recording, std::vector<float>(16000, 0.0F), 8000));
+    else
+        recording = writeRecording(*m_files, spacedFrameLines(1));
+    QStringList files{recording};
+    if (textAfter)
+        files.append(m_files->filePath("missing.txt"));
+    QList<bool> progressShown;
+    opener().setDialogs({[] { return QStringList(); },
+                         [&](const QString &failure) {
+                             m_dialogs.failures.append(failure);
+                             progressShown.append(progressOnScreen(m_shown->window));
+                         }});
+    QSignalSpy opened(&opener(), &FileOpener::allOpened);
+
+    opener().openFiles(files);
+    m_shown->window.findChild<QProgressDialog *>("copyProgress")->show();
+
+    QVERIFY(opened.wait(20000));
+    QCOMPARE(m_dialogs.failures.size(), 1);
+    QVERIFY2(m_dialogs.failures[0].contains(message), qPrintable(m_dialogs.failures[0]));
+    QVERIFY2(m_dialogs.failures[0].contains(textAfter ? files.last() : recording),
+             qPrintable(m_dialogs.failures[0]));
+    QCOMPARE(progressShown, QList<bool>{false});
+    QVERIFY(!progressOnScreen(m_shown->window));
+    QCOMPARE(input(m_shown->window).isEmpty(), silent);
+}
+
+// Open and Listen bring lines to the end of the box and show them there; the user's caret and
+// selection stay where they were, so typing goes on where it was, not behind the new lines.
+void TestFileOpening::appendedLinesComeIntoView_data()
+{
+    QTest::addColumn<int>("anchor");
+    QTest::addColumn<int>("position");
+
+    QTest::newRow("caret at the start") << 0 << 0;
+    QTest::newRow("caret at the end, where the user types") << 7 << 7;
+    QTest::newRow("a selection") << 2 << 5;
+}
+
+void TestFileOpening::appendedLinesComeIntoView()
+{
+    QFETCH(int, anchor);
+    QFETCH(int, position);
+    auto *box = control<QPlainTextEdit>(m_shown->window, "Text2");
+    box->setFocus();
+    QTest::keyClicks(box, "QT7XMRK");
+    QTextCursor user = box->textCursor();
+    user.setPosition(anchor);
+    user.setPosition(position, QTextCursor::KeepAnchor);
+    box->setTextCursor(user);
+
+    m_shown->window.appendAsPaste(frameLines(40).join('\n'));
+
+    QVERIFY(box->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+    QCOMPARE(box->textCursor().anchor(), anchor);
+    QCOMPARE(box->textCursor().position(), position);
+    if (anchor == 7) {
+        QTest::keyClicks(box, "T3");
+        QCOMPARE(input(m_shown->window).section('\n', 0, 0), QStringLiteral("QT7XMRKT3"));
+        QCOMPARE(input(m_shown->window).section('\n', 1), frameLines(40).join('\n'));
+    }
+}
+
+// The window reports and charts the first 100 frames; the user hears of the rest once, in a
+// notice that blocks nothing (the Listen window goes on copying).
+void TestFileOpening::framesPastHistoryAreNoticedOnce_data()
+{
+    QTest::addColumn<QList<int>>("pastes"); // frames in each paste
+    QTest::addColumn<bool>("noticed");
+
+    QTest::newRow("100 frames") << QList<int>{100} << false;
+    QTest::newRow("101 frames") << QList<int>{101} << true;
+    QTest::newRow("crossed by a later paste") << QList<int>{60, 60} << true;
+    QTest::newRow("more pastes past 100") << QList<int>{101, 1, 50} << true;
+}
+
+void TestFileOpening::framesPastHistoryAreNoticedOnce()
+{
+    QFETCH(QList<int>, pastes);
+    QFETCH(bool, noticed);
+
+    for (const int frames : pastes) {
+        m_shown->window.appendAsPaste(frameLines(frames).join('\n'));
+        if (QWidget *notice = framesPastHistoryNotice(m_shown->window)) {
+            QVERIFY(notice->isVisible());
+            QVERIFY(!QApplication::activeModalWidget());
+            const QString text = qobject_cast<QMessageBox *>(notice)->text();
+            QVERIFY2(text.contains("first 100") && text.contains("tovrin3-decode"),
+                     qPrintable(text));
+            notice->close();
+            QTRY_VERIFY(!framesPastHistoryNotice(m_shown->window));
+            QVERIFY(noticed);
+            noticed = false;
+        }
+    }
+    QVERIFY2(!noticed, "no notice came");
+    QCOMPARE(m_shown->window.frameHistory().frameCount(),
+             std::min(MaxFrames, std::accumulate(pastes.cbegin(), pastes.cend(), 0)));
 }
 
 void TestFileOpening::dropOpensFilesInsteadOfInsertingTheirNames()
