@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include "appearance.h"
+#include "beaconreader.h"
 #include "capturebuffer.h"
 #include "channelchart.h"
 #include "configuration.h"
@@ -22,11 +23,14 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
 #include <QTextCursor>
 
 #include <algorithm>
@@ -91,6 +95,75 @@ QLabel *createLabel(QWidget *parent, const QString &name, const QRect &geometry)
     label->setGeometry(geometry);
     setBackground(label, windowBackground());
     return label;
+}
+
+// HScroll1, a scroll bar that the keyboard reaches. Left goes back and Right on, as on any
+// horizontal scroll bar: Qt's scroll bars invert their controls so that Up goes back, and that
+// swaps Left and Right too. Qt's styles draw no focus mark on a scroll bar, and this one has the
+// focus when the window opens: its thumb carries the style's focus frame while it has the focus.
+class FrameScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() != Qt::Key_Left && event->key() != Qt::Key_Right) {
+            QScrollBar::keyPressEvent(event);
+            return;
+        }
+        const bool back = (event->key() == Qt::Key_Left) != isRightToLeft();
+        triggerAction(back ? SliderSingleStepSub : SliderSingleStepAdd);
+        event->accept();
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        QScrollBar::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStyleOptionSlider slider;
+        initStyleOption(&slider);
+        QRect thumb = style()->subControlRect(QStyle::CC_ScrollBar, &slider,
+                                              QStyle::SC_ScrollBarSlider, this);
+        if (thumb.isEmpty())
+            thumb = rect();
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        // The mark shows however the focus came, by key or not.
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        focus.rect =
+            thumb.adjusted(FocusMarkInset, FocusMarkInset, -FocusMarkInset, -FocusMarkInset);
+        focus.backgroundColor = palette().color(QPalette::Button);
+        QPainter painter(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+
+private:
+    static constexpr int FocusMarkInset = 2;
+};
+
+// Counts the frames of a text as the decode finds them, up to one past the history.
+class FrameCounter : public BeaconLineReceiver
+{
+public:
+    int frames = 0;
+
+    bool receiveLine(const BeaconLine &line) override
+    {
+        if (line.kind == BeaconLine::Kind::Frame)
+            ++frames;
+        return frames <= MaxFrames;
+    }
+};
+
+bool holdsFramesPastHistory(QStringView text)
+{
+    FrameCounter counter;
+    BeaconReader reader(counter, {.lineBreaks = LineBreaks::TextDocument});
+    reader.readText(text);
+    return counter.frames > MaxFrames;
 }
 
 const Clock &systemClock()
@@ -242,7 +315,7 @@ void Form1::createStatusLine()
         createLabel(m_clientArea, QStringLiteral("Label2"), rectFromTwips(6360, 8040, 615, 255));
     m_framePosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    m_frameScrollBar = namedChild<QScrollBar>(m_clientArea, QStringLiteral("HScroll1"));
+    m_frameScrollBar = namedChild<FrameScrollBar>(m_clientArea, QStringLiteral("HScroll1"));
     m_frameScrollBar->setOrientation(Qt::Horizontal);
     m_frameScrollBar->setGeometry(rectFromTwips(7080, 8040, 1095, 255));
     m_frameScrollBar->setRange(FirstFrame, InitialFrameMaximum);
@@ -451,13 +524,49 @@ void Form1::showMessage(QMessageBox::Icon icon, const QString &text)
     message.exec();
 }
 
+// The user's caret and selection stay where they were, also at the end of the text, where the
+// insertion would push them behind the new lines, into the middle of what they are typing.
 void Form1::appendAsPaste(const QString &text)
 {
     if (text.isEmpty())
         return;
+    const QTextCursor user = m_beaconInput->textCursor();
+    const int userAnchor = user.anchor();
+    const int userPosition = user.position();
     QTextCursor end(m_beaconInput->document());
     end.movePosition(QTextCursor::End);
     end.insertText(end.atBlockStart() ? text : QLatin1Char('\n') + text);
+    if (m_beaconInput->textCursor().anchor() != userAnchor ||
+        m_beaconInput->textCursor().position() != userPosition) {
+        QTextCursor kept = m_beaconInput->textCursor();
+        kept.setPosition(userAnchor);
+        kept.setPosition(userPosition, QTextCursor::KeepAnchor);
+        m_beaconInput->setTextCursor(kept);
+    }
+    QScrollBar *lines = m_beaconInput->verticalScrollBar();
+    lines->setValue(lines->maximum());
+    noticeFramesPastHistory();
+}
+
+// Once per window, when Open or Listen has brought more frames than the history holds. Not a
+// modal box: the Listen window must go on copying while the notice is on screen.
+void Form1::noticeFramesPastHistory()
+{
+    if (m_framesPastHistoryNoticed || !m_frameHistory.isFull() ||
+        !holdsFramesPastHistory(beaconText()))
+        return;
+    m_framesPastHistoryNoticed = true;
+    auto *notice = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("More than %1 frames").arg(MaxFrames),
+        QStringLiteral("The input holds more than %1 frames. This window reports and charts the "
+                       "first %1; tovrin3-decode takes the whole pass, for example:\n\n"
+                       "tovrin3-decode --format csv pass.txt > pass.csv")
+            .arg(MaxFrames),
+        QMessageBox::Ok, this);
+    notice->setObjectName(QStringLiteral("framesPastHistoryNotice"));
+    notice->setWindowModality(Qt::NonModal);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->show();
 }
 
 void Form1::MnuOpen_Click()

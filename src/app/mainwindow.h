@@ -56,7 +56,7 @@ public:
     // Shows the one Listen window, creating it on first use.
     ListenWindow *showListenWindow();
     // Adds text after what Text2 holds, on a line of its own, as one paste: one change, one
-    // decode.
+    // decode. Text2 then shows the end of the text; the user's caret and selection stay.
     void appendAsPaste(const QString &text);
 
 public slots:
@@ -92,11 +92,13 @@ private:
     QString beaconText() const;
     void setFrameMaximum(int frameCount);
     void showMessage(QMessageBox::Icon icon, const QString &text);
+    void noticeFramesPastHistory();
 
     QString m_programFolder;
     QString m_imageFolder;
     FrameHistory m_frameHistory;
     int m_frameMaximum;
+    bool m_framesPastHistoryNoticed = false;
 
     // The controls, named by what they hold; their object names are the control names.
     QStyle *m_classicStyle = nullptr;

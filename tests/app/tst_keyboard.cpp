@@ -5,7 +5,9 @@
 #include "windowtesting.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QRadioButton>
+#include <QScrollBar>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -24,6 +26,9 @@ private slots:
     void tabMovesFocusInTabOrder();
     void arrowKeysChooseAndChartChannel_data();
     void arrowKeysChooseAndChartChannel();
+    void keysStepThroughFrames_data();
+    void keysStepThroughFrames();
+    void frameScrollBarMarksFocus();
 
 private:
     QString focusName() const
@@ -129,6 +134,52 @@ void TestKeyboard::arrowKeysChooseAndChartChannel()
     QVERIFY(channelButton(to)->isChecked());
     QCOMPARE(focusName(), channelButton(to)->objectName());
     QCOMPARE(control<QGroupBox>(m_shown->window, "Frame8")->title(), title);
+}
+
+// On a horizontal scroll bar Left goes back and Right goes on; Up and Down, the page keys and
+// Home and End as on a classic scroll bar.
+void TestKeyboard::keysStepThroughFrames_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("position");
+
+    QTest::newRow("Left") << int(Qt::Key_Left) << 4;
+    QTest::newRow("Right") << int(Qt::Key_Right) << 6;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 4;
+    QTest::newRow("Down") << int(Qt::Key_Down) << 6;
+    QTest::newRow("Page Up") << int(Qt::Key_PageUp) << 4;
+    QTest::newRow("Page Down") << int(Qt::Key_PageDown) << 6;
+    QTest::newRow("Home") << int(Qt::Key_Home) << 1;
+    QTest::newRow("End") << int(Qt::Key_End) << 12;
+}
+
+void TestKeyboard::keysStepThroughFrames()
+{
+    QFETCH(int, key);
+    QFETCH(int, position);
+    pasteInput(m_shown->window, crlfJoined(frameLines(12)));
+    auto *scrollBar = control<QScrollBar>(m_shown->window, "HScroll1");
+    scrollBar->setValue(5);
+    scrollBar->setFocus(Qt::TabFocusReason);
+
+    QTest::keyClick(scrollBar, Qt::Key(key));
+
+    QCOMPARE(scrollBar->value(), position);
+    QCOMPARE(control<QLabel>(m_shown->window, "Label2")->text(),
+             QStringLiteral("%1/12").arg(position));
+}
+
+// The scroll bar has the focus when the window opens: it must look different from one without.
+void TestKeyboard::frameScrollBarMarksFocus()
+{
+    auto *scrollBar = control<QScrollBar>(m_shown->window, "HScroll1");
+    QTRY_VERIFY(scrollBar->hasFocus());
+    const QImage focused = scrollBar->grab().toImage();
+
+    control<QPlainTextEdit>(m_shown->window, "Text2")->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(!scrollBar->hasFocus());
+
+    QVERIFY(scrollBar->grab().toImage() != focused);
 }
 
 QTEST_MAIN(TestKeyboard)
