@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "commandline.h"
 #include "mainwindow.h"
 #include "startoptions.h"
 
@@ -11,12 +12,8 @@
 
 namespace {
 
-enum ExitStatus : int
-{
-    Success = 0,
-    Failure = 1,
-    UsageError = 2
-};
+using tovrin3::Failure;
+using tovrin3::UsageError;
 
 QtMessageHandler defaultMessageHandler = nullptr;
 
@@ -35,25 +32,18 @@ void connectionMessageHandler(QtMsgType type, const QMessageLogContext &context,
     defaultMessageHandler(type, context, message);
 }
 
-QStringList argumentList(int argc, char **argv)
-{
-    QStringList arguments;
-    for (int index = 0; index < argc; ++index)
-        arguments.append(QString::fromLocal8Bit(argv[index]));
-    return arguments;
-}
-
-// Help, version and usage errors are answered without a window.
+// Help, version and usage errors are answered without a window, as every program of this package
+// answers them.
 int answerWithoutWindow(const tovrin3::StartOptions &options, int argc, char **argv)
 {
     const QCoreApplication core(argc, argv);
     switch (options.action) {
     case tovrin3::StartOptions::Action::ShowHelp:
-        std::fputs(qPrintable(tovrin3::startHelpText()), stdout);
-        return Success;
+        return tovrin3::printProgramText(QCoreApplication::applicationName(),
+                                         tovrin3::startHelpText());
     case tovrin3::StartOptions::Action::ShowVersion:
-        std::fputs(qPrintable(tovrin3::startVersionText()), stdout);
-        return Success;
+        return tovrin3::printProgramText(QCoreApplication::applicationName(),
+                                         tovrin3::startVersionText());
     default:
         std::fprintf(stderr, "tovrin3: %s\nTry 'tovrin3 --help' for more information.\n",
                      qPrintable(options.usageError));
@@ -67,7 +57,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("tovrin3"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVRIN3_VERSION));
-    const tovrin3::StartOptions options = tovrin3::parseStartOptions(argumentList(argc, argv));
+    const tovrin3::StartOptions options =
+        tovrin3::parseStartOptions(tovrin3::CommandLine::arguments(argc, argv));
     if (options.action != tovrin3::StartOptions::Action::Run)
         return answerWithoutWindow(options, argc, argv);
     if (const QString problem =

@@ -206,7 +206,7 @@ QString CommandLine::parseErrorMessage(const QStringList &arguments) const
 
 // Like GNU programs, --help and --version fail when their text cannot be written, e.g. to a
 // full disk; a reader that closed the pipe needs no message about it.
-int CommandLine::printText(const QString &text) const
+int printProgramText(const QString &program, const QString &text)
 {
     DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
@@ -214,9 +214,14 @@ int CommandLine::printText(const QString &text) const
     if (output.write(bytes) == bytes.size())
         return Success;
     if (output.systemError() != EPIPE)
-        std::fprintf(stderr, "%s: standard output: %s\n", qPrintable(m_program.name),
+        std::fprintf(stderr, "%s: standard output: %s\n", qPrintable(program),
                      qPrintable(output.errorString()));
     return UsageError;
+}
+
+int CommandLine::printText(const QString &text) const
+{
+    return printProgramText(m_program.name, text);
 }
 
 } // namespace tovrin3

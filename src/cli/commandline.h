@@ -30,6 +30,11 @@ enum ExitStatus : int
     UsageError = 2
 };
 
+// Writes the help or version text of a program to standard output as every program of this
+// package does: Success, or UsageError with a line on standard error naming the program when the
+// text cannot be written (a full disk), and without one when the reader closed the pipe.
+int printProgramText(const QString &program, const QString &text);
+
 // The command line of one of our programs on QCommandLineParser, with the conventions all of
 // them follow: -h/--help and -V/--version, "--" ends the options, the help fits in 80 columns
 // and points to the manual page, usage errors are one line on standard error followed by a

@@ -23,7 +23,8 @@ struct Run
 
 // The program with the variables of a display, the platform and the sound server taken out;
 // `environment` then sets what a row needs.
-Run runProgram(const QStringList &arguments, const QStringList &environment)
+Run runProgram(const QStringList &arguments, const QStringList &environment,
+               const QString &outputFile = {})
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -32,6 +33,8 @@ Run runProgram(const QStringList &arguments, const QStringList &environment)
         variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
     QProcess process;
     process.setProcessEnvironment(variables);
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
     process.start(Program, arguments);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return {};
@@ -52,6 +55,8 @@ private slots:
     void displayIsNeededOnlyWithoutPlatform();
     void answersWithoutWindow_data();
     void answersWithoutWindow();
+    void textThatCannotBeWrittenFails_data();
+    void textThatCannotBeWrittenFails();
 };
 
 void TestStartOptions::readsArguments_data()
@@ -171,6 +176,27 @@ void TestStartOptions::answersWithoutWindow()
         QVERIFY2(run.errors.startsWith(error), qPrintable(run.errors));
     if (status == 1)
         QCOMPARE(run.errors.count('\n'), 1);
+}
+
+// As "ls --help >/dev/full" and the other programs of this package: a help or version that
+// cannot be written is a failure, named on standard error.
+void TestStartOptions::textThatCannotBeWrittenFails_data()
+{
+    QTest::addColumn<QString>("option");
+
+    QTest::newRow("help") << "--help";
+    QTest::newRow("version") << "--version";
+}
+
+void TestStartOptions::textThatCannotBeWrittenFails()
+{
+    QFETCH(QString, option);
+
+    const Run run = runProgram({option}, {}, QStringLiteral("/dev/full"));
+
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.errors.startsWith("tovrin3: standard output: "), qPrintable(run.errors));
+    QCOMPARE(run.errors.count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStartOptions)
