@@ -2,7 +2,6 @@
 #include "listenwindow.h"
 
 #include "appearance.h"
-#include "cwdemodulator.h"
 #include "livecopy.h"
 #include "waterfall.h"
 
@@ -65,6 +64,7 @@ ListenWindow::ListenWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(m_liveCopy, &LiveCopy::captured, this, &ListenWindow::showCaptured);
     connect(m_liveCopy, &LiveCopy::lineCopied, this, &ListenWindow::showLine);
     connect(m_liveCopy, &LiveCopy::failed, this, &ListenWindow::showFailure);
+    connect(m_liveCopy, &LiveCopy::statusChanged, this, &ListenWindow::showPitch);
     connect(m_cmdStart, &QPushButton::clicked, this, &ListenWindow::CmdStart_Click);
     connect(m_cmdStop, &QPushButton::clicked, this, &ListenWindow::CmdStop_Click);
     connect(m_cmdAuto, &QPushButton::clicked, this, &ListenWindow::CmdAuto_Click);
@@ -73,7 +73,13 @@ ListenWindow::ListenWindow(QWidget *parent) : QWidget(parent, Qt::Window)
         parent->installEventFilter(this);
 }
 
-ListenWindow::~ListenWindow() = default;
+// A capture still running when the window goes ends without announcing its last lines: the
+// window they would go to is going too. Closing the window first keeps them.
+ListenWindow::~ListenWindow()
+{
+    m_liveCopy->disconnect(this);
+    m_liveCopy->stop();
+}
 
 void ListenWindow::createControls()
 {
@@ -206,26 +212,22 @@ void ListenWindow::CmdStop_Click()
 
 void ListenWindow::CmdAuto_Click()
 {
-    if (morse::CwDemodulator *demodulator = m_liveCopy->demodulator())
-        demodulator->releasePitch();
-    showPitch();
+    m_liveCopy->releasePitch();
 }
 
 // A click holds the pitch there, except a click on the held mark, which lets it go.
 void ListenWindow::Picture1_Click(double hz)
 {
-    morse::CwDemodulator *demodulator = m_liveCopy->demodulator();
-    if (!demodulator)
+    if (!isListening())
         return;
     const bool onHeldMark =
-        demodulator->isPitchLocked() &&
+        m_liveCopy->status().pitchHeld &&
         std::abs(m_picture1->positionOf(hz) - m_picture1->positionOf(m_picture1->markHz())) <=
             MarkGrabPixels;
     if (onHeldMark)
-        demodulator->releasePitch();
+        m_liveCopy->releasePitch();
     else
-        demodulator->lockPitch(hz);
-    showPitch();
+        m_liveCopy->lockPitch(hz);
 }
 
 void ListenWindow::showCaptured(std::span<const float> samples)
@@ -235,7 +237,6 @@ void ListenWindow::showCaptured(std::span<const float> samples)
         for (const std::vector<float> &row : m_spectrum->process(samples))
             m_picture1->addRow(row);
     }
-    showPitch();
 }
 
 void ListenWindow::showLine(const QString &text)
@@ -254,18 +255,18 @@ void ListenWindow::showFailure(const QString &reason)
 
 void ListenWindow::showPitch()
 {
-    const morse::CwDemodulator *demodulator = m_liveCopy->demodulator();
-    const double pitch = demodulator ? demodulator->pitchHz() : 0.0;
-    const bool held = demodulator && demodulator->isPitchLocked();
+    const LiveStatus &status = m_liveCopy->status();
+    const double pitch = status.pitchHz;
+    const bool held = status.pitchHeld;
     m_picture1->setMark(pitch, held);
     m_lblPitch->setText(pitch > 0.0 ? QStringLiteral("Pitch: %1 Hz%2")
                                           .arg(std::lround(pitch))
                                           .arg(held ? QStringLiteral(" (held)") : QString())
                                     : QStringLiteral("Pitch: -"));
-    const double speed = demodulator ? demodulator->wordsPerMinute() : 0.0;
+    const double speed = status.wordsPerMinute;
     m_lblSpeed->setText(speed > 0.0 ? QStringLiteral("Speed: %1 WPM").arg(std::lround(speed))
                                     : QStringLiteral("Speed: -"));
-    m_lblCopying->setText(demodulator ? demodulator->pendingText() : QString());
+    m_lblCopying->setText(status.pendingText);
     m_cmdAuto->setEnabled(held);
 }
 

@@ -4,6 +4,8 @@
 #include "cwdemodulator.h"
 
 #include <QAudioSource>
+#include <QCoreApplication>
+#include <QThread>
 
 namespace tovrin3 {
 
@@ -18,6 +20,9 @@ constexpr qint64 CaptureBufferMicroseconds = 1'000'000;
 // The band of the waterfall and the demodulator ends at 2 kHz; 16 kHz leaves ample room and
 // keeps the work small. Devices that cannot deliver it give their own rate.
 constexpr int PreferredSampleRate = 16000;
+// The rates the demodulator takes.
+constexpr int LowestSampleRate = 8000;
+constexpr int HighestSampleRate = 192000;
 
 QAudioFormat captureFormat(const QAudioDevice &device)
 {
@@ -28,6 +33,16 @@ QAudioFormat captureFormat(const QAudioDevice &device)
     if (device.isFormatSupported(format))
         return format;
     return device.preferredFormat();
+}
+
+// Why a capture format cannot be copied from; empty when it can.
+QString unusable(const QAudioFormat &format)
+{
+    if (format.sampleFormat() == QAudioFormat::Unknown || format.bytesPerFrame() <= 0)
+        return QStringLiteral("it offers no sample format this program reads");
+    if (format.sampleRate() < LowestSampleRate || format.sampleRate() > HighestSampleRate)
+        return QStringLiteral("it offers no usable sample rate");
+    return {};
 }
 
 QString describe(QAudio::Error error)
@@ -49,6 +64,56 @@ QString describe(QAudio::Error error)
 
 } // namespace
 
+// The demodulator on its own thread: it takes chunks, pitch commands and the end of the stream
+// in the order the window sent them, and reports lines and status after each.
+class DemodulationWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DemodulationWorker(double sampleRate) : m_demodulator(sampleRate) {}
+
+    void process(const std::vector<float> &samples)
+    {
+        m_demodulator.process(samples);
+        report();
+    }
+    void finish()
+    {
+        m_demodulator.finish();
+        report();
+    }
+    void lockPitch(double hz, quint64 command)
+    {
+        m_demodulator.lockPitch(hz);
+        m_command = command;
+        report();
+    }
+    void releasePitch(quint64 command)
+    {
+        m_demodulator.releasePitch();
+        m_command = command;
+        report();
+    }
+
+signals:
+    void lineCopied(const QString &text);
+    void statusChanged(const tovrin3::LiveStatus &status);
+
+private:
+    void report()
+    {
+        for (const morse::CopiedLine &line : m_demodulator.takeLines())
+            emit lineCopied(line.text);
+        emit statusChanged({m_demodulator.pendingText(), m_demodulator.pitchHz(),
+                            m_demodulator.wordsPerMinute(), m_demodulator.isPitchLocked(),
+                            m_command});
+    }
+
+    morse::CwDemodulator m_demodulator;
+    quint64 m_command = 0;
+};
+
 void appendMono(QByteArrayView bytes, const QAudioFormat &format, std::vector<float> &samples)
 {
     const int frameBytes = format.bytesPerFrame();
@@ -67,13 +132,30 @@ void appendMono(QByteArrayView bytes, const QAudioFormat &format, std::vector<fl
     }
 }
 
+MonoConverter::MonoConverter(const QAudioFormat &format) : m_format(format) {}
+
+void MonoConverter::convert(QByteArrayView bytes, std::vector<float> &samples)
+{
+    samples.clear();
+    const qsizetype frameBytes = m_format.bytesPerFrame();
+    if (frameBytes <= 0)
+        return;
+    m_partialFrame.append(bytes);
+    const qsizetype wholeBytes = m_partialFrame.size() - m_partialFrame.size() % frameBytes;
+    appendMono(QByteArrayView(m_partialFrame).first(wholeBytes), m_format, samples);
+    m_partialFrame.remove(0, wholeBytes);
+}
+
 LiveCopy::LiveCopy(QObject *parent) : QObject(parent)
 {
     m_chunkTimer.setInterval(ChunkMilliseconds);
     connect(&m_chunkTimer, &QTimer::timeout, this, &LiveCopy::readChunk);
 }
 
-LiveCopy::~LiveCopy() = default;
+LiveCopy::~LiveCopy()
+{
+    stop();
+}
 
 bool LiveCopy::start(const QAudioDevice &device)
 {
@@ -84,14 +166,13 @@ bool LiveCopy::start(const QAudioDevice &device)
         return false;
     }
     m_device = device;
-    m_format = captureFormat(device);
-    if (m_format.sampleRate() < 8000 || m_format.sampleRate() > 192000) {
-        m_error = QStringLiteral("it offers no usable sample rate");
+    const QAudioFormat format = captureFormat(device);
+    m_error = unusable(format);
+    if (!m_error.isEmpty())
         return false;
-    }
-    auto *source = new QAudioSource(device, m_format, this);
+    auto *source = new QAudioSource(device, format, this);
     source->setBufferSize(
-        static_cast<qsizetype>(m_format.bytesForDuration(CaptureBufferMicroseconds)));
+        static_cast<qsizetype>(format.bytesForDuration(CaptureBufferMicroseconds)));
     QIODevice *input = source->start();
     if (!input || source->error() != QAudio::NoError) {
         m_error = describe(source->error());
@@ -99,34 +180,106 @@ bool LiveCopy::start(const QAudioDevice &device)
         return false;
     }
     m_source = source;
-    m_input = input;
-    m_emptyChunks = 0;
-    m_demodulator = std::make_unique<morse::CwDemodulator>(m_format.sampleRate());
     connect(m_source, &QAudioSource::stateChanged, this, &LiveCopy::checkState);
+    return begin(input, format);
+}
+
+bool LiveCopy::startFrom(QIODevice *input, const QAudioFormat &format)
+{
+    stop();
+    m_device = {};
+    m_error = unusable(format);
+    return m_error.isEmpty() && begin(input, format);
+}
+
+bool LiveCopy::begin(QIODevice *input, const QAudioFormat &format)
+{
+    m_input = input;
+    m_format = format;
+    m_converter = MonoConverter(format);
+    m_emptyChunks = 0;
+    m_status = {};
+    m_commands = 0;
+
+    m_thread = new QThread(this);
+    m_thread->setObjectName(QStringLiteral("demodulation"));
+    m_worker = new DemodulationWorker(format.sampleRate());
+    m_worker->moveToThread(m_thread);
+    connect(m_worker, &DemodulationWorker::lineCopied, this, &LiveCopy::lineCopied);
+    connect(m_worker, &DemodulationWorker::statusChanged, this, &LiveCopy::takeStatus);
+    m_thread->start();
     m_chunkTimer.start();
+    emit statusChanged();
     return true;
 }
 
+// The worker takes what was captured last and ends the transmission under way before its thread
+// ends. Its lines then wait in this thread's queue and are announced here, in order, as this
+// object may go as soon as stop() returns.
 void LiveCopy::stop()
 {
-    if (!m_source)
+    if (!isRunning())
         return;
     m_chunkTimer.stop();
     takeCaptured();
-    m_source->disconnect(this);
-    m_source->stop();
-    m_source->deleteLater();
-    m_source = nullptr;
+    if (m_source) {
+        m_source->disconnect(this);
+        m_source->stop();
+        m_source->deleteLater();
+        m_source = nullptr;
+    }
     m_input = nullptr;
-    m_partialFrame.clear();
-    m_demodulator->finish();
-    announceLines();
-    m_demodulator.reset();
+
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] {
+        worker->finish();
+        QThread::currentThread()->quit();
+    });
+    m_thread->wait();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    delete m_worker;
+    m_worker = nullptr;
+    delete m_thread;
+    m_thread = nullptr;
+    m_status = {};
+    emit statusChanged();
 }
 
 double LiveCopy::sampleRate() const
 {
     return m_format.sampleRate();
+}
+
+void LiveCopy::lockPitch(double hz)
+{
+    if (!isRunning())
+        return;
+    const quint64 command = ++m_commands;
+    QMetaObject::invokeMethod(m_worker,
+                              [worker = m_worker, hz, command] { worker->lockPitch(hz, command); });
+    m_status.pitchHz = hz;
+    m_status.pitchHeld = true;
+    emit statusChanged();
+}
+
+void LiveCopy::releasePitch()
+{
+    if (!isRunning())
+        return;
+    const quint64 command = ++m_commands;
+    QMetaObject::invokeMethod(m_worker,
+                              [worker = m_worker, command] { worker->releasePitch(command); });
+    m_status.pitchHeld = false;
+    emit statusChanged();
+}
+
+// A report made before the demodulator took the user's latest pitch command would undo what
+// the window already shows of it.
+void LiveCopy::takeStatus(const LiveStatus &status)
+{
+    if (!isRunning() || status.command < m_commands)
+        return;
+    m_status = status;
+    emit statusChanged();
 }
 
 void LiveCopy::readChunk()
@@ -143,25 +296,13 @@ bool LiveCopy::takeCaptured()
 {
     if (!m_input)
         return false;
-    m_partialFrame.append(m_input->readAll());
-    const qsizetype frameBytes = m_format.bytesPerFrame();
-    const qsizetype wholeBytes = m_partialFrame.size() - m_partialFrame.size() % frameBytes;
-    if (wholeBytes == 0)
+    m_converter.convert(m_input->readAll(), m_samples);
+    if (m_samples.empty())
         return false;
-    m_samples.clear();
-    appendMono(QByteArrayView(m_partialFrame).first(wholeBytes), m_format, m_samples);
-    m_partialFrame.remove(0, wholeBytes);
-
-    m_demodulator->process(m_samples);
     emit captured(m_samples);
-    announceLines();
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, samples = m_samples] { worker->process(samples); });
     return true;
-}
-
-void LiveCopy::announceLines()
-{
-    for (const morse::CopiedLine &line : m_demodulator->takeLines())
-        emit lineCopied(line.text);
 }
 
 // A device that fails (unplugged, the sound server gone) ends the capture with the reason.
@@ -182,3 +323,5 @@ void LiveCopy::fail(const QString &reason)
 }
 
 } // namespace tovrin3
+
+#include "livecopy.moc"

@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The live copy without a sound server: captured bytes of every layout, in pieces cut anywhere,
+// become the same mono samples; the demodulation on its own thread hands back every line, the
+// last ones too when the copy stops; pitch commands show at once.
+#include "cwtesting.h"
+#include "livecopy.h"
+
+#include <QBuffer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+using namespace tovrin3;
+using namespace tovrin3::testing;
+
+namespace {
+
+QAudioFormat layout(QAudioFormat::SampleFormat sampleFormat, int channels, int rate = 16000)
+{
+    QAudioFormat format;
+    format.setSampleRate(rate);
+    format.setChannelCount(channels);
+    format.setSampleFormat(sampleFormat);
+    return format;
+}
+
+// One sample in the layout's bytes, written independently of QAudioFormat's own reading.
+QByteArray sampleBytes(float value, QAudioFormat::SampleFormat sampleFormat)
+{
+    QByteArray bytes;
+    const auto append = [&bytes](const auto &raw) {
+        bytes.append(reinterpret_cast<const char *>(&raw), sizeof raw);
+    };
+    switch (sampleFormat) {
+    case QAudioFormat::UInt8:
+        append(static_cast<quint8>(std::lround((value + 1.0F) * 127.0F)));
+        break;
+    case QAudioFormat::Int16:
+        append(static_cast<qint16>(std::lround(value * 32767.0F)));
+        break;
+    case QAudioFormat::Int32:
+        append(static_cast<qint32>(std::lround(static_cast<double>(value) * 2147483647.0)));
+        break;
+    default:
+        append(value);
+        break;
+    }
+    return bytes;
+}
+
+// Frames whose channels differ (so that a frame cut between channels would show), and the mono
+// value of each: the mean of its channels.
+QByteArray capturedBytes(const QAudioFormat &format, int frames, std::vector<float> &mono)
+{
+    QByteArray bytes;
+    for (int frame = 0; frame < frames; ++frame) {
+        float sum = 0.0F;
+        for (int channel = 0; channel < format.channelCount(); ++channel) {
+            const float value =
+                0.8F * std::sin(0.3F * static_cast<float>(frame) + static_cast<float>(channel));
+            bytes += sampleBytes(value, format.sampleFormat());
+            sum += value;
+        }
+        mono.push_back(sum / static_cast<float>(format.channelCount()));
+    }
+    return bytes;
+}
+
+// The copy's lines until it stopped, and what it reported meanwhile.
+struct CopyWatch
+{
+    explicit CopyWatch(LiveCopy &copy) : lines(&copy, &LiveCopy::lineCopied) {}
+    QSignalSpy lines;
+
+    QStringList texts() const
+    {
+        QStringList texts;
+        for (const QList<QVariant> &line : lines)
+            texts.append(line[0].toString());
+        return texts;
+    }
+};
+
+QByteArray signalBytes(const QAudioFormat &format, const QStringList &transmissions)
+{
+    QByteArray bytes;
+    for (const float sample : cwTestSignal(format.sampleRate(), transmissions)) {
+        for (int channel = 0; channel < format.channelCount(); ++channel)
+            bytes += sampleBytes(sample, format.sampleFormat());
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestLiveCopy : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void convertsLayoutsCutAnywhere_data();
+    void convertsLayoutsCutAnywhere();
+    void refusesFormatsItCannotRead_data();
+    void refusesFormatsItCannotRead();
+    void linesArriveWhileCopying();
+    void stoppingAnnouncesEveryFinishedLine_data();
+    void stoppingAnnouncesEveryFinishedLine();
+    void pitchCommandsShowAtOnce();
+};
+
+void TestLiveCopy::convertsLayoutsCutAnywhere_data()
+{
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::addColumn<int>("pieceBytes");
+    QTest::addColumn<float>("tolerance"); // the layout's quantisation
+
+    const struct
+    {
+        const char *name;
+        QAudioFormat format;
+        float tolerance;
+    } layouts[]{
+        {"32-bit float mono", layout(QAudioFormat::Float, 1), 1e-6F},
+        {"32-bit float stereo", layout(QAudioFormat::Float, 2), 1e-6F},
+        {"16-bit mono", layout(QAudioFormat::Int16, 1), 1e-4F},
+        {"16-bit stereo", layout(QAudioFormat::Int16, 2), 1e-4F},
+        {"8-bit stereo", layout(QAudioFormat::UInt8, 2), 1e-2F},
+        {"32-bit integer, 3 channels", layout(QAudioFormat::Int32, 3), 1e-6F},
+    };
+    // Pieces of one byte, of pieces that end inside a sample and between the channels of a
+    // frame, and of more than one frame that end inside one.
+    for (const auto &each : layouts) {
+        for (const int piece : {1, 3, 5, 7, 13, 1000}) {
+            QTest::addRow("%s, pieces of %d bytes", each.name, piece)
+                << each.format << piece << each.tolerance;
+        }
+    }
+}
+
+void TestLiveCopy::convertsLayoutsCutAnywhere()
+{
+    QFETCH(QAudioFormat, format);
+    QFETCH(int, pieceBytes);
+    QFETCH(float, tolerance);
+    std::vector<float> expected;
+    // Not a whole number of pieces: the last frame is cut off and must wait.
+    const QByteArray bytes = capturedBytes(format, 257, expected) + QByteArray(1, '\0');
+
+    MonoConverter converter(format);
+    std::vector<float> samples;
+    std::vector<float> copied;
+    for (qsizetype offset = 0; offset < bytes.size(); offset += pieceBytes) {
+        converter.convert(QByteArrayView(bytes).sliced(offset).first(
+                              std::min<qsizetype>(pieceBytes, bytes.size() - offset)),
+                          samples);
+        copied.insert(copied.end(), samples.begin(), samples.end());
+    }
+
+    QCOMPARE(copied.size(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        QVERIFY2(std::abs(copied[index] - expected[index]) <= tolerance,
+                 qPrintable(QStringLiteral("sample %1: %2 instead of %3")
+                                .arg(index)
+                                .arg(static_cast<double>(copied[index]))
+                                .arg(static_cast<double>(expected[index]))));
+    }
+}
+
+void TestLiveCopy::refusesFormatsItCannotRead_data()
+{
+    QTest::addColumn<QAudioFormat>("format");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("no sample format") << layout(QAudioFormat::Unknown, 2) << "no sample format";
+    QTest::newRow("no channels") << layout(QAudioFormat::Int16, 0) << "no sample format";
+    QTest::newRow("4 kHz") << layout(QAudioFormat::Int16, 1, 4000) << "no usable sample rate";
+    QTest::newRow("384 kHz") << layout(QAudioFormat::Float, 1, 384000) << "no usable sample rate";
+}
+
+void TestLiveCopy::refusesFormatsItCannotRead()
+{
+    QFETCH(QAudioFormat, format);
+    QFETCH(QString, reason);
+    QBuffer input;
+    input.setData(QByteArray(4096, '\1'));
+    input.open(QIODevice::ReadOnly);
+
+    LiveCopy copy;
+    QVERIFY(!copy.startFrom(&input, format));
+
+    QVERIFY(!copy.isRunning());
+    QVERIFY2(copy.errorString().contains(reason), qPrintable(copy.errorString()));
+}
+
+// The lines come back through the event loop while the capture goes on, with the pitch and speed
+// of what is being copied.
+void TestLiveCopy::linesArriveWhileCopying()
+{
+    const QAudioFormat format = layout(QAudioFormat::Int16, 2);
+    QBuffer input;
+    input.setData(signalBytes(format, CwTestTransmissions));
+    input.open(QIODevice::ReadOnly);
+    LiveCopy copy;
+    CopyWatch watch(copy);
+    QList<LiveStatus> reports;
+    connect(&copy, &LiveCopy::statusChanged, this, [&] { reports.append(copy.status()); });
+
+    QVERIFY(copy.startFrom(&input, format));
+
+    QTRY_VERIFY(!watch.lines.isEmpty());
+    QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
+    QVERIFY(copy.isRunning());
+    QVERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
+        return std::abs(status.pitchHz - 700.0) < 20.0 &&
+               std::abs(status.wordsPerMinute - 30.0) < 5.0;
+    }));
+    copy.stop();
+    QCOMPARE(watch.texts(), CwTestTransmissions);
+}
+
+// The last transmission ends only with the stream: stop() hands it to the demodulator's thread,
+// waits for that thread and announces the line before it returns, so that a window closing
+// right after loses nothing. Again at once, before the first chunk was read.
+void TestLiveCopy::stoppingAnnouncesEveryFinishedLine_data()
+{
+    QTest::addColumn<bool>("waitForFirstLine");
+
+    QTest::newRow("while copying") << true;
+    QTest::newRow("right after the start") << false;
+}
+
+void TestLiveCopy::stoppingAnnouncesEveryFinishedLine()
+{
+    QFETCH(bool, waitForFirstLine);
+    const QAudioFormat format = layout(QAudioFormat::Float, 1);
+    QBuffer input;
+    input.setData(signalBytes(format, CwTestTransmissions));
+    input.open(QIODevice::ReadOnly);
+    auto copy = std::make_unique<LiveCopy>();
+    CopyWatch watch(*copy);
+    QVERIFY(copy->startFrom(&input, format));
+    if (waitForFirstLine)
+        QTRY_VERIFY(!watch.lines.isEmpty());
+
+    copy->stop();
+
+    QCOMPARE(watch.texts(), CwTestTransmissions);
+    QVERIFY(!copy->isRunning());
+    QVERIFY(!copy->findChild<QThread *>());
+    QCOMPARE(copy->status().pitchHz, 0.0);
+    copy.reset();
+    QCOMPARE(watch.texts(), CwTestTransmissions);
+}
+
+// A click holds the pitch at once; the demodulator's reports then say what it made of it.
+void TestLiveCopy::pitchCommandsShowAtOnce()
+{
+    const QAudioFormat format = layout(QAudioFormat::Float, 1);
+    QBuffer input;
+    input.setData(signalBytes(format, CwShortTransmissions));
+    input.open(QIODevice::ReadOnly);
+    LiveCopy copy;
+    QVERIFY(copy.startFrom(&input, format));
+
+    copy.lockPitch(1200.0);
+    QVERIFY(copy.status().pitchHeld);
+    QCOMPARE(copy.status().pitchHz, 1200.0);
+    QTRY_COMPARE(copy.status().command, quint64(1));
+    QVERIFY(copy.status().pitchHeld);
+
+    copy.releasePitch();
+    QVERIFY(!copy.status().pitchHeld);
+    QTRY_COMPARE(copy.status().command, quint64(2));
+    QVERIFY(!copy.status().pitchHeld);
+    copy.stop();
+}
+
+QTEST_GUILESS_MAIN(TestLiveCopy)
+#include "tst_livecopy.moc"
