@@ -3,6 +3,7 @@
 
 #include "appearance.h"
 #include "livecopy.h"
+#include "soundserver.h"
 #include "waterfall.h"
 
 #include <QBoxLayout>
@@ -27,6 +28,15 @@ constexpr int LevelRangeDb = 60;
 constexpr int MarkGrabPixels = 6;
 // The copied lines the window keeps in view; the main window keeps them all.
 constexpr int KeptLines = 200;
+// How often the window looks for a sound server while none answers.
+constexpr int ServerWatchMilliseconds = 2000;
+
+const QString NoServerText =
+    QStringLiteral("No sound server answers (PulseAudio or PipeWire). Once one runs, its inputs "
+                   "appear in the list.");
+const QString NoInputText =
+    QStringLiteral("No audio input found. Connect the receiver's audio output to a sound input of "
+                   "this computer; it then appears in the list.");
 
 template<typename Widget> Widget *named(QWidget *parent, const char *name)
 {
@@ -54,13 +64,13 @@ ListenWindow::ListenWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     setWindowTitle(QStringLiteral("Listen"));
     setWindowIcon(applicationIcon());
 
-    m_mediaDevices = new QMediaDevices(this);
     m_liveCopy = new LiveCopy(this);
     createControls();
-    listInputs();
+    m_serverWatch.setInterval(ServerWatchMilliseconds);
+    connect(&m_serverWatch, &QTimer::timeout, this, &ListenWindow::findSoundServer);
+    findSoundServer();
     updateButtons();
 
-    connect(m_mediaDevices, &QMediaDevices::audioInputsChanged, this, &ListenWindow::listInputs);
     connect(m_liveCopy, &LiveCopy::captured, this, &ListenWindow::showCaptured);
     connect(m_liveCopy, &LiveCopy::lineCopied, this, &ListenWindow::showLine);
     connect(m_liveCopy, &LiveCopy::failed, this, &ListenWindow::showFailure);
@@ -142,10 +152,36 @@ void ListenWindow::createControls()
     showPitch();
 }
 
+// Qt Multimedia is first asked for inputs once a sound server answers, and then follows that
+// server's inputs itself; until then the window asks again every few seconds.
+void ListenWindow::findSoundServer()
+{
+    if (m_mediaDevices)
+        return;
+    if (!soundServerAnswers()) {
+        m_serverWatch.start();
+        showNoInput();
+        return;
+    }
+    m_serverWatch.stop();
+    m_mediaDevices = new QMediaDevices(this);
+    connect(m_mediaDevices, &QMediaDevices::audioInputsChanged, this, &ListenWindow::listInputs);
+    listInputs();
+}
+
+// Says why there is nothing to start on.
+void ListenWindow::showNoInput()
+{
+    m_lblStatus->setText(m_mediaDevices && soundServerAnswers() ? NoInputText : NoServerText);
+}
+
 // Keeps the chosen input when the list changes, else the default one; a capturing input that is
 // gone ends the capture.
 void ListenWindow::listInputs()
 {
+    if (!m_mediaDevices)
+        return;
+    const bool hadInputs = m_combo1->count() > 0;
     const QByteArray chosen = m_combo1->currentData().value<QAudioDevice>().id();
     m_combo1->clear();
     for (const QAudioDevice &device : QMediaDevices::audioInputs())
@@ -157,6 +193,10 @@ void ListenWindow::listInputs()
         m_liveCopy->stop();
         showFailure(QStringLiteral("it was disconnected"));
     }
+    if (m_combo1->count() == 0)
+        showNoInput();
+    else if (!hadInputs && !isListening())
+        m_lblStatus->setText(QStringLiteral("Choose the input and press Start."));
     updateButtons();
 }
 
@@ -171,9 +211,12 @@ int ListenWindow::inputIndex(const QByteArray &id) const
 
 void ListenWindow::startDefaultInput()
 {
+    findSoundServer();
     listInputs();
-    if (const int index = inputIndex(QMediaDevices::defaultAudioInput().id()); index >= 0)
-        m_combo1->setCurrentIndex(index);
+    if (m_mediaDevices) {
+        if (const int index = inputIndex(QMediaDevices::defaultAudioInput().id()); index >= 0)
+            m_combo1->setCurrentIndex(index);
+    }
     CmdStart_Click();
 }
 
@@ -185,14 +228,13 @@ bool ListenWindow::isListening() const
 void ListenWindow::CmdStart_Click()
 {
     if (m_combo1->count() == 0) {
-        m_lblStatus->setText(QStringLiteral(
-            "No audio input found. Connect the receiver's audio output to a sound input of this "
-            "computer; it then appears in the list."));
+        showNoInput();
         return;
     }
     const auto device = m_combo1->currentData().value<QAudioDevice>();
     if (!m_liveCopy->start(device)) {
-        showFailure(m_liveCopy->errorString());
+        showFailure(soundServerAnswers() ? m_liveCopy->errorString()
+                                         : QStringLiteral("the sound server does not answer"));
         return;
     }
     m_spectrum = std::make_unique<SpectrumRows>(m_liveCopy->sampleRate());
@@ -273,7 +315,7 @@ void ListenWindow::showPitch()
 void ListenWindow::updateButtons()
 {
     const bool listening = isListening();
-    m_cmdStart->setEnabled(!listening && m_combo1->count() > 0);
+    m_cmdStart->setEnabled(!listening);
     m_cmdStop->setEnabled(listening);
     m_combo1->setEnabled(!listening);
     showPitch();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -26,7 +27,8 @@ class Waterfall;
 // waterfall of 200 to 2000 Hz with the pitch the demodulator follows, pitch and speed, and the
 // text as it is copied. A click in the waterfall holds the demodulator on that pitch; a click on
 // the held mark or Auto lets it search again. Every finished line is announced at once. Closing
-// the window, or hiding the window it belongs to, ends the capture.
+// the window, or hiding the window it belongs to, ends the capture. The list follows the sound
+// server's inputs, also when the server starts after the window; Start says why it cannot start.
 class ListenWindow : public QWidget
 {
     Q_OBJECT
@@ -54,6 +56,8 @@ protected:
 
 private:
     void createControls();
+    void findSoundServer();
+    void showNoInput();
     void listInputs();
     int inputIndex(const QByteArray &id) const;
     void showCaptured(std::span<const float> samples);
@@ -62,7 +66,9 @@ private:
     void showPitch();
     void updateButtons();
 
+    // Made once a sound server answers.
     QMediaDevices *m_mediaDevices = nullptr;
+    QTimer m_serverWatch;
     LiveCopy *m_liveCopy = nullptr;
     std::unique_ptr<SpectrumRows> m_spectrum;
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Listening for real: a private PulseAudio daemon with a null sink, a capture device made from
-// the sink's monitor and set as the default input, a generated beacon pass played into the sink,
-// and the Listen window's lines arriving in Text2. Without a sound server the test is skipped.
+// the sink's monitor and set as the default input, started after the Listen window opened, a
+// generated beacon pass played into the sink, and the Listen window's lines arriving in Text2.
+// Without a sound server the test is skipped.
 #include "cwsignal.h"
 #include "listenwindow.h"
 #include "windowtesting.h"
@@ -46,21 +47,25 @@ public:
         m_daemon.waitForFinished(5000);
     }
 
-    // Empty when the daemon runs and answers; otherwise why not.
-    QString start()
+    // Points this process at the daemon to come; empty when it can run, otherwise why not.
+    QString prepare()
     {
-        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (pulseaudio.isEmpty() ||
+        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
             return QStringLiteral("pulseaudio and pactl (pulseaudio-utils) are not installed");
         if (!m_folder.isValid())
             return QStringLiteral("no temporary folder");
-        const QString socket = m_folder.filePath(QStringLiteral("native"));
-        const QString cookie = m_folder.filePath(QStringLiteral("cookie"));
         qputenv("XDG_RUNTIME_DIR", m_folder.path().toLocal8Bit());
         qputenv("PULSE_RUNTIME_PATH", m_folder.path().toLocal8Bit());
-        qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
-        qputenv("PULSE_COOKIE", cookie.toLocal8Bit());
+        qputenv("PULSE_SERVER", ("unix:" + socket()).toLocal8Bit());
+        qputenv("PULSE_COOKIE", m_folder.filePath(QStringLiteral("cookie")).toLocal8Bit());
+        return {};
+    }
+
+    // Empty when the daemon runs and answers; otherwise why not.
+    QString start()
+    {
+        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_folder.path());
@@ -73,7 +78,7 @@ public:
                         QStringLiteral("--load=module-null-sink sink_name=") + SinkName,
                         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
                                        "socket=") +
-                            socket});
+                            socket()});
         if (!m_daemon.waitForStarted(5000))
             return QStringLiteral("pulseaudio did not start: ") + m_daemon.errorString();
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -106,6 +111,8 @@ public:
     }
 
 private:
+    QString socket() const { return m_folder.filePath(QStringLiteral("native")); }
+
     QTemporaryDir m_folder;
     QProcess m_daemon;
     QProcess m_player;
@@ -124,28 +131,69 @@ class TestListening : public QObject
 
 private slots:
     void initTestCase();
+    void inputsAppearWhenServerStartsLater();
     void copiesBeaconFromDefaultInput();
     void serverThatGoesAwayIsReported();
 
 private:
+    QString ensureServer();
+
     PrivateSoundServer m_server;
+    std::optional<QString> m_serverProblem;
 };
 
 void TestListening::initTestCase()
 {
-    if (const QString problem = m_server.start(); !problem.isEmpty())
+    if (const QString problem = m_server.prepare(); !problem.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server can run: ") + problem));
+}
+
+// The first test, before any sound server runs: the window opens without one, Start says why it
+// cannot start, and the server's inputs appear in the list once it runs, the default one chosen.
+void TestListening::inputsAppearWhenServerStartsLater()
+{
+    const auto shown = showWindow();
+    ListenWindow *listen = shown->window.showListenWindow();
+    auto *inputs = control<QComboBox>(*listen, "Combo1");
+    auto *status = control<QLabel>(*listen, "LblStatus");
+    QCOMPARE(inputs->count(), 0);
+    control<QPushButton>(*listen, "CmdStart")->click();
+    QVERIFY(!listen->isListening());
+    QVERIFY2(status->text().startsWith(QStringLiteral("No sound server answers")),
+             qPrintable(status->text()));
+
+    if (const QString problem = ensureServer(); !problem.isEmpty())
         QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-    QVERIFY(m_server.control(
-        {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-         QStringLiteral("master=") + SinkName + QStringLiteral(".monitor"),
-         QStringLiteral("source_name=") + SourceName,
-         QStringLiteral("source_properties=device.description=") + SourceDescription}));
-    QVERIFY(m_server.control({QStringLiteral("set-default-source"), SourceName}));
+
+    QTRY_COMPARE_WITH_TIMEOUT(inputs->currentText(), SourceDescription, 15000);
+    control<QPushButton>(*listen, "CmdStart")->click();
+    QVERIFY2(listen->isListening(), qPrintable(status->text()));
+    control<QPushButton>(*listen, "CmdStop")->click();
+}
+
+// Starts the server with the receiver as its default input, once; empty when it runs, otherwise
+// why not.
+QString TestListening::ensureServer()
+{
+    if (m_serverProblem)
+        return *m_serverProblem;
+    m_serverProblem = m_server.start();
+    if (m_serverProblem->isEmpty() &&
+        (!m_server.control(
+             {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+              QStringLiteral("master=") + SinkName + QStringLiteral(".monitor"),
+              QStringLiteral("source_name=") + SourceName,
+              QStringLiteral("source_properties=device.description=") + SourceDescription}) ||
+         !m_server.control({QStringLiteral("set-default-source"), SourceName})))
+        m_serverProblem = QStringLiteral("pactl could not make the receiver input");
+    return *m_serverProblem;
 }
 
 // Each transmission reaches Text2 as a line of its own once its break has been heard.
 void TestListening::copiesBeaconFromDefaultInput()
 {
+    if (const QString problem = ensureServer(); !problem.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
     std::mt19937 random(11);
     const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random)};
     cwgen::KeyingSettings settings;
@@ -184,10 +232,12 @@ void TestListening::copiesBeaconFromDefaultInput()
     QVERIFY(!listen->isListening());
 }
 
-// The sound server gone while listening: the capture ends and the window says why. The last
-// test, as it stops the server.
+// The sound server gone while listening: the capture ends and the window says why, and says why
+// again when Start is pressed. The last test, as it stops the server.
 void TestListening::serverThatGoesAwayIsReported()
 {
+    if (const QString problem = ensureServer(); !problem.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
     const auto shown = showWindow();
     ListenWindow *listen = shown->window.showListenWindow();
     listen->startDefaultInput();
@@ -201,6 +251,13 @@ void TestListening::serverThatGoesAwayIsReported()
                  status.contains(QStringLiteral("cannot be used")),
              qPrintable(status));
     QVERIFY(!control<QPushButton>(*listen, "CmdStop")->isEnabled());
+
+    control<QPushButton>(*listen, "CmdStart")->click();
+    QVERIFY(!listen->isListening());
+    const QString again = control<QLabel>(*listen, "LblStatus")->text();
+    QVERIFY2(again.contains(QStringLiteral("sound server does not answer")) ||
+                 again.startsWith(QStringLiteral("No sound server answers")),
+             qPrintable(again));
 }
 
 QTEST_MAIN(TestListening)
