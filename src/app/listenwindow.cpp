@@ -193,10 +193,13 @@ void ListenWindow::listInputs()
         m_liveCopy->stop();
         showFailure(QStringLiteral("it was disconnected"));
     }
-    if (m_combo1->count() == 0)
+    if (m_combo1->count() == 0) {
         showNoInput();
-    else if (!hadInputs && !isListening())
+    } else if (!hadInputs && !isListening()) {
         m_lblStatus->setText(QStringLiteral("Choose the input and press Start."));
+        if (m_startWhenFound)
+            startDefaultInput();
+    }
     updateButtons();
 }
 
@@ -209,15 +212,18 @@ int ListenWindow::inputIndex(const QByteArray &id) const
     return -1;
 }
 
+// Without an input yet (the sound server not running, the receiver not plugged in), the start
+// waits for the first input that appears.
 void ListenWindow::startDefaultInput()
 {
+    m_startWhenFound = false;
     findSoundServer();
-    listInputs();
     if (m_mediaDevices) {
         if (const int index = inputIndex(QMediaDevices::defaultAudioInput().id()); index >= 0)
             m_combo1->setCurrentIndex(index);
     }
     CmdStart_Click();
+    m_startWhenFound = m_combo1->count() == 0;
 }
 
 bool ListenWindow::isListening() const
@@ -244,6 +250,7 @@ void ListenWindow::CmdStart_Click()
 
 void ListenWindow::CmdStop_Click()
 {
+    m_startWhenFound = false;
     if (!isListening())
         return;
     m_liveCopy->stop();

@@ -37,7 +37,8 @@ public:
     explicit ListenWindow(QWidget *parent = nullptr);
     ~ListenWindow() override;
 
-    // Chooses the default input and starts on it.
+    // Chooses the default input and starts on it; without any input yet, on the first one that
+    // appears, unless Stop or closing the window ends the wait.
     void startDefaultInput();
     bool isListening() const;
 
@@ -69,6 +70,7 @@ private:
     // Made once a sound server answers.
     QMediaDevices *m_mediaDevices = nullptr;
     QTimer m_serverWatch;
+    bool m_startWhenFound = false;
     LiveCopy *m_liveCopy = nullptr;
     std::unique_ptr<SpectrumRows> m_spectrum;
 

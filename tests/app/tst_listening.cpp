@@ -149,7 +149,8 @@ void TestListening::initTestCase()
 }
 
 // The first test, before any sound server runs: the window opens without one, Start says why it
-// cannot start, and the server's inputs appear in the list once it runs, the default one chosen.
+// cannot start, and the server's inputs appear in the list once it runs, the default one chosen;
+// "tovrin3 --listen" then starts on it.
 void TestListening::inputsAppearWhenServerStartsLater()
 {
     const auto shown = showWindow();
@@ -161,11 +162,16 @@ void TestListening::inputsAppearWhenServerStartsLater()
     QVERIFY(!listen->isListening());
     QVERIFY2(status->text().startsWith(QStringLiteral("No sound server answers")),
              qPrintable(status->text()));
+    listen->startDefaultInput();
+    QVERIFY(!listen->isListening());
 
     if (const QString problem = ensureServer(); !problem.isEmpty())
         QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
 
-    QTRY_COMPARE_WITH_TIMEOUT(inputs->currentText(), SourceDescription, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(listen->isListening(), 15000);
+    QCOMPARE(inputs->currentText(), SourceDescription);
+    control<QPushButton>(*listen, "CmdStop")->click();
+    QVERIFY(!listen->isListening());
     control<QPushButton>(*listen, "CmdStart")->click();
     QVERIFY2(listen->isListening(), qPrintable(status->text()));
     control<QPushButton>(*listen, "CmdStop")->click();
