@@ -4,9 +4,12 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sndfile.h>
 
 #include <cmath>
 #include <complex>
@@ -115,7 +118,31 @@ double zeroCrossingHz(std::span<const float> samples, double rate)
     return (crossings - 1) / (2 * (last - first) / rate);
 }
 
+// A 16-bit mono WAV file's samples; empty when it cannot be read.
+std::vector<float> readWav(const QString &path)
+{
+    SF_INFO info{};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return {};
+    std::vector<float> samples(std::size_t(info.frames));
+    const sf_count_t read = sf_read_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return read == info.frames && info.channels == 1 ? samples : std::vector<float>{};
+}
+
+int runGenerator(const QStringList &arguments)
+{
+    QProcess generator;
+    generator.start(QStringLiteral(BIN_DIR "/tovrin3-cwgen"), arguments);
+    if (!generator.waitForFinished(60000) || generator.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return generator.exitCode();
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(cwgen::KeyingSettings)
 
 class CwSignalTest : public QObject
 {
@@ -533,6 +560,88 @@ private slots:
 
         withCarrier.seed = 18;
         QVERIFY(second != cwgen::keyTransmissions(text, withCarrier));
+    }
+
+    // Each impairment option of tovrin3-cwgen reaches its setting: the file holds the samples
+    // the library makes from the settings.
+    void programOptions_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<cwgen::KeyingSettings>("settings");
+        cwgen::KeyingSettings base;
+        base.seed = 9;
+        cwgen::KeyingSettings carriers = base;
+        carriers.carriers = {{400, -3}, {-200, -10}};
+        carriers.stations = {{150, 25, -6}};
+        QTest::newRow("carriers and a station")
+            << QStringList{"--carrier", "400,-3", "--carrier", "-200,-10", "--station", "150,25,-6"}
+            << carriers;
+        cwgen::KeyingSettings shaped = base;
+        shaped.snrDb = 6;
+        shaped.noiseShape = {true, 200, 2800, 15, 1250, 150};
+        QTest::newRow("shaped noise")
+            << QStringList{"--snr", "6", "--hump", "15,1250,150", "--passband", "200,2800"}
+            << shaped;
+        cwgen::KeyingSettings fading = base;
+        fading.snrDb = 10;
+        fading.rayleighSpreadHz = 0.2;
+        fading.fadingPeriodSeconds = 5;
+        fading.fadingDepthDb = 8;
+        QTest::newRow("fading") << QStringList{"--snr",           "10", "--rayleigh",     "0.2",
+                                               "--fading-period", "5",  "--fading-depth", "8"}
+                                << fading;
+        cwgen::KeyingSettings pass = base;
+        pass.clicksPerSecond = 3;
+        pass.clickLevelDb = -2;
+        pass.doppler = {400, 60, 2};
+        pass.phaseWanderRadians = 0.5;
+        QTest::newRow("clicks, a Doppler pass and phase wander")
+            << QStringList{"--clicks",  "3",        "--click-level",  "-2",
+                           "--doppler", "400,60,2", "--phase-wander", "0.5"}
+            << pass;
+    }
+
+    void programOptions()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(cwgen::KeyingSettings, settings);
+        QTemporaryDir directory;
+        QVERIFY(directory.isValid());
+        const QString path = directory.filePath(QStringLiteral("signal.wav"));
+        QCOMPARE(runGenerator(QStringList{path, "TEST DE QT7X", "--seed", "9"} + options), 0);
+        const std::vector<float> written = readWav(path);
+        const std::vector<float> made = cwgen::keyTransmissions({"TEST DE QT7X"}, settings);
+        QCOMPARE(written.size(), made.size());
+        for (std::size_t n = 0; n < made.size(); ++n) {
+            const float expected = std::clamp(made[n], -1.0f, 1.0f);
+            if (std::abs(written[n] - expected) > 2e-4f)
+                QFAIL(qPrintable(QStringLiteral("sample %1: %2 against %3")
+                                     .arg(n)
+                                     .arg(written[n])
+                                     .arg(expected)));
+        }
+    }
+
+    void programRefusesBadOptions_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("carrier without its level") << QStringList{"--carrier", "400"};
+        QTest::newRow("hump height no number") << QStringList{"--hump", "10,abc"};
+        QTest::newRow("station above half the rate") << QStringList{"--station", "3500,20,0"};
+        QTest::newRow("Doppler shift below 0 Hz") << QStringList{"--doppler", "800,60"};
+        QTest::newRow("passband without the pitch") << QStringList{"--passband", "800,2700"};
+        QTest::newRow("negative click rate") << QStringList{"--clicks", "-1"};
+        QTest::newRow("Rayleigh spread no number") << QStringList{"--rayleigh", "nan"};
+    }
+
+    void programRefusesBadOptions()
+    {
+        QFETCH(QStringList, options);
+        QTemporaryDir directory;
+        QVERIFY(directory.isValid());
+        const QString path = directory.filePath(QStringLiteral("signal.wav"));
+        QCOMPARE(runGenerator(QStringList{path, "TEST"} + options), 2);
+        QVERIFY(!QFile::exists(path));
     }
 
     void sameSeedSameSignal()
