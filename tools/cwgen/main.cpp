@@ -94,7 +94,9 @@ int main(int argc, char *argv[])
         {number("drift", "Pitch drift in Hz per second (default 0)."), &settings.driftHzPerSecond},
         {number("snr", "Key-down carrier over noise power in 3 kHz, dB (default: no noise)."),
          &settings.snrDb},
-        {number("fading-period", "Period of slow fading in seconds (default: none)."),
+        {number("fading-period",
+                "Period of slow sine fading of the beacon in seconds (default: none); the "
+                "SNR holds at its peak."),
          &settings.fadingPeriodSeconds},
         {number("fading-depth", "Depth of the fading in dB."), &settings.fadingDepthDb},
         {number("rayleigh", "Rayleigh fading of the beacon with this Doppler spread in Hz "
