@@ -2,6 +2,7 @@
 #include "livecopy.h"
 
 #include "cwdemodulator.h"
+#include "doubtfulmark.h"
 
 #include <QAudioSource>
 
@@ -161,7 +162,7 @@ bool LiveCopy::takeCaptured()
 void LiveCopy::announceLines()
 {
     for (const morse::CopiedLine &line : m_demodulator->takeLines())
-        emit lineCopied(line.text);
+        emit lineCopied(copiedLineText(line.text, line.doubtful, line.frameConfidence));
 }
 
 // A device that fails (unplugged, the sound server gone) ends the capture with the reason.
