@@ -160,6 +160,71 @@ QString nistDamage(QIODevice &device, qint64 frames)
     return {};
 }
 
+// libsndfile hands content that begins like MPEG audio to libmpg123, which writes notes about
+// data it cannot read to standard error, the user's terminal. So such content reaches libsndfile
+// only when it is MPEG audio indeed: an optional ID3v2 tag, then two frames with valid headers in
+// a row.
+qint64 mpegFrameLength(QByteArrayView header)
+{
+    if (header.size() < 4)
+        return 0;
+    const auto byte = [&](qsizetype index) { return static_cast<uchar>(header[index]); };
+    if (byte(0) != 0xFF || (byte(1) & 0xE0) != 0xE0)
+        return 0;
+    const int version = (byte(1) >> 3) & 3; // 3: MPEG 1, 2: MPEG 2, 0: MPEG 2.5, 1: reserved
+    const int layer = (byte(1) >> 1) & 3;   // 3: layer I, 2: layer II, 1: layer III, 0: reserved
+    const int bitrateIndex = byte(2) >> 4;
+    const int rateIndex = (byte(2) >> 2) & 3;
+    const int padding = (byte(2) >> 1) & 1;
+    if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    // kbit/s by bitrate index: MPEG 1 layers I, II, III, then MPEG 2 and 2.5 layer I, II and III.
+    static constexpr std::array<std::array<int, 15>, 5> Kbps{{
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+    }};
+    static constexpr std::array<int, 3> Rates{44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int row = mpeg1 ? 3 - layer : (layer == 3 ? 3 : 4);
+    const qint64 bitsPerSecond = qint64(Kbps[size_t(row)][size_t(bitrateIndex)]) * 1000;
+    const qint64 rate = Rates[size_t(rateIndex)] / (mpeg1 ? 1 : version == 2 ? 2 : 4);
+    if (layer == 3)
+        return (12 * bitsPerSecond / rate + padding) * 4;
+    const qint64 factor = (layer == 1 && !mpeg1) ? 72 : 144;
+    return factor * bitsPerSecond / rate + padding;
+}
+
+// False for content that libsndfile would take for MPEG audio but is none.
+bool passesMpegCheck(QIODevice &device)
+{
+    constexpr qsizetype Id3HeaderSize = 10;
+    constexpr uchar Id3FooterFlag = 0x10;
+    device.seek(0);
+    qint64 frameAt = 0;
+    const QByteArray start = device.peek(Id3HeaderSize);
+    if (start.startsWith("ID3") && start.size() == Id3HeaderSize) {
+        qint64 tagSize = 0;
+        for (qsizetype index = 6; index < Id3HeaderSize; ++index)
+            tagSize = (tagSize << 7) | (static_cast<uchar>(start[index]) & 0x7F);
+        frameAt = Id3HeaderSize + tagSize +
+                  ((static_cast<uchar>(start[5]) & Id3FooterFlag) ? Id3HeaderSize : 0);
+    } else if (mpegFrameLength(start) == 0) {
+        return true; // not taken for MPEG audio at all
+    }
+    bool valid = true;
+    for (int frame = 0; frame < 2 && valid; ++frame) {
+        valid = device.seek(frameAt);
+        const qint64 length = valid ? mpegFrameLength(device.read(4)) : 0;
+        valid = length > 0;
+        frameAt += length;
+    }
+    device.seek(0);
+    return valid;
+}
+
 // Ogg pages (RFC 3533): the page checksum.
 quint32 oggChecksum(QByteArrayView bytes)
 {
@@ -237,11 +302,8 @@ OggWalk walkOggPages(QIODevice &device)
         const quint32 serial = qFromLittleEndian<quint32>(page.constData() + OggSerialOffset);
         const quint32 sequence = qFromLittleEndian<quint32>(page.constData() + OggSequenceOffset);
         if (nextSequence.contains(serial) && nextSequence.value(serial) != sequence) {
-            walk.damage = QStringLiteral("damaged Ogg stream: pages %1 to %2 are missing before "
-                                         "byte %3")
-                              .arg(nextSequence.value(serial))
-                              .arg(qint64(sequence) - 1)
-                              .arg(pageAt);
+            walk.damage =
+                QStringLiteral("damaged Ogg stream: a page is missing before byte %1").arg(pageAt);
             break;
         }
         nextSequence.insert(serial, sequence + 1);
@@ -330,6 +392,8 @@ bool AudioFileReader::State::open()
 {
     if (file->size() == 0)
         return fail(QStringLiteral("empty file, no audio"));
+    if (!passesMpegCheck(*file))
+        return fail(QStringLiteral("not an audio file"));
     QIODevice *source = file.get();
     if (file->peek(4) == "OggS") {
         const OggWalk walk = walkOggPages(*file);
@@ -445,12 +509,12 @@ qsizetype AudioFileReader::read(std::span<float> samples)
                                   ? QStringLiteral("damaged audio (libsndfile: %1)")
                                         .arg(libraryText(sf_strerror(state.sound)))
                                   : state.damage);
+    if (count == 0 && !state.damage.isEmpty())
+        return state.failRead(state.damage);
     if (count == 0 && length() >= 0 && state.samplesRead < length())
         return state.failRead(QStringLiteral("cut short after %1 of %2 samples")
                                   .arg(state.samplesRead)
                                   .arg(length()));
-    if (count == 0 && !state.damage.isEmpty())
-        return state.failRead(state.damage);
     // Each channel is scaled before the sum: values near the largest float add up to infinity.
     const float scale = 1.0F / static_cast<float>(channels);
     for (sf_count_t frame = 0; frame < count; ++frame) {
@@ -480,6 +544,8 @@ namespace {
 // proves damaged.
 bool recognisedAsAudio(QIODevice &device)
 {
+    if (!passesMpegCheck(device))
+        return false;
     SF_VIRTUAL_IO io = virtualDevice();
     SF_INFO info{};
     SNDFILE *sound = sf_open_virtual(&io, SFM_READ, &info, &device);
