@@ -27,6 +27,7 @@ std::span<const float> ImpulseBlanker::process(std::span<const float> samples)
         if (power > threshold) {
             ++m_run;
             m_runPower += power;
+            m_quietSince = 0;
             if (m_run > m_maxImpulseRun) {
                 m_meanPower = m_runPower / double(m_run);
                 m_run = 0;
@@ -34,8 +35,12 @@ std::span<const float> ImpulseBlanker::process(std::span<const float> samples)
             }
             continue;
         }
-        m_run = 0;
-        m_runPower = 0.0;
+        // A loud tone has samples near its zero crossings under the threshold too: only a quiet
+        // spell as long as an impulse ends the run.
+        if (m_run > 0 && ++m_quietSince > m_maxImpulseRun) {
+            m_run = 0;
+            m_runPower = 0.0;
+        }
         m_meanPower += m_levelWeight * (power - m_meanPower);
         m_output[index] = sample;
     }

@@ -15,8 +15,9 @@ namespace tovrin3::morse {
 //  - a sample that is no finite number (a damaged float file), and
 //  - an impulse: a sample more than ImpulseRatioDb above the running RMS level. A run of such
 //    samples longer than MaxImpulseSeconds is no impulse but the signal growing louder at once
-//    (a transmission starting after digital silence): the running level takes the run's level
-//    and the samples after it pass.
+//    (a transmission starting after digital silence, or on the stream's first sample): the
+//    running level takes the run's level and the samples after it pass. Such an onset loses
+//    its first MaxImpulseSeconds.
 // The output is the same wherever the stream is cut.
 class ImpulseBlanker
 {
@@ -29,10 +30,10 @@ public:
     static constexpr double LevelSeconds = 1.0;
     // Longer than a click (well under a millisecond), short enough that a true onset loses little.
     static constexpr double MaxImpulseSeconds = 0.005;
-    // The running level never counts as lower than this power (-100 dB full scale, under the
-    // quantisation noise of 16-bit audio), so digital silence does not make every sample an
-    // impulse.
-    static constexpr double LevelFloorPower = 1e-10;
+    // The running level never counts as lower than this power, -60 dB full scale: after digital
+    // silence, whatever lies within full scale passes; only samples louder still wait for the
+    // longest impulse.
+    static constexpr double LevelFloorPower = 1e-6;
 
     explicit ImpulseBlanker(double sampleRate);
 
@@ -43,12 +44,13 @@ public:
     double levelPower() const { return m_meanPower; }
 
 private:
-    double m_levelWeight;      // weight of one sample in the running mean power
-    long long m_maxImpulseRun; // samples
-    double m_thresholdRatio;   // power ratio that makes a sample an impulse
-    double m_meanPower = 0.0;  // squared sample units
-    long long m_run = 0;       // samples over the threshold in a row
-    double m_runPower = 0.0;   // their summed power
+    double m_levelWeight;       // weight of one sample in the running mean power
+    long long m_maxImpulseRun;  // samples
+    double m_thresholdRatio;    // power ratio that makes a sample an impulse
+    double m_meanPower = 0.0;   // squared sample units
+    long long m_run = 0;        // samples over the threshold, with no quiet spell between
+    double m_runPower = 0.0;    // their summed power
+    long long m_quietSince = 0; // samples under the threshold since the run's last
     std::vector<float> m_output;
 };
 
