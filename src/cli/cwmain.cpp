@@ -199,10 +199,17 @@ public:
     int writeFailureStatus() const;
 
 private:
-    bool writeLine(const QString &text, const QDateTime &time)
+    // A time past the year 9999 cannot be written: the input fails there instead of giving
+    // lines without their time.
+    Outcome writeLine(const QByteArray &name, const QString &text, const QDateTime &time)
     {
+        if (m_settings.timestamps && time.isValid() &&
+            time.toUTC().date().year() > LatestStartYear) {
+            m_status.report(name, u"the line times run past the year 9999: --start is too late"_s);
+            return Outcome::InputFailed;
+        }
         const QByteArray line = cwOutputLine(text, m_settings.timestamps ? time : QDateTime());
-        return m_output.write(line) == line.size();
+        return m_output.write(line) == line.size() ? Outcome::Copied : Outcome::WriteFailed;
     }
 
     const Settings &m_settings;
@@ -228,8 +235,10 @@ Outcome Copier::copyFile(const QByteArray &name)
     for (const morse::CopiedLine &line : copy.lines) {
         const QDateTime time =
             m_settings.start ? timeInto(*m_settings.start, line.startSeconds) : QDateTime();
-        if (!writeLine(copiedLineText(line.text, line.doubtful, line.frameConfidence), time))
-            return Outcome::WriteFailed;
+        const Outcome written =
+            writeLine(name, copiedLineText(line.text, line.doubtful, line.frameConfidence), time);
+        if (written != Outcome::Copied)
+            return written;
     }
     if (!copy.error.isEmpty()) {
         m_status.report(name, copy.error);
@@ -260,8 +269,9 @@ Outcome Copier::copyStandardInput()
             if (const auto lock = lockWatch.update(copier.demodulator()))
                 m_status.reportLock(StandardInputName, *lock, copier.secondsRead());
         for (const TimedLine &line : copier.takeLines())
-            if (!writeLine(line.text, line.startTime))
-                return Outcome::WriteFailed;
+            if (const Outcome written = writeLine(StandardInputName, line.text, line.startTime);
+                written != Outcome::Copied)
+                return written;
         if (count == 0)
             return Outcome::Copied;
     }
