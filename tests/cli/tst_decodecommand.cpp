@@ -171,6 +171,11 @@ private slots:
         const QString keep = QStringLiteral("--keep-doubtful");
         QTest::newRow("a frame marked doubtful is left out")
             << QStringList{} << sure + doubtful << block << QByteArray() << 0;
+        QTest::newRow("--strict names a doubtful frame left out")
+            << QStringList{Strict} << sure + doubtful << block
+            << "-:2: doubtful frame (confidence 0.42), left out without --keep-doubtful: " +
+                   doubtful
+            << 3;
         QTest::newRow("and kept with --keep-doubtful")
             << QStringList{keep} << doubtful + sure
             << block + QByteArray(block).replace("#1: ", "#2: ") << QByteArray() << 0;
