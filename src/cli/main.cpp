@@ -100,12 +100,21 @@ struct Input
     bool isRegularFile = false;
 };
 
-// Reads until the content can be told: AudioCheckSize bytes, or the input's end. A pipe that
-// delivers a text line by line is not held up any longer than that.
+// Whether the first bytes already tell text: a line of it has ended, and no NUL came (the
+// headers of recordings hold NUL bytes in their first few dozen), or a UTF-16 byte-order mark.
+bool isToldText(QByteArrayView head)
+{
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF"))
+        return true;
+    return (head.contains('\n') || head.contains('\r')) && !head.contains('\0');
+}
+
+// Reads until the content can be told: a first line of text, AudioCheckSize bytes, or the
+// input's end. A pipe that delivers a text line by line is not held up beyond its first line.
 bool readHead(Input &input)
 {
     input.head.reserve(TextCheckSize);
-    while (input.head.size() < AudioCheckSize) {
+    while (input.head.size() < AudioCheckSize && !isToldText(input.head)) {
         const qsizetype start = input.head.size();
         input.head.resize(TextCheckSize);
         const qint64 count = input.device->read(input.head.data() + start, TextCheckSize - start);

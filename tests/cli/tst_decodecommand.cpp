@@ -223,6 +223,35 @@ private slots:
         QTEST(run.exitCode, "exitCode");
     }
 
+    // A pipe that delivers a text line by line gets each frame decoded as its line ends, the
+    // first too: telling text from audio waits for no more than the first line.
+    void livePipeKeepsUp_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("firstOutput");
+        QTest::newRow("report") << QStringList{} << QByteArray("#1: 900140010C6A00A503\n");
+        QTest::newRow("CSV") << QStringList{QStringLiteral("--format=csv")}
+                             << QByteArray("frame,timestamp,");
+    }
+
+    void livePipeKeepsUp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, firstOutput);
+        QProcess process;
+        process.start(Program, arguments);
+        QVERIFY(process.waitForStarted());
+        process.write("QT7XMRKT3HKD 900140010C6A00A503\n");
+        QByteArray output;
+        while (!output.contains("900140010C6A00A503") && process.waitForReadyRead(10'000))
+            output += process.readAllStandardOutput();
+        QVERIFY2(output.startsWith(firstOutput), output.constData());
+        QVERIFY(output.contains("900140010C6A00A503"));
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(10'000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
     void helpAndVersion()
     {
         const Run help = runDecoder({QStringLiteral("--help"), SampleFile});
