@@ -272,6 +272,9 @@ OggWalk walkOggPages(QIODevice &device)
         QByteArray page = device.read(OggHeaderSize);
         if (page.isEmpty())
             break;
+        // What follows streams that all ended (a tag some tools append) is no damage.
+        if (!page.startsWith("OggS") && open.isEmpty() && walk.lastPageAt >= 0)
+            break;
         if (!page.startsWith("OggS")) {
             walk.damage = QStringLiteral("damaged Ogg stream: no page where one should begin, "
                                          "at byte %1")

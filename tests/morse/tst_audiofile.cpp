@@ -217,6 +217,16 @@ private slots:
         QTEST(readAll(reader), "read");
     }
 
+    // Some tools append a tag after an Ogg stream's last page.
+    void readsOggWithTrailingTag()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("tagged.ogg"));
+        QVERIFY(testing::writeFile(path, m_ogg + "TAG" + QByteArray(125, ' ')));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QCOMPARE(copy.error, QString());
+        QCOMPARE(copy.lines.size(), size_t(1));
+    }
+
     // A recorder that streams leaves the length unwritten; the file's end is then the end.
     void readsUnwrittenLength()
     {
