@@ -2,6 +2,7 @@
 #include "fileopening.h"
 
 #include "audiofile.h"
+#include "doubtfulmark.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -51,7 +52,7 @@ QString joinedLines(const std::vector<morse::CopiedLine> &lines)
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(lines.size()));
     for (const morse::CopiedLine &line : lines)
-        texts.append(line.text);
+        texts.append(copiedLineText(line.text, line.doubtful, line.frameConfidence));
     return texts.join(QLatin1Char('\n'));
 }
 

@@ -2,6 +2,7 @@
 #include "livecopy.h"
 
 #include "cwdemodulator.h"
+#include "doubtfulmark.h"
 
 #include <QAudioSource>
 #include <QCoreApplication>
@@ -104,7 +105,7 @@ private:
     void report()
     {
         for (const morse::CopiedLine &line : m_demodulator.takeLines())
-            emit lineCopied(line.text);
+            emit lineCopied(copiedLineText(line.text, line.doubtful, line.frameConfidence));
         emit statusChanged({m_demodulator.pendingText(), m_demodulator.pitchHz(),
                             m_demodulator.wordsPerMinute(), m_demodulator.isPitchLocked(),
                             m_command});

@@ -4,6 +4,7 @@
 #include "descriptordevice.h"
 #include "licence.h"
 
+#include <QFile>
 #include <QStringView>
 
 #include <algorithm>
@@ -172,6 +173,18 @@ QStringList CommandLine::arguments(int argc, char **argv)
     for (int index = 0; index < argc; ++index)
         list << QString::fromLocal8Bit(argv[index]);
     return list;
+}
+
+std::vector<QByteArray> CommandLine::positionalBytes(int argc, char **argv) const
+{
+    std::vector<QByteArray> bytes;
+    int index = 1;
+    for (const QString &argument : m_parser.positionalArguments()) {
+        while (index < argc && QString::fromLocal8Bit(argv[index]) != argument)
+            ++index;
+        bytes.emplace_back(index < argc ? QByteArray(argv[index++]) : QFile::encodeName(argument));
+    }
+    return bytes;
 }
 
 // The parser's own texts name an unknown option without its dashes and a missing value without

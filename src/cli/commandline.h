@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace tovrin3 {
 
@@ -62,6 +64,11 @@ public:
 
     // argv as QStringList, decoded as Qt's own applications decode it.
     static QStringList arguments(int argc, char **argv);
+
+    // The positional arguments as the program received them, in order. A file name need not be
+    // text in the locale's encoding, and its decoded form could name no file; the bytes always
+    // name the file.
+    std::vector<QByteArray> positionalBytes(int argc, char **argv) const;
 
 private:
     QString helpText() const;

@@ -3,14 +3,17 @@
 #include "commandline.h"
 #include "cwstream.h"
 #include "descriptordevice.h"
+#include "doubtfulmark.h"
 #include "linetimestamp.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -21,9 +24,11 @@ namespace {
 using namespace Qt::StringLiterals;
 
 constexpr const char *ProgramName = "tovrin3-cw";
-const QString StandardInputName = u"-"_s;
-constexpr double LowestRawRate = 8000.0;
-constexpr double HighestRawRate = 192000.0;
+const QByteArray StandardInputName = "-";
+constexpr double LowestRawRate = morse::LowestSampleRate;
+constexpr double HighestRawRate = morse::HighestSampleRate;
+// Line times are written with a four-digit year.
+constexpr int LatestStartYear = 9999;
 constexpr qint64 RawReadSize = 16 * 1024;
 
 ProgramDescription cwProgram()
@@ -34,15 +39,19 @@ ProgramDescription cwProgram()
         .description =
             u"Copies the Morse code (CW) in each audio FILE and writes the text to standard "
             u"output, one line per transmission. A FILE is read by its content: WAV, FLAC, Ogg "
-            u"Vorbis or Ogg Opus, 8 kHz to 192 kHz, any number of channels. With no FILE, or "
+            u"Vorbis or Ogg Opus, 4 kHz to 192 kHz, any number of channels. With no FILE, or "
             u"when FILE is -, reads raw signed 16-bit little-endian mono samples from standard "
             u"input, as an SDR program writes them, and writes each line as soon as its "
             u"transmission ends."_s,
         .epilogue =
             u"Example: rtl_fm -M usb -f FREQUENCY -s 48k - | tovrin3-cw --raw-rate 48000 "
             u"--timestamps - | tovrin3-decode --format csv\n\n"
+            u"A beacon frame whose digits are doubtful is written with a mark after them, as "
+            u"in QT7XMRKT3HKD 9001400I0C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]; tovrin3-decode and "
+            u"the window skip such a line.\n\n"
             u"Exit status: 0 when every input was copied, 1 when an input could not be read or "
-            u"the output could not be written, 2 for a wrong option."_s,
+            u"was found damaged (the lines copied before the damage are still written) or the "
+            u"output could not be written, 2 for a wrong option."_s,
         .version = QString::fromLatin1(TOVRIN3_VERSION),
     };
 }
@@ -53,13 +62,13 @@ struct Settings
     bool timestamps = false;
     std::optional<QDateTime> start;
     bool verbose = false;
-    QStringList inputs;
+    std::vector<QByteArray> inputs;
 };
 
 struct Options
 {
     QCommandLineOption rawRate{u"raw-rate"_s,
-                               u"the sample rate of standard input, 8000 to 192000 (needed "
+                               u"the sample rate of standard input, 4000 to 192000 (needed "
                                u"there)"_s,
                                u"HZ"_s};
     QCommandLineOption timestamps{
@@ -80,7 +89,7 @@ std::optional<QDateTime> utcTime(const QString &text)
     if (!timestamp.read(text))
         return std::nullopt;
     const QDateTime time = QDateTime::fromString(timestamp.text(), Qt::ISODateWithMs);
-    if (!time.isValid())
+    if (!time.isValid() || time.toUTC().date().year() > LatestStartYear)
         return std::nullopt;
     return time.toUTC();
 }
@@ -91,22 +100,22 @@ std::optional<QString> takeValues(const QCommandLineParser &parser, const Option
 {
     settings.timestamps = parser.isSet(options.timestamps);
     settings.verbose = parser.isSet(options.verbose);
-    settings.inputs = parser.positionalArguments();
-    if (settings.inputs.isEmpty())
-        settings.inputs.append(StandardInputName);
+    if (settings.inputs.empty())
+        settings.inputs.push_back(StandardInputName);
     if (parser.isSet(options.rawRate)) {
         bool isNumber = false;
         const double rate = parser.value(options.rawRate).toDouble(&isNumber);
-        if (!isNumber || rate < LowestRawRate || rate > HighestRawRate)
-            return u"--raw-rate takes a rate from 8000 to 192000 Hz, not '%1'"_s.arg(
+        // Written so that a rate that is no number (nan) fails too.
+        if (!isNumber || !(rate >= LowestRawRate && rate <= HighestRawRate))
+            return u"--raw-rate takes a rate from 4000 to 192000 Hz, not '%1'"_s.arg(
                 parser.value(options.rawRate));
         settings.rawRate = rate;
     }
     if (parser.isSet(options.start)) {
         settings.start = utcTime(parser.value(options.start));
         if (!settings.start)
-            return u"--start takes a UTC time such as 2026-12-06T18:57:44Z, not '%1'"_s.arg(
-                parser.value(options.start));
+            return u"--start takes a UTC time up to the year 9999 such as 2026-12-06T18:57:44Z, "
+                   u"not '%1'"_s.arg(parser.value(options.start));
     }
     return std::nullopt;
 }
@@ -114,8 +123,9 @@ std::optional<QString> takeValues(const QCommandLineParser &parser, const Option
 // The rules that tie the options to the inputs; returns the usage error, if any.
 std::optional<QString> checkCombination(const Settings &settings)
 {
-    const bool readsStandardInput = settings.inputs.contains(StandardInputName);
-    const bool readsFiles = settings.inputs.count(StandardInputName) < settings.inputs.size();
+    const auto standardInputs = std::ranges::count(settings.inputs, StandardInputName);
+    const bool readsStandardInput = standardInputs > 0;
+    const bool readsFiles = standardInputs < std::ssize(settings.inputs);
     if (readsStandardInput && !settings.rawRate)
         return u"raw samples on standard input need their rate: --raw-rate HZ"_s;
     if (settings.start && !settings.timestamps)
@@ -133,13 +143,13 @@ class StatusLine
 public:
     StatusLine() : m_showsProgress(::isatty(STDERR_FILENO) == 1) {}
 
-    void progress(const QString &name, double fraction)
+    void progress(const QByteArray &name, double fraction)
     {
         const int percent = static_cast<int>(fraction * 100.0);
         if (!m_showsProgress || percent == m_percent)
             return;
         m_percent = percent;
-        std::fprintf(stderr, "\r%s: %s: %d %%\033[K", ProgramName, qPrintable(name), percent);
+        std::fprintf(stderr, "\r%s: %s: %d %%\033[K", ProgramName, name.constData(), percent);
         std::fflush(stderr);
     }
 
@@ -150,13 +160,13 @@ public:
         m_percent = -1;
     }
 
-    void report(const QString &name, const QString &message)
+    void report(const QByteArray &name, const QString &message)
     {
         clearProgress();
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, qPrintable(name), qPrintable(message));
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name.constData(), qPrintable(message));
     }
 
-    void reportLock(const QString &name, const morse::CwLock &lock, double seconds)
+    void reportLock(const QByteArray &name, const morse::CwLock &lock, double seconds)
     {
         const QString at = QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
         if (lock.pitchHz <= 0.0)
@@ -184,15 +194,22 @@ class Copier
 public:
     explicit Copier(const Settings &settings) : m_settings(settings) {}
 
-    Outcome copyFile(const QString &name);
+    Outcome copyFile(const QByteArray &name);
     Outcome copyStandardInput();
     int writeFailureStatus() const;
 
 private:
-    bool writeLine(const QString &text, const QDateTime &time)
+    // A time past the year 9999 cannot be written: the input fails there instead of giving
+    // lines without their time.
+    Outcome writeLine(const QByteArray &name, const QString &text, const QDateTime &time)
     {
+        if (m_settings.timestamps && time.isValid() &&
+            time.toUTC().date().year() > LatestStartYear) {
+            m_status.report(name, u"the line times run past the year 9999: --start is too late"_s);
+            return Outcome::InputFailed;
+        }
         const QByteArray line = cwOutputLine(text, m_settings.timestamps ? time : QDateTime());
-        return m_output.write(line) == line.size();
+        return m_output.write(line) == line.size() ? Outcome::Copied : Outcome::WriteFailed;
     }
 
     const Settings &m_settings;
@@ -201,9 +218,9 @@ private:
     StatusLine m_status;
 };
 
-// A file is demodulated to its end before its lines are written, so that a file found damaged
-// part way through writes nothing.
-Outcome Copier::copyFile(const QString &name)
+// A file is demodulated to its end before its lines are written; a file found damaged part way
+// through still gives the lines copied before the damage, then the error.
+Outcome Copier::copyFile(const QByteArray &name)
 {
     const auto progress = [&](double fraction) {
         m_status.progress(name, fraction);
@@ -215,15 +232,17 @@ Outcome Copier::copyFile(const QString &name)
     };
     const morse::AudioFileCopy copy = morse::copyAudioFile(name, progress, lockChanged);
     m_status.clearProgress();
-    if (!copy.error.isEmpty()) {
-        m_status.report(name, copy.error);
-        return Outcome::InputFailed;
-    }
     for (const morse::CopiedLine &line : copy.lines) {
         const QDateTime time =
             m_settings.start ? timeInto(*m_settings.start, line.startSeconds) : QDateTime();
-        if (!writeLine(line.text, time))
-            return Outcome::WriteFailed;
+        const Outcome written =
+            writeLine(name, copiedLineText(line.text, line.doubtful, line.frameConfidence), time);
+        if (written != Outcome::Copied)
+            return written;
+    }
+    if (!copy.error.isEmpty()) {
+        m_status.report(name, copy.error);
+        return Outcome::InputFailed;
     }
     return Outcome::Copied;
 }
@@ -250,8 +269,9 @@ Outcome Copier::copyStandardInput()
             if (const auto lock = lockWatch.update(copier.demodulator()))
                 m_status.reportLock(StandardInputName, *lock, copier.secondsRead());
         for (const TimedLine &line : copier.takeLines())
-            if (!writeLine(line.text, line.startTime))
-                return Outcome::WriteFailed;
+            if (const Outcome written = writeLine(StandardInputName, line.text, line.startTime);
+                written != Outcome::Copied)
+                return written;
         if (count == 0)
             return Outcome::Copied;
     }
@@ -270,7 +290,7 @@ int copyInputs(const Settings &settings)
 {
     Copier copier(settings);
     int status = Success;
-    for (const QString &name : settings.inputs) {
+    for (const QByteArray &name : settings.inputs) {
         const Outcome outcome =
             name == StandardInputName ? copier.copyStandardInput() : copier.copyFile(name);
         if (outcome == Outcome::WriteFailed)
@@ -293,13 +313,14 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     CommandLine commandLine(cwProgram());
     const Options options;
-    commandLine.addOption(options.rawRate, u"a rate from 8000 to 192000 Hz"_s);
+    commandLine.addOption(options.rawRate, u"a rate from 4000 to 192000 Hz"_s);
     commandLine.addOption(options.timestamps);
     commandLine.addOption(options.start, u"a UTC time such as 2026-12-06T18:57:44Z"_s);
     commandLine.addOption(options.verbose);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
     Settings settings;
+    settings.inputs = commandLine.positionalBytes(argc, argv);
     std::optional<QString> usageError = takeValues(commandLine.parser(), options, settings);
     if (!usageError)
         usageError = checkCombination(settings);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cwstream.h"
 
+#include "doubtfulmark.h"
+
 #include <cmath>
 
 namespace tovrin3 {
@@ -42,7 +44,8 @@ std::vector<TimedLine> RawStreamCopier::takeLines()
     for (morse::CopiedLine &line : m_demodulator.takeLines()) {
         const auto sample = std::max<qint64>(0, std::llround(line.startSeconds * m_sampleRate));
         const QDateTime time = m_start ? timeInto(*m_start, line.startSeconds) : arrivalOf(sample);
-        lines.push_back({std::move(line.text), line.startSeconds, time});
+        lines.push_back({copiedLineText(line.text, line.doubtful, line.frameConfidence),
+                         line.startSeconds, time});
         forgetArrivalsBefore(sample);
     }
     return lines;

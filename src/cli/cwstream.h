@@ -32,7 +32,7 @@ public:
 // A copied line with the UTC time of its first element.
 struct TimedLine
 {
-    QString text;
+    QString text;              // as written: a doubtful frame carries its mark (see copiedLineText)
     double startSeconds = 0.0; // from the stream's first sample
     QDateTime startTime;
 };

@@ -29,6 +29,7 @@ enum Column : std::size_t
     KillSwitchBitsColumn,
     MainStateColumn,
     SubStateColumn,
+    ConfidenceColumn,
     ColumnCount
 };
 
@@ -45,7 +46,8 @@ constexpr std::array<std::string_view, ColumnCount> ColumnNames{"source",
                                                                 "kill_switch_value",
                                                                 "kill_switch_bits",
                                                                 "main_state",
-                                                                "sub_state"};
+                                                                "sub_state",
+                                                                "confidence"};
 
 // Room for everything of a record but its frame text, with every number at the longest a double
 // can be written; each UTF-16 unit of the text takes at most six bytes more ("\u001F").
@@ -238,16 +240,21 @@ template<typename Format> void appendRecord(QByteArray &output, const FrameRecor
     putOptionalState<Format>(writer, state ? switchText(state->mainOn) : std::string_view());
     Format::startField(writer, SubStateColumn);
     putOptionalState<Format>(writer, state ? switchText(state->subOn) : std::string_view());
+    if (record.withConfidence) {
+        Format::startField(writer, ConfidenceColumn);
+        putOptionalNumber<Format>(writer, record.confidence);
+    }
     Format::endRecord(writer);
     writer.finish();
 }
 
 } // namespace
 
-void appendCsvHeader(QByteArray &output, bool withSource)
+void appendCsvHeader(QByteArray &output, bool withSource, bool withConfidence)
 {
     const std::size_t first = withSource ? SourceColumn : FrameColumn;
-    for (std::size_t column = first; column < ColumnCount; ++column) {
+    const std::size_t end = withConfidence ? ColumnCount : ConfidenceColumn;
+    for (std::size_t column = first; column < end; ++column) {
         if (column != first)
             output.append(',');
         output.append(ColumnNames[column].data(), qsizetype(ColumnNames[column].size()));

@@ -70,7 +70,13 @@ void LineDiagnostics::check(const BeaconLine &line, const LineEcho &echo)
         report(line.lineNumber, u"not a frame (text before \"|\" is not a UTC timestamp)", echo);
         break;
     case BeaconLine::Kind::NotFrame:
-        if (!echo.isBlank())
+        if (line.doubtfulConfidence)
+            report(line.lineNumber,
+                   QStringLiteral("doubtful frame (confidence %1), left out without "
+                                  "--keep-doubtful")
+                       .arg(*line.doubtfulConfidence, 0, 'f', 2),
+                   echo);
+        else if (!echo.isBlank())
             report(line.lineNumber,
                    QStringLiteral("not a frame (%1 %2 after cleaning)")
                        .arg(QString::number(line.cleanedLength),

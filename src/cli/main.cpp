@@ -4,6 +4,7 @@
 #include "cwstream.h"
 #include "descriptordevice.h"
 #include "framerecords.h"
+#include "inputcontent.h"
 #include "linediagnostics.h"
 #include "streamdecoding.h"
 
@@ -15,10 +16,13 @@
 #include <optional>
 #include <vector>
 
-#include <QBuffer>
 #include <QFile>
+#include <QTemporaryFile>
+
+#include <algorithm>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tovrin3 {
@@ -31,6 +35,8 @@ constexpr const char *ProgramName = "tovrin3-decode";
 constexpr const char *StandardInputName = "-";
 // The strict check named at least one line.
 constexpr int ProblemsFound = 3;
+constexpr const char *NeitherTextNorAudio =
+    "neither text nor an audio recording (raw samples are read by tovrin3-cw --raw-rate)";
 
 ProgramDescription decoderProgram()
 {
@@ -40,15 +46,20 @@ ProgramDescription decoderProgram()
         .description =
             u"Decodes the KAMO TOVRIN-III CW beacon frames in each FILE and writes every frame "
             u"to standard output. Each FILE is one beacon text, its frames numbered from 1. "
-            u"A FILE whose content is audio is first copied to text lines as tovrin3-cw copies "
-            u"it. With no FILE, or when FILE is -, reads standard input."_s,
+            u"A FILE whose content is audio (told by its first bytes, also in a pipe) is first "
+            u"copied to text lines as tovrin3-cw copies it; text is UTF-8, or UTF-16 with a "
+            u"byte-order mark. With no FILE, or when FILE is -, reads standard input."_s,
         .epilogue =
             u"With csv and json a line may begin with the UTC time its frame was received and "
             u"a '|', as in 2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 (a space for "
             u"the T and fractions of a second are fine); a line with a '|' after anything else "
             u"is not a frame there. The report format reads every line as the window does.\n\n"
-            u"Exit status: 0 when every input was decoded, 1 when an input could not be read or "
-            u"the output could not be written, 2 for a wrong option, 3 when --strict named a "
+            u"A frame tovrin3-cw marks doubtful, as in QT7XMRKT3HKD 9001400I0C6A00A503 "
+            u"[DOUBTFUL:CONFIDENCE=0.42], is left out unless --keep-doubtful is given. CSV and "
+            u"JSON end in a confidence column when an input is audio or with --keep-doubtful.\n\n"
+            u"Exit status: 0 when every input was decoded, 1 when an input could not be read, "
+            u"was neither text nor audio or was damaged audio, or the output could not be "
+            u"written, 2 for a wrong option, 3 when --strict named a "
             u"line."_s,
         .version = QString::fromLatin1(TOVRIN3_VERSION),
     };
@@ -58,6 +69,7 @@ struct DecodeRequest
 {
     OutputFormat format = OutputFormat::Report;
     bool strict = false;
+    bool keepDoubtful = false;
     std::vector<QByteArray> inputs;
 };
 
@@ -72,57 +84,102 @@ std::optional<OutputFormat> formatNamed(const QString &name)
     return std::nullopt;
 }
 
-// The arguments as the program received them, in order. A file name need not be text in the
-// locale's encoding, and its decoded form could name no file; the bytes always name the file.
-std::vector<QByteArray> argumentBytes(const QStringList &arguments, int argc, char **argv)
-{
-    std::vector<QByteArray> bytes;
-    int index = 1;
-    for (const QString &argument : arguments) {
-        while (index < argc && QString::fromLocal8Bit(argv[index]) != argument)
-            ++index;
-        bytes.emplace_back(index < argc ? QByteArray(argv[index++]) : QFile::encodeName(argument));
-    }
-    return bytes;
-}
-
 void reportError(const QByteArray &name, const QString &reason)
 {
     std::fprintf(stderr, "%s: %s: %s\n", ProgramName, name.constData(), qPrintable(reason));
 }
 
-// An audio recording becomes the lines tovrin3-cw writes for it, through the same copy; null
-// after an error, which is reported.
-std::unique_ptr<QIODevice> copyAudio(const QByteArray &name)
+// One input as named, opened by the bytes of its name, its first bytes read to tell what it
+// holds.
+struct Input
 {
-    const morse::AudioFileCopy copy = morse::copyAudioFile(QFile::decodeName(name));
-    if (!copy.error.isEmpty()) {
-        reportError(name, copy.error);
-        return nullptr;
-    }
-    auto text = std::make_unique<QBuffer>();
-    text->open(QIODevice::WriteOnly);
-    for (const morse::CopiedLine &line : copy.lines)
-        text->write(cwOutputLine(line.text));
-    text->close();
-    text->open(QIODevice::ReadOnly);
-    return text;
+    QByteArray name;
+    std::unique_ptr<QIODevice> device;
+    QByteArray head; // read from the device already
+    InputContent content = InputContent::Utf8Text;
+    bool isRegularFile = false;
+};
+
+// Whether the first bytes already tell text: a line of it has ended, and no NUL came (the
+// headers of recordings hold NUL bytes in their first few dozen), or a UTF-16 byte-order mark.
+bool isToldText(QByteArrayView head)
+{
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF"))
+        return true;
+    return (head.contains('\n') || head.contains('\r')) && !head.contains('\0');
 }
 
-std::unique_ptr<QIODevice> openInput(const QByteArray &name)
+// Reads until the content can be told: a first line of text, AudioCheckSize bytes, or the
+// input's end. A pipe that delivers a text line by line is not held up beyond its first line.
+bool readHead(Input &input)
 {
-    if (name != StandardInputName && morse::isAudioFile(QFile::decodeName(name)))
-        return copyAudio(name);
-    if (name == StandardInputName)
-        return std::make_unique<DescriptorDevice>(STDIN_FILENO, QIODevice::ReadOnly,
-                                                  DescriptorDevice::Ownership::Borrowed);
-    const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        reportError(name, QString::fromLocal8Bit(std::strerror(errno)));
-        return nullptr;
+    input.head.reserve(TextCheckSize);
+    while (input.head.size() < AudioCheckSize && !isToldText(input.head)) {
+        const qsizetype start = input.head.size();
+        input.head.resize(TextCheckSize);
+        const qint64 count = input.device->read(input.head.data() + start, TextCheckSize - start);
+        input.head.resize(start + std::max<qint64>(count, 0));
+        if (count < 0) {
+            reportError(input.name, input.device->errorString());
+            return false;
+        }
+        if (count == 0)
+            break;
     }
-    return std::make_unique<DescriptorDevice>(descriptor, QIODevice::ReadOnly,
-                                              DescriptorDevice::Ownership::Owned);
+    input.content = inputContent(input.head);
+    return true;
+}
+
+// Null after an error, which is reported.
+std::optional<Input> openInput(const QByteArray &name)
+{
+    Input input{name, nullptr, {}, InputContent::Utf8Text, false};
+    int descriptor = STDIN_FILENO;
+    auto ownership = DescriptorDevice::Ownership::Borrowed;
+    if (name != StandardInputName) {
+        descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            reportError(name, QString::fromLocal8Bit(std::strerror(errno)));
+            return std::nullopt;
+        }
+        ownership = DescriptorDevice::Ownership::Owned;
+    }
+    struct stat status
+    {
+    };
+    input.isRegularFile = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    input.device = std::make_unique<DescriptorDevice>(descriptor, QIODevice::ReadOnly, ownership);
+    if (!readHead(input))
+        return std::nullopt;
+    return input;
+}
+
+// A recording that is no regular file (a pipe, a FIFO) is first copied to a temporary file: the
+// audio library needs to seek.
+morse::AudioFileCopy copyRecording(Input &input)
+{
+    morse::AudioFileReader reader;
+    if (input.isRegularFile) {
+        reader.open(input.name);
+        return morse::copyAudio(reader);
+    }
+    auto copy = std::make_unique<QTemporaryFile>();
+    if (!copy->open() || copy->write(input.head) != input.head.size())
+        return {{}, QStringLiteral("cannot copy the stream: %1").arg(copy->errorString()), false};
+    QByteArray chunk(DefaultChunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = input.device->read(chunk.data(), chunk.size());
+        if (count < 0)
+            return {{}, input.device->errorString(), false};
+        if (count == 0)
+            break;
+        if (copy->write(chunk.constData(), count) != count)
+            return {
+                {}, QStringLiteral("cannot copy the stream: %1").arg(copy->errorString()), false};
+    }
+    copy->seek(0);
+    reader.open(std::move(copy));
+    return morse::copyAudio(reader);
 }
 
 // A reader that closed the pipe early wants no more output and needs no message about it.
@@ -134,13 +191,68 @@ int reportWriteFailure(const DescriptorDevice &output)
 }
 
 // The CSV header row comes once, before the rows of all inputs.
-bool writeTableStart(OutputFormat format, bool withSource, DescriptorDevice &output)
+bool writeTableStart(const DecodeSettings &settings, DescriptorDevice &output)
 {
-    if (format != OutputFormat::Csv)
+    if (settings.format != OutputFormat::Csv)
         return true;
     QByteArray header;
-    appendCsvHeader(header, withSource);
+    appendCsvHeader(header, settings.source.has_value(), settings.withConfidence);
     return output.write(header) == header.size();
+}
+
+enum class InputOutcome
+{
+    Decoded,
+    Failed,
+    WriteFailed
+};
+
+InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSettings &settings)
+{
+    if (input.content == InputContent::Unknown) {
+        reportError(input.name, QString::fromLatin1(NeitherTextNorAudio));
+        return InputOutcome::Failed;
+    }
+    if (input.content == InputContent::Recording) {
+        const morse::AudioFileCopy copy = copyRecording(input);
+        if (!decodeCopiedLines(copy.lines, output, settings))
+            return InputOutcome::WriteFailed;
+        if (copy.error.isEmpty())
+            return InputOutcome::Decoded;
+        reportError(input.name, copy.error);
+        return InputOutcome::Failed;
+    }
+    DecodeSettings textSettings = settings;
+    textSettings.encoding =
+        input.content == InputContent::Utf16Text ? QStringConverter::Utf16 : QStringConverter::Utf8;
+    switch (decodeStream(*input.device, output, textSettings, DefaultChunkSize, input.head)) {
+    case StreamOutcome::Decoded:
+        return InputOutcome::Decoded;
+    case StreamOutcome::ReadFailed:
+        reportError(input.name, input.device->errorString());
+        return InputOutcome::Failed;
+    case StreamOutcome::NotText:
+        reportError(input.name, QString::fromLatin1(NeitherTextNorAudio));
+        return InputOutcome::Failed;
+    case StreamOutcome::WriteFailed:
+        break;
+    }
+    return InputOutcome::WriteFailed;
+}
+
+// Every input is looked at before the first output, as CSV and JSON carry a confidence column
+// when any input is a recording. Regular files are opened again when their turn comes, so that
+// any number of them can be named.
+std::vector<std::optional<Input>> openInputs(const std::vector<QByteArray> &names)
+{
+    std::vector<std::optional<Input>> inputs;
+    for (const QByteArray &name : names) {
+        std::optional<Input> input = openInput(name);
+        if (input && input->isRegularFile)
+            input->device.reset();
+        inputs.push_back(std::move(input));
+    }
+    return inputs;
 }
 
 int decodeInputs(const DecodeRequest &request)
@@ -150,31 +262,41 @@ int decodeInputs(const DecodeRequest &request)
     DescriptorDevice errors(STDERR_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
     LineDiagnostics diagnostics(errors);
+    std::vector<std::optional<Input>> inputs = openInputs(request.inputs);
+    const bool anyRecording = std::ranges::any_of(inputs, [](const std::optional<Input> &input) {
+        return input && input->content == InputContent::Recording;
+    });
+    DecodeSettings settings{request.format, request.strict ? &diagnostics : nullptr, {}};
+    settings.keepDoubtful = request.keepDoubtful;
+    settings.withConfidence =
+        request.format != OutputFormat::Report && (anyRecording || request.keepDoubtful);
     // Rows and blocks from several inputs say which input they come from.
     const bool withSource = request.inputs.size() > 1;
-    if (!writeTableStart(request.format, withSource, output))
+    if (withSource)
+        settings.source = QString();
+    if (!writeTableStart(settings, output))
         return reportWriteFailure(output);
     int status = Success;
-    for (const QByteArray &name : request.inputs) {
-        const std::unique_ptr<QIODevice> input = openInput(name);
+    for (std::optional<Input> &input : inputs) {
+        if (input && !input->device)
+            input = openInput(input->name);
         if (!input) {
             status = Failure;
             continue;
         }
-        diagnostics.setInputName(name);
-        DecodeSettings settings{request.format, request.strict ? &diagnostics : nullptr, {}};
+        diagnostics.setInputName(input->name);
         if (withSource)
-            settings.source = QFile::decodeName(name);
-        switch (decodeStream(*input, output, settings)) {
-        case StreamOutcome::Decoded:
+            settings.source = QFile::decodeName(input->name);
+        switch (decodeInput(*input, output, settings)) {
+        case InputOutcome::Decoded:
             break;
-        case StreamOutcome::ReadFailed:
-            reportError(name, input->errorString());
+        case InputOutcome::Failed:
             status = Failure;
             break;
-        case StreamOutcome::WriteFailed:
+        case InputOutcome::WriteFailed:
             return reportWriteFailure(output);
         }
+        input.reset();
     }
     return status == Success && diagnostics.count() > 0 ? ProblemsFound : status;
 }
@@ -197,11 +319,16 @@ int main(int argc, char **argv)
         u"  csv     a table: a header row, then a row per frame\n"
         u"  json    JSON Lines: an object per frame, one per line"_s,
         u"FORMAT"_s, u"report"_s);
+    const QCommandLineOption keepDoubtfulOption(
+        u"keep-doubtful"_s,
+        u"decode the frames marked doubtful too (see tovrin3-cw), which are left out "
+        u"otherwise; csv and json then give every frame's confidence"_s);
     const QCommandLineOption strictOption(
         u"strict"_s, u"name on standard error every line that is not a frame, every temperature "
                      u"with mixed sign bits and every kill-switch byte above 3; empty lines and "
                      u"lines of white space are not named"_s);
     commandLine.addOption(formatOption, u"report, csv or json"_s);
+    commandLine.addOption(keepDoubtfulOption);
     commandLine.addOption(strictOption);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
@@ -212,8 +339,8 @@ int main(int argc, char **argv)
     if (!format)
         return commandLine.rejectUsage(u"unknown format '"_s + formatName +
                                        u"': use report, csv or json"_s);
-    DecodeRequest request{*format, parser.isSet(strictOption), {}};
-    request.inputs = argumentBytes(parser.positionalArguments(), argc, argv);
+    DecodeRequest request{*format, parser.isSet(strictOption), parser.isSet(keepDoubtfulOption),
+                          commandLine.positionalBytes(argc, argv)};
     if (request.inputs.empty())
         request.inputs.emplace_back(StandardInputName);
     return decodeInputs(request);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "streamdecoding.h"
 
+#include "doubtfulmark.h"
 #include "framerecords.h"
+#include "inputcontent.h"
 #include "report.h"
 
 #include <QIODevice>
@@ -53,10 +55,11 @@ qsizetype finishedSequencesEnd(QByteArrayView bytes)
 
 BeaconStreamDecoder::BeaconStreamDecoder(QIODevice &output, const DecodeSettings &settings)
     : m_output(output), m_format(settings.format), m_diagnostics(settings.diagnostics),
-      m_source(settings.source),
+      m_source(settings.source), m_withConfidence(settings.withConfidence),
       m_reader(*this, {.lineBreaks = LineBreaks::Text,
                        .timestamps = settings.format != OutputFormat::Report,
-                       .pieces = settings.diagnostics != nullptr})
+                       .pieces = settings.diagnostics != nullptr,
+                       .keepDoubtful = settings.keepDoubtful})
 {
 }
 
@@ -74,6 +77,17 @@ bool BeaconStreamDecoder::write(QByteArrayView bytes)
         decodeBytes(QByteArrayView(m_unfinishedSequence).first(finishedEnd));
         m_unfinishedSequence.remove(0, finishedEnd);
     }
+    return !m_outputFailed;
+}
+
+bool BeaconStreamDecoder::writeLine(QStringView text, std::optional<double> confidence)
+{
+    if (m_outputFailed)
+        return false;
+    m_lineConfidence = confidence;
+    m_reader.read(text);
+    m_reader.read(u"\n");
+    m_lineConfidence.reset();
     return !m_outputFailed;
 }
 
@@ -149,6 +163,8 @@ void BeaconStreamDecoder::writeFrame(const BeaconLine &line)
             line.frameNumber, line.timestamp, line.frameText, *line.values, {}};
         if (m_source)
             record.source = *m_source;
+        record.withConfidence = m_withConfidence;
+        record.confidence = m_lineConfidence ? m_lineConfidence : line.doubtfulConfidence;
         if (m_format == OutputFormat::Csv)
             appendCsvRecord(m_outputBytes, record);
         else
@@ -158,10 +174,43 @@ void BeaconStreamDecoder::writeFrame(const BeaconLine &line)
         flush();
 }
 
-StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,
-                           qsizetype chunkSize)
+bool decodeCopiedLines(const std::vector<morse::CopiedLine> &lines, QIODevice &output,
+                       const DecodeSettings &settings)
 {
     BeaconStreamDecoder decoder(output, settings);
+    for (const morse::CopiedLine &line : lines) {
+        const QString text = copiedLineText(line.text, line.doubtful, line.frameConfidence);
+        if (!decoder.writeLine(text, line.frameConfidence) || !decoder.flush())
+            return false;
+    }
+    return decoder.finish();
+}
+
+StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,
+                           qsizetype chunkSize, QByteArrayView head)
+{
+    BeaconStreamDecoder decoder(output, settings);
+    const bool isUtf8 = settings.encoding == QStringConverter::Utf8;
+    QStringDecoder wideText(settings.encoding);
+    qint64 bytesRead = 0;
+    // Hands a chunk to the decoder; false once the chunk shows the input is no text.
+    const auto decode = [&](QByteArrayView bytes) {
+        if (isUtf8 && bytesRead < TextCheckSize &&
+            bytes.first(std::min<qint64>(bytes.size(), TextCheckSize - bytesRead)).contains('\0'))
+            return false;
+        bytesRead += bytes.size();
+        if (isUtf8)
+            decoder.write(bytes);
+        else
+            decoder.write(QString(wideText(bytes)).toUtf8());
+        return true;
+    };
+    if (!head.isEmpty()) {
+        if (!decode(head))
+            return decoder.flush() ? StreamOutcome::NotText : StreamOutcome::WriteFailed;
+        if (!decoder.flush())
+            return StreamOutcome::WriteFailed;
+    }
     QByteArray chunk(chunkSize, Qt::Uninitialized);
     for (;;) {
         const qint64 count = input.read(chunk.data(), chunkSize);
@@ -169,7 +218,9 @@ StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSett
             return decoder.flush() ? StreamOutcome::ReadFailed : StreamOutcome::WriteFailed;
         if (count == 0)
             break;
-        if (!decoder.write(QByteArrayView(chunk.constData(), count)) || !decoder.flush())
+        if (!decode(QByteArrayView(chunk.constData(), count)))
+            return decoder.flush() ? StreamOutcome::NotText : StreamOutcome::WriteFailed;
+        if (!decoder.flush())
             return StreamOutcome::WriteFailed;
     }
     return decoder.finish() ? StreamOutcome::Decoded : StreamOutcome::WriteFailed;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "beaconreader.h"
+#include "cwdemodulator.h"
 #include "linediagnostics.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <vector>
 
 class QIODevice;
 
@@ -35,6 +37,13 @@ struct DecodeSettings
     // Given, CSV and JSON rows begin with it in a "source" column, and the report's first block
     // follows a heading "==> source <==".
     std::optional<QString> source{};
+    // Whether a line marked doubtful is taken as a frame (see BeaconReader), and whether CSV rows
+    // and JSON objects end in a "confidence" column.
+    bool keepDoubtful = false;
+    bool withConfidence = false;
+    // How the input's bytes are text: UTF-8, or UTF-16 in the byte order its byte-order mark
+    // tells.
+    QStringConverter::Encoding encoding = QStringConverter::Utf8;
 };
 
 // Decodes one beacon text that arrives in byte chunks of any size, like one paste into the
@@ -52,6 +61,10 @@ public:
 
     // Each returns false once writing to the output has failed; nothing is decoded after that.
     bool write(QByteArrayView bytes);
+    // One whole line, as copied from audio: its frame, if any, has the given confidence (a
+    // doubtful mark in the text gives way to it). The text written before ended with a line
+    // break.
+    bool writeLine(QStringView text, std::optional<double> confidence);
     bool flush();
     // Ends the last line, then writes out the rest of the output.
     bool finish();
@@ -66,6 +79,8 @@ private:
     const OutputFormat m_format;
     LineDiagnostics *const m_diagnostics;
     const std::optional<QString> m_source;
+    const bool m_withConfidence;
+    std::optional<double> m_lineConfidence;
     BeaconReader m_reader;
     // Stateless: a sequence cut short by a chunk's end waits in m_unfinishedSequence instead, as
     // the decoder's own carrying of it drops the byte after it when the sequence proves broken.
@@ -85,13 +100,20 @@ enum class StreamOutcome
 {
     Decoded,
     ReadFailed,
-    WriteFailed
+    WriteFailed,
+    NotText // UTF-8 input with a NUL byte in its first TextCheckSize bytes
 };
 
+// The lines copied from a recording, as one beacon text; each frame has the confidence its copy
+// gave.
+bool decodeCopiedLines(const std::vector<morse::CopiedLine> &lines, QIODevice &output,
+                       const DecodeSettings &settings);
+
 // Reads the input to its end, at most chunkSize bytes at a time, as one beacon text, and writes
-// the output of each chunk's frames before it reads on. After a read error the output of the
-// frames found so far is still written.
+// the output of each chunk's frames before it reads on. `head` is the input's start, read from it
+// before. After a read error, or a NUL byte that shows the input is no text after all, the
+// output of the frames found so far is still written.
 StreamOutcome decodeStream(QIODevice &input, QIODevice &output, const DecodeSettings &settings,
-                           qsizetype chunkSize = DefaultChunkSize);
+                           qsizetype chunkSize = DefaultChunkSize, QByteArrayView head = {});
 
 } // namespace tovrin3

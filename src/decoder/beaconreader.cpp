@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "beaconreader.h"
 
+#include "doubtfulmark.h"
+
 #include <algorithm>
 
 namespace tovrin3 {
@@ -124,14 +126,22 @@ void BeaconReader::finishPiecedLine()
 void BeaconReader::concludeLine(qint64 cleanedLength)
 {
     BeaconLine line{.kind = BeaconLine::Kind::NotFrame, .cleanedLength = cleanedLength};
+    QStringView frameText = m_cleaner.cleaned();
     if (cleanedLength != FrameLength) {
-        handOver(line);
-        return;
+        // The mark cleans to itself, so the cleaned line ends in it as the line did.
+        const std::optional<DoubtfulMark> mark = readDoubtfulMark(frameText);
+        if (mark)
+            line.doubtfulConfidence = mark->confidence;
+        if (!mark || !m_options.keepDoubtful || mark->text.size() != FrameLength) {
+            handOver(line);
+            return;
+        }
+        frameText = mark->text;
     }
-    const FrameValues values = decodeFields(m_cleaner.cleaned());
+    const FrameValues values = decodeFields(frameText);
     line.kind = BeaconLine::Kind::Frame;
     line.frameNumber = ++m_frameCount;
-    line.frameText = m_cleaner.cleaned();
+    line.frameText = frameText;
     line.values = &values;
     handOver(line);
 }

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
+
 namespace tovrin3 {
 
 // One line of a beacon text, as the reader found it.
@@ -28,6 +30,8 @@ struct BeaconLine
     QLatin1StringView timestamp{}; // empty when the line had none
     QStringView frameText{};       // a frame's cleaned line
     const FrameValues *values{};   // a frame's decoded fields
+    // The confidence a line marked doubtful carries (see DoubtfulMark), frame or not.
+    std::optional<double> doubtfulConfidence{};
 };
 
 // What the caller does with the lines: the window fills its history and report, the command line
@@ -52,6 +56,9 @@ public:
 // With timestamps, a line may begin with the UTC time of its reception and a "|"
 // ("2026-12-06T18:57:44Z|", see Timestamp); a line with a "|" that does not follow such a time is
 // no frame then. Without, every character belongs to the frame line, as in the window.
+//
+// A line marked doubtful (see DoubtfulMark) is no frame, as its length says; kept, such a line is
+// a frame when the text before its mark cleans to a frame line.
 class BeaconReader
 {
 public:
@@ -60,6 +67,7 @@ public:
         LineBreaks lineBreaks = LineBreaks::Text;
         bool timestamps = false;
         bool pieces = false; // whether the receiver wants the pieces of each line as received
+        bool keepDoubtful = false;
     };
 
     BeaconReader(BeaconLineReceiver &receiver, Options options);

@@ -1,20 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiofile.h"
 
+#include "containerchecks.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <sndfile.h>
 
+#include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tovrin3::morse {
 
 namespace {
 
-constexpr double LowestRate = 8000.0;
-constexpr double HighestRate = 192000.0;
 // Interleaved values per read from the file, whatever the number of channels.
 constexpr qsizetype ReadBufferValues = 64 * 1024;
 // Mono samples handed to the demodulator at a time.
@@ -24,27 +32,27 @@ constexpr double SpeedStepWpm = 2.0;
 
 // libsndfile reads through these, so that it sees the content and never the file's name (with a
 // name it would take some unrecognised files as headerless audio by their extension).
-sf_count_t fileLength(void *file)
+sf_count_t deviceLength(void *device)
 {
-    return static_cast<QFile *>(file)->size();
+    return static_cast<QIODevice *>(device)->size();
 }
 
-sf_count_t seekFile(sf_count_t offset, int whence, void *userData)
+sf_count_t seekDevice(sf_count_t offset, int whence, void *userData)
 {
-    auto *file = static_cast<QFile *>(userData);
+    auto *device = static_cast<QIODevice *>(userData);
     qint64 position = offset;
     if (whence == SEEK_CUR)
-        position += file->pos();
+        position += device->pos();
     else if (whence == SEEK_END)
-        position += file->size();
-    if (position < 0 || !file->seek(position))
+        position += device->size();
+    if (position < 0 || !device->seek(position))
         return -1;
-    return file->pos();
+    return device->pos();
 }
 
-sf_count_t readFile(void *data, sf_count_t count, void *file)
+sf_count_t readDevice(void *data, sf_count_t count, void *device)
 {
-    const qint64 read = static_cast<QFile *>(file)->read(static_cast<char *>(data), count);
+    const qint64 read = static_cast<QIODevice *>(device)->read(static_cast<char *>(data), count);
     return read < 0 ? 0 : read;
 }
 
@@ -53,14 +61,14 @@ sf_count_t writeNothing(const void *, sf_count_t, void *)
     return 0;
 }
 
-sf_count_t filePosition(void *file)
+sf_count_t devicePosition(void *device)
 {
-    return static_cast<QFile *>(file)->pos();
+    return static_cast<QIODevice *>(device)->pos();
 }
 
-SF_VIRTUAL_IO virtualFile()
+SF_VIRTUAL_IO virtualDevice()
 {
-    return SF_VIRTUAL_IO{fileLength, seekFile, readFile, writeNothing, filePosition};
+    return SF_VIRTUAL_IO{deviceLength, seekDevice, readDevice, writeNothing, devicePosition};
 }
 
 QString libraryText(const char *text)
@@ -75,24 +83,29 @@ QString libraryText(const char *text)
     return reason;
 }
 
-// The byte counts of the sample data a header declares beyond the file's end, as libsndfile
-// notes them while it reads the header ("data : 32000 (should be 19956)"): it reads such a file
-// up to its end without complaint, but the recording was cut short. The count FFFFFFFF hex means
-// "not written": a recorder that streams leaves it so, and then the file's end is the recording's
-// end.
-std::optional<std::pair<qint64, qint64>> declaredBeyondEnd(const QString &log)
+QString parseLog(SNDFILE *sound)
 {
-    static const QRegularExpression dataChunk(
-        QStringLiteral(R"(^\s*(?:data|SSND)\s*:\s*(\d+)\s*\(should be (\d+)\))"),
-        QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = dataChunk.match(log);
+    std::array<char, 8192> log{};
+    sf_command(sound, SFC_GET_LOG_INFO, log.data(), int(log.size()));
+    return QString::fromLatin1(log.data());
+}
+
+QString rateError(qint64 rate)
+{
+    return QStringLiteral("sample rate %1 Hz: this program reads 4 kHz to 192 kHz").arg(rate);
+}
+
+// The sample rate a header declares, as libsndfile notes it while it reads the header, also when
+// it then refuses the file ("Sample Rate : 0").
+std::optional<qint64> loggedSampleRate(const QString &log)
+{
+    static const QRegularExpression rate(QStringLiteral(R"(^\s*Sample Rate\s*:\s*(\d+)\s*$)"),
+                                         QRegularExpression::MultilineOption |
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = rate.match(log);
     if (!match.hasMatch())
         return std::nullopt;
-    const qint64 declared = match.captured(1).toLongLong();
-    const qint64 present = match.captured(2).toLongLong();
-    if (declared == 0xFFFFFFFF || declared <= present)
-        return std::nullopt;
-    return std::pair{declared, present};
+    return match.captured(1).toLongLong();
 }
 
 } // namespace
@@ -121,34 +134,70 @@ struct AudioFileReader::State
         return -1;
     }
 
+    bool open();
+    bool openFailed();
     bool checkHeader();
 
-    QFile file;
-    SF_VIRTUAL_IO io = virtualFile();
+    std::unique_ptr<QIODevice> file;
+    // What libsndfile reads: the file, or the whole pages of an Ogg file cut short.
+    std::unique_ptr<QIODevice> pages;
+    SF_VIRTUAL_IO io = virtualDevice();
     SNDFILE *sound = nullptr;
     SF_INFO info{};
     QString error;
+    // The damage found on opening, told once the samples before it are read.
+    QString damage;
     std::vector<float> values;
     qint64 samplesRead = 0;
 };
+
+bool AudioFileReader::State::open()
+{
+    if (file->size() == 0)
+        return fail(QStringLiteral("empty file, no audio"));
+    if (!passesMpegCheck(*file))
+        return fail(QStringLiteral("not an audio file"));
+    QIODevice *source = file.get();
+    if (file->peek(4) == "OggS") {
+        const OggWalk walk = walkOggPages(*file);
+        damage = walk.damage;
+        pages = closedOggPages(*file, walk);
+        if (pages)
+            source = pages.get();
+    }
+    sound = sf_open_virtual(&io, SFM_READ, &info, source);
+    if (!sound)
+        return openFailed();
+    return checkHeader();
+}
+
+bool AudioFileReader::State::openFailed()
+{
+    const int code = sf_error(nullptr);
+    const QString reason = libraryText(sf_strerror(nullptr));
+    if (code == SF_ERR_UNRECOGNISED_FORMAT)
+        return fail(QStringLiteral("not an audio file"));
+    const std::optional<qint64> rate = loggedSampleRate(parseLog(nullptr));
+    if (rate && (double(*rate) < LowestSampleRate || double(*rate) > HighestSampleRate))
+        return fail(rateError(*rate));
+    if (!damage.isEmpty())
+        return fail(damage);
+    return fail(QStringLiteral("damaged audio file (libsndfile: %1)").arg(reason));
+}
 
 bool AudioFileReader::State::checkHeader()
 {
     if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)
         return fail(QStringLiteral("not an audio file"));
-    if (info.samplerate < LowestRate || info.samplerate > HighestRate)
-        return fail(QStringLiteral("sample rate %1 Hz: this program reads 8 kHz to 192 kHz")
-                        .arg(info.samplerate));
-    char log[4096] = {};
-    sf_command(sound, SFC_GET_LOG_INFO, log, sizeof log);
-    if (const auto cut = declaredBeyondEnd(QString::fromLatin1(log)))
-        return fail(QStringLiteral("cut short: the header declares %1 bytes of samples, the file "
-                                   "holds %2")
-                        .arg(cut->first)
-                        .arg(cut->second));
+    if (info.samplerate < LowestSampleRate || info.samplerate > HighestSampleRate)
+        return fail(rateError(info.samplerate));
+    if (damage.isEmpty())
+        damage = declaredBeyondEnd(parseLog(sound));
+    if (damage.isEmpty() && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_NIST)
+        damage = nistDamage(*file, info.frames);
     // Also what a recorder that stopped before it wrote its header's length leaves.
     if (info.frames == 0)
-        return fail(QStringLiteral("no samples in the file"));
+        return fail(damage.isEmpty() ? QStringLiteral("no samples in the file") : damage);
     return true;
 }
 
@@ -156,25 +205,39 @@ AudioFileReader::AudioFileReader() : m_state(std::make_unique<State>()) {}
 
 AudioFileReader::~AudioFileReader() = default;
 
-bool AudioFileReader::open(const QString &path)
+bool AudioFileReader::open(const QByteArray &localPath)
 {
     m_state = std::make_unique<State>();
     State &state = *m_state;
-    if (!QFileInfo(path).isFile() && QFileInfo::exists(path))
+    struct stat status
+    {
+    };
+    if (::stat(localPath.constData(), &status) == 0 && !S_ISREG(status.st_mode))
         return state.fail(QStringLiteral("not a regular file"));
-    state.file.setFileName(path);
-    if (!state.file.open(QIODevice::ReadOnly))
-        return state.fail(state.file.errorString());
-    if (state.file.size() == 0)
-        return state.fail(QStringLiteral("empty file, no audio"));
-    state.sound = sf_open_virtual(&state.io, SFM_READ, &state.info, &state.file);
-    if (!state.sound) {
-        if (sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT)
-            return state.fail(QStringLiteral("not an audio file"));
-        return state.fail(QStringLiteral("damaged audio file (libsndfile: %1)")
-                              .arg(libraryText(sf_strerror(nullptr))));
+    const int descriptor = ::open(localPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return state.fail(QString::fromLocal8Bit(std::strerror(errno)));
+    auto file = std::make_unique<QFile>();
+    if (!file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return state.fail(file->errorString());
     }
-    return state.checkHeader();
+    state.file = std::move(file);
+    return state.open();
+}
+
+bool AudioFileReader::open(const QString &path)
+{
+    return open(QFile::encodeName(path));
+}
+
+bool AudioFileReader::open(std::unique_ptr<QIODevice> device)
+{
+    m_state = std::make_unique<State>();
+    if (!device || !device->isOpen() || device->isSequential())
+        return m_state->fail(QStringLiteral("not a regular file"));
+    m_state->file = std::move(device);
+    return m_state->open();
 }
 
 QString AudioFileReader::errorString() const
@@ -205,19 +268,25 @@ qsizetype AudioFileReader::read(std::span<float> samples)
     state.values.resize(static_cast<size_t>(wanted * channels));
     const sf_count_t count = sf_readf_float(state.sound, state.values.data(), wanted);
     if (sf_error(state.sound) != SF_ERR_NO_ERROR)
-        return state.failRead(QStringLiteral("damaged audio (libsndfile: %1)")
-                                  .arg(libraryText(sf_strerror(state.sound))));
+        return state.failRead(state.damage.isEmpty()
+                                  ? QStringLiteral("damaged audio (libsndfile: %1)")
+                                        .arg(libraryText(sf_strerror(state.sound)))
+                                  : state.damage);
+    if (count == 0 && !state.damage.isEmpty())
+        return state.failRead(state.damage);
     if (count == 0 && length() >= 0 && state.samplesRead < length())
         return state.failRead(QStringLiteral("cut short after %1 of %2 samples")
                                   .arg(state.samplesRead)
                                   .arg(length()));
+    // Each channel is scaled before the sum: values near the largest float add up to infinity.
+    const float scale = 1.0F / static_cast<float>(channels);
     for (sf_count_t frame = 0; frame < count; ++frame) {
         float sum = 0.0F;
         for (int channel = 0; channel < channels; ++channel) {
             const float value = state.values[static_cast<size_t>(frame * channels + channel)];
-            sum += std::isfinite(value) ? value : 0.0F;
+            sum += std::isfinite(value) ? value * scale : 0.0F;
         }
-        samples[static_cast<size_t>(frame)] = sum / static_cast<float>(channels);
+        samples[static_cast<size_t>(frame)] = std::isfinite(sum) ? sum : 0.0F;
     }
     state.samplesRead += count;
     return count;
@@ -225,9 +294,34 @@ qsizetype AudioFileReader::read(std::span<float> samples)
 
 double AudioFileReader::fractionRead() const
 {
-    const qint64 size = m_state->file.size();
-    return size > 0 ? static_cast<double>(m_state->file.pos()) / static_cast<double>(size) : 1.0;
+    const QIODevice *device = m_state->pages ? m_state->pages.get() : m_state->file.get();
+    if (!device)
+        return 1.0;
+    const qint64 size = device->size();
+    return size > 0 ? static_cast<double>(device->pos()) / static_cast<double>(size) : 1.0;
 }
+
+namespace {
+
+// Whether libsndfile takes the content for audio: a format it knows, even when the header
+// proves damaged.
+bool recognisedAsAudio(QIODevice &device)
+{
+    if (!passesMpegCheck(device))
+        return false;
+    SF_VIRTUAL_IO io = virtualDevice();
+    SF_INFO info{};
+    SNDFILE *sound = sf_open_virtual(&io, SFM_READ, &info, &device);
+    if (!sound) {
+        const int error = sf_error(nullptr);
+        return error != SF_ERR_UNRECOGNISED_FORMAT && error != SF_ERR_SYSTEM;
+    }
+    const bool headerless = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW;
+    sf_close(sound);
+    return !headerless;
+}
+
+} // namespace
 
 bool isAudioFile(const QString &path)
 {
@@ -236,16 +330,15 @@ bool isAudioFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    SF_VIRTUAL_IO io = virtualFile();
-    SF_INFO info{};
-    SNDFILE *sound = sf_open_virtual(&io, SFM_READ, &info, &file);
-    if (!sound) {
-        const int error = sf_error(nullptr);
-        return error != SF_ERR_UNRECOGNISED_FORMAT && error != SF_ERR_SYSTEM;
-    }
-    const bool headerless = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW;
-    sf_close(sound);
-    return !headerless;
+    return recognisedAsAudio(file);
+}
+
+bool startsLikeAudio(QByteArrayView firstBytes)
+{
+    QByteArray bytes = firstBytes.toByteArray();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return recognisedAsAudio(buffer);
 }
 
 std::optional<CwLock> CwLockWatch::update(const CwDemodulator &demodulator)
@@ -262,13 +355,11 @@ std::optional<CwLock> CwLockWatch::update(const CwDemodulator &demodulator)
     return std::nullopt;
 }
 
-AudioFileCopy
-copyAudioFile(const QString &path, const std::function<bool(double fraction)> &progress,
-              const std::function<void(const CwLock &lock, double seconds)> &lockChanged)
+AudioFileCopy copyAudio(AudioFileReader &reader, const CopyProgress &progress,
+                        const LockReport &lockChanged)
 {
     AudioFileCopy copy;
-    AudioFileReader reader;
-    if (!reader.open(path)) {
+    if (!reader.errorString().isEmpty()) {
         copy.error = reader.errorString();
         return copy;
     }
@@ -280,8 +371,7 @@ copyAudioFile(const QString &path, const std::function<bool(double fraction)> &p
         const qsizetype count = reader.read(samples);
         if (count < 0) {
             copy.error = reader.errorString();
-            copy.lines.clear();
-            return copy;
+            break;
         }
         if (count == 0)
             break;
@@ -300,6 +390,20 @@ copyAudioFile(const QString &path, const std::function<bool(double fraction)> &p
     demodulator.finish();
     std::ranges::move(demodulator.takeLines(), std::back_inserter(copy.lines));
     return copy;
+}
+
+AudioFileCopy copyAudioFile(const QByteArray &localPath, const CopyProgress &progress,
+                            const LockReport &lockChanged)
+{
+    AudioFileReader reader;
+    reader.open(localPath);
+    return copyAudio(reader, progress, lockChanged);
+}
+
+AudioFileCopy copyAudioFile(const QString &path, const CopyProgress &progress,
+                            const LockReport &lockChanged)
+{
+    return copyAudioFile(QFile::encodeName(path), progress, lockChanged);
 }
 
 } // namespace tovrin3::morse

@@ -3,6 +3,9 @@
 
 #include "cwdemodulator.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QIODevice>
 #include <QString>
 
 #include <functional>
@@ -13,17 +16,25 @@
 
 namespace tovrin3::morse {
 
-// An audio recording read by its content (WAV, FLAC, Ogg Vorbis, Ogg Opus), mixed down to mono.
+inline constexpr double LowestSampleRate = 4000.0;
+inline constexpr double HighestSampleRate = 192000.0;
+
+// An audio recording read by its content (WAV, FLAC, Ogg Vorbis, Ogg Opus and whatever else
+// libsndfile reads), mixed down to mono. No library it uses writes to the terminal.
 class AudioFileReader
 {
 public:
     AudioFileReader();
     ~AudioFileReader();
 
-    // False for a file that is not audio, is cut short or declares absurd values; errorString()
-    // then says why in one line. Only the content counts, never the file's name; the sample rate
-    // must lie between 8 kHz and 192 kHz.
+    // False for a file that is not audio or declares absurd values; errorString() then says why
+    // in one line. Only the content counts, never the file's name; the sample rate must lie
+    // between 4 kHz and 192 kHz. `localPath` is the file's name as bytes, as the user gave it.
+    bool open(const QByteArray &localPath);
     bool open(const QString &path);
+    // The same for a recording held in an open device that can seek (a stream copied to a
+    // temporary file).
+    bool open(std::unique_ptr<QIODevice> device);
     QString errorString() const;
 
     double sampleRate() const;
@@ -31,8 +42,11 @@ public:
     qint64 length() const;
 
     // Fills `samples` from the start on; returns how many were read, 0 at the end, -1 on an error.
-    // Running out of samples before the declared length is an error: the file was cut short.
-    // Samples that are no number (in a damaged float file) read as silence.
+    // A file that is damaged (cut short before its declared length or its end-of-stream page, a
+    // gap or a broken checksum in its Ogg pages) gives the samples before the damage, then the
+    // error. Every sample is a finite number: a value that is none (in a damaged float file)
+    // reads as silence, and channels are scaled before they are mixed, so that finite values
+    // never add up to an infinite one.
     qsizetype read(std::span<float> samples);
 
     // The part of the file read so far, from 0 to 1.
@@ -48,10 +62,14 @@ private:
 // would take bytes out of it.
 bool isAudioFile(const QString &path);
 
+// Whether the first bytes of a stream are those of a recording, even a damaged one. A few dozen
+// bytes tell; a text file's never do.
+bool startsLikeAudio(QByteArrayView firstBytes);
+
 struct AudioFileCopy
 {
-    std::vector<CopiedLine> lines;
-    QString error; // empty when the whole file was read
+    std::vector<CopiedLine> lines; // after an error, the lines copied before the damage
+    QString error;                 // empty when the whole file was read
     bool cancelled = false;
 };
 
@@ -74,11 +92,18 @@ private:
     CwLock m_told;
 };
 
+using CopyProgress = std::function<bool(double fraction)>;
+using LockReport = std::function<void(const CwLock &lock, double seconds)>;
+
 // Demodulates a whole recording. `progress` is told the fraction done now and then and may
-// return false to cancel; a cancelled or failed copy keeps no lines. `lockChanged` is told what
-// CwLockWatch picks out, with the time in the recording in seconds.
-AudioFileCopy
-copyAudioFile(const QString &path, const std::function<bool(double fraction)> &progress = {},
-              const std::function<void(const CwLock &lock, double seconds)> &lockChanged = {});
+// return false to cancel; a cancelled copy keeps no lines, a damaged recording keeps those
+// copied before the damage. `lockChanged` is told what CwLockWatch picks out, with the time in
+// the recording in seconds.
+AudioFileCopy copyAudio(AudioFileReader &reader, const CopyProgress &progress = {},
+                        const LockReport &lockChanged = {});
+AudioFileCopy copyAudioFile(const QString &path, const CopyProgress &progress = {},
+                            const LockReport &lockChanged = {});
+AudioFileCopy copyAudioFile(const QByteArray &localPath, const CopyProgress &progress = {},
+                            const LockReport &lockChanged = {});
 
 } // namespace tovrin3::morse

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cwdemodulator.h"
 
+#include "impulseblanker.h"
 #include "transmissiondecoder.h"
 
 #include <fftw3.h>
@@ -35,14 +36,13 @@ constexpr qint64 seconds(double value)
     return qint64(value * InternalRate);
 }
 
-// Converts the input rate (held to 8 to 192 kHz) to the internal rate. Input goes through in
+// Converts the input rate (held to 4 to 192 kHz) to the internal rate. Input goes through in
 // blocks of a fixed size, so the output does not depend on how the stream was cut.
 class Resampler
 {
 public:
     explicit Resampler(double rate)
-        : m_ratio(std::isfinite(rate) ? InternalRate / std::clamp(rate, InternalRate, 192000.0)
-                                      : 1.0)
+        : m_ratio(std::isfinite(rate) ? InternalRate / std::clamp(rate, 4000.0, 192000.0) : 1.0)
     {
         if (m_ratio != 1.0) {
             int error = 0;
@@ -162,8 +162,9 @@ private:
 
 struct CwDemodulator::State
 {
-    explicit State(double rate) : resampler(rate), smoothed(SearchBins, 0.0f) {}
+    explicit State(double rate) : blanker(rate), resampler(rate), smoothed(SearchBins, 0.0f) {}
 
+    ImpulseBlanker blanker;
     Resampler resampler;
     SpectrumAnalyser analyser;
     std::vector<float> converted;
@@ -297,8 +298,10 @@ void CwDemodulator::State::endTransmission(qint64 end)
 {
     const DecodedTransmission decoded = decode(end);
     if (decoded.heard && !decoded.text.isEmpty()) {
-        lines.push_back(
-            {decoded.text, (double(blockStart) + decoded.firstElementSample) / InternalRate});
+        lines.push_back({decoded.text,
+                         (double(blockStart) + decoded.firstElementSample) / InternalRate,
+                         {},
+                         false});
         pitch = decoded.pitchHz;
         wordsPerMinute = decoded.wordsPerMinute;
         if (lockedPitch > 0)
@@ -332,6 +335,7 @@ CwDemodulator::~CwDemodulator() = default;
 void CwDemodulator::process(std::span<const float> samples)
 {
     State &state = *m_state;
+    samples = state.blanker.process(samples);
     state.converted.clear();
     state.resampler.process(samples, state.converted);
     state.history.insert(state.history.end(), state.converted.begin(), state.converted.end());

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -38,6 +39,53 @@ Run run(const QString &program, const QStringList &arguments, const QByteArray &
     QProcess process;
     process.start(program, arguments);
     process.write(standardInput);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// The WAV file of the signal, cut short in the pause after its first transmission.
+QByteArray cutInFirstPause(const std::vector<float> &signal)
+{
+    constexpr qsizetype WavHeaderSize = 44;
+    const auto keyed = [](float sample) { return sample != 0.0F; };
+    const auto firstKeyed = std::ranges::find_if(signal, keyed);
+    // The first run of silence longer than a second after the keying began.
+    auto pauseStart = firstKeyed;
+    for (auto at = firstKeyed; at != signal.end(); ++at) {
+        if (keyed(*at))
+            pauseStart = at + 1;
+        else if (at - pauseStart > Rate)
+            break;
+    }
+    const qsizetype cut = std::distance(signal.begin(), pauseStart) + Rate / 2;
+    QByteArray bytes;
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("whole.wav"));
+        if (!cwgen::writeWav(path, signal, Rate))
+            return {};
+        bytes = testing::fileContent(path);
+    }
+    return bytes.first(WavHeaderSize + 2 * cut);
+}
+
+// Runs the program with arguments given as bytes, which need not be text in any encoding.
+Run runWithBytes(const QString &program, const QList<QByteArray> &arguments)
+{
+    const QByteArray path = QFile::encodeName(program);
+    std::vector<char *> argv{const_cast<char *>(path.constData())};
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    QProcess process;
+    // QProcess takes arguments as text: the child starts the program itself instead.
+    process.setChildProcessModifier([&] {
+        ::execv(argv.front(), argv.data());
+        ::_exit(127);
+    });
+    process.start(program, {});
     process.closeWriteChannel();
     if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
         return {};
@@ -115,18 +163,33 @@ private slots:
         QTest::newRow("standard input without its rate")
             << QStringList{} << m_raw << QByteArray()
             << usageError("raw samples on standard input need their rate: --raw-rate HZ") << 2;
-        QTest::newRow("a rate below 8 kHz")
-            << QStringList{RawRate, QStringLiteral("4000")} << m_raw << QByteArray()
-            << usageError("--raw-rate takes a rate from 8000 to 192000 Hz, not '4000'") << 2;
+        QTest::newRow("raw samples at 4 kHz")
+            << QStringList{RawRate, QStringLiteral("4000")}
+            << testing::rawSamples(testing::cwTestSignal(4000, testing::CwShortTransmissions))
+            << m_text << QByteArray() << 0;
+        QTest::newRow("a rate below 4 kHz")
+            << QStringList{RawRate, QStringLiteral("3999")} << m_raw << QByteArray()
+            << usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not '3999'") << 2;
         QTest::newRow("a rate that is no number")
             << QStringList{RawRate, QStringLiteral("48k")} << m_raw << QByteArray()
-            << usageError("--raw-rate takes a rate from 8000 to 192000 Hz, not '48k'") << 2;
+            << usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not '48k'") << 2;
+        QTest::newRow("a rate that is nan")
+            << QStringList{RawRate, QStringLiteral("nan")} << m_raw << QByteArray()
+            << usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not 'nan'") << 2;
+        const QByteArray noTime = "--start takes a UTC time up to the year 9999 such as "
+                                  "2026-12-06T18:57:44Z, not ";
         QTest::newRow("a start that is no time")
             << QStringList{Timestamps, Start, QStringLiteral("2026-02-30T12:00:00Z"), m_pass}
+            << QByteArray() << QByteArray() << usageError(noTime + "'2026-02-30T12:00:00Z'") << 2;
+        QTest::newRow("a start past the year 9999")
+            << QStringList{Timestamps, Start, QStringLiteral("10000-01-01T00:00:00Z"), m_pass}
+            << QByteArray() << QByteArray() << usageError(noTime + "'10000-01-01T00:00:00Z'") << 2;
+        QTest::newRow("line times that would run past the year 9999")
+            << QStringList{Timestamps, Start, QStringLiteral("9999-12-31T23:59:59Z"), m_pass}
             << QByteArray() << QByteArray()
-            << usageError("--start takes a UTC time such as 2026-12-06T18:57:44Z, not "
-                          "'2026-02-30T12:00:00Z'")
-            << 2;
+            << "tovrin3-cw: " + m_pass.toLocal8Bit() +
+                   ": the line times run past the year 9999: --start is too late\n"
+            << 1;
         QTest::newRow("--start without --timestamps")
             << QStringList{Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass} << QByteArray()
             << QByteArray() << usageError("--start only serves --timestamps") << 2;
@@ -197,25 +260,49 @@ private slots:
         QCOMPARE(process.exitCode(), 1);
     }
 
-    // The decoder demodulates an audio FILE first, through the same copy as tovrin3-cw.
+    // The decoder demodulates an audio FILE first, through the same copy as tovrin3-cw: its
+    // report is that of tovrin3-cw's text, and a recording through a pipe is the same recording.
     void decodeReadsAudio_data()
     {
-        QTest::addColumn<QString>("format");
-        QTest::newRow("report") << QStringLiteral("report");
-        QTest::newRow("CSV") << QStringLiteral("csv");
-        QTest::newRow("JSON Lines") << QStringLiteral("json");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("sameAsCopiedText");
+        const QString format = QStringLiteral("--format");
+        const QString keep = QStringLiteral("--keep-doubtful");
+        QTest::newRow("report") << QStringList{} << true;
+        QTest::newRow("report keeping doubtful frames") << QStringList{keep} << true;
+        // With audio, CSV and JSON have a confidence column that text without marks lacks.
+        QTest::newRow("CSV") << QStringList{format, QStringLiteral("csv")} << false;
+        QTest::newRow("JSON Lines") << QStringList{format, QStringLiteral("json")} << false;
     }
 
     void decodeReadsAudio()
     {
-        QFETCH(QString, format);
-        const QStringList arguments{QStringLiteral("--format"), format};
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, sameAsCopiedText);
         const Run direct = run(DecodeProgram, arguments + QStringList{m_beaconPass});
-        const Run piped = run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
         QCOMPARE(direct.exitCode, 0);
         QCOMPARE(direct.errors, QByteArray());
         QVERIFY(direct.output.contains("900140010C6A00A503"));
-        QCOMPARE(direct.output, piped.output);
+        const Run piped = run(DecodeProgram, arguments, testing::fileContent(m_beaconPass));
+        QCOMPARE(piped.errors, QByteArray());
+        QCOMPARE(piped.output, direct.output);
+        const Run text = run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
+        QCOMPARE(text.output == direct.output, sameAsCopiedText);
+    }
+
+    void decodeGivesConfidenceColumn()
+    {
+        const QStringList csv{QStringLiteral("--format"), QStringLiteral("csv")};
+        const QByteArray copiedText = run(CwProgram, {m_beaconPass}).output;
+        const auto header = [](const Run &result) {
+            return result.output.first(result.output.indexOf('\n'));
+        };
+        QVERIFY(header(run(DecodeProgram, csv + QStringList{m_beaconPass}))
+                    .endsWith(",sub_state,confidence"));
+        QVERIFY(header(run(DecodeProgram, csv, copiedText)).endsWith(",sub_state"));
+        QVERIFY(header(run(DecodeProgram, csv + QStringList{QStringLiteral("--keep-doubtful")},
+                           copiedText))
+                    .endsWith(",sub_state,confidence"));
     }
 
     void decodeReadsTimedCopy()
@@ -232,6 +319,46 @@ private slots:
                  decoded.output.constData());
     }
 
+    // A recorder that crashed after the first transmission costs the rest only.
+    void damagedFileGivesLinesBeforeDamage()
+    {
+        const QString cut = m_dir.filePath(QStringLiteral("crashed.wav"));
+        QVERIFY(testing::writeFile(cut, cutInFirstPause(testing::cwTestSignal(Rate))));
+        const Run copied = run(CwProgram, {cut});
+        QCOMPARE(copied.exitCode, 1);
+        QCOMPARE(copied.output, testing::CwTestTransmissions.front().toUtf8() + '\n');
+        QVERIFY2(copied.errors.startsWith("tovrin3-cw: " + cut.toLocal8Bit() +
+                                          ": cut short: the header declares "),
+                 copied.errors.constData());
+        QCOMPARE(copied.errors.count('\n'), 1);
+        const Run decoded = run(DecodeProgram, {cut});
+        QCOMPARE(decoded.exitCode, 1);
+        QVERIFY(decoded.output.startsWith("#1: 900140010C6A00A503\n"));
+        QVERIFY(decoded.errors.startsWith("tovrin3-decode: " + cut.toLocal8Bit() + ": cut short"));
+    }
+
+    // Both programs open a file by the bytes of its name, also when they are no UTF-8.
+    void namesAreBytes()
+    {
+        const QByteArray name = QFile::encodeName(m_dir.path()) + "/pass\xff.wav";
+        // QTemporaryDir names its files as text and cannot remove this one.
+        const auto removal = qScopeGuard([&] { ::unlink(name.constData()); });
+        {
+            QFile file;
+            const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            QVERIFY(descriptor >= 0);
+            QVERIFY(file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            const QByteArray content = testing::fileContent(m_beaconPass);
+            QCOMPARE(file.write(content), content.size());
+        }
+        const Run copied = runWithBytes(CwProgram, {name});
+        QCOMPARE(copied.errors, QByteArray());
+        QCOMPARE(copied.output, run(CwProgram, {m_beaconPass}).output);
+        const Run decoded = runWithBytes(DecodeProgram, {name});
+        QCOMPARE(decoded.errors, QByteArray());
+        QCOMPARE(decoded.output, run(DecodeProgram, {m_beaconPass}).output);
+    }
+
     void decodeNamesDamagedAudio()
     {
         const QString cut = m_dir.filePath(QStringLiteral("cut.wav"));
@@ -239,7 +366,7 @@ private slots:
         const Run result = run(DecodeProgram, {cut, QStringLiteral(SAMPLES_DIR "/beacon.txt")});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.errors.startsWith("tovrin3-decode: " + cut.toLocal8Bit() + ": cut short"));
-        // Nothing of the damaged file, not even its heading.
+        // Nothing was copied before the damage: not even the file's heading.
         QVERIFY(result.output.startsWith("==> " SAMPLES_DIR "/beacon.txt <==\n#1: "));
     }
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +36,12 @@ Run runDecoder(const QStringList &arguments, const QByteArray &standardInput = {
     if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
         return {};
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QByteArray utf16(const QByteArray &text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder(QString::fromUtf8(text));
 }
 
 QByteArray testData(const char *name)
@@ -159,6 +166,40 @@ private slots:
         QTest::newRow("report of several inputs: a heading before each input's blocks")
             << QStringList{frameFile, QStringLiteral("-"), frameFile} << QByteArray("no frame")
             << heading + block + heading + block << QByteArray() << 0;
+        const QByteArray sure = "QT7XMRKT3HKD 900140010C6A00A503\n";
+        const QByteArray doubtful = "QT7XMRKT3HKD 900140010C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]\n";
+        const QString keep = QStringLiteral("--keep-doubtful");
+        QTest::newRow("a frame marked doubtful is left out")
+            << QStringList{} << sure + doubtful << block << QByteArray() << 0;
+        QTest::newRow("--strict names a doubtful frame left out")
+            << QStringList{Strict} << sure + doubtful << block
+            << "-:2: doubtful frame (confidence 0.42), left out without --keep-doubtful: " +
+                   doubtful
+            << 3;
+        QTest::newRow("and kept with --keep-doubtful")
+            << QStringList{keep} << doubtful + sure
+            << block + QByteArray(block).replace("#1: ", "#2: ") << QByteArray() << 0;
+        const QByteArray csvHeader = csv.first(csv.indexOf('\n'));
+        // The sample's second frame, "2,,900140010C6A00A503,...".
+        const QByteArray secondRow = csv.split('\n').at(2);
+        QTest::newRow("--keep-doubtful adds a confidence column, empty without a mark")
+            << QStringList{keep, asCsv} << sure + doubtful
+            << csvHeader + ",confidence\n1" + secondRow.sliced(1) + ",\n" + secondRow + ",0.42\n"
+            << QByteArray() << 0;
+        QTest::newRow("UTF-16 text with a byte-order mark, little-endian")
+            << QStringList{} << utf16(sure, QStringConverter::Utf16LE) << block << QByteArray()
+            << 0;
+        QTest::newRow("UTF-16 text with a byte-order mark, big-endian")
+            << QStringList{} << utf16(sure, QStringConverter::Utf16BE) << block << QByteArray()
+            << 0;
+        const QByteArray neither = "tovrin3-decode: -: neither text nor an audio recording (raw "
+                                   "samples are read by tovrin3-cw --raw-rate)\n";
+        QTest::newRow("raw samples are neither text nor a recording")
+            << QStringList{} << QByteArray("\x00\x00\x10\x02\xF0\xFD\x00\x00", 8).repeated(64)
+            << QByteArray() << neither << 1;
+        QTest::newRow("a NUL byte within the first 4 KiB")
+            << QStringList{} << sure.repeated(40) + QByteArray(1, '\0') << QByteArray() << neither
+            << 1;
         QTest::newRow("unknown option after a file decodes nothing")
             << QStringList{SampleFile, QStringLiteral("--frames")} << QByteArray() << QByteArray()
             << "tovrin3-decode: unknown option '--frames'\n" + tryHelp << 2;
@@ -180,6 +221,35 @@ private slots:
         QTEST(run.output, "output");
         QTEST(run.errors, "errors");
         QTEST(run.exitCode, "exitCode");
+    }
+
+    // A pipe that delivers a text line by line gets each frame decoded as its line ends, the
+    // first too: telling text from audio waits for no more than the first line.
+    void livePipeKeepsUp_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("firstOutput");
+        QTest::newRow("report") << QStringList{} << QByteArray("#1: 900140010C6A00A503\n");
+        QTest::newRow("CSV") << QStringList{QStringLiteral("--format=csv")}
+                             << QByteArray("frame,timestamp,");
+    }
+
+    void livePipeKeepsUp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, firstOutput);
+        QProcess process;
+        process.start(Program, arguments);
+        QVERIFY(process.waitForStarted());
+        process.write("QT7XMRKT3HKD 900140010C6A00A503\n");
+        QByteArray output;
+        while (!output.contains("900140010C6A00A503") && process.waitForReadyRead(10'000))
+            output += process.readAllStandardOutput();
+        QVERIFY2(output.startsWith(firstOutput), output.constData());
+        QVERIFY(output.contains("900140010C6A00A503"));
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(10'000));
+        QCOMPARE(process.exitCode(), 0);
     }
 
     void helpAndVersion()

@@ -119,6 +119,41 @@ private slots:
         reject("digit of another script", u"2026-12-06T18:57:44.\u0666Z"_s);
     }
 
+    // The confidence column comes last, and only when asked for, so that the columns of text
+    // without doubtful frames stay as they were.
+    void confidenceColumn_data()
+    {
+        QTest::addColumn<bool>("withConfidence");
+        QTest::addColumn<std::optional<double>>("confidence");
+        QTest::addColumn<QByteArray>("csvEnd");
+        QTest::addColumn<QJsonValue>("json");
+        QTest::newRow("without the column") << false << std::optional(0.42) << QByteArray(",OFF\n")
+                                            << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("a confidence")
+            << true << std::optional(0.42) << QByteArray(",OFF,0.42\n") << QJsonValue(0.42);
+        QTest::newRow("the column without a confidence")
+            << true << std::optional<double>() << QByteArray(",OFF,\n") << QJsonValue();
+    }
+
+    void confidenceColumn()
+    {
+        QFETCH(bool, withConfidence);
+        QFETCH(std::optional<double>, confidence);
+        const QString text = u"900140010C6A00A503"_s;
+        FrameRecordFields record{1, {}, text, decodeFields(text)};
+        record.withConfidence = withConfidence;
+        record.confidence = confidence;
+        QByteArray csv;
+        appendCsvRecord(csv, record);
+        QTEST(csv.last(csv.size() - csv.lastIndexOf(",OFF")), "csvEnd");
+        QByteArray json;
+        appendJsonRecord(json, record);
+        QTEST(QJsonDocument::fromJson(json).object().value(u"confidence"_s), "json");
+        QByteArray header;
+        appendCsvHeader(header, false, withConfidence);
+        QCOMPARE(header.endsWith(",sub_state,confidence\n"), withConfidence);
+    }
+
     void timestamps()
     {
         QFETCH(QString, text);

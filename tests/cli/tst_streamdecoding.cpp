@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cwstream.h"
 #include "decoder.h"
+#include "doubtfulmark.h"
 #include "filetesting.h"
 #include "linediagnostics.h"
 #include "normalisation.h"
@@ -243,6 +245,54 @@ private slots:
                 line.append(piece.repeated(1000 / piece.size()));
             QVERIFY2(line.heldSize() < 10'000, qPrintable(piece));
         }
+    }
+
+    // tovrin3-decode on a recording decodes the copied lines as tovrin3-cw writes them: the
+    // report is the same either way, doubtful frames left out or kept.
+    void copiedLinesDecodeAsTheirText_data()
+    {
+        QTest::addColumn<bool>("keepDoubtful");
+        QTest::addColumn<QByteArray>("confidences");
+        QTest::newRow("doubtful frames left out") << false << QByteArray("0.97,");
+        QTest::newRow("doubtful frames kept") << true << QByteArray("0.97,0.42,");
+    }
+
+    void copiedLinesDecodeAsTheirText()
+    {
+        QFETCH(bool, keepDoubtful);
+        const std::vector<morse::CopiedLine> lines{
+            {u"QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03"_s, 1.0, 0.97, false},
+            {u"CQ DE NOCALL K"_s, 9.0, {}, false},
+            {u"QT7XMRKT3HKD 28 01 64 01 0C 80 00 A5 03"_s, 20.0, 0.42, true},
+        };
+        QByteArray copiedText;
+        for (const morse::CopiedLine &line : lines)
+            copiedText +=
+                cwOutputLine(copiedLineText(line.text, line.doubtful, line.frameConfidence));
+        const auto decoded = [&](OutputFormat format, bool fromText) {
+            QBuffer output;
+            output.open(QIODevice::WriteOnly);
+            DecodeSettings settings{format, nullptr};
+            settings.keepDoubtful = keepDoubtful;
+            settings.withConfidence = format == OutputFormat::Csv;
+            if (fromText) {
+                QBuffer input(&copiedText);
+                input.open(QIODevice::ReadOnly);
+                decodeStream(input, output, settings);
+            } else {
+                decodeCopiedLines(lines, output, settings);
+            }
+            return output.data();
+        };
+        const QByteArray report = decoded(OutputFormat::Report, false);
+        QCOMPARE(report, decoded(OutputFormat::Report, true));
+        QCOMPARE(report.count("-----------------------\n"), keepDoubtful ? 2 : 1);
+        // Each CSV row ends in its frame's confidence.
+        QByteArray confidences;
+        for (const QByteArray &row : decoded(OutputFormat::Csv, false).split('\n'))
+            if (!row.isEmpty())
+                confidences += row.sliced(row.lastIndexOf(',') + 1) + ',';
+        QTEST(confidences, "confidences");
     }
 };
 

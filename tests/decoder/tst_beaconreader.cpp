@@ -30,6 +30,8 @@ public:
             entry += u" #%1 %2 %3"_s.arg(line.frameNumber)
                          .arg(line.timestamp.isEmpty() ? u"-"_s : QString(line.timestamp),
                               line.frameText.toString());
+        if (line.doubtfulConfidence)
+            entry += u" doubtful %1"_s.arg(*line.doubtfulConfidence);
         lines << entry;
         return line.frameNumber != m_stopAfterFrames;
     }
@@ -111,6 +113,46 @@ private slots:
         const BeaconReader::Options options{breaks, timestamps};
         QTEST(readWhole(text, options), "lines");
         for (qsizetype size = 1; size <= 40; ++size)
+            QVERIFY2(readInPieces(text, options, size) == readWhole(text, options),
+                     qPrintable(u"pieces of %1"_s.arg(size)));
+    }
+
+    // A marked line is no frame unless doubtful frames are kept, and then only when the text
+    // before its mark cleans to a frame line.
+    void doubtfulLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<QStringList>("lines");
+        const QString marked = Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s;
+        QTest::newRow("skipped by length")
+            << marked << false << QStringList{u"1 other 44 doubtful 0.42"_s};
+        QTest::newRow("kept") << marked << true
+                              << QStringList{u"1 frame 44 #1 - 900140010C6A00A503 doubtful 0.42"_s};
+        QTest::newRow("kept with a time before it")
+            << u"2026-12-06T18:57:44Z|"_s + marked << true
+            << QStringList{
+                   u"1 frame 44 #1 2026-12-06T18:57:44Z 900140010C6A00A503 doubtful 0.42"_s};
+        QTest::newRow("kept, but a digit short is no frame")
+            << u"90014001 0C6A00A5 0 [DOUBTFUL:CONFIDENCE=0.05]"_s << true
+            << QStringList{u"1 other 43 doubtful 0.05"_s};
+        QTest::newRow("a mark inside the line is none")
+            << u"[DOUBTFUL:CONFIDENCE=0.42] 900140010C6A00A503"_s << true
+            << QStringList{u"1 other 44"_s};
+        QTest::newRow("frames around a kept one count on")
+            << Frame + u'\n' + marked + u'\n' + Frame << true
+            << QStringList{u"1 frame 18 #1 - 900140010C6A00A503"_s,
+                           u"2 frame 44 #2 - 900140010C6A00A503 doubtful 0.42"_s,
+                           u"3 frame 18 #3 - 900140010C6A00A503"_s};
+    }
+
+    void doubtfulLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, keep);
+        const BeaconReader::Options options{.timestamps = true, .keepDoubtful = keep};
+        QTEST(readWhole(text, options), "lines");
+        for (qsizetype size = 1; size <= 30; ++size)
             QVERIFY2(readInPieces(text, options, size) == readWhole(text, options),
                      qPrintable(u"pieces of %1"_s.arg(size)));
     }

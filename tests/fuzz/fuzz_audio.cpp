@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_REQUIRE(isOneLine(reader.errorString()));
         return 0;
     }
-    FUZZ_REQUIRE(reader.sampleRate() >= 8000.0 && reader.sampleRate() <= 192000.0);
+    FUZZ_REQUIRE(reader.sampleRate() >= tovrin3::morse::LowestSampleRate &&
+                 reader.sampleRate() <= tovrin3::morse::HighestSampleRate);
     std::vector<float> samples(4096);
     qint64 total = 0;
     while (total < MaxSamplesRead) {

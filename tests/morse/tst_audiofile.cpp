@@ -51,6 +51,23 @@ QByteArray patched16(QByteArray bytes, qsizetype offset, quint16 value)
     return bytes;
 }
 
+// Samples in a FLAC frame as libsndfile writes them.
+constexpr size_t FlacBlock = 4096;
+
+QByteArray withBitFlipped(QByteArray bytes, qsizetype offset)
+{
+    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x10);
+    return bytes;
+}
+
+// The Ogg file without the page before its last.
+QByteArray withoutOggPage(const QByteArray &bytes)
+{
+    const qsizetype last = bytes.lastIndexOf("OggS");
+    const qsizetype before = bytes.lastIndexOf("OggS", last - 1);
+    return bytes.first(before) + bytes.sliced(last);
+}
+
 // The offsets of the canonical 44-byte header libsndfile writes for 16-bit mono PCM.
 constexpr qsizetype WavChannelsOffset = 22;
 constexpr qsizetype WavRateOffset = 24;
@@ -88,6 +105,23 @@ private slots:
         m_wav = testing::fileContent(wav);
         m_flac = testing::fileContent(flac);
         m_ogg = testing::fileContent(ogg);
+        const QList<std::pair<QString, int>> others{
+            {QStringLiteral("au"), SF_FORMAT_AU | SF_FORMAT_PCM_16},
+            {QStringLiteral("w64"), SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+            {QStringLiteral("rf64"), SF_FORMAT_RF64 | SF_FORMAT_PCM_16},
+            {QStringLiteral("nist"), SF_FORMAT_NIST | SF_FORMAT_PCM_16},
+            {QStringLiteral("opus"), SF_FORMAT_OGG | SF_FORMAT_OPUS}};
+        for (const auto &[name, format] : others) {
+            const QString path = m_dir.filePath(QStringLiteral("tone.") + name);
+            QVERIFY(writeSound(path, tone, 8000, format));
+            m_recordings.insert(name, testing::fileContent(path));
+        }
+        // The FLAC frames of the first samples are those of the whole file: a file that holds
+        // only them ends where a frame of the whole file ends.
+        const QString shorter = m_dir.filePath(QStringLiteral("shorter.flac"));
+        QVERIFY(writeSound(shorter, std::span(tone).first(FlacBlock * 2), 8000,
+                           SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+        m_flacFrameEnd = testing::fileContent(shorter).size();
         QCOMPARE(m_wav.sliced(36, 4), QByteArray("data"));
     }
 
@@ -105,6 +139,7 @@ private slots:
         QTest::newRow("WAV float, 48 kHz, four channels") << (wav | SF_FORMAT_FLOAT) << 48000 << 4;
         QTest::newRow("WAV double, 8 kHz") << (wav | SF_FORMAT_DOUBLE) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 192 kHz") << (wav | SF_FORMAT_PCM_16) << 192000 << 1;
+        QTest::newRow("WAV 16-bit, 4 kHz") << (wav | SF_FORMAT_PCM_16) << 4000 << 1;
         QTest::newRow("FLAC 16-bit, 16 kHz") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16000 << 1;
         QTest::newRow("FLAC 24-bit, 44.1 kHz, stereo")
             << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 44100 << 2;
@@ -151,6 +186,12 @@ private slots:
             << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 1
             << std::vector<float>{0.5F, nan, infinity, -infinity, -0.5F}
             << std::vector<float>{0.5F, 0.0F, 0.0F, 0.0F, -0.5F};
+        const float largest = std::numeric_limits<float>::max();
+        QTest::newRow("huge finite channels never add up to infinity")
+            << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 4
+            << std::vector<float>{largest,  largest,  largest,  largest,
+                                  -largest, -largest, -largest, nan}
+            << std::vector<float>{largest, -largest * 0.75F};
     }
 
     void readsSamples()
@@ -176,6 +217,16 @@ private slots:
         QTEST(readAll(reader), "read");
     }
 
+    // Some tools append a tag after an Ogg stream's last page.
+    void readsOggWithTrailingTag()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("tagged.ogg"));
+        QVERIFY(testing::writeFile(path, m_ogg + "TAG" + QByteArray(125, ' ')));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QCOMPARE(copy.error, QString());
+        QCOMPARE(copy.lines.size(), size_t(1));
+    }
+
     // A recorder that streams leaves the length unwritten; the file's end is then the end.
     void readsUnwrittenLength()
     {
@@ -186,8 +237,8 @@ private slots:
         QCOMPARE(std::ssize(readAll(reader)), (m_wav.size() - WavHeaderSize) / 2);
     }
 
-    // Nothing comes of a file that is not audio, is cut short or declares absurd values, and the
-    // reason is one line. Damaged audio is still audio: it is never read as text.
+    // A file that is not audio, is damaged or declares absurd values gives an error of one line.
+    // Damaged audio is still audio: it is never read as text.
     void rejectsBadFiles_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -217,14 +268,48 @@ private slots:
         QTest::newRow("WAV at 4 GHz")
             << patched(m_wav, WavRateOffset, 4'000'000'000) << damaged << true;
         QTest::newRow("WAV at 1 kHz") << patched(m_wav, WavRateOffset, 1000)
-                                      << QStringLiteral("^sample rate 1000 Hz") << true;
+                                      << QStringLiteral("^sample rate 1000 Hz: this program "
+                                                        "reads 4 kHz to 192 kHz$")
+                                      << true;
+        QTest::newRow("WAV at 0 Hz, told as any other rate")
+            << patched(m_wav, WavRateOffset, 0)
+            << QStringLiteral("^sample rate 0 Hz: this program reads 4 kHz to 192 kHz$") << true;
         QTest::newRow("WAV at 384 kHz") << patched(m_wav, WavRateOffset, 384000)
                                         << QStringLiteral("^sample rate 384000 Hz") << true;
         QTest::newRow("WAV with 60000 channels")
             << patched16(m_wav, WavChannelsOffset, 60000) << damaged << true;
-        QTest::newRow("FLAC cut short") << m_flac.first(m_flac.size() / 2)
-                                        << QStringLiteral("^(damaged audio|cut short)") << true;
-        QTest::newRow("Ogg Vorbis cut short") << m_ogg.first(m_ogg.size() / 2) << damaged << true;
+        QTest::newRow("FLAC cut inside a frame")
+            << m_flac.first(m_flac.size() / 2) << damaged << true;
+        QTest::newRow("FLAC cut where a frame ends")
+            << m_flac.first(m_flacFrameEnd) << QStringLiteral("^cut short after 8192 of") << true;
+        for (const int percent : {10, 50, 99})
+            QTest::addRow("Ogg Vorbis cut at %d %%", percent)
+                << m_ogg.first(m_ogg.size() * percent / 100) << cutShort << true;
+        QTest::newRow("Ogg Vorbis without its end-of-stream page")
+            << m_ogg.first(m_ogg.lastIndexOf("OggS"))
+            << QStringLiteral("^cut short: the Ogg stream ends without its end-of-stream page$")
+            << true;
+        QTest::newRow("Ogg Vorbis with a page missing")
+            << withoutOggPage(m_ogg) << QStringLiteral("^damaged Ogg stream: a page is missing")
+            << true;
+        QTest::newRow("Ogg Vorbis with a bit flipped")
+            << withBitFlipped(m_ogg, m_ogg.size() / 2)
+            << QStringLiteral("^damaged Ogg page at byte \\d+ \\(its checksum does not match\\)$")
+            << true;
+        for (const QString &name :
+             {QStringLiteral("au"), QStringLiteral("w64"), QStringLiteral("rf64"),
+              QStringLiteral("nist"), QStringLiteral("opus")}) {
+            const QByteArray &recording = m_recordings.value(name);
+            QTest::addRow("%s cut short", qPrintable(name))
+                << recording.first(recording.size() * 9 / 10) << cutShort << true;
+        }
+        QTest::newRow("UTF-16 text, taken for MPEG audio by the library") << [] {
+            const QString text = QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503\n");
+            return QByteArray("\xFF\xFE") +
+                   QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+        }() << notAudio << false;
+        QTest::newRow("an MPEG frame header and no second frame")
+            << QByteArray("\xFF\xFB\x90\x00", 4) + QByteArray(3000, '\x55') << notAudio << false;
     }
 
     void rejectsBadFiles()
@@ -236,8 +321,62 @@ private slots:
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);
         QVERIFY2(QRegularExpression(error).match(copy.error).hasMatch(), qPrintable(copy.error));
         QVERIFY(!copy.error.contains(u'\n'));
-        QVERIFY(copy.lines.empty());
         QTEST(morse::isAudioFile(path), "isAudio");
+    }
+
+    // A recorder that crashed at the end of a pass costs only the end.
+    void keepsLinesBeforeDamage_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("sampleRate");
+        QTest::newRow("WAV") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 8000;
+        QTest::newRow("FLAC") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 8000;
+        QTest::newRow("Ogg Vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 8000;
+        QTest::newRow("Ogg Opus") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 8000;
+        QTest::newRow("AU") << (SF_FORMAT_AU | SF_FORMAT_PCM_16) << 8000;
+    }
+
+    void keepsLinesBeforeDamage()
+    {
+        QFETCH(int, format);
+        QFETCH(int, sampleRate);
+        const QString path = m_dir.filePath(QStringLiteral("whole"));
+        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, testing::CwShortTransmissions),
+                           sampleRate, format));
+        const QByteArray whole = testing::fileContent(path);
+        QVERIFY(testing::writeFile(path, whole.first(whole.size() * 97 / 100)));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QVERIFY(!copy.error.isEmpty());
+        QVERIFY2(!copy.lines.empty(), qPrintable(copy.error));
+        QCOMPARE(copy.lines.front().text, testing::CwShortTransmissions.front());
+    }
+
+    // A sample far out of the signal's range, or no number at all, costs only its moment.
+    void impulsesCostOnlyTheirMoment_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::newRow("1000") << 1000.0F;
+        QTest::newRow("1e20") << 1e20F;
+        QTest::newRow("the largest float") << -std::numeric_limits<float>::max();
+        QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
+    }
+
+    void impulsesCostOnlyTheirMoment()
+    {
+        QFETCH(float, value);
+        std::vector<float> signal = testing::cwTestSignal(8000, testing::CwShortTransmissions);
+        // Inside the first transmission, and in the pause after it.
+        const auto lead = static_cast<size_t>(testing::cwTestKeying(8000).leadSeconds * 8000);
+        signal[lead + 2000] = value;
+        signal[signal.size() / 2] = value;
+        const QString path = m_dir.filePath(QStringLiteral("impulses.wav"));
+        QVERIFY(writeSound(path, signal, 8000, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
+        QCOMPARE(copy.error, QString());
+        QStringList texts;
+        for (const morse::CopiedLine &line : copy.lines)
+            texts.append(line.text);
+        QCOMPARE(texts, testing::CwShortTransmissions);
     }
 
     void isAudioFileLeavesOtherThingsAlone()
@@ -271,6 +410,8 @@ private:
     QByteArray m_wav;
     QByteArray m_flac;
     QByteArray m_ogg;
+    QHash<QString, QByteArray> m_recordings;
+    qsizetype m_flacFrameEnd = 0;
 };
 
 QTEST_GUILESS_MAIN(TestAudioFile)
