@@ -63,7 +63,7 @@ void ReportAccessibility::selection(int selectionIndex, int *startOffset, int *e
     *startOffset = *endOffset = 0;
     if (selectionIndex != 0 || view()->anchor() == view()->position())
         return;
-    const auto [start, end] = std::minmax(view()->anchor(), view()->position());
+    const auto [start, end] = std::minmax({view()->anchor(), view()->position()});
     *startOffset = clampedToInt(view()->utf16OffsetOf(start));
     *endOffset = clampedToInt(view()->utf16OffsetOf(end));
 }
@@ -113,10 +113,9 @@ QString ReportAccessibility::text(int startOffset, int endOffset) const
 std::pair<int, int> ReportAccessibility::lineAround(int offset) const
 {
     const qsizetype position = view()->positionOfUtf16(offset);
-    const qsizetype end = view()->lineEndOf(position);
-    const qsizetype endOffset = view()->utf16OffsetOf(end) + (end < view()->utf16Size() ? 1 : 0);
+    const qsizetype endOffset = view()->utf16OffsetOf(view()->lineEndOf(position));
     return {clampedToInt(view()->utf16OffsetOf(view()->lineStartOf(position))),
-            clampedToInt(std::min(endOffset, view()->utf16Size()))};
+            clampedToInt(endOffset < view()->utf16Size() ? endOffset + 1 : endOffset)};
 }
 
 // Lines are found through the line index; other boundaries look at the whole text.

@@ -202,7 +202,7 @@ void ReportView::setSelection(qsizetype anchor, qsizetype position)
 
 QString ReportView::selectedText() const
 {
-    const auto [start, end] = std::minmax(m_anchor, m_position);
+    const auto [start, end] = std::minmax({m_anchor, m_position});
     return textBetween(start, end);
 }
 
@@ -295,7 +295,7 @@ void ReportView::cut()
     if (!hasSelection())
         return;
     copy();
-    const auto [start, end] = std::minmax(m_anchor, m_position);
+    const auto [start, end] = std::minmax({m_anchor, m_position});
     edit(start, end, QByteArray(), EditKind::Single);
 }
 
@@ -304,7 +304,7 @@ void ReportView::paste()
     const QString text = QApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    const auto [start, end] = std::minmax(m_anchor, m_position);
+    const auto [start, end] = std::minmax({m_anchor, m_position});
     edit(start, end, lineFeedUtf8(text), EditKind::Single);
 }
 
@@ -361,7 +361,7 @@ void ReportView::paintEvent(QPaintEvent *event)
     const QRect dirty = event->rect();
     const int height = lineHeight();
     const qsizetype top = firstVisibleLine();
-    const auto [selectionStart, selectionEnd] = std::minmax(m_anchor, m_position);
+    const auto [selectionStart, selectionEnd] = std::minmax({m_anchor, m_position});
     const qsizetype cursorLine = hasFocus() ? lineOf(m_position) : -1;
 
     QTextCharFormat selected;
@@ -544,7 +544,7 @@ QMenu *ReportView::createContextMenu()
     addAction(tr("&Paste"), QKeySequence::Paste, !QApplication::clipboard()->text().isEmpty(),
               "paste", [this] { paste(); });
     addAction(tr("Delete"), QKeySequence::Delete, hasSelection(), "delete", [this] {
-        const auto [start, end] = std::minmax(m_anchor, m_position);
+        const auto [start, end] = std::minmax({m_anchor, m_position});
         edit(start, end, QByteArray(), EditKind::Single);
     });
     menu->addSeparator();
@@ -695,7 +695,7 @@ bool ReportView::editByKey(const QKeyEvent *event)
     if (hasSelection() && (backspace || event->matches(QKeySequence::Delete) ||
                            event->matches(QKeySequence::DeleteStartOfWord) ||
                            event->matches(QKeySequence::DeleteEndOfWord))) {
-        const auto [start, end] = std::minmax(m_anchor, m_position);
+        const auto [start, end] = std::minmax({m_anchor, m_position});
         edit(start, end, QByteArray(), EditKind::Single);
     } else if (backspace) {
         deleteTowards(previousPosition(m_position, QTextLayout::SkipCharacters),
@@ -921,13 +921,13 @@ void ReportView::applyStep(const UndoStep &step, bool forward)
 
 void ReportView::insertTyped(QStringView text)
 {
-    const auto [start, end] = std::minmax(m_anchor, m_position);
+    const auto [start, end] = std::minmax({m_anchor, m_position});
     edit(start, end, lineFeedUtf8(text), EditKind::Typing);
 }
 
 void ReportView::deleteTowards(qsizetype position, EditKind kind)
 {
-    const auto [start, end] = std::minmax(m_position, position);
+    const auto [start, end] = std::minmax({m_position, position});
     edit(start, end, QByteArray(), kind);
 }
 
@@ -947,13 +947,17 @@ void ReportView::notifyTextChange(qsizetype start, const QString &removed, const
     }
 }
 
+// The caret, and the selection while there is one or when it ends.
 void ReportView::notifySelectionChange()
 {
     if (!QAccessible::isActive())
         return;
     QAccessibleTextCursorEvent caret(this, clampedToInt(utf16OffsetOf(m_position)));
     QAccessible::updateAccessibility(&caret);
-    const auto [start, end] = std::minmax(m_anchor, m_position);
+    if (!hasSelection() && !m_selectionAnnounced)
+        return;
+    m_selectionAnnounced = hasSelection();
+    const auto [start, end] = std::minmax({m_anchor, m_position});
     QAccessibleTextSelectionEvent selection(this, clampedToInt(utf16OffsetOf(start)),
                                             clampedToInt(utf16OffsetOf(end)));
     QAccessible::updateAccessibility(&selection);

@@ -184,6 +184,8 @@ private:
     qsizetype m_anchor = 0;
     qsizetype m_position = 0;
     bool m_selectingWithMouse = false;
+    // Whether a screen reader was last told of a selection, so that it hears when it ends.
+    bool m_selectionAnnounced = false;
     std::vector<UndoStep> m_undoSteps;
     std::vector<UndoStep> m_redoSteps;
     // Whether the next typed character or deletion may join the last undo step: not after the
