@@ -126,6 +126,27 @@ constexpr std::array<QKeySequence::StandardKey, 11> EditingKeys{
     QKeySequence::InsertLineSeparator,
 };
 
+// The selection offered to the clipboard, as plain text made only when a program asks for it:
+// selecting all of a long report costs no copy of it.
+class SelectionData : public QMimeData
+{
+public:
+    explicit SelectionData(QByteArray utf8) : m_utf8(std::move(utf8)) {}
+
+    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
+
+protected:
+    QVariant retrieveData(const QString &mimeType, QMetaType) const override
+    {
+        if (mimeType == QLatin1StringView("text/plain"))
+            return QString::fromUtf8(m_utf8);
+        return {};
+    }
+
+private:
+    QByteArray m_utf8;
+};
+
 } // namespace
 
 ReportView::ReportView(QWidget *parent) : QAbstractScrollArea(parent)
@@ -204,6 +225,12 @@ QString ReportView::selectedText() const
 {
     const auto [start, end] = std::minmax({m_anchor, m_position});
     return textBetween(start, end);
+}
+
+QMimeData *ReportView::selectionData() const
+{
+    const auto [start, end] = std::minmax({m_anchor, m_position});
+    return new SelectionData(m_text.mid(start, end - start));
 }
 
 QString ReportView::textBetween(qsizetype start, qsizetype end) const
@@ -287,7 +314,7 @@ void ReportView::replaceText(qsizetype start, qsizetype end, QStringView text)
 void ReportView::copy() const
 {
     if (hasSelection())
-        QApplication::clipboard()->setText(selectedText());
+        QApplication::clipboard()->setMimeData(selectionData());
 }
 
 void ReportView::cut()
@@ -346,7 +373,11 @@ bool ReportView::event(QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         const bool editing = std::any_of(EditingKeys.begin(), EditingKeys.end(),
                                          [key](auto standard) { return key->matches(standard); });
-        if (editing || isRedoKey(key) || isTypedText(key)) {
+        // Alt with a letter stays a menu's shortcut.
+        const bool plainTyping =
+            (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == Qt::NoModifier &&
+            isTypedText(key);
+        if (editing || isRedoKey(key) || plainTyping) {
             event->accept();
             return true;
         }
@@ -812,22 +843,29 @@ void ReportView::selectWordAt(qsizetype position)
 void ReportView::offerSelection() const
 {
     QClipboard *clipboard = QApplication::clipboard();
-    if (m_anchor != m_position && clipboard->supportsSelection())
-        clipboard->setText(selectedText(), QClipboard::Selection);
+    if (hasSelection() && clipboard->supportsSelection())
+        clipboard->setMimeData(selectionData(), QClipboard::Selection);
 }
 
 } // namespace tovrin3
 
 namespace tovrin3 {
 
-void ReportView::replaceBytes(qsizetype start, qsizetype end, const QByteArray &bytes)
+ReportView::PieceIndex ReportView::replaceBytes(qsizetype start, qsizetype end,
+                                                const QByteArray &bytes,
+                                                const PieceIndex *bytesIndex)
 {
+    const bool indexed = bytesIndex && bytesIndex->known;
     const auto first = checkpointBefore(start);
     const auto firstIndex = std::distance(m_checkpoints.cbegin(), first);
-    const qsizetype removedLines = lineOf(end) - lineOf(start);
-    const qsizetype removedUnits = utf16OffsetOf(end) - utf16OffsetOf(start);
-    const auto insertedLines = static_cast<qsizetype>(std::count(bytes.begin(), bytes.end(), '\n'));
-    const qsizetype insertedUnits = utf16Units(bytes.constBegin(), bytes.constEnd());
+    const qsizetype startLine = lineOf(start);
+    const qsizetype startUnits = utf16OffsetOf(start);
+    PieceIndex removed{lineOf(end) - startLine, utf16OffsetOf(end) - startUnits, {}, true};
+    const qsizetype insertedLines =
+        indexed ? bytesIndex->lines
+                : static_cast<qsizetype>(std::count(bytes.begin(), bytes.end(), '\n'));
+    const qsizetype insertedUnits =
+        indexed ? bytesIndex->utf16 : utf16Units(bytes.constBegin(), bytes.constEnd());
 
     if (start == 0 && end == m_text.size())
         m_text = bytes;
@@ -835,35 +873,51 @@ void ReportView::replaceBytes(qsizetype start, qsizetype end, const QByteArray &
         m_text.append(bytes);
     else
         m_text.replace(start, end - start, bytes);
-    m_lineCount += insertedLines - removedLines;
-    m_utf16Size += insertedUnits - removedUnits;
+    m_lineCount += insertedLines - removed.lines;
+    m_utf16Size += insertedUnits - removed.utf16;
 
-    // Line starts after the edit keep their place in the text; those within it are gone.
+    // Line starts after the edit keep their place in the text; those within it go to the
+    // removed piece's index.
     const auto kept = std::upper_bound(
         m_checkpoints.begin() + firstIndex + 1, m_checkpoints.end(), end,
         [](qsizetype value, const Checkpoint &entry) { return value < entry.position; });
+    for (auto entry = m_checkpoints.begin() + firstIndex + 1; entry != kept; ++entry) {
+        if (entry->position < end)
+            removed.lineStarts.push_back(
+                {entry->position - start, entry->line - startLine, entry->utf16 - startUnits});
+    }
     auto shifted = m_checkpoints.erase(m_checkpoints.begin() + firstIndex + 1, kept);
     for (auto entry = shifted; entry != m_checkpoints.end(); ++entry) {
         entry->position += bytes.size() - (end - start);
-        entry->line += insertedLines - removedLines;
-        entry->utf16 += insertedUnits - removedUnits;
+        entry->line += insertedLines - removed.lines;
+        entry->utf16 += insertedUnits - removed.utf16;
     }
 
-    // Line starts anew from the one before the edit up to the next one kept, 32 lines apart.
-    const qsizetype stop = shifted == m_checkpoints.end() ? m_text.size() + 1 : shifted->position;
     std::vector<Checkpoint> added;
-    Checkpoint last = m_checkpoints[static_cast<std::size_t>(firstIndex)];
-    qsizetype line = last.line;
-    for (qsizetype lineEnd = m_text.indexOf('\n', last.position);
-         lineEnd >= 0 && lineEnd + 1 < stop; lineEnd = m_text.indexOf('\n', lineEnd + 1)) {
-        if (++line - last.line < LinesPerCheckpoint)
-            continue;
-        last = {lineEnd + 1, line,
-                last.utf16 + utf16Units(m_text.constData() + last.position,
-                                        m_text.constData() + lineEnd + 1)};
-        added.push_back(last);
+    if (indexed) {
+        added.reserve(bytesIndex->lineStarts.size());
+        for (const Checkpoint &entry : bytesIndex->lineStarts)
+            added.push_back(
+                {start + entry.position, startLine + entry.line, startUnits + entry.utf16});
+    } else {
+        // Line starts anew from the one before the edit up to the next one kept, 32 lines
+        // apart.
+        const qsizetype stop =
+            shifted == m_checkpoints.end() ? m_text.size() + 1 : shifted->position;
+        Checkpoint last = m_checkpoints[static_cast<std::size_t>(firstIndex)];
+        qsizetype line = last.line;
+        for (qsizetype lineEnd = m_text.indexOf('\n', last.position);
+             lineEnd >= 0 && lineEnd + 1 < stop; lineEnd = m_text.indexOf('\n', lineEnd + 1)) {
+            if (++line - last.line < LinesPerCheckpoint)
+                continue;
+            last = {lineEnd + 1, line,
+                    last.utf16 + utf16Units(m_text.constData() + last.position,
+                                            m_text.constData() + lineEnd + 1)};
+            added.push_back(last);
+        }
     }
     m_checkpoints.insert(m_checkpoints.begin() + firstIndex + 1, added.begin(), added.end());
+    return removed;
 }
 
 void ReportView::edit(qsizetype start, qsizetype end, const QByteArray &bytes, EditKind kind)
@@ -873,7 +927,7 @@ void ReportView::edit(qsizetype start, qsizetype end, const QByteArray &bytes, E
     const bool accessible = QAccessible::isActive();
     const qsizetype utf16Start = accessible ? utf16OffsetOf(start) : 0;
     UndoStep step{start, m_text.mid(start, end - start), bytes, kind};
-    replaceBytes(start, end, bytes);
+    step.removedIndex = replaceBytes(start, end, bytes);
     m_redoSteps.clear();
     if (accessible)
         notifyTextChange(utf16Start, QString::fromUtf8(step.removed), QString::fromUtf8(bytes));
@@ -886,9 +940,11 @@ void ReportView::edit(qsizetype start, qsizetype end, const QByteArray &bytes, E
         open->inserted += bytes;
     } else if (open && kind == EditKind::DeletingBackward && end == open->position) {
         open->removed.prepend(step.removed);
+        open->removedIndex.known = false;
         open->position = start;
     } else if (open && kind == EditKind::DeletingForward && start == open->position) {
         open->removed += step.removed;
+        open->removedIndex.known = false;
     } else {
         m_undoSteps.push_back(std::move(step));
     }
@@ -901,13 +957,15 @@ void ReportView::edit(qsizetype start, qsizetype end, const QByteArray &bytes, E
     notifySelectionChange();
 }
 
-void ReportView::applyStep(const UndoStep &step, bool forward)
+void ReportView::applyStep(UndoStep &step, bool forward)
 {
     const QByteArray &before = forward ? step.removed : step.inserted;
     const QByteArray &after = forward ? step.inserted : step.removed;
+    PieceIndex &beforeIndex = forward ? step.removedIndex : step.insertedIndex;
+    const PieceIndex &afterIndex = forward ? step.insertedIndex : step.removedIndex;
     const bool accessible = QAccessible::isActive();
     const qsizetype utf16Start = accessible ? utf16OffsetOf(step.position) : 0;
-    replaceBytes(step.position, step.position + before.size(), after);
+    beforeIndex = replaceBytes(step.position, step.position + before.size(), after, &afterIndex);
     if (accessible)
         notifyTextChange(utf16Start, QString::fromUtf8(before), QString::fromUtf8(after));
 

@@ -8,6 +8,7 @@
 #include <QTextLayout>
 
 class QMenu;
+class QMimeData;
 
 #include <memory>
 #include <unordered_map>
@@ -59,6 +60,8 @@ public:
     // The position of a UTF-16 offset; one inside a surrogate pair falls back to the pair's start.
     qsizetype positionOfUtf16(qsizetype offset) const;
     QString textBetween(qsizetype start, qsizetype end) const;
+    // The line a position is on, from 0.
+    qsizetype lineNumberOf(qsizetype position) const { return lineOf(position); }
     // Where the line's text starts and ends, in positions.
     qsizetype lineStartOf(qsizetype position) const { return lineStart(lineOf(position)); }
     qsizetype lineEndOf(qsizetype position) const { return lineEnd(lineStartOf(position)); }
@@ -134,6 +137,16 @@ private:
         DeletingBackward,
         DeletingForward,
     };
+    // What a piece of the text holds: its line ends and UTF-16 units, and when known, the line
+    // starts the index kept inside it, counted from the piece's start. Undoing the removal of a
+    // long report puts those back instead of reading the report again.
+    struct PieceIndex
+    {
+        qsizetype lines = 0;
+        qsizetype utf16 = 0;
+        std::vector<Checkpoint> lineStarts;
+        bool known = false;
+    };
     // The bytes an edit removed at a position and the bytes it put there instead.
     struct UndoStep
     {
@@ -141,6 +154,8 @@ private:
         QByteArray removed;
         QByteArray inserted;
         EditKind kind;
+        PieceIndex removedIndex = {};
+        PieceIndex insertedIndex = {};
     };
 
     qsizetype lineOf(qsizetype position) const;
@@ -161,16 +176,19 @@ private:
     qsizetype positionInLine(qsizetype line, int column) const;
     void selectWordAt(qsizetype position);
     void offerSelection() const;
+    QMimeData *selectionData() const;
     bool hasSelection() const { return m_anchor != m_position; }
 
     std::vector<Checkpoint>::const_iterator checkpointBefore(qsizetype position) const;
     // Replaces the bytes between the positions and keeps the line index up to date, touching
-    // only the lines around the edit and shifting the index entries after it.
-    void replaceBytes(qsizetype start, qsizetype end, const QByteArray &bytes);
+    // only the lines around the edit (or taking the bytes' index when known) and shifting the
+    // index entries after it. Returns the index of the bytes removed.
+    PieceIndex replaceBytes(qsizetype start, qsizetype end, const QByteArray &bytes,
+                            const PieceIndex *bytesIndex = nullptr);
     // The user's edit of the selection or of the text beside the cursor, recorded for undo.
     void edit(qsizetype start, qsizetype end, const QByteArray &bytes, EditKind kind);
     // Applies an undo step's bytes in one direction and leaves the cursor after them.
-    void applyStep(const UndoStep &step, bool forward);
+    void applyStep(UndoStep &step, bool forward);
     void insertTyped(QStringView text);
     void deleteTowards(qsizetype position, EditKind kind);
     void notifyTextChange(qsizetype start, const QString &removed, const QString &inserted);

@@ -162,24 +162,28 @@ void TestReportView::perform(const Actions &actions)
     }
 }
 
-// The line start and the UTF-16 offset of every position, as the text itself has them.
+// The line, its start and the UTF-16 offset of every position, as the text itself has them.
 void TestReportView::verifyLineIndex() const
 {
     const QByteArray text = m_view->toPlainText().toUtf8();
     QCOMPARE(m_view->lineCount(), text.count('\n') + 1);
     QCOMPARE(m_view->utf16Size(), QString::fromUtf8(text).size());
+    qsizetype line = 0;
     qsizetype lineStart = 0;
     qsizetype units = 0;
     for (qsizetype position = 0; position <= text.size(); ++position) {
         const auto byte = position < text.size() ? static_cast<unsigned char>(text[position]) : 0;
         if ((byte & 0xC0) == 0x80)
             continue;
+        QCOMPARE(m_view->lineNumberOf(position), line);
         QCOMPARE(m_view->lineStartOf(position), lineStart);
         QCOMPARE(m_view->utf16OffsetOf(position), units);
         QCOMPARE(m_view->positionOfUtf16(units), position);
         units += byte >= 0xF0 ? 2 : 1;
-        if (byte == '\n')
+        if (byte == '\n') {
+            ++line;
             lineStart = position + 1;
+        }
     }
 }
 
@@ -371,6 +375,18 @@ void TestReportView::edits_data()
     middleEdit.append({typed(u"x"_s), deleteKey, Undo, Undo});
     QTest::newRow("undoing edits in the middle of a long report")
         << numberedLines(100) << middleEdit << numberedLines(100);
+
+    QTest::newRow("Undo of clearing a long report, an append in between")
+        << numberedLines(100) << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
+        << numberedLines(100) + u"new\n"_s;
+    const QString manyBytes = u"\u00FC\u20AC\U0001F600\n"_s.repeated(80);
+    QTest::newRow("clearing lines of several bytes undone, redone and undone")
+        << manyBytes << Actions{SelectAll, deleteKey, Undo, redo, Undo} << manyBytes;
+    Actions replaceMiddle = toMiddleLine;
+    replaceMiddle.append(Actions(40, pressed(Qt::Key_Down, Qt::ShiftModifier)));
+    replaceMiddle.append({typed(u"x"_s), Undo, redo, Undo, appended(u"new\n"_s)});
+    QTest::newRow("typing over 40 lines undone, redone and undone, then an append")
+        << numberedLines(100) << replaceMiddle << numberedLines(100) + u"new\n"_s;
 
     QTest::newRow("a decode run's append is no undo step")
         << u"one\n"_s << Actions{appended(u"two\n"_s), Undo} << u"one\ntwo\n"_s;
