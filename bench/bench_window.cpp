@@ -5,9 +5,9 @@
 // grown to 20 MB of text (CR+LF line ends counted as two characters). The keystroke cases report
 // the plain repaint measured in the same run and their median as a multiple of it. In a virtual X
 // server: xvfb-run -a env QT_QPA_PLATFORM=xcb build/bin/tovrin3-bench --benchmark_filter=keystroke
-// Then the user's edits of a 20 MB report box: typing in its middle, Ctrl+A then Delete, and
-// the Undo of that (--benchmark_filter=reportEdit). Then the same for hostile input, and the
-// start-up of the window with a hostile conf.ini beside the program.
+// Then the same for hostile input, and the start-up of the window with a hostile conf.ini beside
+// the program. The user's edits of a 20 MB report box (typing in its middle, Ctrl+A then Delete,
+// and the Undo of that) want the real X server too: --benchmark_filter=reportEdit.
 #include "beacontext.h"
 #include "benchapplication.h"
 #include "decoder.h"

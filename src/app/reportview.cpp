@@ -104,6 +104,14 @@ bool isTypedText(const QKeyEvent *event)
     });
 }
 
+// Only some platforms bind Backspace to QKeySequence::Backspace; Shift+Backspace is one too.
+bool isBackspace(const QKeyEvent *event)
+{
+    return event->matches(QKeySequence::Backspace) ||
+           (event->key() == Qt::Key_Backspace &&
+            (event->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier);
+}
+
 bool isRedoKey(const QKeyEvent *event)
 {
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
@@ -377,7 +385,7 @@ bool ReportView::event(QEvent *event)
         const bool plainTyping =
             (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == Qt::NoModifier &&
             isTypedText(key);
-        if (editing || isRedoKey(key) || plainTyping) {
+        if (editing || isBackspace(key) || isRedoKey(key) || plainTyping) {
             event->accept();
             return true;
         }
@@ -720,9 +728,7 @@ bool ReportView::moveCursorByKey(const QKeyEvent *event)
 // Return starts a new line.
 bool ReportView::editByKey(const QKeyEvent *event)
 {
-    const bool backspace = event->matches(QKeySequence::Backspace) ||
-                           (event->key() == Qt::Key_Backspace &&
-                            (event->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier);
+    const bool backspace = isBackspace(event);
     if (hasSelection() && (backspace || event->matches(QKeySequence::Delete) ||
                            event->matches(QKeySequence::DeleteStartOfWord) ||
                            event->matches(QKeySequence::DeleteEndOfWord))) {

@@ -9,6 +9,8 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -103,6 +105,8 @@ private slots:
     void appendKeepsCursorAndSelection();
     void cutsToClipboard();
     void menuOffersWhatApplies();
+    void keysGoToBoxOrWindow_data();
+    void keysGoToBoxOrWindow();
     void showsLoneSurrogateAsReplacement();
 
 private:
@@ -526,6 +530,43 @@ void TestReportView::menuOffersWhatApplies()
     QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
     QApplication::clipboard()->setText(u"pasted"_s);
     QCOMPARE(enabledCommands(), (QStringList{u"redo"_s, u"paste"_s}));
+}
+
+void TestReportView::keysGoToBoxOrWindow_data()
+{
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<bool>("windowShortcut");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("Alt with a letter is the window's menu")
+        << QKeySequence(Qt::ALT | Qt::Key_F) << true << u"ab"_s;
+    QTest::newRow("a letter is typed") << QKeySequence(Qt::Key_F) << false << u"abf"_s;
+    QTest::newRow("Ctrl+Z is the box's Undo")
+        << QKeySequence(Qt::CTRL | Qt::Key_Z) << false << u"a"_s;
+    QTest::newRow("Backspace is the box's") << QKeySequence(Qt::Key_Backspace) << false << u"a"_s;
+}
+
+// The window's shortcuts do not take the box's editing keys, nor the box the window's menus.
+void TestReportView::keysGoToBoxOrWindow()
+{
+    QFETCH(QKeySequence, key);
+    QFETCH(bool, windowShortcut);
+    QFETCH(QString, text);
+    QWidget window;
+    auto *view = new ReportView(&window);
+    QShortcut shortcut(key, &window);
+    const QSignalSpy fired(&shortcut, &QShortcut::activated);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    view->setFocus();
+    view->appendText(u"a"_s);
+    QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(view, u"b"_s);
+
+    QTest::keySequence(view, key);
+
+    QCOMPARE(fired.count(), windowShortcut ? 1 : 0);
+    QCOMPARE(view->toPlainText(), text);
 }
 
 // A surrogate without its partner is no character; the box shows and copies U+FFFD for it.
