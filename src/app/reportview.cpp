@@ -222,11 +222,21 @@ qsizetype ReportView::firstVisibleLine() const
 
 void ReportView::setSelection(qsizetype anchor, qsizetype position)
 {
-    m_anchor = std::clamp<qsizetype>(anchor, 0, m_text.size());
-    m_position = std::clamp<qsizetype>(position, 0, m_text.size());
+    m_anchor = characterStart(anchor);
+    m_position = characterStart(position);
     m_undoStepOpen = false;
     viewport()->update();
     notifySelectionChange();
+}
+
+// Bytes after the first of a character's UTF-8 sequence are 10xxxxxx.
+qsizetype ReportView::characterStart(qsizetype position) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_text.size());
+    while (position > 0 && position < m_text.size() &&
+           (static_cast<unsigned char>(m_text.at(position)) & 0xC0) == 0x80)
+        --position;
+    return position;
 }
 
 QString ReportView::selectedText() const
@@ -314,8 +324,8 @@ void ReportView::ensurePositionVisible(qsizetype position)
 
 void ReportView::replaceText(qsizetype start, qsizetype end, QStringView text)
 {
-    start = std::clamp<qsizetype>(start, 0, m_text.size());
-    end = std::clamp<qsizetype>(end, start, m_text.size());
+    start = characterStart(start);
+    end = std::max(start, characterStart(end));
     edit(start, end, lineFeedUtf8(text), EditKind::Single);
 }
 
@@ -852,10 +862,6 @@ void ReportView::offerSelection() const
     if (hasSelection() && clipboard->supportsSelection())
         clipboard->setMimeData(selectionData(), QClipboard::Selection);
 }
-
-} // namespace tovrin3
-
-namespace tovrin3 {
 
 ReportView::PieceIndex ReportView::replaceBytes(qsizetype start, qsizetype end,
                                                 const QByteArray &bytes,

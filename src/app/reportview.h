@@ -49,6 +49,7 @@ public:
 
     qsizetype anchor() const { return m_anchor; }
     qsizetype position() const { return m_position; }
+    // A position inside a character moves to the character's start.
     void setSelection(qsizetype anchor, qsizetype position);
     QString selectedText() const;
     // The position nearest to a point of the viewport.
@@ -178,6 +179,7 @@ private:
     void offerSelection() const;
     QMimeData *selectionData() const;
     bool hasSelection() const { return m_anchor != m_position; }
+    qsizetype characterStart(qsizetype position) const;
 
     std::vector<Checkpoint>::const_iterator checkpointBefore(qsizetype position) const;
     // Replaces the bytes between the positions and keeps the line index up to date, touching

@@ -37,6 +37,7 @@ struct Action
         Append,
         Paste,
         MenuCommand,
+        Select,
     };
     Kind kind;
     QString text;
@@ -63,6 +64,12 @@ Action pasted(const QString &text)
 Action chosenFromMenu(const QString &command)
 {
     return {Action::MenuCommand, command};
+}
+
+// A selection set by the program, from anchor to cursor in bytes.
+Action selectedBytes(int anchor, int position)
+{
+    return {Action::Select, QString::number(anchor) + u' ' + QString::number(position)};
 }
 
 const Action Undo = pressed(Qt::Key_Z, Qt::ControlModifier);
@@ -155,6 +162,11 @@ void TestReportView::perform(const Actions &actions)
             QApplication::clipboard()->setText(action.text);
             QTest::keyClick(m_view.get(), Qt::Key_V, Qt::ControlModifier);
             break;
+        case Action::Select: {
+            const QStringList ends = action.text.split(u' ');
+            m_view->setSelection(ends.at(0).toInt(), ends.at(1).toInt());
+            break;
+        }
         case Action::MenuCommand: {
             const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
             auto *command = menu->findChild<QAction *>(action.text);
@@ -354,6 +366,8 @@ void TestReportView::edits_data()
         << numberedLines(100) << Actions{SelectAll, backspace} << QString();
     QTest::newRow("a paste's line ends become line feeds")
         << QString() << Actions{pasted(u"a\r\nb\rc\u2029d\n"_s)} << u"a\nb\nc\nd\n"_s;
+    QTest::newRow("Delete after a selection set inside a character takes that character")
+        << u"a\u20ACb"_s << Actions{selectedBytes(2, 2), deleteKey} << u"ab"_s;
     QTest::newRow("a paste replaces the selection")
         << words << Actions{ToStart, selectRight, selectRight, pasted(u"ALPH"_s)}
         << u"ALPHpha beta\n"_s;
