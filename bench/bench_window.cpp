@@ -6,7 +6,8 @@
 // the plain repaint measured in the same run and their median as a multiple of it. In a virtual X
 // server: xvfb-run -a env QT_QPA_PLATFORM=xcb build/bin/tovrin3-bench --benchmark_filter=keystroke
 // Then the same for hostile input, and the start-up of the window with a hostile conf.ini beside
-// the program.
+// the program. The user's edits of a 20 MB report box (typing in its middle, Ctrl+A then Delete,
+// and the Undo of that) want the real X server too: --benchmark_filter=reportEdit.
 #include "beacontext.h"
 #include "benchapplication.h"
 #include "decoder.h"
@@ -188,7 +189,91 @@ void plainRepaint(benchmark::State &state, bool withEarlierReport)
         shown.window.repaint();
 }
 
+enum class ReportEdit
+{
+    TypingInTheMiddle,
+    SelectAllThenDelete,
+    Undo,
+};
+
+double median(std::vector<double> values)
+{
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// An edit of the 20 MB report box by the user, from the keys to the box painted again: a
+// character typed or taken back with Backspace at the start of the middle line, Ctrl+A then
+// Delete, or the Undo of that. What restores the report between edits is not timed.
+void reportEdit(benchmark::State &state, ReportEdit edit)
+{
+    ensureApplication();
+    KeystrokeWindow shown(true);
+    tovrin3::ReportView *report = shown.report;
+    state.counters["report_Mchar"] = shown.reportMegaCharacters();
+    report->setFocus();
+    const qsizetype middle = report->lineStartOf(report->toPlainText().toUtf8().size() / 2);
+    report->setSelection(middle, middle);
+    QCoreApplication::processEvents();
+
+    std::vector<double> editMilliseconds;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (edit == ReportEdit::Undo) {
+            state.PauseTiming();
+            QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(report, Qt::Key_Delete);
+            QCoreApplication::processEvents();
+            state.ResumeTiming();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        switch (edit) {
+        case ReportEdit::TypingInTheMiddle:
+            QTest::keyClick(report, next++ % 2 == 0 ? Qt::Key_X : Qt::Key_Backspace);
+            break;
+        case ReportEdit::SelectAllThenDelete:
+            QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(report, Qt::Key_Delete);
+            break;
+        case ReportEdit::Undo:
+            QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
+            break;
+        }
+        QCoreApplication::processEvents();
+        editMilliseconds.push_back(millisecondsSince(start));
+        if (edit == ReportEdit::SelectAllThenDelete) {
+            state.PauseTiming();
+            QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
+            QCoreApplication::processEvents();
+            state.ResumeTiming();
+        }
+    }
+    state.counters["median_ms"] = median(editMilliseconds);
+}
+
 } // namespace
+
+BENCHMARK_CAPTURE(reportEdit, typing_in_the_middle_of_20MB, ReportEdit::TypingInTheMiddle)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK_CAPTURE(reportEdit, select_all_then_delete_20MB, ReportEdit::SelectAllThenDelete)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(20)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK_CAPTURE(reportEdit, undo_of_clearing_20MB, ReportEdit::Undo)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(20)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 BENCHMARK_CAPTURE(keystroke, empty_report, false)
     ->Unit(benchmark::kMillisecond)

@@ -359,12 +359,14 @@ void Form1::describeControls()
     const QString screenshot = QStringLiteral("Save a screenshot of the window as PNG");
     m_screenshotButton->setToolTip(screenshot);
     m_screenshotButton->setAccessibleName(screenshot);
-    m_screenshotStatus->setAccessibleName(QStringLiteral("Screenshot status"));
+    // The labels' names are the text they show, so a screen reader speaks "1/12" or the saved
+    // file, and what they are for is their description.
+    m_screenshotStatus->setAccessibleDescription(QStringLiteral("Screenshot status"));
 
     const QString position = QStringLiteral("Frame position: the frame the scroll bar stands on, "
                                             "of the frames decoded");
     m_framePosition->setToolTip(position);
-    m_framePosition->setAccessibleName(position);
+    m_framePosition->setAccessibleDescription(position);
     const QString stepping = QStringLiteral("Step through the decoded frames");
     m_frameScrollBar->setToolTip(stepping);
     m_frameScrollBar->setAccessibleName(stepping);

@@ -4,6 +4,7 @@
 #include "fakes.h"
 #include "windowtesting.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -70,7 +71,10 @@ private slots:
         const QString information = QString::number(QMessageBox::Information);
         QCOMPARE(message, QStringList({"Error", "nconvert.exe not found", information}));
         const QString bitmap = programFolder.filePath(BitmapName);
-        QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + " saved");
+        auto *status = control<QLabel>(window, "Label3");
+        QCOMPARE(status->text(), bitmap + " saved");
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name),
+                 bitmap + " saved");
         QVERIFY(QFile::exists(bitmap));
     }
 
