@@ -5,6 +5,7 @@
 #include "descriptordevice.h"
 #include "framerecords.h"
 #include "linediagnostics.h"
+#include "stationcommand.h"
 #include "streamdecoding.h"
 
 #include <cerrno>
@@ -93,13 +94,14 @@ void reportError(const QByteArray &name, const QString &reason)
 
 // An audio recording becomes the lines tovrin3-cw writes for it, through the same copy; null
 // after an error, which is reported.
-std::unique_ptr<QIODevice> copyAudio(const QByteArray &name)
+std::unique_ptr<QIODevice> copyAudio(const QByteArray &name, station::StationCommand &station)
 {
     const morse::AudioFileCopy copy = morse::copyAudioFile(QFile::decodeName(name));
     if (!copy.error.isEmpty()) {
         reportError(name, copy.error);
         return nullptr;
     }
+    station.recordingCopied(name, copy.lines);
     auto text = std::make_unique<QBuffer>();
     text->open(QIODevice::WriteOnly);
     for (const morse::CopiedLine &line : copy.lines)
@@ -109,10 +111,10 @@ std::unique_ptr<QIODevice> copyAudio(const QByteArray &name)
     return text;
 }
 
-std::unique_ptr<QIODevice> openInput(const QByteArray &name)
+std::unique_ptr<QIODevice> openInput(const QByteArray &name, station::StationCommand &station)
 {
     if (name != StandardInputName && morse::isAudioFile(QFile::decodeName(name)))
-        return copyAudio(name);
+        return copyAudio(name, station);
     if (name == StandardInputName)
         return std::make_unique<DescriptorDevice>(STDIN_FILENO, QIODevice::ReadOnly,
                                                   DescriptorDevice::Ownership::Borrowed);
@@ -143,7 +145,7 @@ bool writeTableStart(OutputFormat format, bool withSource, DescriptorDevice &out
     return output.write(header) == header.size();
 }
 
-int decodeInputs(const DecodeRequest &request)
+int decodeInputs(const DecodeRequest &request, station::StationCommand &station)
 {
     DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
@@ -156,7 +158,7 @@ int decodeInputs(const DecodeRequest &request)
         return reportWriteFailure(output);
     int status = Success;
     for (const QByteArray &name : request.inputs) {
-        const std::unique_ptr<QIODevice> input = openInput(name);
+        const std::unique_ptr<QIODevice> input = station.watch(openInput(name, station), name);
         if (!input) {
             status = Failure;
             continue;
@@ -203,6 +205,9 @@ int main(int argc, char **argv)
                      u"lines of white space are not named"_s);
     commandLine.addOption(formatOption, u"report, csv or json"_s);
     commandLine.addOption(strictOption);
+    const station::StationOptions stationOptions;
+    for (const QCommandLineOption &option : stationOptions.all())
+        commandLine.addOption(option);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
 
@@ -214,7 +219,14 @@ int main(int argc, char **argv)
                                        u"': use report, csv or json"_s);
     DecodeRequest request{*format, parser.isSet(strictOption), {}};
     request.inputs = argumentBytes(parser.positionalArguments(), argc, argv);
+    station::StationCommand station(parser, stationOptions, int(request.inputs.size()));
+    if (const std::optional<QString> error = station.usageError())
+        return commandLine.rejectUsage(*error);
+    if (const std::optional<int> status = station.begin())
+        return *status;
+    if (station.flushOnly())
+        return station.finish(Success);
     if (request.inputs.empty())
         request.inputs.emplace_back(StandardInputName);
-    return decodeInputs(request);
+    return station.finish(decodeInputs(request, station));
 }
