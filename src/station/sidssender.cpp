@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -107,7 +108,7 @@ struct SidsSender::Server
     bool busy = false;
     bool waiting = false; // for the pause between requests to a remote server
     qint64 lastRequestMs = 0;
-    QList<qint64> tried;
+    QSet<qint64> tried; // rows tried in this run
     QTimer *timer = nullptr;
 };
 
@@ -186,7 +187,7 @@ void SidsSender::pump(Server &server)
     }
     const std::optional<OutboxRow> row =
         m_log->claim(server.key, current, m_timing.transferTimeoutMs + 10'000,
-                     m_draining ? server.tried : QList<qint64>());
+                     m_draining ? server.tried : QSet<qint64>());
     if (row) {
         send(server, *row);
         return;
@@ -214,7 +215,7 @@ void SidsSender::send(Server &server, const OutboxRow &row)
     request.setTransferTimeout(m_timing.transferTimeoutMs);
     server.busy = true;
     server.lastRequestMs = now();
-    server.tried.append(row.id);
+    server.tried.insert(row.id);
     QNetworkReply *const reply = m_network->post(request, row.body);
     auto received = std::make_shared<QByteArray>();
     connect(reply, &QNetworkReply::readyRead, this, [reply, received] {

@@ -285,7 +285,7 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
 }
 
 std::optional<OutboxRow> StationLog::claim(const QString &server, qint64 nowMs, qint64 claimMs,
-                                           const QList<qint64> &skip)
+                                           const QSet<qint64> &skip)
 {
     m_error.clear();
     if (!m_database.isOpen() || !execute(u"BEGIN IMMEDIATE"_s))

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -90,7 +91,7 @@ public:
     // lasts until nowMs + claimMs, or until the claiming process is gone. `skip` leaves out rows
     // already tried.
     std::optional<OutboxRow> claim(const QString &server, qint64 nowMs, qint64 claimMs,
-                                   const QList<qint64> &skip = {});
+                                   const QSet<qint64> &skip = {});
     // The server answered 2xx: never sent again.
     bool markAccepted(qint64 id, qint64 nowMs);
     // Stays queued until nextTryMs.
