@@ -128,7 +128,7 @@ SidsSender::~SidsSender() = default;
 
 QString SidsSender::serverKey(const QUrl &url)
 {
-    return url.toString(QUrl::FullyEncoded);
+    return url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
 }
 
 qint64 SidsSender::now() const

@@ -61,7 +61,8 @@ public:
     // Rows accepted by this sender.
     int acceptedCount() const { return m_accepted.load(); }
 
-    // The key a server's rows carry in the log.
+    // The key a server's rows carry in the log: its URL without user name and password, which
+    // are kept nowhere but in conf.ini and the requests.
     static QString serverKey(const QUrl &url);
 
 public slots:

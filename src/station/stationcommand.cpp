@@ -13,6 +13,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QSet>
 #include <QStringDecoder>
 #include <QThread>
 
@@ -89,8 +90,9 @@ protected:
             return count;
         }
         if (count == 0) {
-            m_reader.read(QString(m_decoder(QByteArrayView())));
-            m_reader.finish();
+            if (!m_finished)
+                m_reader.finish();
+            m_finished = true;
         } else {
             m_reader.read(QString(m_decoder(QByteArrayView(data, count))));
         }
@@ -123,6 +125,7 @@ private:
     BeaconReader m_reader;
     QStringDecoder m_decoder{QStringDecoder::Utf8};
     std::vector<Reception> m_receptions;
+    bool m_finished = false;
 };
 
 } // namespace
@@ -172,6 +175,7 @@ struct StationCommand::Run
     int logged = 0;
     int newFrames = 0;
     int untimed = 0;
+    QSet<QByteArray> recordings; // their lines are logged from the copy, with their offsets
     std::unique_ptr<QCoreApplication> application;
     QThread thread;
     SidsSender *sender = nullptr;
@@ -286,7 +290,7 @@ std::optional<int> StationCommand::begin()
 std::unique_ptr<QIODevice> StationCommand::watch(std::unique_ptr<QIODevice> input,
                                                  const QByteArray &name)
 {
-    if (m_run->action == Action::None || !input)
+    if (m_run->action == Action::None || !input || m_run->recordings.contains(name))
         return input;
     return std::make_unique<LoggedInput>(std::move(input), sourceName(name), *this);
 }
@@ -297,6 +301,7 @@ void StationCommand::recordingCopied(const QByteArray &name,
     Run &run = *m_run;
     if (run.action == Action::None)
         return;
+    run.recordings.insert(name);
     const std::optional<QDateTime> start =
         run.start ? run.start : timeInFileName(QFile::decodeName(name));
     std::vector<Reception> receptions;

@@ -58,7 +58,7 @@ public:
     std::optional<int> begin();
 
     // A text input whose lines are logged as they pass (those with a time); unchanged without a
-    // station option.
+    // station option, and for the text of a recording, whose frames recordingCopied() logs.
     std::unique_ptr<QIODevice> watch(std::unique_ptr<QIODevice> input, const QByteArray &name);
     // The lines copied from a recording, logged at the recording's start plus their offset.
     void recordingCopied(const QByteArray &name, const std::vector<morse::CopiedLine> &lines);

@@ -102,6 +102,7 @@ private slots:
         const ProgramRun run = decode(QStringList{u"--submit"_qs} + arguments, input);
         QVERIFY2(run.exitCode == 0, run.errors.constData());
         QVERIFY2(run.errors.contains("1 frames accepted, 0 stay queued"), run.errors.constData());
+        QVERIFY2(!run.errors.contains("without a known time"), run.errors.constData());
         QCOMPARE(m_server->requests.size(), 1);
         if (timestamp.size() == 19) {
             const QDateTime start =
@@ -147,6 +148,15 @@ private slots:
         const ProgramRun run = decode({u"--format"_qs, u"csv"_qs, u"--submit"_qs}, input);
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.errors.contains(message), run.errors.constData());
+        QCOMPARE(m_server->requests.size(), 0);
+    }
+
+    void keepsARecordingWithoutStartOut()
+    {
+        const ProgramRun run = decode({u"--submit"_qs, m_recording});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.contains("1 frames without a known time were not logged"),
+                 run.errors.constData());
         QCOMPARE(m_server->requests.size(), 0);
     }
 

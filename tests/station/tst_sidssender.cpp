@@ -152,6 +152,7 @@ private slots:
         QUrl url = server.url();
         url.setUserInfo(u"station:hunter2"_qs);
         const QString key = SidsSender::serverKey(url);
+        QVERIFY2(!key.contains(u"hunter2"), "the log keeps no password");
         StationLog log;
         QVERIFY(log.open(home.logPath()));
         const QueueRequest queue{{key},

@@ -96,7 +96,8 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, named);
-        const StationSettingsReading reading = parseStationSettings(line + "\nEXACT_PLACE=yes\n", true);
+        const StationSettingsReading reading =
+            parseStationSettings(line + "\nEXACT_PLACE=yes\n", true);
         QCOMPARE(reading.problems.size(), 1);
         QVERIFY2(reading.problems.first().contains(named), qPrintable(reading.problems.first()));
         QVERIFY(reading.settings.exactPlace);
