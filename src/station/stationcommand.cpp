@@ -18,7 +18,9 @@
 #include <QThread>
 
 #include <cmath>
+
 #include <cstdio>
+#include <sndfile.h>
 
 namespace tovrin3::station {
 
@@ -139,8 +141,8 @@ StationOptions::StationOptions()
                                   u"logs and sends nothing"_s),
       flush(u"flush"_s, u"send what the station log holds queued, then end; reads no input"_s),
       start(u"start"_s,
-            u"the UTC time a recording began, as 2026-12-06T18:57:44Z (else a time in its file "
-            u"name counts)"_s,
+            u"the UTC time a recording began, as 2026-12-06T18:57:44Z (else its date tag or a "
+            u"time in its file name counts)"_s,
             u"TIME"_s)
 {
 }
@@ -161,6 +163,30 @@ std::optional<QDateTime> timeInFileName(const QString &path)
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
     return QDateTime(date, time, Qt::UTC);
+}
+
+std::optional<QDateTime> recordingDateTag(const QString &path)
+{
+    SF_INFO info{};
+    SNDFILE *const file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return std::nullopt;
+    const char *const tag = sf_get_string(file, SF_STR_DATE);
+    const QString text = tag ? QString::fromUtf8(tag).trimmed() : QString();
+    sf_close(file);
+    static const QRegularExpression dateAndTime(
+        u"^\\d{4}-\\d{2}-\\d{2}[T ]\\d{2}:\\d{2}:\\d{2}(\\.\\d+)?(Z|[+-]\\d{2}:?\\d{2})?$"_s,
+        QRegularExpression::CaseInsensitiveOption);
+    if (!dateAndTime.match(text).hasMatch())
+        return std::nullopt;
+    QString iso = text.toUpper();
+    iso[10] = u'T';
+    QDateTime time = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (!time.isValid())
+        return std::nullopt;
+    if (time.timeSpec() == Qt::LocalTime)
+        time.setTimeSpec(Qt::UTC);
+    return time.toUTC();
 }
 
 struct StationCommand::Run
@@ -302,8 +328,11 @@ void StationCommand::recordingCopied(const QByteArray &name,
     if (run.action == Action::None)
         return;
     run.recordings.insert(name);
-    const std::optional<QDateTime> start =
-        run.start ? run.start : timeInFileName(QFile::decodeName(name));
+    std::optional<QDateTime> start = run.start;
+    if (!start)
+        start = recordingDateTag(QFile::decodeName(name));
+    if (!start)
+        start = timeInFileName(QFile::decodeName(name));
     std::vector<Reception> receptions;
     QString cleaned;
     for (const morse::CopiedLine &line : lines) {

@@ -37,6 +37,11 @@ struct StationOptions
 // "20261206T185744Z.flac". None when the name holds no such time.
 std::optional<QDateTime> timeInFileName(const QString &path);
 
+// The UTC time a recording began from its own date tag (WAV, FLAC and Ogg files carry one), when
+// the tag gives a date and a time ("2026-12-06T18:57:44Z", "2026-12-06 18:57:44"; a time without
+// zone is UTC). None for a tag with a date alone, or none at all.
+std::optional<QDateTime> recordingDateTag(const QString &path);
+
 // What tovrin3-decode does with the station log: with --log the input's frames with a known time
 // go to the log, with --submit they are also sent to the SiDS servers, --submit-dry-run prints
 // the requests instead, --flush sends what is queued. The decoding itself is not changed.

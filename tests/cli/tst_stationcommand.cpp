@@ -16,6 +16,8 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <sndfile.h>
+
 using namespace tovrin3;
 using namespace tovrin3::testing;
 
@@ -31,6 +33,27 @@ QByteArray expectedBody(const QByteArray &timestamp)
     return "noradID=99999&source=DL1ABC%2FP&timestamp=" + timestamp.toPercentEncoding() +
            "&frame=" + FrameHex + "&locator=longLat&longitude=11.000E&latitude=48.500N&version=" +
            station::softwareVersion().toUtf8().toPercentEncoding();
+}
+
+// A copy of a WAV recording that carries a date tag.
+bool copyWithDateTag(const QString &from, const QString &to, const char *date)
+{
+    SF_INFO info{};
+    SNDFILE *const input = sf_open(QFile::encodeName(from).constData(), SFM_READ, &info);
+    if (!input)
+        return false;
+    std::vector<short> samples(std::size_t(info.frames * info.channels));
+    const bool read = sf_read_short(input, samples.data(), sf_count_t(samples.size())) ==
+                      sf_count_t(samples.size());
+    sf_close(input);
+    SNDFILE *const output = sf_open(QFile::encodeName(to).constData(), SFM_WRITE, &info);
+    if (!output)
+        return false;
+    const bool tagged = sf_set_string(output, SF_STR_DATE, date) == 0;
+    const bool written = sf_write_short(output, samples.data(), sf_count_t(samples.size())) ==
+                         sf_count_t(samples.size());
+    sf_close(output);
+    return read && tagged && written;
 }
 
 qint64 logCount(const QString &path, const QString &sql)
@@ -63,6 +86,11 @@ private slots:
         QVERIFY(cwgen::writeWav(m_recording, cwTestSignal(Rate), Rate));
         m_namedRecording = m_dir.filePath(u"satnogs_8812345_2026-12-06T18-57-00.wav"_qs);
         QVERIFY(QFile::copy(m_recording, m_namedRecording));
+        m_taggedRecording = m_dir.filePath(u"tagged.wav"_qs);
+        QVERIFY(copyWithDateTag(m_recording, m_taggedRecording, "2026-12-06 18:56:00"));
+        QCOMPARE(station::recordingDateTag(m_taggedRecording),
+                 QDateTime(QDate(2026, 12, 6), QTime(18, 56), Qt::UTC));
+        QVERIFY(!station::recordingDateTag(m_recording));
         const morse::AudioFileCopy copy = morse::copyAudioFile(m_recording);
         QVERIFY(!copy.lines.empty());
         m_headerOffsetMs = std::llround(copy.lines.front().startSeconds * 1000.0);
@@ -90,6 +118,8 @@ private slots:
             << QByteArray() << QByteArray("2026-12-06T18:50:00");
         QTest::newRow("recording with its start in its name")
             << QStringList{u"NAMED"_qs} << QByteArray() << QByteArray("2026-12-06T18:57:00");
+        QTest::newRow("recording with its start in its date tag")
+            << QStringList{u"TAGGED"_qs} << QByteArray() << QByteArray("2026-12-06T18:56:00");
     }
 
     void sendsTheRequest()
@@ -99,6 +129,7 @@ private slots:
         QFETCH(QByteArray, input);
         arguments.replaceInStrings(u"RECORDING"_qs, m_recording);
         arguments.replaceInStrings(u"NAMED"_qs, m_namedRecording);
+        arguments.replaceInStrings(u"TAGGED"_qs, m_taggedRecording);
         const ProgramRun run = decode(QStringList{u"--submit"_qs} + arguments, input);
         QVERIFY2(run.exitCode == 0, run.errors.constData());
         QVERIFY2(run.errors.contains("1 frames accepted, 0 stay queued"), run.errors.constData());
@@ -363,6 +394,7 @@ private:
     QTemporaryDir m_dir;
     QString m_recording;
     QString m_namedRecording;
+    QString m_taggedRecording;
     qint64 m_headerOffsetMs = 0;
     std::unique_ptr<StationHome> m_home;
     std::unique_ptr<SidsServer> m_server;
