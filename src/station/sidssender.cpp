@@ -179,10 +179,11 @@ void SidsSender::pump(Server &server)
         return;
     const qint64 current = now();
     server.waiting = false;
-    if (!server.loopback && server.lastRequestMs > 0 &&
-        current - server.lastRequestMs < m_timing.remoteIntervalMs) {
+    const qint64 interval =
+        server.loopback ? m_timing.loopbackIntervalMs : m_timing.remoteIntervalMs;
+    if (server.lastRequestMs > 0 && current - server.lastRequestMs < interval) {
         server.waiting = true;
-        server.timer->start(int(server.lastRequestMs + m_timing.remoteIntervalMs - current));
+        server.timer->start(int(server.lastRequestMs + interval - current));
         return;
     }
     const std::optional<OutboxRow> row =

@@ -26,6 +26,7 @@ struct SendTiming
     qint64 shortestDelayMs = 1'000; // back-off and Retry-After stay within these
     qint64 longestDelayMs = 3'600'000;
     qint64 remoteIntervalMs = 1'000; // between requests to a server off the loopback address
+    qint64 loopbackIntervalMs = 0;   // between requests to a server on it
 };
 
 // At most this much of a reply is read.

@@ -142,6 +142,40 @@ private slots:
         QCOMPARE(server.connections, 1);
     }
 
+    // Requests to a paced server keep their distance (a server off the loopback address gets one
+    // a second; the seam paces this loopback one too).
+    void pacesRequests()
+    {
+        StationHome home;
+        SidsServer server;
+        QVERIFY(server.listen());
+        const QString key = SidsSender::serverKey(server.url());
+        StationLog log;
+        QVERIFY(log.open(home.logPath()));
+        const QueueRequest queue{{key},
+                                 [](const QString &digits, qint64) { return digits.toUtf8(); }};
+        std::vector<Reception> receptions;
+        for (int frame = 0; frame < 3; ++frame)
+            receptions.push_back({u"9001400100C6A00A%1"_qs.arg(frame, 2, 10, QChar(u'0')),
+                                  Noon + frame * 20'000,
+                                  u"test"_qs,
+                                  {},
+                                  false});
+        QVERIFY(log.log(receptions, &queue));
+        SendTiming paced = QuickTiming;
+        paced.loopbackIntervalMs = 150;
+        SidsSender sender(home.logPath(), {server.url()}, paced);
+        QSignalSpy drained(&sender, &SidsSender::drained);
+        sender.start();
+        sender.drain();
+        QVERIFY(drained.count() == 1 || drained.wait(5'000));
+        QCOMPARE(server.requests.size(), 3);
+        for (qsizetype index = 1; index < server.requests.size(); ++index)
+            QVERIFY2(server.requests[index].receivedMs - server.requests[index - 1].receivedMs >=
+                         140,
+                     qPrintable(QString::number(server.requests[index].receivedMs)));
+    }
+
     // The reason kept for a queued row names the server without its password.
     void keepsPasswordsOutOfErrors()
     {

@@ -8,6 +8,7 @@ namespace tovrin3::testing {
 
 SidsServer::SidsServer(QObject *parent) : QObject(parent)
 {
+    m_clock.start();
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             const int connection = ++connections;
@@ -55,6 +56,7 @@ void SidsServer::readFrom(QTcpSocket *socket, int connection)
         request.headers = head.mid(head.indexOf("\r\n") + 2);
         request.body = buffer.mid(headEnd + 4, length);
         request.connection = connection;
+        request.receivedMs = m_clock.elapsed();
         buffer.remove(0, headEnd + 4 + length);
         requests.append(request);
         const Answer answer = m_script.isEmpty() ? Answer{} : m_script.takeFirst();

@@ -4,6 +4,7 @@
 // A SiDS server on 127.0.0.1 for the station tests: it records every request and answers each
 // as the test scripts it.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -32,7 +33,8 @@ public:
         QByteArray path;
         QByteArray headers; // as received, one per line
         QByteArray body;
-        int connection = 0; // which connection carried it, from 1
+        int connection = 0;    // which connection carried it, from 1
+        qint64 receivedMs = 0; // since the server was made
     };
 
     explicit SidsServer(QObject *parent = nullptr);
@@ -55,6 +57,7 @@ private:
     void readFrom(QTcpSocket *socket, int connection);
 
     QTcpServer m_server;
+    QElapsedTimer m_clock;
     quint16 m_port = 0;
     QList<Answer> m_script;
 };
