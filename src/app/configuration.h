@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "configurationfile.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -15,10 +17,6 @@ struct Configuration
     std::optional<bool> screenshotButtonVisible; // none: the button keeps its own state
 };
 
-// Only this much of conf.ini is read, so a huge or binary file cannot hold up start-up; a line
-// that runs past it is not applied.
-inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
-
 // Applies the lines of a conf.ini, read as UTF-8 or, where that is not valid UTF-8, as Latin-1,
 // in file order so later lines win:
 // - a line ends at CR, CR+LF or a bare LF;
@@ -29,12 +27,7 @@ inline constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 //   YES and hides it for any other value. Keys and the SCREENSHOT value ignore case.
 Configuration parseConfiguration(QByteArrayView fileContent, const QString &defaultImageFolder);
 
-// The conf.ini that applies to a program in programFolder: the first regular file of
-// - conf.ini beside the program (a portable copy),
-// - $XDG_CONFIG_HOME/tovrin3/conf.ini (usually ~/.config),
-// - tovrin3/conf.ini in each folder of $XDG_CONFIG_DIRS, in order (usually /etc/xdg);
-// empty when there is none. Only the first is read, even when it cannot be opened.
-QString findConfigurationFile(const QString &programFolder);
+// The conf.ini that applies is findConfigurationFile()'s, shared with the command-line programs.
 
 // The image folder, with a trailing separator, when no configuration file names one: the
 // program folder if the program may write there, else the user's Pictures folder, since an

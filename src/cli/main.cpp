@@ -6,6 +6,7 @@
 #include "framerecords.h"
 #include "inputcontent.h"
 #include "linediagnostics.h"
+#include "stationcommand.h"
 #include "streamdecoding.h"
 
 #include <cerrno>
@@ -207,7 +208,8 @@ enum class InputOutcome
     WriteFailed
 };
 
-InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSettings &settings)
+InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSettings &settings,
+                         station::StationCommand &station)
 {
     if (input.content == InputContent::Unknown) {
         reportError(input.name, QString::fromLatin1(NeitherTextNorAudio));
@@ -215,6 +217,7 @@ InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSet
     }
     if (input.content == InputContent::Recording) {
         const morse::AudioFileCopy copy = copyRecording(input);
+        station.recordingCopied(input.name, copy.lines);
         if (!decodeCopiedLines(copy.lines, output, settings))
             return InputOutcome::WriteFailed;
         if (copy.error.isEmpty())
@@ -225,6 +228,8 @@ InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSet
     DecodeSettings textSettings = settings;
     textSettings.encoding =
         input.content == InputContent::Utf16Text ? QStringConverter::Utf16 : QStringConverter::Utf8;
+    input.device =
+        station.watch(std::move(input.device), input.name, input.head, textSettings.encoding);
     switch (decodeStream(*input.device, output, textSettings, DefaultChunkSize, input.head)) {
     case StreamOutcome::Decoded:
         return InputOutcome::Decoded;
@@ -255,7 +260,7 @@ std::vector<std::optional<Input>> openInputs(const std::vector<QByteArray> &name
     return inputs;
 }
 
-int decodeInputs(const DecodeRequest &request)
+int decodeInputs(const DecodeRequest &request, station::StationCommand &station)
 {
     DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
                             DescriptorDevice::Ownership::Borrowed);
@@ -287,7 +292,7 @@ int decodeInputs(const DecodeRequest &request)
         diagnostics.setInputName(input->name);
         if (withSource)
             settings.source = QFile::decodeName(input->name);
-        switch (decodeInput(*input, output, settings)) {
+        switch (decodeInput(*input, output, settings, station)) {
         case InputOutcome::Decoded:
             break;
         case InputOutcome::Failed:
@@ -330,6 +335,9 @@ int main(int argc, char **argv)
     commandLine.addOption(formatOption, u"report, csv or json"_s);
     commandLine.addOption(keepDoubtfulOption);
     commandLine.addOption(strictOption);
+    const station::StationOptions stationOptions;
+    for (const QCommandLineOption &option : stationOptions.all())
+        commandLine.addOption(option);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
 
@@ -341,7 +349,14 @@ int main(int argc, char **argv)
                                        u"': use report, csv or json"_s);
     DecodeRequest request{*format, parser.isSet(strictOption), parser.isSet(keepDoubtfulOption),
                           commandLine.positionalBytes(argc, argv)};
+    station::StationCommand station(parser, stationOptions, int(request.inputs.size()));
+    if (const std::optional<QString> error = station.usageError())
+        return commandLine.rejectUsage(*error);
+    if (const std::optional<int> status = station.begin())
+        return *status;
+    if (station.flushOnly())
+        return station.finish(Success);
     if (request.inputs.empty())
         request.inputs.emplace_back(StandardInputName);
-    return decodeInputs(request);
+    return station.finish(decodeInputs(request, station));
 }

@@ -1,0 +1,404 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "audiofile.h"
+#include "cwsignal.h"
+#include "cwtesting.h"
+#include "sidsrequest.h"
+#include "sidsserver.h"
+#include "stationcommand.h"
+#include "stationtesting.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <sndfile.h>
+
+using namespace tovrin3;
+using namespace tovrin3::testing;
+
+namespace {
+
+const QString Program = QStringLiteral(BIN_DIR "/tovrin3-decode");
+constexpr int Rate = 8000;
+const QByteArray TimedLine = "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n";
+const QByteArray FrameHex = "515437584D524B5433484B4420393030313430303130433641303041353033";
+
+QByteArray expectedBody(const QByteArray &timestamp)
+{
+    return "noradID=99999&source=DL1ABC%2FP&timestamp=" + timestamp.toPercentEncoding() +
+           "&frame=" + FrameHex + "&locator=longLat&longitude=11.000E&latitude=48.500N&version=" +
+           station::softwareVersion().toUtf8().toPercentEncoding();
+}
+
+// A copy of a WAV recording that carries a date tag.
+bool copyWithDateTag(const QString &from, const QString &to, const char *date)
+{
+    SF_INFO info{};
+    SNDFILE *const input = sf_open(QFile::encodeName(from).constData(), SFM_READ, &info);
+    if (!input)
+        return false;
+    std::vector<short> samples(std::size_t(info.frames * info.channels));
+    const bool read = sf_read_short(input, samples.data(), sf_count_t(samples.size())) ==
+                      sf_count_t(samples.size());
+    sf_close(input);
+    SNDFILE *const output = sf_open(QFile::encodeName(to).constData(), SFM_WRITE, &info);
+    if (!output)
+        return false;
+    const bool tagged = sf_set_string(output, SF_STR_DATE, date) == 0;
+    const bool written = sf_write_short(output, samples.data(), sf_count_t(samples.size())) ==
+                         sf_count_t(samples.size());
+    sf_close(output);
+    return read && tagged && written;
+}
+
+qint64 logCount(const QString &path, const QString &sql)
+{
+    qint64 result = -1;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"check"_qs);
+        database.setDatabaseName(path);
+        QSqlQuery query(database);
+        if (database.open() && query.exec(sql) && query.next())
+            result = query.value(0).toLongLong();
+    }
+    QSqlDatabase::removeDatabase(u"check"_qs);
+    return result;
+}
+
+} // namespace
+
+class TestStationCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(QFile::exists(Program));
+        QVERIFY(m_dir.isValid());
+        m_recording = m_dir.filePath(u"pass.wav"_qs);
+        QVERIFY(cwgen::writeWav(m_recording, cwTestSignal(Rate), Rate));
+        m_namedRecording = m_dir.filePath(u"satnogs_8812345_2026-12-06T18-57-00.wav"_qs);
+        QVERIFY(QFile::copy(m_recording, m_namedRecording));
+        m_taggedRecording = m_dir.filePath(u"tagged.wav"_qs);
+        QVERIFY(copyWithDateTag(m_recording, m_taggedRecording, "2026-12-06 18:56:00"));
+        QCOMPARE(station::recordingDateTag(m_taggedRecording),
+                 QDateTime(QDate(2026, 12, 6), QTime(18, 56), Qt::UTC));
+        QVERIFY(!station::recordingDateTag(m_recording));
+        const morse::AudioFileCopy copy = morse::copyAudioFile(m_recording);
+        QVERIFY(!copy.lines.empty());
+        m_headerOffsetMs = std::llround(copy.lines.front().startSeconds * 1000.0);
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<StationHome>();
+        m_server = std::make_unique<SidsServer>();
+        QVERIFY(m_server->listen());
+        QVERIFY(m_home->writeConfiguration(configuration()));
+    }
+
+    // What reaches the server, byte for byte, for each input with a known time.
+    void sendsTheRequest_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("timestamp");
+
+        QTest::newRow("timestamped line")
+            << QStringList{} << TimedLine << QByteArray("2026-12-06T18:57:44.000Z");
+        QTest::newRow("recording with --start")
+            << QStringList{u"--start"_qs, u"2026-12-06T18:50:00Z"_qs, u"RECORDING"_qs}
+            << QByteArray() << QByteArray("2026-12-06T18:50:00");
+        QTest::newRow("recording with its start in its name")
+            << QStringList{u"NAMED"_qs} << QByteArray() << QByteArray("2026-12-06T18:57:00");
+        QTest::newRow("recording with its start in its date tag")
+            << QStringList{u"TAGGED"_qs} << QByteArray() << QByteArray("2026-12-06T18:56:00");
+    }
+
+    void sendsTheRequest()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, timestamp);
+        QFETCH(QByteArray, input);
+        arguments.replaceInStrings(u"RECORDING"_qs, m_recording);
+        arguments.replaceInStrings(u"NAMED"_qs, m_namedRecording);
+        arguments.replaceInStrings(u"TAGGED"_qs, m_taggedRecording);
+        const ProgramRun run = decode(QStringList{u"--submit"_qs} + arguments, input);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QVERIFY2(run.errors.contains("1 frames accepted, 0 stay queued"), run.errors.constData());
+        QVERIFY2(!run.errors.contains("without a known time"), run.errors.constData());
+        QCOMPARE(m_server->requests.size(), 1);
+        if (timestamp.size() == 19) {
+            const QDateTime start =
+                QDateTime::fromString(QString::fromLatin1(timestamp), Qt::ISODate);
+            timestamp = start.toUTC()
+                            .addMSecs(m_headerOffsetMs)
+                            .toString(u"yyyy-MM-dd'T'HH:mm:ss.zzz'Z'"_qs)
+                            .toLatin1();
+        }
+        QCOMPARE(m_server->requests.first().body, expectedBody(timestamp));
+        QVERIFY(m_server->requests.first().headers.contains(
+            "Content-Type: application/x-www-form-urlencoded"));
+    }
+
+    // Decoding the same input again sends nothing again.
+    void sendsOnce()
+    {
+        QCOMPARE(decode({u"--submit"_qs}, TimedLine).exitCode, 0);
+        const ProgramRun again = decode({u"--submit"_qs}, TimedLine);
+        QCOMPARE(again.exitCode, 0);
+        QVERIFY2(again.errors.contains("1 frames logged, 0 of them new"), again.errors.constData());
+        QCOMPARE(m_server->requests.size(), 1);
+    }
+
+    // Nothing with no known time or a doubtful mark is logged or sent; the output is as ever.
+    void keepsUntimedFramesOut_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("message");
+
+        QTest::newRow("no time") << QByteArray("QT7XMRKT3HKD 900140010C6A00A503\n")
+                                 << QByteArray("1 frames without a known time were not logged");
+        QTest::newRow("doubtful") << QByteArray(
+                                         "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 "
+                                         "[DOUBTFUL:CONFIDENCE=0.42]\n")
+                                  << QByteArray("0 frames logged");
+    }
+
+    void keepsUntimedFramesOut()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, message);
+        const ProgramRun run = decode({u"--format"_qs, u"csv"_qs, u"--submit"_qs}, input);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.contains(message), run.errors.constData());
+        QCOMPARE(m_server->requests.size(), 0);
+    }
+
+    void keepsARecordingWithoutStartOut()
+    {
+        const ProgramRun run = decode({u"--submit"_qs, m_recording});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.contains("1 frames without a known time were not logged"),
+                 run.errors.constData());
+        QCOMPARE(m_server->requests.size(), 0);
+    }
+
+    // Settings that are missing or wrong end the program before anything is sent, each named.
+    void namesWrongSettings_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArrayList>("named");
+
+        QTest::newRow("sharing off") << QByteArray("SHARE=no\n") << QStringList{u"--submit"_qs}
+                                     << QByteArrayList{"SHARE=yes"};
+        QTest::newRow("sharing off: --flush")
+            << QByteArray("SHARE=no\n") << QStringList{u"--flush"_qs}
+            << QByteArrayList{"SHARE=yes"};
+        QTest::newRow("bad callsign and NORAD number")
+            << QByteArray("CALLSIGN=DL 1\nNORAD_ID=x\n") << QStringList{u"--log"_qs}
+            << QByteArrayList{"CALLSIGN=DL 1", "NORAD_ID=x"};
+        QTest::newRow("no callsign for the dry run")
+            << QByteArray("CALLSIGN=\n") << QStringList{u"--submit-dry-run"_qs}
+            << QByteArrayList{"CALLSIGN"};
+    }
+
+    void namesWrongSettings()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArrayList, named);
+        QVERIFY(m_home->writeConfiguration(configuration() + settings));
+        const ProgramRun run = decode(arguments, TimedLine);
+        QCOMPARE(run.exitCode, 2);
+        for (const QByteArray &name : named)
+            QVERIFY2(run.errors.contains(name), run.errors.constData());
+        QCOMPARE(m_server->requests.size(), 0);
+    }
+
+    void dryRunSendsNothing()
+    {
+        const ProgramRun run = decode({u"--submit-dry-run"_qs}, TimedLine);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.errors.contains("POST " + m_server->url().toString().toLatin1()),
+                 run.errors.constData());
+        QVERIFY(run.errors.contains(expectedBody("2026-12-06T18:57:44.000Z")));
+        QCOMPARE(m_server->requests.size(), 0);
+        QVERIFY(!QFile::exists(m_home->logPath()));
+    }
+
+    void logSendsNothing()
+    {
+        const ProgramRun run = decode({u"--log"_qs}, TimedLine);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 1);
+        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);
+        QCOMPARE(m_server->requests.size(), 0);
+    }
+
+    // A server that fails keeps the frame queued, with the reason; the next run sends it.
+    void keepsWhatFails()
+    {
+        m_server->script({{503, {}, "down for maintenance"}});
+        const ProgramRun failed = decode({u"--submit"_qs}, TimedLine);
+        QCOMPARE(failed.exitCode, 0);
+        QVERIFY2(failed.errors.contains("0 frames accepted, 1 stay queued") &&
+                     failed.errors.contains("HTTP 503") &&
+                     failed.errors.contains("down for maintenance"),
+                 failed.errors.constData());
+        QByteArray flushed;
+        QElapsedTimer waited;
+        waited.start();
+        while (!flushed.contains("1 frames accepted") && waited.elapsed() < 10'000) {
+            QTest::qWait(100);
+            flushed = decode({u"--flush"_qs}).errors;
+        }
+        QVERIFY2(flushed.contains("1 frames accepted"), flushed.constData());
+        QCOMPARE(m_server->requests.size(), 2);
+        QCOMPARE(m_server->requests[0].body, m_server->requests[1].body);
+        QCOMPARE(decode({u"--flush"_qs}).exitCode, 0);
+        QCOMPARE(m_server->requests.size(), 2);
+    }
+
+    // Killed while the server holds its request: the next run sends it again, accepted once.
+    void resendsAfterAKill()
+    {
+        m_server->script({{200, {}, {}, true}});
+        QProcess child;
+        child.setProcessEnvironment(m_home->environment());
+        QSignalSpy received(m_server.get(), &SidsServer::requestReceived);
+        child.start(Program, {u"--submit"_qs});
+        child.write(TimedLine);
+        child.closeWriteChannel();
+        QVERIFY(received.wait(20'000));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const ProgramRun flush = decode({u"--flush"_qs});
+        QVERIFY2(flush.errors.contains("1 frames accepted, 0 stay queued"),
+                 flush.errors.constData());
+        QCOMPARE(m_server->requests.size(), 2);
+        QCOMPARE(m_server->requests[0].body, m_server->requests[1].body);
+        QCOMPARE(
+            logCount(m_home->logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
+            1);
+    }
+
+    // The live pipe: a frame is sent when its line arrives, before the input ends.
+    void sendsAsLinesArrive()
+    {
+        QProcess child;
+        child.setProcessEnvironment(m_home->environment());
+        QSignalSpy received(m_server.get(), &SidsServer::requestReceived);
+        child.start(Program, {u"--format"_qs, u"csv"_qs, u"--submit"_qs});
+        child.write(TimedLine);
+        QVERIFY(received.wait(20'000));
+        child.closeWriteChannel();
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(m_server->requests.size(), 1);
+    }
+
+    void twoProgramsLogAtOnce()
+    {
+        QByteArray first;
+        QByteArray second;
+        for (int line = 0; line < 400; ++line) {
+            const QByteArray time =
+                QDateTime::fromSecsSinceEpoch(1'796'558'400 + line * 60, Qt::UTC)
+                    .toString(Qt::ISODate)
+                    .toLatin1();
+            first += time + "|QT7XMRKT3HKD 900140010C6A00A503\n";
+            second += time + "|QT7XMRKT3HKD 5A01B6010C7201A604\n";
+        }
+        QProcess one;
+        QProcess two;
+        for (auto [process, input] : {std::pair{&one, &first}, std::pair{&two, &second}}) {
+            process->setProcessEnvironment(m_home->environment());
+            process->start(Program, {u"--format"_qs, u"csv"_qs, u"--log"_qs});
+            process->write(*input);
+            process->closeWriteChannel();
+        }
+        QVERIFY(one.waitForFinished(60'000) && two.waitForFinished(60'000));
+        QCOMPARE(one.exitCode(), 0);
+        QCOMPARE(two.exitCode(), 0);
+        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 800);
+    }
+
+    // A log that cannot be written: one message, the decoding goes on, status 1.
+    void decodesWithoutAUsableLog_data()
+    {
+        QTest::addColumn<bool>("dataHomeIsAFile");
+        QTest::newRow("folder cannot be made") << true;
+        QTest::newRow("not a database") << false;
+    }
+
+    void decodesWithoutAUsableLog()
+    {
+        QFETCH(bool, dataHomeIsAFile);
+        if (dataHomeIsAFile) {
+            QVERIFY(writeFile(m_home->dataHome(), "a file"));
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).absolutePath()));
+            QVERIFY(writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        }
+        const ProgramRun run =
+            decode({u"--format"_qs, u"csv"_qs, u"--log"_qs}, TimedLine + TimedLine);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.output.count('\n'), 3);
+        QCOMPARE(run.errors.count("station log"), 1);
+    }
+
+    void readsTimesInFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("time"); // empty: none
+
+        QTest::newRow("SatNOGS audio") << "/data/satnogs_8812345_2026-12-06T18-57-44.ogg"
+                                       << "2026-12-06T18:57:44.000Z";
+        QTest::newRow("ISO with colons") << "pass 2026-12-06T18:57:44Z.wav"
+                                         << "2026-12-06T18:57:44.000Z";
+        QTest::newRow("basic form with fraction") << "20261206T185744.5Z.flac"
+                                                  << "2026-12-06T18:57:44.500Z";
+        QTest::newRow("no time") << "pass.wav" << QString();
+        QTest::newRow("month 13") << "2026-13-06T18-57-44.wav" << QString();
+    }
+
+    void readsTimesInFileNames()
+    {
+        QFETCH(QString, name);
+        const std::optional<QDateTime> time = station::timeInFileName(name);
+        QTEST(time ? time->toString(u"yyyy-MM-dd'T'HH:mm:ss.zzz'Z'"_qs) : QString(), "time");
+    }
+
+private:
+    QByteArray configuration() const
+    {
+        return "IMAGE_PATH=/tmp/\nCALLSIGN=DL1ABC/P\nLOCATOR=JN58td\nNORAD_ID=99999\nSIDS_URL=" +
+               m_server->url().toString().toLatin1() + "\nSHARE=yes\n";
+    }
+
+    ProgramRun decode(const QStringList &arguments, const QByteArray &input = {})
+    {
+        return runProgram(Program, arguments, m_home->environment(), input);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_recording;
+    QString m_namedRecording;
+    QString m_taggedRecording;
+    qint64 m_headerOffsetMs = 0;
+    std::unique_ptr<StationHome> m_home;
+    std::unique_ptr<SidsServer> m_server;
+};
+
+QTEST_GUILESS_MAIN(TestStationCommand)
+#include "tst_stationcommand.moc"

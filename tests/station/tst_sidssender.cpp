@@ -1,0 +1,211 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sidssender.h"
+#include "sidsserver.h"
+#include "stationlog.h"
+#include "stationtesting.h"
+
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace tovrin3::station;
+using tovrin3::testing::SidsServer;
+using tovrin3::testing::StationHome;
+
+namespace {
+
+using Answer = SidsServer::Answer;
+constexpr qint64 Noon = 1'796'558'400'000;
+constexpr int Frames = 3;
+
+// Short enough that a test waits for no real back-off or timeout.
+const SendTiming QuickTiming{.transferTimeoutMs = 300,
+                             .shortestDelayMs = 20,
+                             .longestDelayMs = 100,
+                             .remoteIntervalMs = 1000};
+
+} // namespace
+
+class TestSidsSender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Whatever the server does first, in the end every frame is accepted exactly once, each try
+    // sends the same bytes, and a frame is never sent after its 2xx; a new sender (a restart)
+    // takes over between tries.
+    void deliversEveryFrameOnce_data()
+    {
+        QTest::addColumn<QList<Answer>>("answers");
+        QTest::addColumn<int>("refusedRounds");
+
+        QTest::newRow("200") << QList<Answer>{} << 0;
+        QTest::newRow("500 then 200") << QList<Answer>{{500, {}, "overloaded"}} << 0;
+        QTest::newRow("429 with Retry-After")
+            << QList<Answer>{{429, "Retry-After: 1\r\n"}, {429, "Retry-After: 1\r\n"}} << 0;
+        QTest::newRow("a redirect is not followed")
+            << QList<Answer>{{302, "Location: /login\r\n"},
+                             {301, "Location: https://x.example/\r\n"}}
+            << 0;
+        QTest::newRow("4xx") << QList<Answer>{{400, {}, "bad frame"}, {404}} << 0;
+        QTest::newRow("no answer") << QList<Answer>{{200, {}, {}, true}} << 0;
+        QTest::newRow("refused connection") << QList<Answer>{} << 2;
+        QTest::newRow("huge answer") << QList<Answer>{{500, {}, QByteArray(100'000, 'x')}} << 0;
+    }
+
+    void deliversEveryFrameOnce()
+    {
+        QFETCH(QList<Answer>, answers);
+        QFETCH(int, refusedRounds);
+        StationHome home;
+        SidsServer server;
+        QVERIFY(server.listen());
+        server.script(answers);
+        const QString key = SidsSender::serverKey(server.url());
+        StationLog log;
+        QVERIFY(log.open(home.logPath()));
+        const QueueRequest queue{{key}, [](const QString &digits, qint64 time) {
+                                     return (digits + u'@' + QString::number(time)).toUtf8();
+                                 }};
+        std::vector<Reception> receptions;
+        for (int frame = 0; frame < Frames; ++frame)
+            receptions.push_back({u"90014001%1C6A00A503"_qs.arg(frame, 2, 10, QChar(u'0')),
+                                  Noon + frame,
+                                  u"test"_qs,
+                                  {},
+                                  false});
+        QVERIFY(log.log(receptions, &queue));
+        QSet<QByteArray> bodies;
+        for (const Reception &reception : receptions)
+            bodies.insert(queue.body(reception.digits, reception.receivedMs));
+
+        for (int round = 0; round < 40 && log.queueState(key).queued > 0; ++round) {
+            if (round < refusedRounds)
+                server.close();
+            else
+                QVERIFY(server.listen());
+            SidsSender sender(home.logPath(), {server.url()}, QuickTiming);
+            QSignalSpy drained(&sender, &SidsSender::drained);
+            sender.start();
+            sender.drain();
+            QVERIFY(drained.count() == 1 || drained.wait(5'000));
+            QTest::qWait(int(QuickTiming.longestDelayMs) + 60);
+        }
+        const QueueState state = log.queueState(key);
+        QCOMPARE(state.queued, 0);
+        QCOMPARE(state.accepted, Frames);
+
+        QHash<QByteArray, int> acceptedTimes;
+        for (qsizetype index = 0; index < server.requests.size(); ++index) {
+            const SidsServer::Request &request = server.requests[index];
+            QCOMPARE(request.path, QByteArray("/api/telemetry/"));
+            QCOMPARE(request.method, QByteArray("POST"));
+            QVERIFY(request.headers.contains("application/x-www-form-urlencoded"));
+            QVERIFY2(!request.headers.toLower().contains("cookie"), request.headers.constData());
+            const bool accepted = index >= answers.size() ||
+                                  (answers[index].status / 100 == 2 && !answers[index].hold);
+            if (accepted)
+                ++acceptedTimes[request.body];
+            QVERIFY2(bodies.contains(request.body), request.body.constData());
+        }
+        QCOMPARE(acceptedTimes.size(), Frames);
+        for (auto it = acceptedTimes.cbegin(); it != acceptedTimes.cend(); ++it)
+            QVERIFY2(it.value() == 1, it.key().constData());
+    }
+
+    // One request at a time on one kept-alive connection.
+    void keepsOneConnection()
+    {
+        StationHome home;
+        SidsServer server;
+        QVERIFY(server.listen());
+        const QString key = SidsSender::serverKey(server.url());
+        StationLog log;
+        QVERIFY(log.open(home.logPath()));
+        const QueueRequest queue{{key},
+                                 [](const QString &digits, qint64) { return digits.toUtf8(); }};
+        std::vector<Reception> receptions;
+        for (int frame = 0; frame < 20; ++frame)
+            receptions.push_back({u"9001400100C6A00A%1"_qs.arg(frame, 2, 10, QChar(u'0')),
+                                  Noon + frame * 20'000,
+                                  u"test"_qs,
+                                  {},
+                                  false});
+        QVERIFY(log.log(receptions, &queue));
+        SidsSender sender(home.logPath(), {server.url()}, QuickTiming);
+        QSignalSpy drained(&sender, &SidsSender::drained);
+        sender.start();
+        sender.drain();
+        QVERIFY(drained.count() == 1 || drained.wait(5'000));
+        QCOMPARE(sender.acceptedCount(), 20);
+        QCOMPARE(server.requests.size(), 20);
+        QCOMPARE(server.connections, 1);
+    }
+
+    // Requests to a paced server keep their distance (a server off the loopback address gets one
+    // a second; the seam paces this loopback one too).
+    void pacesRequests()
+    {
+        StationHome home;
+        SidsServer server;
+        QVERIFY(server.listen());
+        const QString key = SidsSender::serverKey(server.url());
+        StationLog log;
+        QVERIFY(log.open(home.logPath()));
+        const QueueRequest queue{{key},
+                                 [](const QString &digits, qint64) { return digits.toUtf8(); }};
+        std::vector<Reception> receptions;
+        for (int frame = 0; frame < 3; ++frame)
+            receptions.push_back({u"9001400100C6A00A%1"_qs.arg(frame, 2, 10, QChar(u'0')),
+                                  Noon + frame * 20'000,
+                                  u"test"_qs,
+                                  {},
+                                  false});
+        QVERIFY(log.log(receptions, &queue));
+        SendTiming paced = QuickTiming;
+        paced.loopbackIntervalMs = 150;
+        SidsSender sender(home.logPath(), {server.url()}, paced);
+        QSignalSpy drained(&sender, &SidsSender::drained);
+        sender.start();
+        sender.drain();
+        QVERIFY(drained.count() == 1 || drained.wait(5'000));
+        QCOMPARE(server.requests.size(), 3);
+        for (qsizetype index = 1; index < server.requests.size(); ++index)
+            QVERIFY2(server.requests[index].receivedMs - server.requests[index - 1].receivedMs >=
+                         140,
+                     qPrintable(QString::number(server.requests[index].receivedMs)));
+    }
+
+    // The reason kept for a queued row names the server without its password.
+    void keepsPasswordsOutOfErrors()
+    {
+        StationHome home;
+        SidsServer server;
+        QVERIFY(server.listen());
+        server.script({{500, {}, "secret-free reply"}});
+        QUrl url = server.url();
+        url.setUserInfo(u"station:hunter2"_qs);
+        const QString key = SidsSender::serverKey(url);
+        QVERIFY2(!key.contains(u"hunter2"), "the log keeps no password");
+        StationLog log;
+        QVERIFY(log.open(home.logPath()));
+        const QueueRequest queue{{key},
+                                 [](const QString &digits, qint64) { return digits.toUtf8(); }};
+        const Reception reception{u"900140010C6A00A503"_qs, Noon, u"test"_qs, {}, false};
+        QVERIFY(log.log(std::span(&reception, 1), &queue));
+        SidsSender sender(home.logPath(), {url}, QuickTiming);
+        QSignalSpy failed(&sender, &SidsSender::rowFailed);
+        QSignalSpy drained(&sender, &SidsSender::drained);
+        sender.start();
+        sender.drain();
+        QVERIFY(drained.count() == 1 || drained.wait(5'000));
+        QCOMPARE(failed.count(), 1);
+        const QString error = log.queueState(key).lastError;
+        QVERIFY2(error.contains(u"HTTP 500") && error.contains(u"secret-free reply"),
+                 qPrintable(error));
+        QVERIFY2(!error.contains(u"hunter2"), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSidsSender)
+#include "tst_sidssender.moc"
