@@ -20,6 +20,9 @@ constexpr double ResidualReachHz = 4.0;
 constexpr double ResidualStepHz = 0.5;
 // Baseband samples the edge signal's envelope is smoothed over: about a dot at 40 WPM.
 constexpr int EdgeSmoothing = 4;
+// The shortest baseband whose keying is worth timing: eight of the longest units, one slow
+// letter.
+constexpr std::size_t FewestGridSamples = 8 * std::size_t(LongestUnit);
 // Harmonics of the unit frequency summed: sharp keying shows many.
 constexpr std::size_t Harmonics = 5;
 // A shorter unit must capture this much more keyed energy than the longest: half the unit
@@ -80,8 +83,6 @@ UnitGrid gridAt(std::span<const Complex> spectrum, std::span<const float> edges,
 std::vector<UnitGrid> coarseGrids(std::span<const Complex> baseband)
 {
     const std::size_t count = baseband.size();
-    if (count < 8 * std::size_t(LongestUnit))
-        return {};
     std::vector<double> envelope(count, 0.0);
     Complex window = 0.0f;
     for (std::size_t k = 0; k < count; ++k) {
@@ -292,6 +293,8 @@ double basebandNoise(std::span<const Complex> baseband)
 
 UnitGrid findUnitGrid(std::span<const Complex> baseband)
 {
+    if (baseband.size() < FewestGridSamples)
+        return {};
     const CumulativeSum sums(baseband);
     UnitGrid grid;
     double bestKeying = 0.0;

@@ -3,9 +3,9 @@
 
 // Stage 3, baseband and unit timing. In: a transmission's samples at the internal rate and its
 // pitch track [Hz per spectrum frame]. Out: the complex baseband along the track (one sample per
-// Decimation input samples, amplitude about A / 2 for a carrier of amplitude A), the residual
-// frequency removed from it [Hz], and the unit grid of the keying: unit length and the start of
-// slot 0 [baseband samples].
+// Decimation input samples, magnitude Decimation * A / 2 for a carrier of amplitude A), the
+// residual frequency removed from it [Hz], and the unit grid of the keying: unit length and the
+// start of slot 0 [baseband samples].
 #include "spectrum.h"
 
 #include <complex>

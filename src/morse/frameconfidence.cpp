@@ -17,6 +17,9 @@ constexpr double MinusInfinity = -std::numeric_limits<double>::infinity();
 // a real beacon always keeps them, but a frame from a faulty beacon must still be copyable at a
 // strong signal, so the odds are steep (e^-6, 1 in 400) without being zero.
 constexpr double ImplausibleByteLogOdds = -6.0;
+// The log-likelihood ratio of a body made of unkeyed slots only, against which the bodies'
+// scores are measured, at even prior odds.
+constexpr double NoBodyScore = 0.0;
 // The groups (bytes) whose values the frame's layout restricts: the high bytes of the two
 // temperature words and the kill-switch byte.
 constexpr int SignGroups[] = {1, 3};
@@ -147,7 +150,10 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
         }
         std::swap(cells, next);
     }
-    double total = MinusInfinity;
+    // "No frame body here", whose slots are all unkeyed, is the null hypothesis with the score
+    // 0: a body that fits worse than silence is no frame, however much better than the other
+    // bodies it fits.
+    double total = NoBodyScore;
     for (const double value : cells)
         total = logAdd(total, value);
     if (total == MinusInfinity)

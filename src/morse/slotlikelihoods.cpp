@@ -12,18 +12,23 @@ namespace {
 // Fewer slots than this hold no keying worth deciding.
 constexpr std::size_t FewestSlots = 10;
 // The noise from the 30 % quantile of the slot energies: in noise alone a slot's energy is
-// exponential, whose 30 % quantile is -ln(0.7) = 0.3567 times its mean; keying fills well under
-// 70 % of the slots, so the quantile lies in the gaps.
+// exponential, whose quantile p is -ln(1 - p) times its mean. Keying fills under half the slots
+// (a dash and its gap: 3 of 4; letter and word gaps bring it under 45 %), so the quantile lies
+// in the gaps, at a higher quantile of the gaps alone; it is held under 80 % of them where the
+// keyed share is misjudged.
 constexpr double NoiseQuantile = 0.3;
-constexpr double ExponentialAtNoiseQuantile = 0.3567;
+constexpr double HighestUnkeyedQuantile = 0.8;
 // A noiseless signal still gets finite likelihoods: the noise is never taken below this share
 // of the loudest slot (60 dB).
 constexpr double NoiselessFloor = 1e-6;
 // The first guess of the keyed slots, before the level is known: energy over 5 times the
 // noise (7 dB), which noise alone passes in e^-5, under 1 % of the slots.
 constexpr double FirstGuessKeyed = 5.0;
-// Two passes: the second takes its keyed slots from the first pass's likelihoods.
-constexpr int LevelPasses = 2;
+// Passes: each takes the keyed slots, and so the noise and the level, from the one before.
+constexpr int LevelPasses = 3;
+// The keyed share that corrects the noise counts only slots keyed at odds of e^2 (7 to 1) or
+// more: in noise alone few slots reach them, so the correction does not feed on itself.
+constexpr double ClearlyKeyed = 2.0;
 // The keyed level is averaged over this long either side of a slot: short enough for fades of
 // a few seconds, long enough to hold several elements at 8 WPM.
 constexpr double LevelReachSeconds = 1.0;
@@ -58,14 +63,20 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     if (count < FewestSlots)
         return result;
 
-    // Noise from the low part of the slot energies (exponential in noise alone).
+    // Noise from the low part of the slot energies (exponential in noise alone). The quantile
+    // of all slots is a higher quantile of the unkeyed ones: q / (1 - keyed share).
     std::vector<double> sorted = energy;
     const auto quantile = sorted.begin() + std::ptrdiff_t(double(count) * NoiseQuantile);
     std::nth_element(sorted.begin(), quantile, sorted.end());
     // A noiseless signal still gets finite likelihoods.
     const double loudest = *std::max_element(energy.begin(), energy.end());
-    const double noise =
-        std::max(*quantile / ExponentialAtNoiseQuantile, NoiselessFloor * loudest + 1e-30);
+    const auto noiseFor = [&](double keyedShare) {
+        const double unkeyedQuantile =
+            NoiseQuantile / std::max(1.0 - keyedShare, NoiseQuantile / HighestUnkeyedQuantile);
+        return std::max(*quantile / -std::log1p(-unkeyedQuantile),
+                        NoiselessFloor * loudest + 1e-30);
+    };
+    double noise = noiseFor(0.0);
 
     std::vector<char> keyed(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -74,7 +85,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     // The keyed level is followed over about a second either side, quick enough for slow fading.
     const auto reach = std::max<std::ptrdiff_t>(
         FewestLevelSlots, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
+    std::size_t clearlyKeyed = 0;
     for (int pass = 0; pass < LevelPasses; ++pass) {
+        if (pass > 0)
+            noise = noiseFor(double(clearlyKeyed) / double(count));
+        clearlyKeyed = 0;
         double globalSum = 0.0;
         std::size_t globalCount = 0;
         std::vector<double> prefixSum(count + 1, 0.0);
@@ -100,6 +115,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             const double llr = logBesselI0(2 * a * magnitude[i] / noise) - a * a / noise;
             result.keyed[i] = float(llr);
             keyed[i] = llr > 0;
+            clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }
         result.signalToNoise = std::max(globalLevel - noise, 0.0) / noise;
     }
