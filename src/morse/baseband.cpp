@@ -291,6 +291,29 @@ double basebandNoise(std::span<const Complex> baseband)
     return double(*quantile) / ExponentialAtNoiseQuantile;
 }
 
+double bestPhase(const CumulativeSum &sums, double unit)
+{
+    double best = 0.0;
+    double bestEnergy = -1.0;
+    const auto search = [&](double from, double step, int steps) {
+        for (int j = 0; j < steps; ++j) {
+            double phase = std::fmod(from + j * step, unit);
+            if (phase < 0)
+                phase += unit;
+            const double energy = gridEnergy(sums, unit, phase);
+            if (energy > bestEnergy) {
+                bestEnergy = energy;
+                best = phase;
+            }
+        }
+    };
+    constexpr int CoarseSteps = 16;
+    constexpr int FineSteps = 9;
+    search(0.0, unit / CoarseSteps, CoarseSteps);
+    search(best - unit / CoarseSteps, 2 * unit / CoarseSteps / (FineSteps - 1), FineSteps);
+    return best;
+}
+
 UnitGrid findUnitGrid(std::span<const Complex> baseband)
 {
     if (baseband.size() < FewestGridSamples)

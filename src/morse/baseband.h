@@ -58,6 +58,10 @@ struct UnitGrid
 // Keying energy captured by whole slots of the grid; largest when the slots sit on the keying.
 double gridEnergy(const CumulativeSum &sums, double unit, double phase);
 
+// The start of slot 0 [baseband samples, 0 to unit] that gives whole slots of this unit the
+// most keying energy: the phase of one stretch of keying at a unit already known.
+double bestPhase(const CumulativeSum &sums, double unit);
+
 // Noise energy per baseband sample, from the quieter samples.
 double basebandNoise(std::span<const Complex> baseband);
 

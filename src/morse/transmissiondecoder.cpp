@@ -19,6 +19,9 @@ constexpr int FewestFrames = 4;
 // Keyed slot energy over noise that counts as keying heard without a frame's header: 9 dB, which
 // a transmission of noise alone does not reach.
 constexpr double HeardSignalToNoise = 8.0;
+// Pauses this long or longer (a word gap at 8 WPM is 1.05 s) part stretches of keying that get a
+// timing phase each: the keyer's pauses between lines are no whole number of units.
+constexpr double PhaseSplitSeconds = 1.2;
 // PARIS, the standard word, lasts 50 units: at W words per minute a unit lasts 1.2 s / W.
 constexpr double ParisUnitSeconds = 1.2;
 
@@ -41,6 +44,36 @@ std::optional<FrameDigits> digitsOf(const QString &frameText)
     return digits;
 }
 
+struct Stretch
+{
+    int from = 0; // baseband samples
+    int to = 0;
+};
+
+// The transmission cut in the middle of every pause of PhaseSplitSeconds or more, so each
+// stretch of keying gets slots on its own timing phase: a pause need not last whole units.
+std::vector<Stretch> stretchesOf(const std::vector<float> &keyed, const UnitGrid &grid,
+                                 std::size_t basebandLength)
+{
+    const int length = int(basebandLength);
+    const auto pauseSlots = std::size_t(std::ceil(PhaseSplitSeconds * BasebandRate / grid.unit));
+    std::vector<Stretch> stretches{{0, length}};
+    std::size_t quiet = 0;
+    for (std::size_t i = 0; i <= keyed.size(); ++i) {
+        if (i < keyed.size() && keyed[i] <= 0) {
+            ++quiet;
+            continue;
+        }
+        if (quiet >= pauseSlots && i < keyed.size() && i > quiet) {
+            const double middle = grid.phase + (double(i) - double(quiet) / 2) * grid.unit;
+            stretches.back().to = int(middle);
+            stretches.push_back({int(middle), length});
+        }
+        quiet = 0;
+    }
+    return stretches;
+}
+
 } // namespace
 
 DecodedTransmission decodeTransmission(const TransmissionBlock &block, double breakSeconds)
@@ -61,7 +94,22 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
 
     const CumulativeSum sums(baseband);
     const SlotLikelihoods likelihoods = slotLikelihoods(sums, grid);
-    const SlotScores scores(likelihoods.keyed);
+    // Slot starts in baseband samples, and their ratios, stretch after stretch.
+    std::vector<double> slotStart;
+    std::vector<float> ratios;
+    for (const Stretch &stretch : stretchesOf(likelihoods.keyed, grid, baseband.size())) {
+        const auto from = std::size_t(stretch.from);
+        const std::span<const Complex> part =
+            std::span(baseband).subspan(from, std::size_t(stretch.to) - from);
+        const CumulativeSum partSums(part);
+        const UnitGrid partGrid{grid.unit, bestPhase(partSums, grid.unit)};
+        const SlotLikelihoods partLikelihoods = slotLikelihoods(partSums, partGrid);
+        for (std::size_t i = 0; i < partLikelihoods.keyed.size(); ++i) {
+            slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
+            ratios.push_back(partLikelihoods.keyed[i]);
+        }
+    }
+    const SlotScores scores(ratios);
     const std::vector<FrameCandidate> frameList =
         frameCandidates(scores, likelihoods.signalToNoise);
     const std::vector<Token> tokens = bestTokens(scores, frameList);
@@ -69,7 +117,11 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
         return result;
     // Slot boundaries fall between baseband samples, half a sample before a sample's centre.
     const auto sampleOfSlot = [&](int slot) {
-        return (grid.phase + slot * grid.unit) * Decimation + Decimation / 2.0;
+        const double start =
+            slot < int(slotStart.size())
+                ? slotStart[std::size_t(slot)]
+                : slotStart.back() + (slot - int(slotStart.size()) + 1) * grid.unit;
+        return start * Decimation + Decimation / 2.0;
     };
     result.lastElementSample = sampleOfSlot(tokens.back().end);
     const double lastFrame =
@@ -80,7 +132,6 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
                                     [](const Token &token) { return token.frame >= 0; });
     result.heard = framed || likelihoods.signalToNoise >= HeardSignalToNoise;
 
-    const double breakSlots = breakSeconds * BasebandRate / grid.unit;
     std::vector<Token> line;
     const auto finishLine = [&] {
         if (line.empty())
@@ -98,7 +149,9 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
         line.clear();
     };
     for (const Token &token : tokens) {
-        const bool pause = !line.empty() && token.start - line.back().end >= breakSlots;
+        const bool pause =
+            !line.empty() && sampleOfSlot(token.start) - sampleOfSlot(line.back().end) >=
+                                 breakSeconds * InternalRate;
         if (pause || token.frame >= 0 || (!line.empty() && line.back().frame >= 0))
             finishLine();
         line.push_back(token);
