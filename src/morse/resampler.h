@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Before the stages: the input rate to the internal rate (libsamplerate).
+// Before the stages: the input rate to the internal rate (libsoxr).
 #include <span>
 #include <vector>
 
-struct SRC_STATE_tag;
+struct soxr;
 
 namespace tovrin3::morse {
 
@@ -32,7 +32,7 @@ private:
     void convert(std::span<const float> input, bool last, std::vector<float> &output);
 
     double m_ratio;
-    SRC_STATE_tag *m_state = nullptr;
+    soxr *m_state = nullptr;
     std::vector<float> m_pending;
 };
 
