@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Clean CW test signals from the generator, shared by the audio tests.
+// CW test signals from the generator and their copy by the demodulator, shared by the audio
+// tests.
+#include "cwdemodulator.h"
 #include "cwsignal.h"
 
 #include <QByteArray>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <span>
+#include <vector>
 
 namespace tovrin3::testing {
 
@@ -34,6 +39,38 @@ inline std::vector<float> cwTestSignal(double sampleRate,
                                        const QStringList &transmissions = CwTestTransmissions)
 {
     return cwgen::keyTransmissions(transmissions, cwTestKeying(sampleRate));
+}
+
+// Random beacon frames, the same for the same seed.
+inline QStringList beaconFrames(int count, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    QStringList frames;
+    for (int i = 0; i < count; ++i)
+        frames << cwgen::randomBeaconLine(random);
+    return frames;
+}
+
+// The demodulator's lines for a whole signal fed in pieces of `chunk` samples (0: at once), the
+// stream then finished.
+inline std::vector<morse::CopiedLine> copyLines(std::span<const float> samples, double rate,
+                                                std::size_t chunk = 0)
+{
+    morse::CwDemodulator demodulator(rate);
+    if (chunk == 0)
+        chunk = std::max<std::size_t>(samples.size(), 1);
+    for (std::size_t at = 0; at < samples.size(); at += chunk)
+        demodulator.process(samples.subspan(at, std::min(chunk, samples.size() - at)));
+    demodulator.finish();
+    return demodulator.takeLines();
+}
+
+inline QStringList lineTexts(const std::vector<morse::CopiedLine> &lines)
+{
+    QStringList texts;
+    for (const morse::CopiedLine &line : lines)
+        texts << line.text;
+    return texts;
 }
 
 // Signed 16-bit little-endian samples, as an SDR program writes them to a pipe.
