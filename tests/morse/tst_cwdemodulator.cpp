@@ -161,53 +161,6 @@ private slots:
         QCOMPARE(texts(demodulate(samples, 8000)), expected);
     }
 
-    void endOfStream_data()
-    {
-        QTest::addColumn<double>("rate");
-        QTest::newRow("11,025 Hz") << 11025.0;
-        QTest::newRow("16 kHz") << 16000.0;
-        QTest::newRow("44.1 kHz") << 44100.0;
-        QTest::newRow("48 kHz") << 48000.0;
-    }
-
-    // The stream ends 50 ms after the last element: the resampler's last partial block and the
-    // last spectra still reach the line.
-    void endOfStream()
-    {
-        QFETCH(double, rate);
-        cwgen::KeyingSettings settings = keying(rate, 25, 800);
-        settings.leadSeconds = 0.05;
-        const QStringList lines = beaconLines(1, 51);
-        QCOMPARE(texts(demodulate(cwgen::keyTransmissions(lines, settings), rate, 1000)), lines);
-    }
-
-    // Deep in the noise a frame-shaped line is either all hexadecimal digits or doubtful, never a
-    // sure frame with a digit no frame has.
-    void weakFramesHexadecimalOrDoubtful_data()
-    {
-        QTest::addColumn<double>("snr");
-        QTest::newRow("-12 dB") << -12.0;
-        QTest::newRow("-13 dB") << -13.0;
-        QTest::newRow("-14 dB") << -14.0;
-    }
-
-    void weakFramesHexadecimalOrDoubtful()
-    {
-        QFETCH(double, snr);
-        cwgen::KeyingSettings settings = keying(8000, 20, 700);
-        settings.snrDb = snr;
-        settings.seed = std::uint32_t(300 - snr);
-        const std::vector<CopiedLine> copied =
-            demodulate(cwgen::keyTransmissions(beaconLines(4, 61), settings), 8000);
-        for (const CopiedLine &line : copied) {
-            if (!morse::isFrameShaped(line.text) || line.doubtful)
-                continue;
-            const QString digits = QString(line.text).remove(' ').mid(12);
-            for (const QChar digit : digits)
-                QVERIFY2(QStringLiteral("0123456789ABCDEF").contains(digit), qPrintable(line.text));
-        }
-    }
-
     void changingConditions_data()
     {
         QTest::addColumn<QList<Segment>>("segments");
