@@ -13,10 +13,12 @@ namespace tovrin3::morse {
 using FrameDigits = std::array<int, 18>; // digit values 0 to 15, first sent first
 
 // Below this confidence a frame is doubtful: it is shown, marked, and kept out of the telemetry.
-// The confidence is calibrated (of frames stated at 0.95 to 0.99, about 97 % are exact on our
-// own test signals), so frames passed as sure are wrong about as often as the mean shortfall of
-// their confidence from 1: at 0.95 that is well under 1 in 200, since most sure frames state
-// over 0.999, while frames from -10 to -12 dB in white noise stay mostly sure.
+// In white noise the confidence is calibrated (of frames stated at 0.95 to 0.99, about 97 % are
+// exact on our own signals, seeds apart from the benchmark's), so frames passed as sure are
+// wrong about as often as the mean shortfall of their confidence from 1: at 0.95 that is under
+// 1 in 200, since most sure frames state over 0.999, while frames from -10 to -12 dB stay
+// mostly sure. Fading and a second station still give some frames wrong with a high confidence,
+// which no threshold removes.
 inline constexpr double SureConfidence = 0.95;
 
 // The posterior probability of the chosen digits among every body of nine hexadecimal groups
