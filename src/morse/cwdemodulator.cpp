@@ -1,162 +1,46 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cwdemodulator.h"
 
+#include "frameconfidence.h"
 #include "impulseblanker.h"
+#include "resampler.h"
+#include "spectrum.h"
 #include "transmissiondecoder.h"
 
-#include <fftw3.h>
-#include <samplerate.h>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
-#include <numbers>
 
 namespace tovrin3::morse {
 
 namespace {
 
-// The transmission break: a transmission ends once its pitch has carried no keying for this
-// long. Longer than a word gap at the slowest speed (1.05 s at 8 words per minute).
+// The transmission break: a pause in the keying this long or longer ends a line. Longer than a
+// word gap at the slowest speed (1.05 s at 8 words per minute). The segmenter's own view of the
+// keying lags, so it ends a transmission a little after the break and the decoder cuts the lines
+// at the break itself.
 constexpr double BreakSeconds = 1.5;
-// How far before the moment a transmission is noticed its first element may lie.
+// How far before the moment a transmission is noticed its first element may lie: the smoothed
+// power needs about a second of keying to pass the start level at the weakest signals.
 constexpr double LookBackSeconds = 2.5;
+// Audio kept after the last keyed frame, for the decoder's filters to settle.
 constexpr double TailSeconds = 0.3;
-// A transmission this long is cut into lines.
+// A transmission this long is cut into lines, so memory and decoding time stay bounded.
 constexpr double LongestTransmissionSeconds = 150.0;
-// Smoothed power over the noise floor that starts a transmission, and the power over six
-// frames that counts as keying heard.
+// Smoothed power over the noise floor that starts a transmission (4 dB: keying at -10 dB in
+// 3 kHz, on half the time, lifts its bin's average that far), and the mean power over six
+// frames (about 0.2 s, two elements at the slowest speed) that counts as keying heard.
 constexpr float StartLevel = 2.5f;
 constexpr float KeyingLevel = 4.0f;
 constexpr int KeyingFrames = 6;
+// The start level's smoothing per frame: about half a second.
 constexpr float Smoothing = 1.0f / 16;
 
 constexpr qint64 seconds(double value)
 {
     return qint64(value * InternalRate);
 }
-
-// Converts the input rate (held to 4 to 192 kHz) to the internal rate. Input goes through in
-// blocks of a fixed size, so the output does not depend on how the stream was cut.
-class Resampler
-{
-public:
-    explicit Resampler(double rate)
-        : m_ratio(std::isfinite(rate) ? InternalRate / std::clamp(rate, 4000.0, 192000.0) : 1.0)
-    {
-        if (m_ratio != 1.0) {
-            int error = 0;
-            m_state = src_new(SRC_SINC_FASTEST, 1, &error);
-        }
-    }
-    ~Resampler()
-    {
-        if (m_state)
-            src_delete(m_state);
-    }
-    Resampler(const Resampler &) = delete;
-    Resampler &operator=(const Resampler &) = delete;
-
-    // Appends what the input converts to; input short of a whole block waits for more.
-    // Samples that are no number are taken as silence before the filter, which would otherwise
-    // spread them over its whole length.
-    void process(std::span<const float> input, std::vector<float> &output)
-    {
-        std::vector<float> &target = m_state ? m_pending : output;
-        std::transform(input.begin(), input.end(), std::back_inserter(target),
-                       [](float value) { return std::isfinite(value) ? value : 0.0f; });
-        if (!m_state)
-            return;
-        std::size_t used = 0;
-        while (m_pending.size() - used >= BlockSize) {
-            convert(std::span(m_pending).subspan(used, BlockSize), false, output);
-            used += BlockSize;
-        }
-        m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(used));
-    }
-
-    void finish(std::vector<float> &output)
-    {
-        if (!m_state)
-            return;
-        convert(m_pending, true, output);
-        m_pending.clear();
-    }
-
-private:
-    static constexpr std::size_t BlockSize = 4096;
-
-    void convert(std::span<const float> input, bool last, std::vector<float> &output)
-    {
-        std::vector<float> converted(std::size_t(double(input.size()) * m_ratio) + 64);
-        SRC_DATA data{};
-        data.src_ratio = m_ratio;
-        data.end_of_input = last ? 1 : 0;
-        data.data_in = input.data();
-        data.input_frames = long(input.size());
-        for (;;) {
-            data.data_out = converted.data();
-            data.output_frames = long(converted.size());
-            if (src_process(m_state, &data) != 0)
-                return;
-            output.insert(output.end(), converted.begin(),
-                          converted.begin() + data.output_frames_gen);
-            data.data_in += data.input_frames_used;
-            data.input_frames -= data.input_frames_used;
-            if (data.input_frames == 0 && (!last || data.output_frames_gen == 0))
-                return;
-        }
-    }
-
-    double m_ratio;
-    SRC_STATE *m_state = nullptr;
-    std::vector<float> m_pending;
-};
-
-// Hann-windowed power spectra of the pitch range, each over the median noise of its frame.
-class SpectrumAnalyser
-{
-public:
-    SpectrumAnalyser() : m_input(FftSize), m_output(FftSize / 2 + 1), m_window(FftSize)
-    {
-        for (int n = 0; n < FftSize; ++n)
-            m_window[std::size_t(n)] =
-                float(0.5 - 0.5 * std::cos(2 * std::numbers::pi * (n + 0.5) / FftSize));
-        const std::lock_guard lock(fftwPlanning());
-        m_plan = fftwf_plan_dft_r2c_1d(FftSize, m_input.data(), m_output.data(), FFTW_ESTIMATE);
-    }
-    ~SpectrumAnalyser()
-    {
-        const std::lock_guard lock(fftwPlanning());
-        fftwf_destroy_plan(m_plan);
-    }
-    SpectrumAnalyser(const SpectrumAnalyser &) = delete;
-    SpectrumAnalyser &operator=(const SpectrumAnalyser &) = delete;
-
-    void process(std::span<const float> frame, std::span<float> powers)
-    {
-        for (int n = 0; n < FftSize; ++n)
-            m_input[std::size_t(n)] = frame[std::size_t(n)] * m_window[std::size_t(n)];
-        fftwf_execute(m_plan);
-        for (int b = 0; b < SearchBins; ++b) {
-            const fftwf_complex &value = m_output[std::size_t(LowestBin + b)];
-            powers[std::size_t(b)] = value[0] * value[0] + value[1] * value[1];
-        }
-        m_sorted.assign(powers.begin(), powers.end());
-        const auto middle = m_sorted.begin() + SearchBins / 2;
-        std::nth_element(m_sorted.begin(), middle, m_sorted.end());
-        const float noise = std::max(*middle / float(std::numbers::ln2), 1e-20f);
-        for (float &power : powers)
-            power /= noise;
-    }
-
-private:
-    std::vector<float> m_input;
-    std::vector<fftwf_complex> m_output;
-    std::vector<float> m_window;
-    std::vector<float> m_sorted;
-    fftwf_plan m_plan;
-};
 
 } // namespace
 
@@ -166,7 +50,7 @@ struct CwDemodulator::State
 
     ImpulseBlanker blanker;
     Resampler resampler;
-    SpectrumAnalyser analyser;
+    FrameSpectrum analyser;
     std::vector<float> converted;
 
     // Samples at the internal rate from historyStart on, and the spectra of frames from
@@ -185,8 +69,9 @@ struct CwDemodulator::State
     int trackedBin = 0;
 
     double lockedPitch = 0.0;
-    double pitch = 0.0;
-    double wordsPerMinute = 0.0;
+    // Of the last keying decoded: the transmission under way once its text was asked for.
+    mutable double pitch = 0.0;
+    mutable double wordsPerMinute = 0.0;
     std::vector<CopiedLine> lines;
 
     mutable qint64 pendingFrames = -1;
@@ -291,21 +176,24 @@ DecodedTransmission CwDemodulator::State::decode(qint64 end) const
                                                    std::size_t(last - first) * SearchBins);
     block.firstFrameOffset = int(first * FrameHop - blockStart);
     block.lockedPitchHz = lockedPitch;
-    return decodeTransmission(block);
+    return decodeTransmission(block, BreakSeconds);
 }
 
 void CwDemodulator::State::endTransmission(qint64 end)
 {
     const DecodedTransmission decoded = decode(end);
-    if (decoded.heard && !decoded.text.isEmpty()) {
-        lines.push_back({decoded.text,
-                         (double(blockStart) + decoded.firstElementSample) / InternalRate,
-                         {},
-                         false});
-        pitch = decoded.pitchHz;
-        wordsPerMinute = decoded.wordsPerMinute;
-        if (lockedPitch > 0)
-            lockedPitch = std::clamp(pitch, 200.0, 2000.0);
+    if (decoded.heard) {
+        for (const DecodedLine &line : decoded.lines) {
+            CopiedLine copied{line.text,
+                              (double(blockStart) + line.firstElementSample) / InternalRate,
+                              line.frameConfidence, false};
+            copied.doubtful = line.frameConfidence && *line.frameConfidence < SureConfidence;
+            lines.push_back(std::move(copied));
+        }
+        if (!decoded.lines.empty()) {
+            pitch = decoded.pitchHz;
+            wordsPerMinute = decoded.wordsPerMinute;
+        }
     }
     active = false;
     consumedUntil = std::min(end, historyEnd());
@@ -368,7 +256,16 @@ QString CwDemodulator::pendingText() const
     constexpr qint64 FramesPerSecond = qint64(InternalRate) / FrameHop;
     if (state.pendingFrames < 0 || state.nextFrame - state.pendingFrames >= FramesPerSecond) {
         const DecodedTransmission decoded = state.decode(state.historyEnd());
-        state.pendingText = decoded.heard ? decoded.text : QString();
+        QStringList texts;
+        if (decoded.heard) {
+            for (const DecodedLine &line : decoded.lines)
+                texts << line.text;
+        }
+        state.pendingText = texts.join(QLatin1Char(' '));
+        if (decoded.heard && !decoded.lines.empty()) {
+            state.pitch = decoded.pitchHz;
+            state.wordsPerMinute = decoded.wordsPerMinute;
+        }
         state.pendingFrames = state.nextFrame;
     }
     return state.pendingText;

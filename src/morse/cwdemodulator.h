@@ -16,8 +16,9 @@ struct CopiedLine
 {
     QString text;
     double startSeconds = 0.0;
-    // For a beacon frame: how likely it is that all 18 digits were copied right, 0 to 1; empty
-    // for any other text. A doubtful frame must never reach the telemetry as if it were sure.
+    // For a beacon frame (a frame-shaped text): how likely it is that all 18 digits were copied
+    // right, 0 to 1; empty for any other text. A frame below the sure confidence is doubtful and
+    // must never reach the telemetry as if it were sure.
     std::optional<double> frameConfidence;
     bool doubtful = false;
 };
@@ -25,17 +26,18 @@ struct CopiedLine
 // Turns CW audio into text lines. Samples arrive in pieces of any size at the rate given at
 // construction; the lines are the same wherever the stream is cut.
 //
-// The transmission break: a transmission ends once its pitch has carried no keying for 1.5 s
-// (longer than a word gap at 8 words per minute). It is then decoded as a whole and becomes one
-// line, about 1.5 to 2 s after its last element. Pitch (200 to 2000 Hz, drifting or jumping) and
-// speed (8 to 40 words per minute) are found anew for every transmission. A beacon frame (the
-// header and nine groups of two hexadecimal digits) is copied over the hexadecimal digits once its
-// header fits; everything else over the full alphabet. Keying too weak to tell from noise gives no
-// line.
+// The transmission break: a pause of 1.5 s or more in the keying (longer than a word gap at 8
+// words per minute) ends a line. A transmission is decoded as a whole about 1.5 to 2 s after
+// its last element; a beacon frame is always a line of its own. Pitch (200 to 2000 Hz, drifting or
+// jumping) and speed (8 to 40 words per minute) are found anew for every transmission. A beacon
+// frame (the header and nine groups of two hexadecimal digits) is copied over the hexadecimal
+// digits once its header fits; everything else over the full alphabet. Keying too weak to tell from
+// noise gives no line.
 class CwDemodulator
 {
 public:
-    // sampleRate: 8 kHz to 192 kHz, mono.
+    // sampleRate: 4 kHz to 192 kHz, mono. Throws std::runtime_error when the resampler or an FFT
+    // plan cannot be made (out of memory), and process() when the resampler fails.
     explicit CwDemodulator(double sampleRate);
     ~CwDemodulator();
     CwDemodulator(const CwDemodulator &) = delete;
@@ -49,11 +51,14 @@ public:
 
     // For a live display: the text of the transmission under way, as copied so far.
     QString pendingText() const;
-    // What the demodulator is locked on; 0 while it has found nothing.
+    // What the demodulator follows: the pitch the user holds, else the pitch of the keying last
+    // decoded (the transmission under way once pendingText() has copied it); 0 while it has
+    // found nothing.
     double pitchHz() const;
     double wordsPerMinute() const;
 
-    // Holds the demodulator on a pitch the user chose (200 to 2000 Hz) until released.
+    // Holds the demodulator on a pitch the user chose (200 to 2000 Hz) until released; the held
+    // pitch stays where the user put it.
     void lockPitch(double hz);
     void releasePitch();
     bool isPitchLocked() const;

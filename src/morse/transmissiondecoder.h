@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+// The stages of one transmission in order: trace tracking (pitchtrack.h), baseband and unit
+// timing (baseband.h), slot likelihoods (slotlikelihoods.h), frame and Morse search
+// (framesearch.h), confidence (frameconfidence.h). The spectra come from spectrum.h.
+#include "spectrum.h"
+
 #include <QString>
 
-#include "fftwplanning.h"
-#include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 namespace tovrin3::morse {
-
-// The demodulator works at one internal rate; its spectra are Hann-windowed FFTs of FftSize
-// samples every FrameHop samples, and its baseband keeps one complex sum per Decimation samples.
-inline constexpr double InternalRate = 8000.0;
-inline constexpr int FftSize = 512;
-inline constexpr int FrameHop = 256;
-inline constexpr int Decimation = 32;
-inline constexpr double BinHz = InternalRate / FftSize;
-inline constexpr int LowestBin = 13;   // 203 Hz
-inline constexpr int HighestBin = 128; // 2000 Hz
-inline constexpr int SearchBins = HighestBin - LowestBin + 1;
 
 // One transmission as the segmenter cut it: the samples at the internal rate and the spectra
 // of the frames inside them, each power over the noise floor of its frame.
@@ -31,19 +25,32 @@ struct TransmissionBlock
     double lockedPitchHz = 0.0; // 0: search the whole range
 };
 
+// One line of a transmission: the characters between two breaks, or one beacon frame.
+struct DecodedLine
+{
+    QString text;
+    double firstElementSample = 0.0; // within the block
+    // For a text that looks like a beacon frame: the probability that its 18 digits are right
+    // (0 for a frame-shaped text not copied as a frame).
+    std::optional<double> frameConfidence;
+};
+
 struct DecodedTransmission
 {
-    QString text;                    // empty when no keying was found
-    bool heard = false;              // the keying passed the signal-presence test
-    double firstElementSample = 0.0; // within the block
-    double pitchHz = 0.0;            // at the end of the block
+    std::vector<DecodedLine> lines; // none when no keying was found
+    bool heard = false;             // the keying passed the signal-presence test
+    double lastElementSample = 0.0; // end of the last element, within the block
+    double pitchHz = 0.0;           // of the keying, at its last element
     double wordsPerMinute = 0.0;
 };
 
 // Decodes one transmission as a whole: tracks its pitch, finds its unit length and timing
 // phase, and decides over whole unit slots with soft likelihoods. A beacon frame (the header
 // and nine groups of two hexadecimal digits) is preferred where its known keying fits; any
-// other keying is copied over the full alphabet.
-DecodedTransmission decodeTransmission(const TransmissionBlock &block);
+// other keying is copied over the full alphabet. The text is cut into lines where the keying
+// pauses for breakSeconds or more, and before and after every frame, so a frame is a line of
+// its own.
+
+DecodedTransmission decodeTransmission(const TransmissionBlock &block, double breakSeconds);
 
 } // namespace tovrin3::morse

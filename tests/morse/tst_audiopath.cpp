@@ -116,9 +116,11 @@ private slots:
         const QRegularExpression hex(QStringLiteral("^[0-9A-F]{18}$"));
         int frameShaped = 0;
         for (const morse::CopiedLine &line : copyLines(samples, 8000)) {
-            if (!morse::isFrameShaped(line.text) || line.doubtful)
+            if (!morse::isFrameShaped(line.text))
                 continue;
             ++frameShaped;
+            if (line.doubtful)
+                continue;
             QString digits = line.text;
             digits.remove(QLatin1Char(' '));
             digits.remove(QRegularExpression(QStringLiteral("^QT7XMRKT3HKD")));
@@ -152,8 +154,6 @@ private slots:
         const QStringList sent{QStringLiteral("CQ DE NOCALL"), QStringLiteral("TEST 73")};
         const QStringList copied =
             lineTexts(copyLines(cwgen::keyTransmissions(sent, settings), 8000, 4096));
-        if (lines == 2 && pause < 2.0)
-            QEXPECT_FAIL("", "the break in effect is 1.7-1.8 s, not the documented 1.5 s", Abort);
         QCOMPARE(copied, lines == 1 ? QStringList{sent.join(QLatin1Char(' '))} : sent);
     }
 

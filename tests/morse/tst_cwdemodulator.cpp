@@ -95,6 +95,8 @@ private slots:
             << 44100.0 << 25.0 << 450.0 << beaconLines(1, 2);
         QTest::newRow("frame, 48 kHz, 30 WPM, 1200 Hz")
             << 48000.0 << 30.0 << 1200.0 << beaconLines(1, 3);
+        QTest::newRow("frame, 4 kHz, 20 WPM, 1500 Hz")
+            << 4000.0 << 20.0 << 1500.0 << beaconLines(1, 12);
         QTest::newRow("calling text, 40 WPM, 1950 Hz")
             << 8000.0 << 40.0 << 1950.0 << QStringList{"CQ CQ DE TOVRIN3 K"};
         QTest::newRow("short text, 8 WPM, 220 Hz")
@@ -121,6 +123,42 @@ private slots:
         QCOMPARE(texts(copied), lines);
         QVERIFY2(std::abs(copied.front().startSeconds - settings.leadSeconds) < 0.01,
                  qPrintable(QString::number(copied.front().startSeconds)));
+        // A clean frame is sure; other text carries no confidence.
+        for (const CopiedLine &line : copied) {
+            QCOMPARE(line.frameConfidence.has_value(), morse::isFrameShaped(line.text));
+            QVERIFY(!line.doubtful);
+            if (line.frameConfidence)
+                QVERIFY2(*line.frameConfidence > 0.999,
+                         qPrintable(QString::number(*line.frameConfidence)));
+        }
+    }
+
+    void transmissionBreak_data()
+    {
+        QTest::addColumn<double>("pauseSeconds");
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList one{"TEST DE TOVRIN3"};
+        const QStringList two{"TEST", "DE TOVRIN3"};
+        QTest::newRow("1.35 s at 20 WPM: one line") << 1.35 << 20.0 << one;
+        QTest::newRow("1.65 s at 20 WPM: two lines") << 1.65 << 20.0 << two;
+        QTest::newRow("1.4 s at 8 WPM: one line") << 1.4 << 8.0 << one;
+        QTest::newRow("1.6 s at 8 WPM: two lines") << 1.6 << 8.0 << two;
+        QTest::newRow("1.6 s at 40 WPM: two lines") << 1.6 << 40.0 << two;
+    }
+
+    // The break is 1.5 s of no keying, measured from the end of an element to the start of the
+    // next.
+    void transmissionBreak()
+    {
+        QFETCH(double, pauseSeconds);
+        QFETCH(double, wpm);
+        QFETCH(QStringList, expected);
+        cwgen::KeyingSettings settings = keying(8000, wpm, 700);
+        settings.gapSeconds = pauseSeconds;
+        const std::vector<float> samples =
+            cwgen::keyTransmissions({"TEST", "DE TOVRIN3"}, settings);
+        QCOMPARE(texts(demodulate(samples, 8000)), expected);
     }
 
     void changingConditions_data()
@@ -269,12 +307,33 @@ private slots:
         QVERIFY(demodulator.takeLines().empty());
         QVERIFY2(demodulator.pendingText().startsWith("QT7XMRKT3HKD"),
                  qPrintable(demodulator.pendingText()));
+        // The pitch and speed of the keying while it is copied.
+        QVERIFY2(std::abs(demodulator.pitchHz() - 750) < 5,
+                 qPrintable(QString::number(demodulator.pitchHz())));
+        QVERIFY(std::abs(demodulator.wordsPerMinute() - 25) < 0.5);
         demodulator.process(keyed.subspan(keyed.size() / 2));
         demodulator.finish();
         QCOMPARE(texts(demodulator.takeLines()), lines);
         QCOMPARE(demodulator.pendingText(), QString());
         QVERIFY(std::abs(demodulator.wordsPerMinute() - 25) < 0.5);
         QVERIFY(std::abs(demodulator.pitchHz() - 750) < 5);
+    }
+
+    // A held pitch stays where the user put it, through and after a transmission near it.
+    void heldPitchStays()
+    {
+        CwDemodulator demodulator(8000);
+        demodulator.lockPitch(735);
+        const std::vector<float> samples =
+            cwgen::keyTransmissions(beaconLines(1, 42), keying(8000, 20, 700));
+        demodulator.process(samples);
+        demodulator.finish();
+        QCOMPARE(demodulator.takeLines().size(), std::size_t(1));
+        QVERIFY(demodulator.isPitchLocked());
+        QCOMPARE(demodulator.pitchHz(), 735.0);
+        demodulator.releasePitch();
+        QVERIFY2(std::abs(demodulator.pitchHz() - 700) < 5,
+                 qPrintable(QString::number(demodulator.pitchHz())));
     }
 };
 

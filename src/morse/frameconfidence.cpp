@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "frameconfidence.h"
+
+#include "morsecode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace tovrin3::morse {
+
+namespace {
+
+constexpr double MinusInfinity = -std::numeric_limits<double>::infinity();
+// How much less likely the beacon sends a byte that breaks a field rule than one that keeps it:
+// a real beacon always keeps them, but a frame from a faulty beacon must still be copyable at a
+// strong signal, so the odds are steep (e^-6, 1 in 400) without being zero.
+constexpr double ImplausibleByteLogOdds = -6.0;
+// The log-likelihood ratio of a body made of unkeyed slots only, against which the bodies'
+// scores are measured, at even prior odds.
+constexpr double NoBodyScore = 0.0;
+// The groups (bytes) whose values the frame's layout restricts: the high bytes of the two
+// temperature words and the kill-switch byte.
+constexpr int SignGroups[] = {1, 3};
+constexpr int KillSwitchGroup = 8;
+// The high digit's part in a restricted byte's rule: 0 (positive temperature, kill switch 0x),
+// F (negative temperature), anything else breaks the rule.
+enum HighClass
+{
+    HighZero,
+    HighF,
+    HighOther,
+    HighClasses
+};
+
+bool isSignGroup(int group)
+{
+    return std::find(std::begin(SignGroups), std::end(SignGroups), group) != std::end(SignGroups);
+}
+
+int highClass(int group, int high)
+{
+    if (!isSignGroup(group) && group != KillSwitchGroup)
+        return HighZero;
+    if (high == 0)
+        return HighZero;
+    return high == 15 && isSignGroup(group) ? HighF : HighOther;
+}
+
+// The log prior of a byte from its high digit's class and its low digit.
+double bytePrior(int group, int high, int low)
+{
+    const int type = highClass(group, high);
+    bool plausible = true;
+    if (isSignGroup(group))
+        plausible = (type == HighZero && low < 8) || (type == HighF && low >= 8);
+    else if (group == KillSwitchGroup)
+        plausible = type == HighZero && low <= 3;
+    return plausible ? 0.0 : ImplausibleByteLogOdds;
+}
+
+double logAdd(double a, double b)
+{
+    if (a == MinusInfinity)
+        return b;
+    if (b == MinusInfinity)
+        return a;
+    const double high = std::max(a, b);
+    return high + std::log1p(std::exp(-std::abs(a - b)));
+}
+
+} // namespace
+
+bool frameFieldsPlausible(const FrameDigits &digits)
+{
+    for (int group = 0; group < BeaconGroups; ++group) {
+        if (bytePrior(group, digits[std::size_t(2 * group)], digits[std::size_t(2 * group + 1)]) <
+            0)
+            return false;
+    }
+    return true;
+}
+
+double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits)
+{
+    const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
+    int longest = 0;
+    for (const KeyingTemplate &keying : keyings)
+        longest = std::max(longest, keying.length);
+    const int reach = BeaconDigits * (longest + WordGap);
+    // Each digit's score at each slot of the body.
+    std::vector<double> digitScore(keyings.size() * std::size_t(reach + 1));
+    const auto scoreOf = [&](std::size_t digit, int x) -> double & {
+        return digitScore[digit * std::size_t(reach + 1) + std::size_t(x)];
+    };
+    for (std::size_t d = 0; d < keyings.size(); ++d) {
+        for (int x = 0; x <= reach; ++x)
+            scoreOf(d, x) = scores.score(keyings[d], bodyStart + x);
+    }
+
+    // The chosen body's log-likelihood and prior.
+    double chosen = 0.0;
+    int x = 0;
+    for (int k = 0; k < BeaconDigits; ++k) {
+        const auto digit = std::size_t(digits[std::size_t(k)]);
+        if (x > reach)
+            return 0.0;
+        chosen += scoreOf(digit, x);
+        x += keyings[digit].length + (k % 2 == 0 ? LetterGap : WordGap);
+        if (k % 2 == 1)
+            chosen += bytePrior(k / 2, digits[std::size_t(k - 1)], int(digit));
+    }
+    if (!std::isfinite(chosen))
+        return 0.0;
+
+    // Forward sums over every body: states are (slot, class of the pending high digit).
+    std::vector<double> cells(std::size_t(reach + 1) * HighClasses, MinusInfinity);
+    std::vector<double> next(cells.size());
+    const auto cell = [](std::vector<double> &v, int slot, int type) -> double & {
+        return v[std::size_t(slot) * HighClasses + std::size_t(type)];
+    };
+    cell(cells, 0, HighZero) = 0.0;
+    for (int k = 0; k < BeaconDigits; ++k) {
+        const int group = k / 2;
+        const bool high = k % 2 == 0;
+        const int gap = high ? LetterGap : WordGap;
+        std::fill(next.begin(), next.end(), MinusInfinity);
+        for (int slot = 0; slot <= reach; ++slot) {
+            for (int type = 0; type < HighClasses; ++type) {
+                const double here = cell(cells, slot, type);
+                if (here == MinusInfinity)
+                    continue;
+                for (std::size_t d = 0; d < keyings.size(); ++d) {
+                    const int target = slot + keyings[d].length + gap;
+                    const double score = scoreOf(d, slot);
+                    if (target > reach || score == MinusInfinity)
+                        continue;
+                    if (high) {
+                        double &to = cell(next, target, highClass(group, int(d)));
+                        to = logAdd(to, here + score);
+                    } else {
+                        // Any high digit of this class stands for its byte's prior.
+                        const int representative = type == HighF ? 15 : type == HighZero ? 0 : 1;
+                        double &to = cell(next, target, HighZero);
+                        to = logAdd(to, here + score + bytePrior(group, representative, int(d)));
+                    }
+                }
+            }
+        }
+        std::swap(cells, next);
+    }
+    // "No frame body here", whose slots are all unkeyed, is the null hypothesis with the score
+    // 0: a body that fits worse than silence is no frame, however much better than the other
+    // bodies it fits.
+    double total = NoBodyScore;
+    for (const double value : cells)
+        total = logAdd(total, value);
+    if (total == MinusInfinity)
+        return 0.0;
+    return std::clamp(std::exp(chosen - total), 0.0, 1.0);
+}
+
+} // namespace tovrin3::morse

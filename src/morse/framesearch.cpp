@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "framesearch.h"
+
+#include "morsecode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tovrin3::morse {
+
+namespace {
+
+constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
+// Log-likelihood ratio a generic character must beat: about what two keyed slots at 0 dB give,
+// so noise slots that happen to look keyed do not become letters.
+constexpr float CharacterPenalty = 4.0f;
+// What a frame whose header fits is worth over the same keying read character by character:
+// more than the 30 character penalties its characters pay, less than a clearly keyed element.
+constexpr float FrameBonus = 20.0f;
+// A header must fit with at least this log-likelihood ratio, and with this share of what its
+// keyed slots give at the transmission's signal-to-noise ratio.
+constexpr double LeastHeaderFit = 30.0;
+constexpr double HeaderFitShare = 0.3;
+
+KeyingTemplate headerTemplate()
+{
+    KeyingTemplate result{
+        QString::fromLatin1(BeaconHeader.data(), qsizetype(BeaconHeader.size())), {}, 0};
+    for (const char character : BeaconHeader) {
+        if (result.length > 0)
+            result.length += LetterGap;
+        const KeyingTemplate letter = keyingOf(morseElements(QLatin1Char(character)), {});
+        for (const auto &[start, run] : letter.runs)
+            result.runs.emplace_back(result.length + start, run);
+        result.length += letter.length;
+    }
+    return result;
+}
+
+struct Templates
+{
+    std::vector<KeyingTemplate> alphabet;
+    std::vector<KeyingTemplate> hexadecimal;
+    KeyingTemplate header;
+    int headerKeyedUnits = 0;
+};
+
+const Templates &templates()
+{
+    static const Templates all = [] {
+        Templates result;
+        for (const MorseSymbol &symbol : morseAlphabet()) {
+            result.alphabet.push_back(
+                keyingOf(symbol.elements, QString(QLatin1Char(symbol.character))));
+        }
+        for (const char digit : std::string_view("0123456789ABCDEF"))
+            result.hexadecimal.push_back(
+                keyingOf(morseElements(QLatin1Char(digit)), QString(QLatin1Char(digit))));
+        result.header = headerTemplate();
+        for (const auto &run : result.header.runs)
+            result.headerKeyedUnits += run.second;
+        return result;
+    }();
+    return all;
+}
+
+// The most likely nine groups of two hexadecimal digits from slot `start` on, a letter gap
+// inside each group and a word gap between groups (Viterbi over digit and slot).
+bool bestFrameBody(const SlotScores &scores, int start, float &score, Token &token)
+{
+    const auto &digits = templates().hexadecimal;
+    const int limit = scores.count();
+    if (start >= limit)
+        return false;
+    struct Cell
+    {
+        float score = MinusInfinity;
+        int previous = -1;
+        int digit = -1;
+    };
+    const int span = limit - start + 1;
+    std::vector<std::vector<Cell>> cells(BeaconDigits + 1, std::vector<Cell>(std::size_t(span)));
+    cells[0][0].score = 0.0f;
+    // Position k holds where digit k may start.
+    for (int k = 0; k < BeaconDigits; ++k) {
+        const int gap = k == BeaconDigits - 1 ? 0 : (k % 2 == 0 ? LetterGap : WordGap);
+        for (int x = 0; x < span; ++x) {
+            const Cell &cell = cells[std::size_t(k)][std::size_t(x)];
+            if (cell.score == MinusInfinity)
+                continue;
+            for (std::size_t d = 0; d < digits.size(); ++d) {
+                const float s = scores.score(digits[d], start + x);
+                if (s == MinusInfinity)
+                    continue;
+                const int y = x + digits[d].length + gap;
+                if (y >= span)
+                    continue;
+                Cell &target = cells[std::size_t(k + 1)][std::size_t(y)];
+                if (cell.score + s > target.score)
+                    target = {cell.score + s, x, int(d)};
+            }
+        }
+    }
+    const auto &last = cells[BeaconDigits];
+    const auto end = std::max_element(
+        last.begin(), last.end(), [](const Cell &a, const Cell &b) { return a.score < b.score; });
+    if (end->score == MinusInfinity)
+        return false;
+    score = end->score;
+    QString text;
+    int x = int(end - last.begin());
+    token.end = start + x;
+    for (int k = BeaconDigits; k > 0; --k) {
+        const Cell &cell = cells[std::size_t(k)][std::size_t(x)];
+        text.prepend(digits[std::size_t(cell.digit)].text);
+        if (k % 2 == 1 && k > 1)
+            text.prepend(QLatin1Char(' '));
+        x = cell.previous;
+    }
+    token.text = text;
+    return true;
+}
+
+} // namespace
+
+KeyingTemplate keyingOf(std::string_view elements, QString text)
+{
+    KeyingTemplate result{std::move(text), {}, 0};
+    for (const char element : elements) {
+        if (result.length > 0)
+            result.length += 1;
+        const int run = element == '-' ? 3 : 1;
+        result.runs.emplace_back(result.length, run);
+        result.length += run;
+    }
+    return result;
+}
+
+std::span<const KeyingTemplate> hexDigitKeyings()
+{
+    return templates().hexadecimal;
+}
+
+const KeyingTemplate &headerKeying()
+{
+    return templates().header;
+}
+
+SlotScores::SlotScores(std::span<const float> keyed) : m_prefix(keyed.size() + 1, 0.0)
+{
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        m_prefix[i + 1] = m_prefix[i] + keyed[i];
+}
+
+float SlotScores::score(const KeyingTemplate &keying, int start) const
+{
+    if (start < 0 || start + keying.length > count())
+        return MinusInfinity;
+    double sum = 0.0;
+    for (const auto &[offset, run] : keying.runs)
+        sum += m_prefix[std::size_t(start + offset + run)] - m_prefix[std::size_t(start + offset)];
+    return float(sum);
+}
+
+std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise)
+{
+    const KeyingTemplate &header = templates().header;
+    const int last = scores.count() - header.length;
+    std::vector<float> fit(std::size_t(std::max(last + 1, 0)));
+    for (int p = 0; p <= last; ++p)
+        fit[std::size_t(p)] = scores.score(header, p);
+    const float needed =
+        float(std::max(LeastHeaderFit, HeaderFitShare * templates().headerKeyedUnits *
+                                           std::max(signalToNoise, 1.0)));
+    std::vector<FrameCandidate> candidates;
+    for (int p = 0; p <= last; ++p) {
+        const float value = fit[std::size_t(p)];
+        if (value < needed)
+            continue;
+        const int from = std::max(0, p - header.length / 2);
+        const int to = std::min(last, p + header.length / 2);
+        if (*std::max_element(fit.begin() + from, fit.begin() + to + 1) > value)
+            continue;
+        float body = 0.0f;
+        Token token;
+        if (!bestFrameBody(scores, p + header.length + WordGap, body, token))
+            continue;
+        token.start = p;
+        token.text = header.text + QLatin1Char(' ') + token.text;
+        token.frame = int(candidates.size());
+        candidates.push_back({p, value + body, token, p + header.length + WordGap});
+    }
+    return candidates;
+}
+
+std::vector<Token> bestTokens(const SlotScores &scores, const std::vector<FrameCandidate> &frames)
+{
+    const int count = scores.count();
+    const int end = count + WordGap + 1;
+    struct Cell
+    {
+        float score = MinusInfinity;
+        int previous = -1;
+        int choice = -1; // -1: an unkeyed slot; below the alphabet's size: a character
+    };
+    std::vector<Cell> cells(std::size_t(end + 1));
+    cells[0].score = 0.0f;
+    const auto &alphabet = templates().alphabet;
+    const int alphabetSize = int(alphabet.size());
+    std::vector<int> frameAt(std::size_t(count + 1), -1);
+    for (std::size_t f = 0; f < frames.size(); ++f)
+        frameAt[std::size_t(frames[f].start)] = int(f);
+    for (int p = 0; p < end; ++p) {
+        const Cell cell = cells[std::size_t(p)];
+        if (cell.score == MinusInfinity)
+            continue;
+        if (cell.score > cells[std::size_t(p + 1)].score)
+            cells[std::size_t(p + 1)] = {cell.score, p, -1};
+        if (p >= count)
+            continue;
+        for (int c = 0; c < alphabetSize; ++c) {
+            const float s = scores.score(alphabet[std::size_t(c)], p);
+            if (s == MinusInfinity)
+                continue;
+            const int next = std::min(end, p + alphabet[std::size_t(c)].length + LetterGap);
+            const float total = cell.score + s - CharacterPenalty;
+            if (total > cells[std::size_t(next)].score)
+                cells[std::size_t(next)] = {total, p, c};
+        }
+        if (const int f = frameAt[std::size_t(p)]; f >= 0) {
+            const FrameCandidate &frame = frames[std::size_t(f)];
+            const int next = std::min(end, frame.token.end + LetterGap);
+            const float total = cell.score + frame.score + FrameBonus;
+            if (total > cells[std::size_t(next)].score)
+                cells[std::size_t(next)] = {total, p, alphabetSize + f};
+        }
+    }
+    std::vector<Token> tokens;
+    for (int p = end; p > 0;) {
+        const Cell &cell = cells[std::size_t(p)];
+        if (cell.choice >= alphabetSize) {
+            tokens.push_back(frames[std::size_t(cell.choice - alphabetSize)].token);
+        } else if (cell.choice >= 0) {
+            const KeyingTemplate &keying = alphabet[std::size_t(cell.choice)];
+            tokens.push_back({cell.previous, cell.previous + keying.length, keying.text});
+        }
+        p = cell.previous;
+    }
+    std::reverse(tokens.begin(), tokens.end());
+    return tokens;
+}
+
+QString joinTokens(const std::vector<Token> &tokens)
+{
+    QString text;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (i > 0 && tokens[i].start - tokens[i - 1].end >= WordGapThreshold)
+            text += QLatin1Char(' ');
+        text += tokens[i].text;
+    }
+    return text;
+}
+
+} // namespace tovrin3::morse

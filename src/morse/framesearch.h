@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Stage 5, frame and Morse search. In: the slot log-likelihood ratios of a transmission
+// (stage 4). Out: the most likely text as tokens (characters, or whole beacon frames where the
+// header fits), each with its first and past-the-last keyed slot.
+#include <QString>
+
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tovrin3::morse {
+
+// Gaps in units, PARIS timing: one unit between elements, three between letters, seven between
+// words. A gap from WordGapThreshold units on, halfway between, separates words.
+inline constexpr int LetterGap = 3;
+inline constexpr int WordGap = 7;
+inline constexpr int WordGapThreshold = 5;
+
+// The keying of a text in unit slots: where each key-down starts and how many units it lasts.
+struct KeyingTemplate
+{
+    QString text;
+    std::vector<std::pair<int, int>> runs;
+    int length = 0; // units from the first key-down to the end of the last
+};
+
+// A character's keying from its elements (".-" for A): a dot one unit, a dash three.
+KeyingTemplate keyingOf(std::string_view elements, QString text);
+// The hexadecimal digits 0-9, A-F, in that order.
+std::span<const KeyingTemplate> hexDigitKeyings();
+// The beacon header as keyed, letter gaps between its characters.
+const KeyingTemplate &headerKeying();
+
+// Sums of slot log-likelihood ratios over a template's key-downs: the log-likelihood of the
+// template at a place over that of silence there.
+class SlotScores
+{
+public:
+    explicit SlotScores(std::span<const float> keyed);
+    int count() const { return int(m_prefix.size()) - 1; }
+    // Score of a template placed at slot `start`; minus infinity where it runs off the end.
+    float score(const KeyingTemplate &keying, int start) const;
+
+private:
+    std::vector<double> m_prefix;
+};
+
+struct Token
+{
+    int start = 0; // first slot
+    int end = 0;   // slot after the last key-down
+    QString text;
+    int frame = -1; // for a beacon frame, its index among the frame candidates
+};
+
+// A place where the header fits strongly enough, with the best body after it (nine groups of
+// two hexadecimal digits, a word gap before each group, a letter gap inside). score: the header's
+// and the body's log-likelihood ratio.
+struct FrameCandidate
+{
+    int start = 0;
+    float score = 0.0f;
+    Token token;
+    int bodyStart = 0; // slot where the body's first digit may start
+};
+
+// The headers that fit at least a share of their keyed slots' expected score (so noise alone
+// rarely passes), each the best within half a header's length, with their best bodies.
+// signalToNoise: the transmission's keyed slot energy over noise.
+std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise);
+
+// The most likely text: characters of the full alphabet or whole frames, at least a letter gap
+// after each, any number of unkeyed slots between. A character must beat a penalty, so noise
+// does not turn into letters; a frame whose header fits is worth more than the same keying read
+// character by character.
+std::vector<Token> bestTokens(const SlotScores &scores, const std::vector<FrameCandidate> &frames);
+
+// The tokens as one line: a space where the gap between two tokens is a word gap.
+QString joinTokens(const std::vector<Token> &tokens);
+
+} // namespace tovrin3::morse

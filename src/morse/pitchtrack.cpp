@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "pitchtrack.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace tovrin3::morse {
+
+namespace {
+
+constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
+// Path costs in log(1 + power) units: a keyed frame at 0 dB in 3 kHz scores about 4, noise
+// about 0.7. A move of one bin costs less than one keyed frame gains, a jump as much as several
+// keyed frames, so the path follows a drift but does not wander through the gaps.
+constexpr float PitchJumpCost = 15.0f;
+constexpr float PitchMoveCost = 1.0f;
+// A locked pitch keeps the path this many bins (about 60 Hz) either side of it.
+constexpr int LockedReach = 4;
+// Power ratio that counts as the carrier in a frame; noise alone exceeds it in 2 % of frames
+// (e^-4).
+constexpr double KeyedPower = 4.0;
+// Frames either side averaged into the pitch: about half a second, several elements.
+constexpr int TrackReach = 8;
+// Bins on the path that still count as the same trace when averaging.
+constexpr int SameTraceBins = 2;
+
+} // namespace
+
+std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lockedHz)
+{
+    int low = 0;
+    int high = SearchBins - 1;
+    if (lockedHz > 0) {
+        const int centre = int(std::lround(lockedHz / BinHz)) - LowestBin;
+        low = std::clamp(centre - LockedReach, 0, SearchBins - 1);
+        high = std::clamp(centre + LockedReach, 0, SearchBins - 1);
+    }
+    std::vector<float> score(SearchBins, MinusInfinity);
+    std::vector<float> next(SearchBins);
+    std::vector<std::int16_t> from(std::size_t(frames) * SearchBins, 0);
+    for (int b = low; b <= high; ++b)
+        score[std::size_t(b)] = std::log1p(spectra[std::size_t(b)]);
+    for (int f = 1; f < frames; ++f) {
+        const auto best = std::max_element(score.begin(), score.end());
+        const float jumpScore = lockedHz > 0 ? MinusInfinity : *best - PitchJumpCost;
+        const auto jumpFrom = std::int16_t(best - score.begin());
+        const float *row = spectra.data() + std::size_t(f) * SearchBins;
+        std::int16_t *back = from.data() + std::size_t(f) * SearchBins;
+        for (int b = 0; b < SearchBins; ++b) {
+            if (b < low || b > high) {
+                next[std::size_t(b)] = MinusInfinity;
+                continue;
+            }
+            float value = score[std::size_t(b)];
+            auto origin = std::int16_t(b);
+            for (const int neighbour : {b - 1, b + 1}) {
+                if (neighbour >= 0 && neighbour < SearchBins &&
+                    score[std::size_t(neighbour)] - PitchMoveCost > value) {
+                    value = score[std::size_t(neighbour)] - PitchMoveCost;
+                    origin = std::int16_t(neighbour);
+                }
+            }
+            if (jumpScore > value) {
+                value = jumpScore;
+                origin = jumpFrom;
+            }
+            next[std::size_t(b)] = value + std::log1p(row[b]);
+            back[b] = origin;
+        }
+        std::swap(score, next);
+    }
+    std::vector<int> path(static_cast<std::size_t>(std::max(frames, 0)));
+    int bin = int(std::max_element(score.begin(), score.end()) - score.begin());
+    for (int f = frames - 1; f >= 0; --f) {
+        path[std::size_t(f)] = bin;
+        bin = from[std::size_t(f) * SearchBins + std::size_t(bin)];
+    }
+    return path;
+}
+
+std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path)
+{
+    const int frames = int(path.size());
+    const auto power = [&](int f, int b) {
+        return double(spectra[std::size_t(f) * SearchBins + std::size_t(b)]);
+    };
+    std::vector<double> raw(static_cast<std::size_t>(frames));
+    std::vector<double> weight(static_cast<std::size_t>(frames));
+    for (int f = 0; f < frames; ++f) {
+        const int b = path[std::size_t(f)];
+        double sums[3] = {0, 0, 0};
+        for (int g = std::max(0, f - 2); g <= std::min(frames - 1, f + 2); ++g) {
+            for (int d = -1; d <= 1; ++d)
+                sums[d + 1] += power(g, std::clamp(b + d, 0, SearchBins - 1));
+        }
+        double offset = 0.0;
+        if (b > 0 && b < SearchBins - 1) {
+            // A Gaussian through three log powers: the Hann window's main lobe is close to one.
+            const double a = std::log(sums[0] + 1e-9);
+            const double c = std::log(sums[1] + 1e-9);
+            const double e = std::log(sums[2] + 1e-9);
+            const double curvature = a - 2 * c + e;
+            if (curvature < 0)
+                offset = std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
+        }
+        raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
+        weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
+    }
+    std::vector<double> track(static_cast<std::size_t>(frames));
+    for (int f = 0; f < frames; ++f) {
+        double sum = 0.0;
+        double total = 0.0;
+        for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
+            if (std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
+                continue;
+            sum += weight[std::size_t(g)] * raw[std::size_t(g)];
+            total += weight[std::size_t(g)];
+        }
+        track[std::size_t(f)] = total > 0 ? sum / total : -1.0;
+    }
+    const auto firstKeyed =
+        std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });
+    if (firstKeyed == track.end())
+        return raw;
+    std::fill(track.begin(), firstKeyed, *firstKeyed);
+    for (std::size_t f = 1; f < track.size(); ++f) {
+        if (track[f] < 0)
+            track[f] = track[f - 1];
+    }
+    return track;
+}
+
+} // namespace tovrin3::morse

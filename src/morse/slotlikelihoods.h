@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Stage 4, slot likelihoods. In: the baseband's running sums and the unit grid (stage 3). Out:
+// for every whole unit slot of the grid, the log-likelihood ratio [nats] of "keyed" over
+// "unkeyed", and the keyed slots' energy over the noise's for the whole transmission.
+#include "baseband.h"
+
+#include <vector>
+
+namespace tovrin3::morse {
+
+struct SlotLikelihoods
+{
+    // Per slot from the grid's phase on: log p(slot | keyed) - log p(slot | unkeyed). A keyed slot
+    // of a strong signal scores far above 0, a gap far below.
+    std::vector<float> keyed;
+    double signalToNoise = 0.0; // mean keyed slot energy over the noise energy of a slot
+};
+
+// Each slot's sum is a carrier of unknown phase in complex Gaussian noise: the keyed hypothesis
+// is Rician with the local keyed level, the unkeyed one Rayleigh. The noise comes from the
+// quieter slots; the keyed level is followed along the transmission (about a second either
+// side), so slow fading moves the decision threshold with it. Fewer than ten slots give all
+// ratios 0.
+SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid);
+
+} // namespace tovrin3::morse

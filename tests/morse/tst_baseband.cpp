@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Stage 3: the baseband along a pitch track, the residual frequency, and the unit grid of
+// keying at every speed.
+#include "baseband.h"
+#include "cwsignal.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <numbers>
+
+using namespace tovrin3;
+using namespace tovrin3::morse;
+
+namespace {
+
+std::vector<float> carrier(double hz, double amplitude, double seconds)
+{
+    std::vector<float> samples(std::size_t(seconds * InternalRate));
+    for (std::size_t n = 0; n < samples.size(); ++n)
+        samples[n] =
+            float(amplitude * std::cos(2 * std::numbers::pi * hz * double(n) / InternalRate));
+    return samples;
+}
+
+// A constant track over the frames of the samples.
+std::vector<double> steadyTrack(std::size_t samples, double hz)
+{
+    return std::vector<double>(samples / FrameHop + 1, hz);
+}
+
+double meanMagnitude(std::span<const Complex> baseband)
+{
+    double sum = 0.0;
+    // The first and last few samples see the filter's edges.
+    for (std::size_t k = 4; k + 4 < baseband.size(); ++k)
+        sum += std::abs(baseband[k]);
+    return sum / double(baseband.size() - 8);
+}
+
+} // namespace
+
+class BasebandTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void passband_data()
+    {
+        QTest::addColumn<double>("offsetHz");
+        QTest::addColumn<double>("gainDb"); // baseband magnitude over Decimation * A / 2
+        QTest::addColumn<double>("toleranceDb");
+        QTest::newRow("on the track") << 0.0 << 0.0 << 0.2;
+        QTest::newRow("30 Hz off, inside the passband") << 30.0 << -0.4 << 0.4;
+        QTest::newRow("300 Hz off, another station") << 300.0 << -25.0 << 100.0;
+        QTest::newRow("1000 Hz off") << 1000.0 << -40.0 << 100.0;
+    }
+
+    // A carrier on the track comes out at Decimation times half its amplitude (the triangle's
+    // weights sum to Decimation^2); one far off stays out (rows with
+    // a large tolerance only bound it from above).
+    void passband()
+    {
+        QFETCH(double, offsetHz);
+        QFETCH(double, gainDb);
+        QFETCH(double, toleranceDb);
+        const std::vector<float> samples = carrier(700 + offsetHz, 0.5, 2.0);
+        const std::vector<Complex> baseband = mixDown(samples, steadyTrack(samples.size(), 700), 0);
+        QCOMPARE(baseband.size(), samples.size() / Decimation - 1);
+        const double db = 20 * std::log10(meanMagnitude(baseband) / (Decimation * 0.25));
+        if (toleranceDb > 50)
+            QVERIFY2(db < gainDb, qPrintable(QString::number(db)));
+        else
+            QVERIFY2(std::abs(db - gainDb) < toleranceDb, qPrintable(QString::number(db)));
+    }
+
+    void residualFrequency_data()
+    {
+        QTest::addColumn<double>("errorHz");
+        QTest::newRow("none") << 0.0;
+        QTest::newRow("+3 Hz") << 3.0;
+        QTest::newRow("-2.5 Hz") << -2.5;
+    }
+
+    // The track a few Hz off: the residual is found and removed, so the baseband's phase stands
+    // still.
+    void residualFrequency()
+    {
+        QFETCH(double, errorHz);
+        const std::vector<float> samples = carrier(700 + errorHz, 0.5, 2.0);
+        std::vector<Complex> baseband = mixDown(samples, steadyTrack(samples.size(), 700), 0);
+        const double found = refineFrequency(baseband);
+        QVERIFY2(std::abs(found - errorHz) <= 0.25, qPrintable(QString::number(found)));
+        const double turn = std::arg(baseband[baseband.size() - 10] / baseband[10]);
+        QVERIFY2(std::abs(turn) < 1.0, qPrintable(QString::number(turn)));
+    }
+
+    void unitGrid_data()
+    {
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<QString>("text");
+        const double clean = std::numeric_limits<double>::infinity();
+        QTest::newRow("8 WPM, slowest") << 8.0 << clean << "TEST DE K";
+        QTest::newRow("20 WPM") << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01";
+        QTest::newRow("40 WPM, fastest") << 40.0 << clean << "CQ CQ DE TOVRIN3 TOVRIN3 K";
+        QTest::newRow("25 WPM, -6 dB") << 25.0 << -6.0 << "QT7XMRKT3HKD 28 01 64 01 0C";
+        QTest::newRow("dots only") << 18.0 << clean << "5 5 5 5 5 5 H H H H";
+        QTest::newRow("dashes only") << 18.0 << clean << "0 0 0 0 O O O O M M M";
+    }
+
+    // The unit within 1 % of the sent one, and slot boundaries on the keying's edges.
+    void unitGrid()
+    {
+        QFETCH(double, wpm);
+        QFETCH(double, snr);
+        QFETCH(QString, text);
+        cwgen::KeyingSettings settings;
+        settings.wordsPerMinute = wpm;
+        settings.snrDb = snr;
+        settings.seed = 3;
+        const std::vector<float> samples = cwgen::keyTransmissions({text}, settings);
+        const std::vector<Complex> baseband =
+            mixDown(samples, steadyTrack(samples.size(), settings.pitchHz), 0);
+        const UnitGrid grid = findUnitGrid(baseband);
+        const double unit = 1.2 / wpm * BasebandRate;
+        QVERIFY2(std::abs(grid.unit / unit - 1) < 0.01, qPrintable(QString::number(grid.unit)));
+        // The first element starts at leadSeconds; baseband sample k is centred on input sample
+        // Decimation * (k + 1), so slot boundaries fall half a sample earlier.
+        const double start = settings.leadSeconds * BasebandRate - 0.5;
+        const double position = (start - grid.phase) / grid.unit;
+        QVERIFY2(std::abs(position - std::round(position)) < 0.15,
+                 qPrintable(QStringLiteral("phase %1, unit %2").arg(grid.phase).arg(grid.unit)));
+    }
+
+    void noKeyingNoGrid_data()
+    {
+        QTest::addColumn<std::vector<Complex>>("baseband");
+        QTest::newRow("nothing") << std::vector<Complex>{};
+        QTest::newRow("too short for one slow letter") << std::vector<Complex>(100, Complex(1, 0));
+    }
+
+    void noKeyingNoGrid()
+    {
+        QFETCH(std::vector<Complex>, baseband);
+        QCOMPARE(findUnitGrid(baseband).unit, 0.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(BasebandTest)
+#include "tst_baseband.moc"

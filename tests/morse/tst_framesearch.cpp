@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Stage 5: text and frames from slot likelihoods made in the test, and the Morse alphabet
+// against codes written out here, independently of the program's table.
+#include "framesearch.h"
+#include "morsecode.h"
+#include "slottesting.h"
+
+#include <QTest>
+
+using namespace tovrin3;
+using namespace tovrin3::morse;
+using testing::slotsOf;
+
+namespace {
+
+struct Copy
+{
+    QString text;
+    int frames = 0;
+};
+
+Copy search(std::span<const float> ratios, double signalToNoise)
+{
+    const SlotScores scores(ratios);
+    const std::vector<FrameCandidate> candidates = frameCandidates(scores, signalToNoise);
+    const std::vector<Token> tokens = bestTokens(scores, candidates);
+    Copy copy{joinTokens(tokens), 0};
+    for (const Token &token : tokens)
+        copy.frames += token.frame >= 0 ? 1 : 0;
+    return copy;
+}
+
+} // namespace
+
+class FrameSearchTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void text_data()
+    {
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<float>("level");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("frames");
+        const QString frame = QStringLiteral("QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03");
+        QTest::newRow("a frame") << frame << 6.0f << frame << 1;
+        QTest::newRow("a frame, weak ratios") << frame << 1.5f << frame << 1;
+        QTest::newRow("two frames") << frame + " " + frame << 6.0f << frame + " " + frame << 2;
+        QTest::newRow("header, then other text")
+            << "QT7XMRKT3HKD HELLO WORLD" << 6.0f << "QT7XMRKT3HKD HELLO WORLD" << 0;
+        QTest::newRow("header and too few groups")
+            << "QT7XMRKT3HKD 90 01 40" << 6.0f << "QT7XMRKT3HKD 90 01 40" << 0;
+        QTest::newRow("frame, then letters") << frame + " DE K" << 6.0f << frame + " DE K" << 1;
+        QTest::newRow("calling text") << "CQ CQ DE TOVRIN3 K" << 6.0f << "CQ CQ DE TOVRIN3 K" << 0;
+        QTest::newRow("silence") << "" << 6.0f << "" << 0;
+    }
+
+    void text()
+    {
+        QFETCH(QString, sent);
+        QFETCH(float, level);
+        QFETCH(QString, expected);
+        QFETCH(int, frames);
+        // Slots at a ratio of 6 are a signal about 10 times the noise, at 1.5 about twice.
+        const Copy copy = search(slotsOf(sent, level), level > 3 ? 10.0 : 2.0);
+        QCOMPARE(copy.text, expected);
+        QCOMPARE(copy.frames, frames);
+    }
+
+    // A frame whose digit ratios are partly erased (ratio 0, as in a deep fade) is still found as
+    // a frame, with the best digits the rest of its ratios allow.
+    void frameAcrossAnErasure()
+    {
+        const QString frame = QStringLiteral("QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03");
+        std::vector<float> ratios = slotsOf(frame, 6.0f);
+        const auto headerEnd = std::size_t(10 + headerKeying().length);
+        std::fill_n(ratios.begin() + std::ptrdiff_t(headerEnd) + 20, 6, 0.0f);
+        const Copy copy = search(ratios, 10.0);
+        QCOMPARE(copy.frames, 1);
+        QVERIFY(isFrameShaped(copy.text));
+    }
+
+    void alphabet_data()
+    {
+        QTest::addColumn<QString>("character");
+        QTest::addColumn<QString>("code");
+        // International Morse code, written out here on its own.
+        const char *const codes[][2] = {
+            {"A", ".-"},     {"B", "-..."},    {"C", "-.-."},    {"D", "-.."},    {"E", "."},
+            {"F", "..-."},   {"G", "--."},     {"H", "...."},    {"I", ".."},     {"J", ".---"},
+            {"K", "-.-"},    {"L", ".-.."},    {"M", "--"},      {"N", "-."},     {"O", "---"},
+            {"P", ".--."},   {"Q", "--.-"},    {"R", ".-."},     {"S", "..."},    {"T", "-"},
+            {"U", "..-"},    {"V", "...-"},    {"W", ".--"},     {"X", "-..-"},   {"Y", "-.--"},
+            {"Z", "--.."},   {"1", ".----"},   {"2", "..---"},   {"3", "...--"},  {"4", "....-"},
+            {"5", "....."},  {"6", "-...."},   {"7", "--..."},   {"8", "---.."},  {"9", "----."},
+            {"0", "-----"},  {".", ".-.-.-"},  {",", "--..--"},  {"?", "..--.."}, {"'", ".----."},
+            {"!", "-.-.--"}, {"/", "-..-."},   {"(", "-.--."},   {")", "-.--.-"}, {"&", ".-..."},
+            {":", "---..."}, {";", "-.-.-."},  {"=", "-...-"},   {"+", ".-.-."},  {"-", "-....-"},
+            {"_", "..--.-"}, {"\"", ".-..-."}, {"$", "...-..-"}, {"@", ".--.-."},
+        };
+        for (const auto &[character, code] : codes)
+            QTest::newRow(character) << QString::fromLatin1(character) << QString::fromLatin1(code);
+        QCOMPARE(int(std::size(codes)), int(morseAlphabet().size()));
+    }
+
+    // Keying written from the independent code copies back as the character, and the program's
+    // table keys the character with that code.
+    void alphabet()
+    {
+        QFETCH(QString, character);
+        QFETCH(QString, code);
+        QCOMPARE(QString::fromLatin1(morseElements(character.front()).data(),
+                                     qsizetype(morseElements(character.front()).size())),
+                 code);
+        const KeyingTemplate keying = keyingOf(code.toStdString(), {});
+        std::vector<float> ratios(10, -6.0f);
+        std::vector<float> keyed(std::size_t(keying.length), -6.0f);
+        for (const auto &[start, run] : keying.runs)
+            std::fill_n(keyed.begin() + start, run, 6.0f);
+        ratios.insert(ratios.end(), keyed.begin(), keyed.end());
+        ratios.insert(ratios.end(), 10, -6.0f);
+        QCOMPARE(search(ratios, 10.0).text, character);
+    }
+};
+
+QTEST_GUILESS_MAIN(FrameSearchTest)
+#include "tst_framesearch.moc"

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Stage 2: the trace through the spectra of keyed tones, with drift, jumps, noise and a locked
+// pitch.
+#include "cwsignal.h"
+#include "pitchtrack.h"
+#include "spectrum.h"
+
+#include <QTest>
+
+#include <cmath>
+
+using namespace tovrin3;
+using namespace tovrin3::morse;
+
+namespace {
+
+struct Trace
+{
+    std::vector<int> path;
+    std::vector<double> track;
+};
+
+Trace traceOf(std::span<const float> samples, double lockedHz)
+{
+    FrameSpectrum spectrum;
+    std::vector<float> spectra;
+    int frames = 0;
+    for (std::size_t at = 0; at + FftSize <= samples.size(); at += FrameHop, ++frames) {
+        spectra.resize(spectra.size() + SearchBins);
+        spectrum.process(samples.subspan(at, FftSize), std::span(spectra).last(SearchBins));
+    }
+    Trace trace;
+    trace.path = pitchPath(spectra, frames, lockedHz);
+    trace.track = pitchTrack(spectra, trace.path);
+    return trace;
+}
+
+// The frame whose window is centred on a time.
+std::size_t frameAt(double seconds)
+{
+    return std::size_t(std::max(0.0, (seconds * InternalRate - FftSize / 2.0) / FrameHop));
+}
+
+} // namespace
+
+class PitchTrackTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void followsTheKeying_data()
+    {
+        QTest::addColumn<double>("pitch");
+        QTest::addColumn<double>("drift");
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<double>("tolerance");
+        const double clean = std::numeric_limits<double>::infinity();
+        QTest::newRow("700 Hz, clean") << 700.0 << 0.0 << clean << 2.0;
+        QTest::newRow("lowest pitch, 220 Hz") << 220.0 << 0.0 << clean << 3.0;
+        QTest::newRow("highest pitch, 1950 Hz") << 1950.0 << 0.0 << clean << 3.0;
+        QTest::newRow("between bins, 1007 Hz, -6 dB") << 1007.0 << 0.0 << -6.0 << 4.0;
+        QTest::newRow("drift up 20 Hz/s") << 500.0 << 20.0 << 6.0 << 6.0;
+        QTest::newRow("drift down 15 Hz/s, 0 dB") << 1800.0 << -15.0 << 0.0 << 6.0;
+    }
+
+    // At every keyed moment, the track is within a few Hz of the sent pitch.
+    void followsTheKeying()
+    {
+        QFETCH(double, pitch);
+        QFETCH(double, drift);
+        QFETCH(double, snr);
+        QFETCH(double, tolerance);
+        cwgen::KeyingSettings settings;
+        settings.pitchHz = pitch;
+        settings.driftHzPerSecond = drift;
+        settings.snrDb = snr;
+        settings.seed = 11;
+        const std::vector<float> samples =
+            cwgen::keyTransmissions({"TEST DE TOVRIN3 TEST"}, settings);
+        const Trace trace = traceOf(samples, 0.0);
+        const double end = double(samples.size()) / InternalRate - settings.leadSeconds;
+        for (double t = settings.leadSeconds + 0.5; t < end - 0.5; t += 0.25) {
+            const double expected = pitch + drift * t;
+            const double got = trace.track[frameAt(t)];
+            QVERIFY2(
+                std::abs(got - expected) < tolerance,
+                qPrintable(
+                    QStringLiteral("%1 Hz at %2 s, sent %3 Hz").arg(got).arg(t).arg(expected)));
+        }
+    }
+
+    void choosesTheTrace_data()
+    {
+        QTest::addColumn<double>("lockedHz");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("free: the stronger keying") << 0.0 << 600.0;
+        QTest::newRow("locked near the weaker keying") << 1290.0 << 1300.0;
+    }
+
+    // Two keyed tones at once: free, the path takes the stronger; locked, it stays near the
+    // locked pitch however strong the other is.
+    void choosesTheTrace()
+    {
+        QFETCH(double, lockedHz);
+        QFETCH(double, expected);
+        cwgen::KeyingSettings strong;
+        strong.pitchHz = 600;
+        strong.snrDb = 20;
+        cwgen::KeyingSettings weak;
+        weak.pitchHz = 1300;
+        weak.amplitude = 0.05;
+        std::vector<float> samples = cwgen::keyTransmissions({"PARIS PARIS"}, strong);
+        const std::vector<float> other = cwgen::keyTransmissions({"TEST TEST"}, weak);
+        samples.resize(std::max(samples.size(), other.size()), 0.0f);
+        for (std::size_t n = 0; n < other.size(); ++n)
+            samples[n] += other[n];
+        const Trace trace = traceOf(samples, lockedHz);
+        const double middle = trace.track[trace.track.size() / 2];
+        QVERIFY2(std::abs(middle - expected) < 5, qPrintable(QString::number(middle)));
+    }
+
+    // A retune between transmissions: the path jumps once and the track never averages across.
+    void jumpsOnceOnARetune()
+    {
+        cwgen::KeyingSettings low;
+        low.pitchHz = 600;
+        low.leadSeconds = 0.5;
+        cwgen::KeyingSettings high = low;
+        high.pitchHz = 1400;
+        std::vector<float> samples = cwgen::keyTransmissions({"PARIS PARIS"}, low);
+        const std::vector<float> second = cwgen::keyTransmissions({"PARIS PARIS"}, high);
+        samples.insert(samples.end(), second.begin(), second.end());
+        const Trace trace = traceOf(samples, 0.0);
+        QVERIFY(std::abs(trace.track[frameAt(1.0)] - 600) < 3);
+        QVERIFY(std::abs(trace.track[trace.track.size() - frameAt(1.5)] - 1400) < 3);
+        int jumps = 0;
+        for (std::size_t f = 1; f < trace.path.size(); ++f)
+            jumps += std::abs(trace.path[f] - trace.path[f - 1]) > 1 ? 1 : 0;
+        QCOMPARE(jumps, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(PitchTrackTest)
+#include "tst_pitchtrack.moc"
