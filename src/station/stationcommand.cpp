@@ -84,7 +84,10 @@ public:
           m_decoder(encoding)
     {
         QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        // A live pipe's first line is in the head: it is logged and sent now, not when the
+        // next line arrives.
         m_reader.read(QString(m_decoder(head)));
+        m_command.take(m_receptions);
     }
 
     bool isSequential() const override { return true; }

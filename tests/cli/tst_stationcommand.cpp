@@ -158,7 +158,8 @@ private slots:
         QCOMPARE(m_server->requests.size(), 1);
     }
 
-    // Nothing with no known time or a doubtful mark is logged or sent; the output is as ever.
+    // A frame with no known time is not logged, a doubtful one is logged flagged; neither is
+    // sent, and the output is as ever.
     void keepsUntimedFramesOut_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -169,7 +170,7 @@ private slots:
         QTest::newRow("doubtful") << QByteArray(
                                          "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 "
                                          "[DOUBTFUL:CONFIDENCE=0.42]\n")
-                                  << QByteArray("0 frames logged");
+                                  << QByteArray("1 frames logged, 1 of them new");
     }
 
     void keepsUntimedFramesOut()
@@ -180,6 +181,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.errors.contains(message), run.errors.constData());
         QCOMPARE(m_server->requests.size(), 0);
+        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames WHERE doubtful = 0"_qs),
+                 0);
     }
 
     void keepsARecordingWithoutStartOut()
