@@ -84,29 +84,33 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
 {
     const auto bins = powers.size();
     if (m_frames == 0) {
-        m_logQuantile.resize(bins);
+        m_quantile.resize(bins);
         m_mean.resize(bins);
         m_meanSquare.resize(bins);
         m_own.resize(bins);
         for (std::size_t b = 0; b < bins; ++b) {
             const float power = std::max(powers[b], SmallestFloor);
-            m_logQuantile[b] = std::log(power * QuantileOfMean);
+            m_quantile[b] = power * QuantileOfMean;
         }
     }
     ++m_frames;
     const float step = std::max(QuantileStep, 1.0f / float(m_frames));
     const float smoothing = std::max(MeanSmoothing, 1.0f / float(m_frames));
+    // The log-domain steps as factors, so the bins need no logarithm.
+    const float up = std::exp(step * QuantileShare);
+    const float down = std::exp(step * (QuantileShare - 1.0f));
     for (std::size_t b = 0; b < bins; ++b) {
         const float power = std::max(powers[b], SmallestFloor);
-        const bool above = std::log(power) > m_logQuantile[b];
-        m_logQuantile[b] += step * (above ? QuantileShare : QuantileShare - 1.0f);
+        m_quantile[b] =
+            std::max(m_quantile[b] * (power > m_quantile[b] ? up : down), SmallestFloor);
         m_mean[b] += (power - m_mean[b]) * smoothing;
         m_meanSquare[b] += (power * power - m_meanSquare[b]) * smoothing;
-        m_own[b] = std::exp(m_logQuantile[b]) / QuantileOfMean;
+        m_own[b] = m_quantile[b] / QuantileOfMean;
     }
     const float lowest = *std::max_element(m_mean.begin(), m_mean.end()) * DynamicRange;
     for (std::size_t b = 0; b < bins; ++b) {
-        const float variation = m_meanSquare[b] / (m_mean[b] * m_mean[b]) - 1.0f;
+        const float mean = std::max(m_mean[b], SmallestFloor);
+        const float variation = m_meanSquare[b] / mean / mean - 1.0f;
         float floor = 0.0f;
         if (m_frames < SteadyFrames || variation < SteadyVariation) {
             floor = m_mean[b];

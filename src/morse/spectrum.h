@@ -47,7 +47,7 @@ public:
     void update(std::span<const float> powers, std::span<float> floors);
 
 private:
-    std::vector<float> m_logQuantile;
+    std::vector<float> m_quantile;
     std::vector<float> m_mean;
     std::vector<float> m_meanSquare;
     std::vector<float> m_own;
