@@ -38,10 +38,11 @@ constexpr int KeyingFrames = 6;
 // that a carrier seen for the fraction of a second its floor needs does not linger in the mean.
 constexpr float Smoothing = 1.0f / 16;
 constexpr float LoudestCounted = 100.0f;
-// Presence is keying, never power alone: a bin starts, holds or takes over a transmission only
-// while it falls back to its floor in this share of the frames of the last second or so. Keying
-// does between elements; a carrier its floor has not yet followed does not, and one it has
-// followed no longer stands above it.
+// Presence is keying, never power alone: a bin starts or takes over a transmission only while
+// it is keyed (KeyingPresence), and holds one only while it falls back to its floor in this share
+// of the frames of the last second or so. Keying does between elements; a carrier its floor has
+// not yet followed does not, and one it has followed no longer stands above it. The flank of a
+// strong carrier, its leakage over the noise, may read a little over its floor, but not loud.
 constexpr float KeyingQuietShare = 0.1f;
 
 constexpr qint64 seconds(double value)
@@ -136,7 +137,7 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
     const auto keyed = [&](int b) { return presence.quietShare(b) >= KeyingQuietShare; };
     int strongest = -1;
     for (int b = low; b <= high; ++b) {
-        if (keyed(b) &&
+        if (presence.isKeyed(b) &&
             (strongest < 0 || smoothed[std::size_t(b)] > smoothed[std::size_t(strongest)]))
             strongest = b;
     }
