@@ -34,8 +34,16 @@ constexpr double LongestTransmissionSeconds = 150.0;
 constexpr float StartLevel = 2.5f;
 constexpr float KeyingLevel = 4.0f;
 constexpr int KeyingFrames = 6;
-// The start level's smoothing per frame: about half a second.
+// The start level's smoothing per frame: about half a second. Each ratio counts up to 20 dB, so
+// that a carrier seen for the fraction of a second its floor needs does not linger in the mean.
 constexpr float Smoothing = 1.0f / 16;
+constexpr float LoudestCounted = 100.0f;
+// Presence is keying, never power alone: a bin starts or takes over a transmission only while
+// it is keyed (KeyingPresence), and holds one only while it falls back to its floor in this share
+// of the frames of the last second or so. Keying does between elements; a carrier its floor has
+// not yet followed does not, and one it has followed no longer stands above it. The flank of a
+// strong carrier, its leakage over the noise, may read a little over its floor, but not loud.
+constexpr float KeyingQuietShare = 0.1f;
 
 constexpr qint64 seconds(double value)
 {
@@ -51,6 +59,7 @@ struct CwDemodulator::State
     ImpulseBlanker blanker;
     Resampler resampler;
     FrameSpectrum analyser;
+    KeyingPresence presence;
     std::vector<float> converted;
 
     // Samples at the internal rate from historyStart on, and the spectra of frames from
@@ -109,8 +118,11 @@ void CwDemodulator::State::analyseFrame(qint64 frame)
     const std::span<float> powers = std::span(spectra).last(SearchBins);
     analyser.process(
         std::span(history).subspan(std::size_t(frame * FrameHop - historyStart), FftSize), powers);
+    presence.update(powers);
     for (int b = 0; b < SearchBins; ++b)
-        smoothed[std::size_t(b)] += (powers[std::size_t(b)] - smoothed[std::size_t(b)]) * Smoothing;
+        smoothed[std::size_t(b)] +=
+            (std::min(powers[std::size_t(b)], LoudestCounted) - smoothed[std::size_t(b)]) *
+            Smoothing;
     startOrTrack(frame);
 }
 
@@ -122,8 +134,15 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
         low = std::clamp(lockedBin() - 2, 0, SearchBins - 1);
         high = std::clamp(lockedBin() + 2, 0, SearchBins - 1);
     }
-    const auto strongest = int(
-        std::max_element(smoothed.begin() + low, smoothed.begin() + high + 1) - smoothed.begin());
+    const auto keyed = [&](int b) { return presence.quietShare(b) >= KeyingQuietShare; };
+    int strongest = -1;
+    for (int b = low; b <= high; ++b) {
+        if (presence.isKeyed(b) &&
+            (strongest < 0 || smoothed[std::size_t(b)] > smoothed[std::size_t(strongest)]))
+            strongest = b;
+    }
+    if (!active && strongest < 0)
+        return;
     if (!active) {
         if (smoothed[std::size_t(strongest)] < StartLevel)
             return;
@@ -142,7 +161,7 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
     }
     if (lockedPitch <= 0 || std::abs(best - lockedBin()) <= 2)
         trackedBin = best;
-    if (lockedPitch <= 0 && smoothed[std::size_t(strongest)] > StartLevel &&
+    if (lockedPitch <= 0 && strongest >= 0 && smoothed[std::size_t(strongest)] > StartLevel &&
         smoothed[std::size_t(strongest)] > 2 * smoothed[std::size_t(trackedBin)])
         trackedBin = strongest;
 
@@ -150,7 +169,7 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
     const qint64 from = std::max(firstFrame, frame - (KeyingFrames - 1));
     for (qint64 f = from; f <= frame; ++f)
         heard += frameSpectrum(f)[std::size_t(trackedBin)];
-    if (heard / float(frame - from + 1) > KeyingLevel) {
+    if (heard / float(frame - from + 1) > KeyingLevel && keyed(trackedBin)) {
         lastKeyFrame = frame;
     }
 

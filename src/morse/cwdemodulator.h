@@ -32,7 +32,9 @@ struct CopiedLine
 // jumping) and speed (8 to 40 words per minute) are found anew for every transmission. A beacon
 // frame (the header and nine groups of two hexadecimal digits) is copied over the hexadecimal
 // digits once its header fits; everything else over the full alphabet. Keying too weak to tell from
-// noise gives no line.
+// noise gives no line. Presence is keying, never power alone: a steady unkeyed carrier anywhere in
+// the pitch range becomes background within a quarter second (at once when it is there from the
+// start) and neither starts nor holds a line nor draws the pitch.
 class CwDemodulator
 {
 public:

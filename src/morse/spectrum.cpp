@@ -9,6 +9,52 @@ namespace tovrin3::morse {
 
 namespace {
 
+// Per-bin floor tracking. The quantile a bin keeps: 20 %, low enough that a bin keyed down half
+// the time still has pauses below it, high enough to be steady; for exponential noise power it
+// lies at -ln(0.8) = 0.223 times the mean.
+constexpr float QuantileShare = 0.2f;
+constexpr float QuantileOfMean = 0.2231436f;
+// Its step in the log domain per frame (32 ms): it falls by (1 - share) of it, 22 dB a second,
+// and climbs by the share of it, 5 dB a second, so it settles within half a second of the start
+// on noise that is already there; in noise it wavers by about 1.3 dB, which the median over the
+// bins around takes down to about half a dB. The first frames take larger steps (one over the
+// frame count).
+constexpr float QuantileStep = 0.2f;
+// The mean power's and mean square power's smoothing per frame: about one second, a few
+// elements at the slowest speed.
+constexpr float MeanSmoothing = 1.0f / 32;
+// A bin whose power varies less than this (variance over squared mean) is steady: a carrier
+// 10 dB or more over its bin's noise (2 over the carrier's power over the noise); noise varies
+// by 1, keying down half the time by 1 and keying down 80 % of the time (a run of dashes) by 0.25.
+// The variation of fewer than SteadyFrames frames (a quarter second) is no guide: until then
+// every bin is taken as steady, so a carrier there from the start never stands out.
+constexpr float SteadyVariation = 0.2f;
+constexpr long SteadyFrames = 8;
+// The bins either side whose floors, with the bin's own, give the median floor of a bin that is
+// not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
+// sides, close enough to follow a hump; the median of eleven also steadies the floor to about
+// half a dB.
+constexpr int AroundBins = 5;
+
+// No floor lies more than 60 dB under the strongest bin's mean power: a clean signal's pauses,
+// the FFT's leakage and the resampler's residue then read as quiet, not as keying over a floor
+// of nothing. 60 dB is beyond any carrier the band holds over its noise (30 dB over a beacon
+// 20 dB over its bin's noise).
+constexpr float DynamicRange = 1e-6f;
+
+// Keying presence. A ratio above LoudRatio counts as keyed down (noise alone: e^-5, 0.7 % of
+// frames, 2 % on a floor 1 dB low, as the top of a hump may have); below QuietRatio as keyed up
+// (noise alone: 86 %). Both shares are smoothed over about a second; keying, down about half the
+// time, holds each above KeyedShare; noise would need several frames loud out of ten, and a steady
+// carrier over its floor is never loud.
+constexpr float LoudRatio = 5.0f;
+constexpr float QuietRatio = 2.0f;
+constexpr float PresenceSmoothing = 1.0f / 32;
+constexpr float KeyedShare = 0.2f;
+// The floors settle within the first second, and the shares take another to forget it; keying
+// is not judged before.
+constexpr long SettlingFrames = 62;
+
 // A floor never quite zero, so digital silence gives finite ratios.
 constexpr float SmallestFloor = 1e-20f;
 // Bins of about 15 Hz or finer: a CW signal stands out on a waterfall as a trace a few pixels
@@ -34,7 +80,80 @@ std::vector<float> hannWindow(int size)
     return window;
 }
 
-FrameSpectrum::FrameSpectrum() : m_fft(FftSize), m_window(hannWindow(FftSize)) {}
+void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
+{
+    const auto bins = powers.size();
+    if (m_frames == 0) {
+        m_quantile.resize(bins);
+        m_mean.resize(bins);
+        m_meanSquare.resize(bins);
+        m_own.resize(bins);
+        for (std::size_t b = 0; b < bins; ++b) {
+            const float power = std::max(powers[b], SmallestFloor);
+            m_quantile[b] = power * QuantileOfMean;
+        }
+    }
+    ++m_frames;
+    const float step = std::max(QuantileStep, 1.0f / float(m_frames));
+    const float smoothing = std::max(MeanSmoothing, 1.0f / float(m_frames));
+    // The log-domain steps as factors, so the bins need no logarithm.
+    const float up = std::exp(step * QuantileShare);
+    const float down = std::exp(step * (QuantileShare - 1.0f));
+    for (std::size_t b = 0; b < bins; ++b) {
+        const float power = std::max(powers[b], SmallestFloor);
+        m_quantile[b] =
+            std::max(m_quantile[b] * (power > m_quantile[b] ? up : down), SmallestFloor);
+        m_mean[b] += (power - m_mean[b]) * smoothing;
+        m_meanSquare[b] += (power * power - m_meanSquare[b]) * smoothing;
+        m_own[b] = m_quantile[b] / QuantileOfMean;
+    }
+    const float lowest = *std::max_element(m_mean.begin(), m_mean.end()) * DynamicRange;
+    for (std::size_t b = 0; b < bins; ++b) {
+        const float mean = std::max(m_mean[b], SmallestFloor);
+        const float variation = m_meanSquare[b] / mean / mean - 1.0f;
+        float floor = 0.0f;
+        if (m_frames < SteadyFrames || variation < SteadyVariation) {
+            floor = m_mean[b];
+        } else {
+            const std::size_t from = b >= std::size_t(AroundBins) ? b - AroundBins : 0;
+            const std::size_t to = std::min(bins, b + AroundBins + 1);
+            m_around.assign(m_own.begin() + std::ptrdiff_t(from),
+                            m_own.begin() + std::ptrdiff_t(to));
+            const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
+            std::nth_element(m_around.begin(), middle, m_around.end());
+            floor = *middle;
+        }
+        floors[b] = std::max({floor, lowest, SmallestFloor});
+    }
+}
+
+void KeyingPresence::update(std::span<const float> ratios)
+{
+    m_loud.resize(ratios.size(), 0.0f);
+    m_quiet.resize(ratios.size(), 0.0f);
+    ++m_frames;
+    for (std::size_t b = 0; b < ratios.size(); ++b) {
+        m_loud[b] += ((ratios[b] > LoudRatio ? 1.0f : 0.0f) - m_loud[b]) * PresenceSmoothing;
+        m_quiet[b] += ((ratios[b] < QuietRatio ? 1.0f : 0.0f) - m_quiet[b]) * PresenceSmoothing;
+    }
+}
+
+bool KeyingPresence::isKeyed(int bin) const
+{
+    const auto b = std::size_t(bin);
+    return m_frames >= SettlingFrames && b < m_loud.size() && m_loud[b] > KeyedShare &&
+           m_quiet[b] > KeyedShare;
+}
+
+float KeyingPresence::quietShare(int bin) const
+{
+    const auto b = std::size_t(bin);
+    return b < m_quiet.size() ? m_quiet[b] : 0.0f;
+}
+
+FrameSpectrum::FrameSpectrum() : m_fft(FftSize), m_window(hannWindow(FftSize)), m_floors(SearchBins)
+{
+}
 
 void FrameSpectrum::process(std::span<const float> frame, std::span<float> powers)
 {
@@ -45,12 +164,9 @@ void FrameSpectrum::process(std::span<const float> frame, std::span<float> power
     const auto bins = m_fft.output();
     for (int b = 0; b < SearchBins; ++b)
         powers[std::size_t(b)] = std::norm(bins[std::size_t(LowestBin + b)]);
-    m_sorted.assign(powers.begin(), powers.end());
-    const auto middle = m_sorted.begin() + SearchBins / 2;
-    std::nth_element(m_sorted.begin(), middle, m_sorted.end());
-    const float floor = std::max(*middle / float(std::numbers::ln2), SmallestFloor);
-    for (float &power : powers)
-        power /= floor;
+    m_floor.update(powers, m_floors);
+    for (std::size_t b = 0; b < powers.size(); ++b)
+        powers[b] /= m_floors[b];
 }
 
 WaterfallSpectrum::WaterfallSpectrum(double sampleRate)

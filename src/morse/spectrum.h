@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Stage 1, spectrum and noise floor. In: samples at the internal rate. Out: per frame, the power
-// of every bin of the pitch range over the noise floor of that frame (a ratio whose mean is 1
-// in noise alone).
+// Stage 1, spectrum and noise floor. In: samples at the internal rate, frame after frame. Out: per
+// frame, the power of every bin of the pitch range over that bin's own noise floor (a ratio whose
+// mean is 1 in noise alone, white or shaped, and about 1 on a steady carrier once it has stood
+// for a few seconds), and per bin whether it is keyed (on-off at element rates).
 #include "fftwplanning.h"
 
 #include <span>
@@ -29,22 +30,67 @@ inline constexpr int SearchBins = HighestBin - LowestBin + 1;
 // spectrum belongs to the block's centre (sample size / 2).
 std::vector<float> hannWindow(int size);
 
-// The spectrum of one frame of FftSize samples, each bin of the pitch range over the frame's
-// noise floor. The floor is the median bin power over ln 2: noise power in a bin is exponential,
-// and the median of an exponential is ln 2 times its mean. A median across the pitch range
-// ignores the few bins a signal fills.
+// The noise floor of every bin of the pitch range, followed over time, so that the noise a
+// receiver's filters shape and a carrier that stays on become background for their own bins.
+// Each bin keeps a low quantile of its power (the 20 % quantile, in the log domain by
+// stochastic approximation) and its mean and mean square power over about a second. Noise power
+// in a bin is exponential, so the quantile over its known share of the mean gives the floor. A
+// steady bin (its power varies far less than noise's: a carrier) takes its mean, so the carrier
+// reads about 1. Any other bin takes the median floor of the bins around it and its own: a keyed
+// bin's quantile sits on its pauses only and reads high by the share of time keyed down, its
+// neighbours' do not.
+class NoiseFloor
+{
+public:
+    // powers: SearchBins bin powers of one frame (any units). floors: SearchBins floors, same
+    // units, never below a tiny positive value.
+    void update(std::span<const float> powers, std::span<float> floors);
+
+private:
+    std::vector<float> m_quantile;
+    std::vector<float> m_mean;
+    std::vector<float> m_meanSquare;
+    std::vector<float> m_own;
+    std::vector<float> m_around;
+    long m_frames = 0;
+};
+
+// Whether the keying in a bin is on-off at element rates: over about a second, the bin's power
+// over its floor both stands well above the floor (keyed down) and falls back to it (keyed up)
+// in a fair share of frames. Noise rarely stands above; a steady carrier, over a floor that has
+// followed it, never does, and before that it never falls back.
+class KeyingPresence
+{
+public:
+    // ratios: SearchBins powers over their floors (FrameSpectrum's output) of the next frame.
+    void update(std::span<const float> ratios);
+    // bin: 0 is LowestBin. In the first two seconds: false.
+    bool isKeyed(int bin) const;
+    // The share of recent frames in which the bin fell back to its floor, 0 to 1.
+    float quietShare(int bin) const;
+
+private:
+    std::vector<float> m_loud;
+    std::vector<float> m_quiet;
+    long m_frames = 0;
+};
+
+// The spectrum of one frame of FftSize samples after the frames before it, each bin of the
+// pitch range over its own noise floor (NoiseFloor).
 class FrameSpectrum
 {
 public:
     FrameSpectrum();
 
-    // frame: FftSize samples. powers: SearchBins ratios, bin LowestBin first.
+    // frame: FftSize samples, the frames in order. powers: SearchBins ratios, bin LowestBin
+    // first.
     void process(std::span<const float> frame, std::span<float> powers);
 
 private:
     RealFft m_fft;
     std::vector<float> m_window;
-    std::vector<float> m_sorted;
+    std::vector<float> m_floors;
+    NoiseFloor m_floor;
 };
 
 // The spectrum of the audio between 200 and 2000 Hz block after block, for a waterfall display:

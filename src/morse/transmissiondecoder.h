@@ -15,7 +15,7 @@
 namespace tovrin3::morse {
 
 // One transmission as the segmenter cut it: the samples at the internal rate and the spectra
-// of the frames inside them, each power over the noise floor of its frame.
+// of the frames inside them, each power over its bin's noise floor (FrameSpectrum).
 struct TransmissionBlock
 {
     std::span<const float> samples;

@@ -294,6 +294,29 @@ private slots:
         QCOMPARE(texts(demodulate(samples, 8000, 0, lockedPitch)), QStringList{expected});
     }
 
+    void steadyCarrierBesideTheBeacon_data()
+    {
+        QTest::addColumn<double>("offsetHz");
+        QTest::addColumn<double>("levelDb");
+        QTest::newRow("400 Hz above, 10 dB stronger") << 400.0 << 10.0;
+        QTest::newRow("900 Hz above, as strong") << 900.0 << 0.0;
+        QTest::newRow("300 Hz below, 30 dB stronger") << -300.0 << 30.0;
+    }
+
+    // A carrier that never keys, there from the first sample, is background: it neither starts
+    // nor holds a transmission, and does not draw the pitch; both frames at 0 dB come out exact.
+    void steadyCarrierBesideTheBeacon()
+    {
+        QFETCH(double, offsetHz);
+        QFETCH(double, levelDb);
+        cwgen::KeyingSettings settings = keying(8000, 20, 700);
+        settings.snrDb = 0;
+        settings.seed = 51;
+        settings.carriers.push_back({offsetHz, levelDb});
+        const QStringList lines = beaconLines(2, 51);
+        QCOMPARE(texts(demodulate(cwgen::keyTransmissions(lines, settings), 8000)), lines);
+    }
+
     void pendingTextAndFinish()
     {
         const QStringList lines = beaconLines(1, 41);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Stage 1: the FFT class, the window, the frame spectrum over its noise floor, the waterfall rows.
+// Stage 1: the FFT class, the window, the per-bin noise floor, keying presence, the frame spectrum
+// over its floor, the waterfall rows.
 #include "spectrum.h"
 
 #include <QTest>
@@ -33,7 +34,82 @@ std::vector<float> whiteNoise(std::size_t count, double deviation, std::uint32_t
     return samples;
 }
 
+// Frames 32 ms apart, as the demodulator's spectra are.
+constexpr double FrameSeconds = FrameHop / InternalRate;
+
+// What a bin holds: noise of a mean power, plus a carrier of a power that is steady or keyed.
+enum class Carrier
+{
+    None,
+    Steady,
+    Keyed
+};
+
+struct BinContent
+{
+    int bin = 0;
+    double powerOverNoise = 0.0;
+    Carrier carrier = Carrier::None;
+};
+
+// Keying at 20 WPM frame by frame: dots and dashes in a random order with element and letter
+// gaps, about half the time down, as a beacon frame is.
+std::vector<bool> keyingByFrame(int frames, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    const double unit = 1.2 / 20;
+    std::vector<bool> down(std::size_t(frames), false);
+    double at = 0.0;
+    while (at < frames * FrameSeconds) {
+        const double length = (random() % 2 ? 3 : 1) * unit;
+        for (int f = int(at / FrameSeconds); f < int((at + length) / FrameSeconds) && f < frames;
+             ++f)
+            down[std::size_t(f)] = true;
+        at += length + (random() % 4 == 0 ? 3 : 1) * unit;
+    }
+    return down;
+}
+
+// Per frame, the powers of the pitch range: exponential noise of mean `noise[b]` in every bin
+// plus the carriers, so the stages see what the FFT of such a band gives.
+std::vector<std::vector<float>> bandPowers(int frames, const std::vector<double> &noise,
+                                           const QList<BinContent> &contents, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::exponential_distribution<double> exponential(1.0);
+    const std::vector<bool> keying = keyingByFrame(frames, seed + 1);
+    std::vector<std::vector<float>> powers(static_cast<std::size_t>(frames),
+                                           std::vector<float>(SearchBins));
+    for (int f = 0; f < frames; ++f) {
+        for (int b = 0; b < SearchBins; ++b)
+            powers[std::size_t(f)][std::size_t(b)] =
+                float(noise[std::size_t(b)] * exponential(random));
+        for (const BinContent &content : contents) {
+            const bool on = content.carrier == Carrier::Steady ||
+                            (content.carrier == Carrier::Keyed && keying[std::size_t(f)]);
+            if (on)
+                powers[std::size_t(f)][std::size_t(content.bin)] +=
+                    float(content.powerOverNoise * noise[std::size_t(content.bin)]);
+        }
+    }
+    return powers;
+}
+
+// A receiver's hump: the noise density rises by `db` at bin `centre`, a bell `width` bins wide
+// at half its height in dB, over a flat density of 1.
+std::vector<double> humpedNoise(double db, int centre, double width)
+{
+    std::vector<double> noise(SearchBins);
+    for (int b = 0; b < SearchBins; ++b) {
+        const double x = (b - centre) / (width / 2);
+        noise[std::size_t(b)] = std::pow(10.0, db * std::pow(0.5, x * x) / 10);
+    }
+    return noise;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(BinContent)
 
 class SpectrumTest : public QObject
 {
@@ -95,48 +171,178 @@ private slots:
     {
         QTest::addColumn<double>("toneHz");
         QTest::addColumn<double>("toneAmplitude");
+        QTest::addColumn<bool>("keyed");
         QTest::addColumn<double>("leastPeakDb");
-        QTest::newRow("noise alone") << 0.0 << 0.0 << 0.0;
-        QTest::newRow("tone at 703 Hz, 0 dB in 3 kHz")
-            << 703.125 << 0.1 * std::sqrt(2 * 3.0 / 4.0) << 18.0;
-        QTest::newRow("tone at the lowest bin") << LowestBin * BinHz << 0.2 << 20.0;
-        QTest::newRow("tone at the highest bin") << HighestBin * BinHz << 0.2 << 20.0;
-        QTest::newRow("tone off the bin centre") << 1005.0 << 0.2 << 20.0;
+        QTest::newRow("noise alone") << 0.0 << 0.0 << false << 0.0;
+        QTest::newRow("keyed tone at 703 Hz, 0 dB in 3 kHz")
+            << 703.125 << 0.1 * std::sqrt(2 * 3.0 / 4.0) << true << 15.0;
+        QTest::newRow("keyed tone at the lowest bin") << LowestBin * BinHz << 0.2 << true << 17.0;
+        QTest::newRow("keyed tone at the highest bin") << HighestBin * BinHz << 0.2 << true << 17.0;
+        QTest::newRow("keyed tone off the bin centre") << 1005.0 << 0.2 << true << 17.0;
+        QTest::newRow("steady tone 30 dB over the band's noise, becomes background")
+            << 1005.0 << 2.0 << false << 0.0;
     }
 
-    // In noise the ratios average 1 whatever the noise's power; a tone stands out in its bin.
+    // In noise the ratios average 1 whatever the noise's power; a keyed tone stands out in its
+    // bin; a steady one, once its floor has followed it, no longer does.
     void frameSpectrum()
     {
         QFETCH(double, toneHz);
         QFETCH(double, toneAmplitude);
+        QFETCH(bool, keyed);
         QFETCH(double, leastPeakDb);
+        constexpr int Settle = 200;
         constexpr int Frames = 200;
+        // Keyed: four frames down, four up.
+        constexpr int KeyedFrames = 4;
         FrameSpectrum spectrum;
-        std::vector<float> samples = whiteNoise(std::size_t(Frames * FftSize), 0.1, 5);
+        std::vector<float> samples = whiteNoise(std::size_t((Settle + Frames) * FftSize), 0.1, 5);
         if (toneHz > 0) {
             const std::vector<float> tone =
                 sine(InternalRate, toneHz, toneAmplitude, samples.size());
-            std::transform(samples.begin(), samples.end(), tone.begin(), samples.begin(),
-                           std::plus<>());
+            for (std::size_t n = 0; n < samples.size(); ++n) {
+                if (!keyed || (n / FftSize / KeyedFrames) % 2 == 0)
+                    samples[n] += tone[n];
+            }
         }
         std::vector<double> mean(SearchBins, 0.0);
         std::vector<float> powers(SearchBins);
-        for (int f = 0; f < Frames; ++f) {
+        for (int f = 0; f < Settle + Frames; ++f) {
             spectrum.process(std::span(samples).subspan(std::size_t(f * FftSize), FftSize), powers);
-            for (int b = 0; b < SearchBins; ++b)
+            for (int b = 0; f >= Settle && b < SearchBins; ++b)
                 mean[std::size_t(b)] += powers[std::size_t(b)] / double(Frames);
         }
         const auto peak = std::max_element(mean.begin(), mean.end());
-        if (toneHz == 0.0) {
+        if (!keyed) {
             const double average = std::accumulate(mean.begin(), mean.end(), 0.0) / SearchBins;
-            QVERIFY2(std::abs(average - 1.0) < 0.1, qPrintable(QString::number(average)));
-            QVERIFY(*peak < 1.5);
+            QVERIFY2(std::abs(average - 1.0) < 0.15, qPrintable(QString::number(average)));
+            QVERIFY2(*peak < 1.7, qPrintable(QString::number(*peak)));
             return;
         }
         const int expectedBin = int(std::lround(toneHz / BinHz)) - LowestBin;
         QVERIFY2(std::abs(int(peak - mean.begin()) - expectedBin) <= 0,
                  qPrintable(QString::number(peak - mean.begin())));
         QVERIFY2(10 * std::log10(*peak) > leastPeakDb, qPrintable(QString::number(*peak)));
+    }
+
+    void noiseFloor_data()
+    {
+        QTest::addColumn<double>("humpDb");
+        QTest::addColumn<QList<BinContent>>("contents");
+        QTest::newRow("white noise") << 0.0 << QList<BinContent>{};
+        QTest::newRow("hump of 25 dB") << 25.0 << QList<BinContent>{};
+        QTest::newRow("carrier 30 dB over its bin's noise")
+            << 0.0 << QList<BinContent>{{60, 1000.0, Carrier::Steady}};
+        QTest::newRow("carrier 45 dB, on a hump of 15 dB")
+            << 15.0 << QList<BinContent>{{68, 3e4, Carrier::Steady}};
+        QTest::newRow("keying 20 dB over its bin's noise")
+            << 0.0 << QList<BinContent>{{30, 100.0, Carrier::Keyed}};
+        QTest::newRow("keying 8 dB, a carrier 26 bins away")
+            << 0.0 << QList<BinContent>{{30, 6.3, Carrier::Keyed}, {56, 1000.0, Carrier::Steady}};
+        QTest::newRow("keying 12 dB on the side of a hump of 20 dB")
+            << 20.0 << QList<BinContent>{{55, 16.0, Carrier::Keyed}};
+    }
+
+    // After ten seconds, each bin's floor lies within 2 dB of the noise under it, hump or not,
+    // except a steady carrier's bin, whose floor holds the carrier, so that the carrier's power
+    // over its floor stays near 1; a keyed bin's floor is the noise under the keying, not the
+    // keying.
+    void noiseFloor()
+    {
+        QFETCH(double, humpDb);
+        QFETCH(QList<BinContent>, contents);
+        constexpr int Settle = 310;
+        constexpr int Measured = 300;
+        const std::vector<double> noise = humpedNoise(humpDb, 70, 20.0);
+        const auto powers = bandPowers(Settle + Measured, noise, contents, 7);
+        NoiseFloor floor;
+        std::vector<float> floors(SearchBins);
+        std::vector<double> meanFloor(SearchBins, 0.0);
+        std::vector<double> meanRatio(SearchBins, 0.0);
+        for (std::size_t f = 0; f < powers.size(); ++f) {
+            floor.update(powers[f], floors);
+            if (f < Settle)
+                continue;
+            for (std::size_t b = 0; b < SearchBins; ++b) {
+                meanFloor[b] += floors[b] / double(Measured);
+                meanRatio[b] += powers[f][b] / floors[b] / double(Measured);
+            }
+        }
+        for (int b = 0; b < SearchBins; ++b) {
+            const auto steady = std::find_if(contents.begin(), contents.end(), [&](auto &c) {
+                return c.carrier == Carrier::Steady && std::abs(c.bin - b) == 0;
+            });
+            const QString where =
+                QStringLiteral("bin %1: floor %2 dB over the noise, ratio %3")
+                    .arg(b)
+                    .arg(10 * std::log10(meanFloor[std::size_t(b)] / noise[std::size_t(b)]))
+                    .arg(meanRatio[std::size_t(b)]);
+            if (steady != contents.end()) {
+                QVERIFY2(meanRatio[std::size_t(b)] < 1.6, qPrintable(where));
+                continue;
+            }
+            if (std::any_of(contents.begin(), contents.end(), [&](auto &c) {
+                    return c.carrier == Carrier::Steady && std::abs(c.bin - b) <= 2;
+                }))
+                continue;
+            QVERIFY2(std::abs(10 * std::log10(meanFloor[std::size_t(b)] / noise[std::size_t(b)])) <
+                         2.0,
+                     qPrintable(where));
+        }
+    }
+
+    void keyingPresence_data()
+    {
+        QTest::addColumn<BinContent>("content");
+        QTest::addColumn<double>("humpDb");
+        QTest::addColumn<bool>("keyed");
+        QTest::newRow("keying 20 dB over the noise")
+            << BinContent{40, 100.0, Carrier::Keyed} << 0.0 << true;
+        QTest::newRow("keying 8 dB over the noise")
+            << BinContent{40, 6.3, Carrier::Keyed} << 0.0 << true;
+        QTest::newRow("keying on a hump of 20 dB")
+            << BinContent{70, 6.3, Carrier::Keyed} << 20.0 << true;
+        QTest::newRow("carrier 10 dB over the noise")
+            << BinContent{40, 10.0, Carrier::Steady} << 0.0 << false;
+        QTest::newRow("carrier 50 dB over the noise")
+            << BinContent{40, 1e5, Carrier::Steady} << 0.0 << false;
+        QTest::newRow("noise alone") << BinContent{40, 0.0, Carrier::None} << 0.0 << false;
+        QTest::newRow("noise alone, top of a hump of 25 dB")
+            << BinContent{70, 0.0, Carrier::None} << 25.0 << false;
+    }
+
+    // Through the floor and the presence, frame after frame: keying is found within two seconds
+    // and stays found in all but a frame or two; a carrier from its first frame and noise are never
+    // taken for keying, in any frame, in any bin.
+    void keyingPresence()
+    {
+        QFETCH(BinContent, content);
+        QFETCH(double, humpDb);
+        QFETCH(bool, keyed);
+        constexpr int Frames = 600;
+        constexpr int Found = 62;
+        const auto powers = bandPowers(Frames, humpedNoise(humpDb, 70, 20.0), {content}, 11);
+        NoiseFloor floor;
+        KeyingPresence presence;
+        std::vector<float> floors(SearchBins);
+        std::vector<float> ratios(SearchBins);
+        int keyedFrames = 0;
+        for (int f = 0; f < Frames; ++f) {
+            floor.update(powers[std::size_t(f)], floors);
+            for (std::size_t b = 0; b < SearchBins; ++b)
+                ratios[b] = powers[std::size_t(f)][b] / floors[b];
+            presence.update(ratios);
+            for (int b = 0; b < SearchBins; ++b) {
+                if (b != content.bin || !keyed)
+                    QVERIFY2(!presence.isKeyed(b),
+                             qPrintable(QStringLiteral("bin %1, frame %2").arg(b).arg(f)));
+            }
+            if (f >= Found && presence.isKeyed(content.bin))
+                ++keyedFrames;
+        }
+        if (keyed)
+            QVERIFY2(keyedFrames >= (Frames - Found) * 98 / 100,
+                     qPrintable(QString::number(keyedFrames)));
     }
 
     void waterfallRows_data()
