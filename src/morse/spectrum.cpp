@@ -57,6 +57,14 @@ constexpr long SettlingFrames = 62;
 
 // A floor never quite zero, so digital silence gives finite ratios.
 constexpr float SmallestFloor = 1e-20f;
+// The floors climb slowly, so a band whose noise rises at once (a stream that starts in digital
+// silence, a receiver unmuted) would read as keyed for seconds. When the median bin of the band
+// stays more than 20 dB over the median floor for an eighth of a second, the floors are measured
+// afresh: keying raises a few bins, never the median of the band, and a click is shorter. A clean
+// tone over digital silence raises the median by its leakage only, far more than DynamicRange
+// under the tone itself: that is no new band.
+constexpr float NewBandRatio = 100.0f;
+constexpr int NewBandFrames = 4;
 // Bins of about 15 Hz or finer: a CW signal stands out on a waterfall as a trace a few pixels
 // wide.
 constexpr double FinestUsefulBinHz = 16.0;
@@ -83,6 +91,10 @@ std::vector<float> hannWindow(int size)
 void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
 {
     const auto bins = powers.size();
+    if (m_frames > 0 && isNewBand(powers)) {
+        m_frames = 0;
+        m_louderFrames = 0;
+    }
     if (m_frames == 0) {
         m_quantile.resize(bins);
         m_mean.resize(bins);
@@ -125,6 +137,22 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
         }
         floors[b] = std::max({floor, lowest, SmallestFloor});
     }
+}
+
+bool NoiseFloor::isNewBand(std::span<const float> powers)
+{
+    const auto medianOf = [this](auto begin, auto end) {
+        m_around.assign(begin, end);
+        const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
+        std::nth_element(m_around.begin(), middle, m_around.end());
+        return *middle;
+    };
+    const float band = medianOf(powers.begin(), powers.end());
+    const float floor = medianOf(m_own.begin(), m_own.end());
+    const float strongest = *std::max_element(powers.begin(), powers.end());
+    const bool louder = band > floor * NewBandRatio && band > strongest * DynamicRange;
+    m_louderFrames = louder ? m_louderFrames + 1 : 0;
+    return m_louderFrames >= NewBandFrames;
 }
 
 void KeyingPresence::update(std::span<const float> ratios)

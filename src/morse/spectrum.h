@@ -47,12 +47,15 @@ public:
     void update(std::span<const float> powers, std::span<float> floors);
 
 private:
+    bool isNewBand(std::span<const float> powers);
+
     std::vector<float> m_quantile;
     std::vector<float> m_mean;
     std::vector<float> m_meanSquare;
     std::vector<float> m_own;
     std::vector<float> m_around;
     long m_frames = 0;
+    int m_louderFrames = 0;
 };
 
 // Whether the keying in a bin is on-off at element rates: over about a second, the bin's power

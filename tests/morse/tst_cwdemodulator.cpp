@@ -317,6 +317,33 @@ private slots:
         QCOMPARE(texts(demodulate(cwgen::keyTransmissions(lines, settings), 8000)), lines);
     }
 
+    // Digital silence (a capture that starts before the receiver plays, a recorder's gap) sets
+    // no noise floor: the noisy pass after it copies as if the silence had not been there, and
+    // the end of the noise is no keying.
+    void digitalSilenceAround_data()
+    {
+        QTest::addColumn<double>("silenceSeconds");
+        QTest::newRow("a tenth of a second") << 0.1;
+        QTest::newRow("four seconds") << 4.0;
+    }
+
+    void digitalSilenceAround()
+    {
+        QFETCH(double, silenceSeconds);
+        cwgen::KeyingSettings settings = keying(16000, 40, 700);
+        settings.snrDb = 20;
+        settings.seed = 53;
+        const QStringList lines = beaconLines(2, 53);
+        const std::vector<float> pass = cwgen::keyTransmissions(lines, settings);
+        const std::vector<float> silence(std::size_t(silenceSeconds * 16000), 0.0f);
+        std::vector<float> samples = silence;
+        for (int copy = 0; copy < 2; ++copy) {
+            samples.insert(samples.end(), pass.begin(), pass.end());
+            samples.insert(samples.end(), silence.begin(), silence.end());
+        }
+        QCOMPARE(texts(demodulate(samples, 16000)), lines + lines);
+    }
+
     void pendingTextAndFinish()
     {
         const QStringList lines = beaconLines(1, 41);
