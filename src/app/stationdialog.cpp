@@ -119,12 +119,12 @@ QLineEdit *StationDialog::addField(const char *name, const QString &, const QStr
 }
 
 // Only the keys whose value the user changed are written, so the file keeps its own spelling of
-// the others.
+// the others. A field left empty keeps the file's line: an empty value would be a bad one.
 station::SettingChanges StationDialog::changes() const
 {
     station::SettingChanges changed;
     auto compare = [&](const char *key, const QString &before, const QString &after) {
-        if (before != after)
+        if (before != after && !after.isEmpty())
             changed.append({QString::fromLatin1(key), after});
     };
     compare("CALLSIGN", m_loaded.callsign, m_callsign->text().trimmed());
@@ -144,15 +144,15 @@ void StationDialog::accept()
 {
     QByteArray content;
     auto line = [&](const char *key, const QString &value) {
-        content += QByteArray(key) + '=' + value.toUtf8() + '\n';
+        if (!value.isEmpty())
+            content += QByteArray(key) + '=' + value.toUtf8() + '\n';
     };
     line("CALLSIGN", m_callsign->text().trimmed());
     line("LOCATOR", m_locator->text().trimmed());
     line("LATITUDE", m_latitude->text().trimmed());
     line("LONGITUDE", m_longitude->text().trimmed());
     line("NORAD_ID", m_noradId->text().trimmed());
-    if (!m_servers->text().trimmed().isEmpty())
-        line("SIDS_URL", m_servers->text().trimmed());
+    line("SIDS_URL", m_servers->text().trimmed());
     line("SHARE", yesNo(m_share->isChecked()));
     line("LOG", yesNo(m_log->isChecked()));
     line("EXACT_PLACE", yesNo(m_exactPlace->isChecked()));
