@@ -245,8 +245,10 @@ void FileOpener::finishRecording()
         else if (copy->lines.empty())
             m_dialogs.reportFailure(
                 QStringLiteral("No Morse code found in %1").arg(fileName(m_recordingPath)));
-        else
+        else {
+            emit recordingCopied(m_recordingPath, copy->lines);
             m_paste(joinedLines(copy->lines));
+        }
     }
     openNext();
 }

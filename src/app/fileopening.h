@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 QT_BEGIN_NAMESPACE
 class QProgressDialog;
@@ -18,7 +19,8 @@ namespace tovrin3 {
 
 namespace morse {
 struct AudioFileCopy;
-}
+struct CopiedLine;
+} // namespace morse
 
 // A beacon text file as the window takes it: UTF-8 (a byte order mark is dropped), every line
 // end (CR+LF, LF, CR) as LF. Empty with `error` set to the reason when the file cannot be read
@@ -61,6 +63,8 @@ public:
 signals:
     // Every file handed over has been opened, given up or cancelled.
     void allOpened();
+    // The lines copied from a recording, as the demodulator timed them, before they are pasted.
+    void recordingCopied(const QString &path, const std::vector<tovrin3::morse::CopiedLine> &lines);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

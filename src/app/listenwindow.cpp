@@ -4,6 +4,7 @@
 #include "appearance.h"
 #include "livecopy.h"
 #include "soundserver.h"
+#include "stationlink.h"
 #include "waterfall.h"
 
 #include <QBoxLayout>
@@ -73,6 +74,7 @@ ListenWindow::ListenWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     connect(m_liveCopy, &LiveCopy::captured, this, &ListenWindow::showCaptured);
     connect(m_liveCopy, &LiveCopy::lineCopied, this, &ListenWindow::showLine);
+    connect(m_liveCopy, &LiveCopy::copied, this, &ListenWindow::logLine);
     connect(m_liveCopy, &LiveCopy::failed, this, &ListenWindow::showFailure);
     connect(m_liveCopy, &LiveCopy::statusChanged, this, &ListenWindow::showPitch);
     connect(m_cmdStart, &QPushButton::clicked, this, &ListenWindow::CmdStart_Click);
@@ -149,6 +151,11 @@ void ListenWindow::createControls()
     layout->addWidget(m_lblCopying);
     layout->addWidget(m_text1);
     layout->addWidget(m_lblStatus);
+    m_lblStation = named<QLabel>(this, "LblStation");
+    m_lblStation->setTextFormat(Qt::PlainText);
+    m_lblStation->setWordWrap(true);
+    m_lblStation->hide();
+    layout->addWidget(m_lblStation);
     showPitch();
 }
 
@@ -292,6 +299,29 @@ void ListenWindow::showLine(const QString &text)
 {
     m_text1->appendPlainText(text);
     emit lineCopied(text);
+}
+
+void ListenWindow::setStationLink(StationLink *link)
+{
+    if (m_stationLink)
+        m_stationLink->disconnect(this);
+    m_stationLink = link;
+    if (link)
+        connect(link, &StationLink::statusChanged, this, &ListenWindow::showStation);
+    showStation();
+}
+
+void ListenWindow::logLine(const morse::CopiedLine &line)
+{
+    if (m_stationLink)
+        m_stationLink->take({line}, m_liveCopy->startedAtMs(), QStringLiteral("listen"));
+}
+
+void ListenWindow::showStation()
+{
+    m_lblStation->setVisible(m_stationLink != nullptr);
+    if (m_stationLink)
+        m_lblStation->setText(m_stationLink->statusText());
 }
 
 void ListenWindow::showFailure(const QString &reason)

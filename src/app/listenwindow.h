@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -18,8 +19,13 @@ QT_END_NAMESPACE
 
 namespace tovrin3 {
 
+namespace morse {
+struct CopiedLine;
+}
+
 class LiveCopy;
 class SpectrumRows;
+class StationLink;
 class Waterfall;
 
 // The Listen window: copies the beacon from an audio input as the satellite sends it. It lists
@@ -41,6 +47,9 @@ public:
     // appears, unless Stop or closing the window ends the wait.
     void startDefaultInput();
     bool isListening() const;
+    // Every line copied goes to the link, timed by the capture's clock; its counts show in the
+    // status line.
+    void setStationLink(StationLink *link);
 
 public slots:
     void CmdStart_Click();
@@ -66,6 +75,8 @@ private:
     void showFailure(const QString &reason);
     void showPitch();
     void updateButtons();
+    void showStation();
+    void logLine(const morse::CopiedLine &line);
 
     // Made once a sound server answers.
     QMediaDevices *m_mediaDevices = nullptr;
@@ -85,6 +96,8 @@ private:
     QLabel *m_lblCopying = nullptr;
     QPlainTextEdit *m_text1 = nullptr;
     QLabel *m_lblStatus = nullptr;
+    QLabel *m_lblStation = nullptr;
+    QPointer<StationLink> m_stationLink;
 };
 
 } // namespace tovrin3

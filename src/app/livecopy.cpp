@@ -6,6 +6,7 @@
 
 #include <QAudioSource>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QThread>
 
 namespace tovrin3 {
@@ -99,13 +100,16 @@ public:
 
 signals:
     void lineCopied(const QString &text);
+    void copied(const tovrin3::morse::CopiedLine &line);
     void statusChanged(const tovrin3::LiveStatus &status);
 
 private:
     void report()
     {
-        for (const morse::CopiedLine &line : m_demodulator.takeLines())
+        for (const morse::CopiedLine &line : m_demodulator.takeLines()) {
             emit lineCopied(copiedLineText(line.text, line.doubtful, line.frameConfidence));
+            emit copied(line);
+        }
         emit statusChanged({m_demodulator.pendingText(), m_demodulator.pitchHz(),
                             m_demodulator.wordsPerMinute(), m_demodulator.isPitchLocked(),
                             m_command});
@@ -201,12 +205,14 @@ bool LiveCopy::begin(QIODevice *input, const QAudioFormat &format)
     m_emptyChunks = 0;
     m_status = {};
     m_commands = 0;
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
 
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("demodulation"));
     m_worker = new DemodulationWorker(format.sampleRate());
     m_worker->moveToThread(m_thread);
     connect(m_worker, &DemodulationWorker::lineCopied, this, &LiveCopy::lineCopied);
+    connect(m_worker, &DemodulationWorker::copied, this, &LiveCopy::copied);
     connect(m_worker, &DemodulationWorker::statusChanged, this, &LiveCopy::takeStatus);
     m_thread->start();
     m_chunkTimer.start();

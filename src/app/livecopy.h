@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cwdemodulator.h"
+
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QByteArray>
@@ -81,6 +83,8 @@ public:
     QString errorString() const { return m_error; }
     const QAudioDevice &device() const { return m_device; }
     double sampleRate() const;
+    // When the capture began, in UTC milliseconds: a line's startSeconds count from here.
+    qint64 startedAtMs() const { return m_startedMs; }
 
     // Empty while stopped.
     const LiveStatus &status() const { return m_status; }
@@ -93,6 +97,8 @@ signals:
     // Each chunk, on the window's thread, as the demodulator is handed it.
     void captured(std::span<const float> samples);
     void lineCopied(const QString &text);
+    // The same line as the demodulator copied it, with its time and confidence.
+    void copied(const tovrin3::morse::CopiedLine &line);
     void statusChanged();
     // The device failed while capturing; the capture has ended.
     void failed(const QString &reason);
@@ -124,6 +130,7 @@ private:
     DemodulationWorker *m_worker = nullptr;
     LiveStatus m_status;
     quint64 m_commands = 0;
+    qint64 m_startedMs = 0;
 };
 
 } // namespace tovrin3

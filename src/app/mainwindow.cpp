@@ -13,6 +13,8 @@
 #include "listenwindow.h"
 #include "report.h"
 #include "reportview.h"
+#include "stationdialog.h"
+#include "stationlink.h"
 #include "twips.h"
 
 #include <QAction>
@@ -234,6 +236,9 @@ void Form1::createMenus()
         fileMenu->addAction(QStringLiteral("&Listen..."), QKeySequence(Qt::CTRL | Qt::Key_L), this,
                             &Form1::MnuListen_Click);
     listenAction->setObjectName(QStringLiteral("MnuListen"));
+    QAction *stationAction =
+        fileMenu->addAction(QStringLiteral("S&tation..."), this, &Form1::MnuStation_Click);
+    stationAction->setObjectName(QStringLiteral("MnuStation"));
     fileMenu->addSeparator();
     QAction *exitAction = fileMenu->addAction(
         QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &Form1::MnuExit_Click);
@@ -381,6 +386,10 @@ void Form1::connectEvents()
 
     m_fileOpener = new FileOpener(this, [this](const QString &text) { appendAsPaste(text); });
     m_fileOpener->acceptDropsOn({this, m_beaconInput->viewport(), m_report->viewport()});
+    connect(m_fileOpener, &FileOpener::recordingCopied, this,
+            [this](const QString &path, const std::vector<morse::CopiedLine> &lines) {
+                stationLink()->takeRecording(path, lines);
+            });
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -587,11 +596,35 @@ ListenWindow *Form1::showListenWindow()
     if (!m_listenWindow) {
         m_listenWindow = new ListenWindow(this);
         connect(m_listenWindow, &ListenWindow::lineCopied, this, &Form1::appendAsPaste);
+        m_listenWindow->setStationLink(stationLink());
     }
     m_listenWindow->show();
     m_listenWindow->raise();
     m_listenWindow->activateWindow();
     return m_listenWindow;
+}
+
+// The log is opened when a first frame could go to it, so that a window that only decodes
+// pasted text never touches it. A problem with it is told once, without holding up the copying.
+StationLink *Form1::stationLink()
+{
+    if (!m_stationLink) {
+        m_stationLink = new StationLink(m_programFolder, this);
+        connect(m_stationLink, &StationLink::problem, this, [this](const QString &message) {
+            auto *notice = new QMessageBox(QMessageBox::Warning, QStringLiteral("Station"), message,
+                                           QMessageBox::Ok, this);
+            notice->setAttribute(Qt::WA_DeleteOnClose);
+            notice->show();
+        });
+    }
+    return m_stationLink;
+}
+
+void Form1::MnuStation_Click()
+{
+    StationDialog dialog(m_programFolder, this);
+    if (dialog.exec() == QDialog::Accepted && m_stationLink)
+        m_stationLink->reload();
 }
 
 void Form1::MnuExit_Click()

@@ -27,6 +27,7 @@ class FileOpener;
 class Form2;
 class ListenWindow;
 class ReportView;
+class StationLink;
 
 // The decoder's main window. Every change of the beacon text in Text2 decodes the whole text
 // again and appends the report to Text3; the chart plots one channel over the decoded frames and
@@ -58,6 +59,8 @@ public:
     // Adds text after what Text2 holds, on a line of its own, as one paste: one change, one
     // decode. Text2 then shows the end of the text; the user's caret and selection stay.
     void appendAsPaste(const QString &text);
+    // Where copied frames are logged and shared, made on first use.
+    StationLink *stationLink();
 
 public slots:
     void Form_Load();
@@ -69,6 +72,7 @@ public slots:
     void Command1_Click();
     void MnuOpen_Click();
     void MnuListen_Click();
+    void MnuStation_Click();
     void MnuExit_Click();
     void MnuInfo_Click();
 
@@ -116,6 +120,7 @@ private:
     QPointer<Form2> m_infoDialog;
     FileOpener *m_fileOpener = nullptr;
     QPointer<ListenWindow> m_listenWindow;
+    StationLink *m_stationLink = nullptr;
     ScreenshotExport m_screenshotExport;
 };
 

@@ -455,9 +455,11 @@ void TestFileOpening::fileMenuHoldsItsCommandsInOrder_data()
                           << "&Open..." << QKeySequence(QStringLiteral("Ctrl+O"));
     QTest::newRow("Listen") << 1 << "MnuListen"
                             << "&Listen..." << QKeySequence(QStringLiteral("Ctrl+L"));
-    QTest::newRow("separator") << 2 << ""
+    QTest::newRow("Station") << 2 << "MnuStation"
+                             << "S&tation..." << QKeySequence();
+    QTest::newRow("separator") << 3 << ""
                                << "" << QKeySequence();
-    QTest::newRow("Exit") << 3 << "MnuExit"
+    QTest::newRow("Exit") << 4 << "MnuExit"
                           << "E&xit" << QKeySequence(QStringLiteral("Ctrl+Q"));
 }
 
@@ -471,7 +473,7 @@ void TestFileOpening::fileMenuHoldsItsCommandsInOrder()
     const auto *fileMenu = control<QMenu>(m_shown->window, "MnuFile");
     QCOMPARE(fileMenu->title(), QStringLiteral("&File"));
     const QList<QAction *> actions = fileMenu->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 5);
     const QAction *action = actions[place];
     QCOMPARE(action->isSeparator(), name.isEmpty());
     QCOMPARE(action->objectName(), name);

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cwdemodulator.h"
+#include "sidsrequest.h"
+#include "sidsserver.h"
+#include "stationdialog.h"
+#include "stationlink.h"
+#include "stationtesting.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace tovrin3;
+using namespace Qt::StringLiterals;
+using testing::SidsServer;
+using testing::StationHome;
+
+namespace {
+
+constexpr qint64 Noon = 1'796'558'400'000; // 2026-12-06T12:00:00Z
+const QString Frame1 = u"900140010C6A00A503"_s;
+const QString Frame2 = u"A00150010C6A00A502"_s;
+
+morse::CopiedLine copied(const QString &digits, double startSeconds, bool doubtful = false)
+{
+    return {u"QT7XMRKT3HKD "_s + digits, startSeconds, doubtful ? 0.4 : 0.99, doubtful};
+}
+
+struct LoggedReception
+{
+    QString digits;
+    qint64 receivedMs = 0;
+    QString source;
+    bool doubtful = false;
+    bool operator==(const LoggedReception &) const = default;
+};
+
+// The receptions in the log, read as any SQLite tool would.
+QList<LoggedReception> loggedReceptions(const QString &path)
+{
+    QList<LoggedReception> rows;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"reader"_s);
+        database.setDatabaseName(path);
+        if (database.open()) {
+            QSqlQuery query(u"SELECT f.digits, r.received_ms, r.source, r.doubtful FROM receptions "
+                            u"r JOIN frames f ON f.id = r.frame_id ORDER BY r.received_ms"_s,
+                            database);
+            while (query.next())
+                rows.append({query.value(0).toString(), query.value(1).toLongLong(),
+                             query.value(2).toString(), query.value(3).toBool()});
+        }
+    }
+    QSqlDatabase::removeDatabase(u"reader"_s);
+    return rows;
+}
+
+QByteArray sharingConfiguration(const SidsServer &server, const QByteArray &log = "yes")
+{
+    return "CALLSIGN=DL1ABC\nLOCATOR=JO62\nNORAD_ID=99999\nSIDS_URL=" +
+           server.url().toString().toUtf8() + "\nSHARE=yes\nLOG=" + log + "\n";
+}
+
+} // namespace
+
+class TestStationWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<StationHome>();
+        m_home->applyToThisProcess();
+        QDir().mkpath(programFolder());
+    }
+
+    // Listen's lines are timed by the capture's clock, a recording's by the time in its name;
+    // only frames are logged, and a recording without a known start is not.
+    void logsCopiedFramesAtTheirTime_data()
+    {
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<QList<LoggedReception>>("expected");
+
+        QTest::newRow("listen") << QString()
+                                << QList<LoggedReception>{{Frame1, Noon + 2'250, u"listen"_s},
+                                                          {Frame2, Noon + 31'000, u"listen"_s}};
+        const QString named = u"satnogs_1234567_2026-12-06T12-00-00.wav"_s;
+        QTest::newRow("recording timed by its name")
+            << named
+            << QList<LoggedReception>{{Frame1, Noon + 2'250, named},
+                                      {Frame2, Noon + 31'000, named}};
+        QTest::newRow("recording without a known start")
+            << u"pass.wav"_s << QList<LoggedReception>{};
+    }
+
+    void logsCopiedFramesAtTheirTime()
+    {
+        QFETCH(QString, recording);
+        QFETCH(QList<LoggedReception>, expected);
+        StationLink link(programFolder());
+        const std::vector<morse::CopiedLine> lines{
+            copied(Frame1, 2.25), {u"VVV DE QT7X"_s, 10.0, {}, false}, copied(Frame2, 31.0)};
+        if (recording.isEmpty())
+            link.take(lines, Noon, u"listen"_s);
+        else
+            link.takeRecording(m_home->path(recording), lines);
+        QCOMPARE(loggedReceptions(m_home->logPath()), expected);
+    }
+
+    // Each sure frame reaches the server once, byte for byte as the core builds it; a doubtful
+    // frame is logged flagged and never sent. The counts reach the status text.
+    void sharesEachSureFrameOnce()
+    {
+        SidsServer server;
+        QVERIFY(server.listen());
+        QVERIFY(m_home->writeConfiguration(sharingConfiguration(server)));
+        StationLink link(programFolder());
+        QVERIFY(link.isSharing());
+        link.take({copied(Frame1, 1.0), copied(Frame2, 20.0, true)}, Noon, u"listen"_s);
+        link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
+        QTRY_COMPARE(link.acceptedCount(), 1);
+        QTest::qWait(300);
+        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(server.requests.first().body,
+                 station::sidsBody(link.settings(), Frame1, Noon + 1'000));
+        QTRY_COMPARE(link.queuedCount(), 0);
+        QVERIFY2(link.statusText().contains(u"1 accepted, 0 queued"_s),
+                 qPrintable(link.statusText()));
+        QCOMPARE(loggedReceptions(m_home->logPath()),
+                 (QList<LoggedReception>{{Frame1, Noon + 1'000, u"listen"_s},
+                                         {Frame2, Noon + 20'000, u"listen"_s, true}}));
+    }
+
+    // A server that fails leaves the frame queued with its error shown; going away does not wait
+    // for it and the row stays in the log for the next run.
+    void keepsWhatTheServerRefuses()
+    {
+        SidsServer server;
+        QVERIFY(server.listen());
+        server.script({{503, {}, "down for maintenance"}, {200, {}, {}, true}});
+        QVERIFY(m_home->writeConfiguration(sharingConfiguration(server)));
+        QElapsedTimer closing;
+        {
+            StationLink link(programFolder());
+            link.setTiming({.transferTimeoutMs = 60'000, .shortestDelayMs = 10});
+            link.reload();
+            link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
+            QTRY_VERIFY(link.lastError().contains(u"503"_s));
+            QVERIFY2(link.statusText().contains(u"down for maintenance"_s),
+                     qPrintable(link.statusText()));
+            QTRY_COMPARE(server.requests.size(), 2); // the second is never answered
+            closing.start();
+        }
+        QVERIFY2(closing.elapsed() < 2'000, QByteArray::number(closing.elapsed()).constData());
+        station::StationLog log;
+        QVERIFY(log.open(m_home->logPath()));
+        const station::QueueState state =
+            log.queueState(station::SidsSender::serverKey(server.url()));
+        QCOMPARE(state.queued, 1);
+        QCOMPARE(state.accepted, 0);
+    }
+
+    // LOG=no logs nothing, so nothing can be sent either.
+    void logOffLogsNothing()
+    {
+        SidsServer server;
+        QVERIFY(server.listen());
+        QVERIFY(m_home->writeConfiguration(sharingConfiguration(server, "no")));
+        StationLink link(programFolder());
+        link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(m_home->logPath()));
+        QVERIFY(server.requests.isEmpty());
+    }
+
+    // A log that is no database is told once; copying goes on.
+    void damagedLogIsToldOnce()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
+        QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        StationLink link(programFolder());
+        QSignalSpy problems(&link, &StationLink::problem);
+        link.reload();
+        link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
+        link.take({copied(Frame2, 9.0)}, Noon, u"listen"_s);
+        QCOMPARE(problems.count(), 1);
+        QVERIFY(!link.isLogging());
+    }
+
+    // The dialog names a bad value and writes nothing; good values go in with every other line
+    // kept, and turning sharing on first shows the request.
+    void dialogChecksAndWrites_data()
+    {
+        QTest::addColumn<QString>("locator");
+        QTest::addColumn<QString>("problem");
+
+        QTest::newRow("good locator") << u"JO62qm"_s << QString();
+        QTest::newRow("bad locator") << u"ZZ99"_s << u"LOCATOR"_s;
+        QTest::newRow("locator of 5") << u"JO62q"_s << u"LOCATOR"_s;
+    }
+
+    void dialogChecksAndWrites()
+    {
+        QFETCH(QString, locator);
+        QFETCH(QString, problem);
+        const QByteArray before = "# my station\nIMAGE_PATH=/home/me/Pictures/\nCALLSIGN=DL1ABC\n";
+        QVERIFY(m_home->writeConfiguration(before));
+        StationDialog dialog(programFolder());
+        QString shown;
+        dialog.confirmSharing = [&](const QString &request) {
+            shown = request;
+            return true;
+        };
+        dialog.findChild<QLineEdit *>(u"TxtLocator"_s)->setText(locator);
+        dialog.findChild<QLineEdit *>(u"TxtNoradId"_s)->setText(u"99999"_s);
+        dialog.findChild<QCheckBox *>(u"ChkShare"_s)->setChecked(true);
+        dialog.accept();
+        const QString problems = dialog.findChild<QLabel *>(u"LblProblems"_s)->text();
+        if (!problem.isEmpty()) {
+            QVERIFY2(problems.contains(problem), qPrintable(problems));
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(testing::fileContent(m_home->confIni()), before);
+            return;
+        }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY2(shown.contains(u"noradID=99999"_s) && shown.contains(u"source=DL1ABC"_s),
+                 qPrintable(shown));
+        QCOMPARE(testing::fileContent(m_home->confIni()),
+                 before + "LOCATOR=" + locator.toUtf8() + "\nNORAD_ID=99999\nSHARE=yes\n");
+        QCOMPARE(QFile::permissions(m_home->confIni()) &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+    }
+
+private:
+    QString programFolder() const { return m_home->path(u"program"_s); }
+
+    std::unique_ptr<StationHome> m_home;
+};
+
+QTEST_MAIN(TestStationWindow)
+#include "tst_stationwindow.moc"
