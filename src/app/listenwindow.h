@@ -18,8 +18,11 @@ QT_END_NAMESPACE
 
 namespace tovrin3 {
 
+namespace morse {
+class WaterfallSpectrum;
+}
+
 class LiveCopy;
-class SpectrumRows;
 class Waterfall;
 
 // The Listen window: copies the beacon from an audio input as the satellite sends it. It lists
@@ -72,7 +75,7 @@ private:
     QTimer m_serverWatch;
     bool m_startWhenFound = false;
     LiveCopy *m_liveCopy = nullptr;
-    std::unique_ptr<SpectrumRows> m_spectrum;
+    std::unique_ptr<morse::WaterfallSpectrum> m_spectrum;
 
     QComboBox *m_combo1 = nullptr;
     QPushButton *m_cmdStart = nullptr;
