@@ -221,8 +221,9 @@ void FileOpener::startRecording(const QString &path)
     }));
 }
 
-// The copied lines go in as one paste; a failed copy is reported. Cancelling leaves the text as it
-// was and drops the files still waiting.
+// The copied lines go in as one paste, those copied before damage in the file too, ahead of the
+// report of the damage: a recorder that failed at the end of a pass must not cost the pass.
+// Cancelling leaves the text as it was and drops the files still waiting.
 void FileOpener::finishRecording()
 {
     const bool cancelled = m_recording->isCanceled() || (m_progress && m_progress->wasCanceled());
@@ -239,14 +240,14 @@ void FileOpener::finishRecording()
         m_pending.clear();
 
     if (copy && !copy->cancelled) {
+        if (!copy->lines.empty())
+            m_paste(joinedLines(copy->lines));
         if (!copy->error.isEmpty())
             m_dialogs.reportFailure(QStringLiteral("%1 could not be read: %2")
                                         .arg(fileName(m_recordingPath), copy->error));
         else if (copy->lines.empty())
             m_dialogs.reportFailure(
                 QStringLiteral("No Morse code found in %1").arg(fileName(m_recordingPath)));
-        else
-            m_paste(joinedLines(copy->lines));
     }
     openNext();
 }

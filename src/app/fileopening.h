@@ -29,8 +29,9 @@ std::optional<QString> readBeaconText(const QString &path, QString &error);
 // paste: a text as it is, a recording as the lines the demodulator copies from it. A recording is
 // copied on a worker thread behind a progress dialog, which is gone before anything else is said;
 // a cancelled copy pastes nothing. A file that cannot be read, and a recording without Morse
-// code, is reported by name (with the reason) and pastes nothing; files opened together are
-// reported one message after the other.
+// code, is reported by name (with the reason) and pastes nothing, except that a damaged recording
+// (cut short) pastes the lines copied before the damage; files opened together are reported one
+// message after the other.
 class FileOpener : public QObject
 {
     Q_OBJECT

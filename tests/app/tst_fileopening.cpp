@@ -94,6 +94,8 @@ private slots:
     void namesFilesThatCannotBeReadAndKeepsText();
     void copiesRecordingAsOnePaste();
     void cancelledRecordingPastesNothing();
+    void damagedRecordingKeepsLinesBeforeTheDamage_data();
+    void damagedRecordingKeepsLinesBeforeTheDamage();
     void messagesComeOnlyOnceTheProgressIsGone_data();
     void messagesComeOnlyOnceTheProgressIsGone();
     void appendedLinesComeIntoView_data();
@@ -288,6 +290,41 @@ void TestFileOpening::cancelledRecordingPastesNothing()
     QCOMPARE(changes.count(), 0);
     QVERIFY(input(m_shown->window).isEmpty());
     QVERIFY(m_dialogs.failures.isEmpty());
+}
+
+// A recorder that crashed during a pass leaves a file cut short: the lines before the cut come in
+// as one paste, and the damage is still named.
+void TestFileOpening::damagedRecordingKeepsLinesBeforeTheDamage_data()
+{
+    QTest::addColumn<int>("keptPercent");
+    QTest::addColumn<int>("keptLines");
+
+    QTest::newRow("cut short in the last transmission") << 75 << 1;
+    QTest::newRow("cut short before any keying") << 1 << 0;
+}
+
+void TestFileOpening::damagedRecordingKeepsLinesBeforeTheDamage()
+{
+    QFETCH(int, keptPercent);
+    QFETCH(int, keptLines);
+    const QStringList lines = spacedFrameLines(2);
+    const QString path = writeRecording(*m_files, lines);
+    const QByteArray whole = fileContent(path);
+    QVERIFY(writeFile(path, whole.first(whole.size() * keptPercent / 100)));
+    QSignalSpy changes(control<QPlainTextEdit>(m_shown->window, "Text2"),
+                       &QPlainTextEdit::textChanged);
+    QSignalSpy opened(&opener(), &FileOpener::allOpened);
+
+    opener().openFiles({path});
+
+    QVERIFY(opened.wait(20000));
+    QCOMPARE(m_dialogs.failures.size(), 1);
+    QVERIFY2(m_dialogs.failures[0].contains(path) && m_dialogs.failures[0].contains("cut short"),
+             qPrintable(m_dialogs.failures[0]));
+    QCOMPARE(changes.count(), keptLines > 0 ? 1 : 0);
+    const QStringList pasted = input(m_shown->window).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(pasted.size() >= keptLines, qPrintable(pasted.join('\n')));
+    QCOMPARE(pasted.first(keptLines), lines.first(keptLines));
 }
 
 // A message under a finished progress dialog cannot be answered: the dialog, shown here as for a
