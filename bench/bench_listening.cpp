@@ -16,6 +16,7 @@
 #include "cwdemodulator.h"
 #include "cwsignal.h"
 #include "livecopy.h"
+#include "spectrum.h"
 #include "waterfall.h"
 
 #include <benchmark/benchmark.h>
@@ -93,7 +94,7 @@ void listening(benchmark::State &state)
     double longestChunkSeconds = 0.0;
     for (auto _ : state) {
         tovrin3::morse::CwDemodulator demodulator(sampleRate);
-        tovrin3::SpectrumRows spectrum(sampleRate);
+        tovrin3::morse::WaterfallSpectrum spectrum(sampleRate);
         std::vector<float> samples;
         for (qsizetype offset = 0; offset < pass.size(); offset += chunkBytes) {
             const double chunkStart = threadCpuSeconds();
@@ -183,7 +184,7 @@ void listening_stall(benchmark::State &state)
     for (auto _ : state) {
         PacedCapture capture(pass, format.bytesForDuration(1'000'000), Speed);
         tovrin3::LiveCopy copy;
-        tovrin3::SpectrumRows spectrum(sampleRate);
+        tovrin3::morse::WaterfallSpectrum spectrum(sampleRate);
         QObject::connect(&copy, &tovrin3::LiveCopy::captured, [&](std::span<const float> samples) {
             float peak = 0.0F;
             for (const float sample : samples)

@@ -3,6 +3,7 @@
 
 #include "audiofile.h"
 #include "doubtfulmark.h"
+#include "inputcontent.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -18,6 +19,13 @@
 #include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace tovrin3 {
 
 namespace {
@@ -30,9 +38,42 @@ const QString FileFilters = QStringLiteral(
     "Beacon texts and recordings (*.txt *.wav *.flac *.ogg *.oga *.opus);;"
     "Beacon texts (*.txt);;Recordings (*.wav *.flac *.ogg *.oga *.opus);;All files (*)");
 
-QString fileName(const QString &path)
+QString fileName(const QByteArray &path)
 {
-    return QDir::toNativeSeparators(path);
+    return QDir::toNativeSeparators(QFile::decodeName(path));
+}
+
+// Opens the file by the bytes of its name; false with `error` set to the reason when it cannot.
+bool openByName(const QByteArray &path, QFile &file, QString &error)
+{
+    // A name cut at a NUL byte would name another file.
+    if (path.isEmpty() || path.contains('\0')) {
+        error = QString::fromLocal8Bit(std::strerror(ENOENT));
+        return false;
+    }
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// A regular file whose first bytes are those of a recording, as tovrin3-decode tells it; what is
+// no regular file (a pipe) is read as text, since the recording is opened again by its name.
+bool holdsRecording(QFile &file)
+{
+    struct stat status
+    {
+    };
+    if (::fstat(file.handle(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    return inputContent(file.peek(TextCheckSize)) == InputContent::Recording;
 }
 
 QStringList localFiles(const QMimeData *mimeData)
@@ -65,6 +106,11 @@ std::optional<QString> readBeaconText(const QString &path, QString &error)
         error = file.errorString();
         return std::nullopt;
     }
+    return readBeaconText(file, error);
+}
+
+std::optional<QString> readBeaconText(QFile &file, QString &error)
+{
     if (file.size() > MaxBeaconTextBytes) {
         error = QStringLiteral("it is too large for a beacon text (more than %1 MiB)")
                     .arg(MaxBeaconTextBytes / (1024 * 1024));
@@ -122,9 +168,17 @@ void FileOpener::chooseAndOpen()
 
 void FileOpener::openFiles(const QStringList &paths)
 {
-    if (paths.isEmpty())
+    QByteArrayList localPaths;
+    for (const QString &path : paths)
+        localPaths.append(QFile::encodeName(path));
+    openLocalFiles(localPaths);
+}
+
+void FileOpener::openLocalFiles(const QByteArrayList &localPaths)
+{
+    if (localPaths.isEmpty())
         return;
-    m_pending.append(paths);
+    m_pending.append(localPaths);
     if (!isBusy())
         openNext();
 }
@@ -172,20 +226,27 @@ bool FileOpener::eventFilter(QObject *watched, QEvent *event)
 void FileOpener::openNext()
 {
     while (!m_pending.isEmpty()) {
-        const QString path = m_pending.takeFirst();
-        if (morse::isAudioFile(path)) {
+        const QByteArray path = m_pending.takeFirst();
+        QFile file;
+        QString error;
+        if (!openByName(path, file, error)) {
+            m_dialogs.reportFailure(
+                QStringLiteral("%1 could not be opened: %2").arg(fileName(path), error));
+            continue;
+        }
+        if (holdsRecording(file)) {
             startRecording(path);
             return;
         }
-        openText(path);
+        openText(file, path);
     }
     emit allOpened();
 }
 
-void FileOpener::openText(const QString &path)
+void FileOpener::openText(QFile &file, const QByteArray &path)
 {
     QString error;
-    const std::optional<QString> text = readBeaconText(path, error);
+    const std::optional<QString> text = readBeaconText(file, error);
     if (!text) {
         m_dialogs.reportFailure(
             QStringLiteral("%1 could not be opened: %2").arg(fileName(path), error));
@@ -194,12 +255,12 @@ void FileOpener::openText(const QString &path)
     m_paste(*text);
 }
 
-void FileOpener::startRecording(const QString &path)
+void FileOpener::startRecording(const QByteArray &path)
 {
     m_recordingPath = path;
-    m_progress =
-        new QProgressDialog(QStringLiteral("Copying %1 ...").arg(QFileInfo(path).fileName()),
-                            QStringLiteral("Cancel"), 0, ProgressSteps, m_window);
+    m_progress = new QProgressDialog(
+        QStringLiteral("Copying %1 ...").arg(QFileInfo(fileName(path)).fileName()),
+        QStringLiteral("Cancel"), 0, ProgressSteps, m_window);
     m_progress->setObjectName(QStringLiteral("copyProgress"));
     m_progress->setWindowTitle(QStringLiteral("Open"));
     m_progress->setWindowModality(Qt::WindowModal);
@@ -221,8 +282,9 @@ void FileOpener::startRecording(const QString &path)
     }));
 }
 
-// The copied lines go in as one paste; a failed copy is reported. Cancelling leaves the text as it
-// was and drops the files still waiting.
+// The copied lines go in as one paste, those copied before damage in the file too, ahead of the
+// report of the damage: a recorder that failed at the end of a pass must not cost the pass.
+// Cancelling leaves the text as it was and drops the files still waiting.
 void FileOpener::finishRecording()
 {
     const bool cancelled = m_recording->isCanceled() || (m_progress && m_progress->wasCanceled());
@@ -239,16 +301,16 @@ void FileOpener::finishRecording()
         m_pending.clear();
 
     if (copy && !copy->cancelled) {
+        if (!copy->lines.empty()) {
+            emit recordingCopied(QFile::decodeName(m_recordingPath), copy->lines);
+            m_paste(joinedLines(copy->lines));
+        }
         if (!copy->error.isEmpty())
             m_dialogs.reportFailure(QStringLiteral("%1 could not be read: %2")
                                         .arg(fileName(m_recordingPath), copy->error));
         else if (copy->lines.empty())
             m_dialogs.reportFailure(
                 QStringLiteral("No Morse code found in %1").arg(fileName(m_recordingPath)));
-        else {
-            emit recordingCopied(m_recordingPath, copy->lines);
-            m_paste(joinedLines(copy->lines));
-        }
     }
     openNext();
 }

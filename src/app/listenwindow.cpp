@@ -4,6 +4,7 @@
 #include "appearance.h"
 #include "livecopy.h"
 #include "soundserver.h"
+#include "spectrum.h"
 #include "stationlink.h"
 #include "waterfall.h"
 
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 namespace tovrin3 {
 
@@ -250,7 +252,13 @@ void ListenWindow::CmdStart_Click()
                                          : QStringLiteral("the sound server does not answer"));
         return;
     }
-    m_spectrum = std::make_unique<SpectrumRows>(m_liveCopy->sampleRate());
+    try {
+        m_spectrum = std::make_unique<morse::WaterfallSpectrum>(m_liveCopy->sampleRate());
+    } catch (const std::exception &failure) {
+        m_liveCopy->stop();
+        showFailure(QString::fromLocal8Bit(failure.what()));
+        return;
+    }
     m_lblStatus->setText(QStringLiteral("Listening to %1.").arg(device.description()));
     updateButtons();
 }

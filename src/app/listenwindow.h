@@ -21,10 +21,10 @@ namespace tovrin3 {
 
 namespace morse {
 struct CopiedLine;
-}
+class WaterfallSpectrum;
+} // namespace morse
 
 class LiveCopy;
-class SpectrumRows;
 class StationLink;
 class Waterfall;
 
@@ -83,7 +83,7 @@ private:
     QTimer m_serverWatch;
     bool m_startWhenFound = false;
     LiveCopy *m_liveCopy = nullptr;
-    std::unique_ptr<SpectrumRows> m_spectrum;
+    std::unique_ptr<morse::WaterfallSpectrum> m_spectrum;
 
     QComboBox *m_combo1 = nullptr;
     QPushButton *m_cmdStart = nullptr;

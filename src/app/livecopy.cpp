@@ -9,6 +9,9 @@
 #include <QDateTime>
 #include <QThread>
 
+#include <exception>
+#include <utility>
+
 namespace tovrin3 {
 
 namespace {
@@ -67,43 +70,56 @@ QString describe(QAudio::Error error)
 } // namespace
 
 // The demodulator on its own thread: it takes chunks, pitch commands and the end of the stream
-// in the order the window sent them, and reports lines and status after each.
+// in the order the window sent them, and reports lines and status after each. A demodulator whose
+// library fails (out of memory) reports the reason once and takes nothing more: no exception
+// leaves the thread's event loop.
 class DemodulationWorker : public QObject
 {
     Q_OBJECT
 
 public:
+    // Throws std::runtime_error when the demodulator cannot be made.
     explicit DemodulationWorker(double sampleRate) : m_demodulator(sampleRate) {}
 
     void process(const std::vector<float> &samples)
     {
-        m_demodulator.process(samples);
-        report();
+        run([&] { m_demodulator.process(samples); });
     }
     void finish()
     {
-        m_demodulator.finish();
-        report();
+        run([&] { m_demodulator.finish(); });
     }
     void lockPitch(double hz, quint64 command)
     {
-        m_demodulator.lockPitch(hz);
         m_command = command;
-        report();
+        run([&] { m_demodulator.lockPitch(hz); });
     }
     void releasePitch(quint64 command)
     {
-        m_demodulator.releasePitch();
         m_command = command;
-        report();
+        run([&] { m_demodulator.releasePitch(); });
     }
 
 signals:
     void lineCopied(const QString &text);
     void copied(const tovrin3::morse::CopiedLine &line);
     void statusChanged(const tovrin3::LiveStatus &status);
+    void failed(const QString &reason);
 
 private:
+    template<typename Step> void run(Step step)
+    {
+        if (m_failed)
+            return;
+        try {
+            step();
+            report();
+        } catch (const std::exception &failure) {
+            m_failed = true;
+            emit failed(QString::fromLocal8Bit(failure.what()));
+        }
+    }
+
     void report()
     {
         for (const morse::CopiedLine &line : m_demodulator.takeLines()) {
@@ -117,6 +133,7 @@ private:
 
     morse::CwDemodulator m_demodulator;
     quint64 m_command = 0;
+    bool m_failed = false;
 };
 
 void appendMono(QByteArrayView bytes, const QAudioFormat &format, std::vector<float> &samples)
@@ -159,7 +176,7 @@ LiveCopy::LiveCopy(QObject *parent) : QObject(parent)
 
 LiveCopy::~LiveCopy()
 {
-    stop();
+    halt();
 }
 
 bool LiveCopy::start(const QAudioDevice &device)
@@ -199,6 +216,20 @@ bool LiveCopy::startFrom(QIODevice *input, const QAudioFormat &format)
 
 bool LiveCopy::begin(QIODevice *input, const QAudioFormat &format)
 {
+    DemodulationWorker *worker = nullptr;
+    try {
+        worker = new DemodulationWorker(format.sampleRate());
+    } catch (const std::exception &failure) {
+        m_error = QString::fromLocal8Bit(failure.what());
+        if (m_source) {
+            m_source->disconnect(this);
+            m_source->stop();
+            m_source->deleteLater();
+            m_source = nullptr;
+        }
+        return false;
+    }
+    m_worker = worker;
     m_input = input;
     m_format = format;
     m_converter = MonoConverter(format);
@@ -209,24 +240,34 @@ bool LiveCopy::begin(QIODevice *input, const QAudioFormat &format)
 
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("demodulation"));
-    m_worker = new DemodulationWorker(format.sampleRate());
     m_worker->moveToThread(m_thread);
     connect(m_worker, &DemodulationWorker::lineCopied, this, &LiveCopy::lineCopied);
     connect(m_worker, &DemodulationWorker::copied, this, &LiveCopy::copied);
     connect(m_worker, &DemodulationWorker::statusChanged, this, &LiveCopy::takeStatus);
+    connect(m_worker, &DemodulationWorker::failed, this, &LiveCopy::takeFailure);
     m_thread->start();
     m_chunkTimer.start();
     emit statusChanged();
     return true;
 }
 
+void LiveCopy::stop()
+{
+    const QString failure = halt();
+    if (failure.isEmpty())
+        return;
+    m_error = failure;
+    emit failed(failure);
+}
+
 // The worker takes what was captured last and ends the transmission under way before its thread
 // ends. Its lines then wait in this thread's queue and are announced here, in order, as this
 // object may go as soon as stop() returns.
-void LiveCopy::stop()
+QString LiveCopy::halt()
 {
     if (!isRunning())
-        return;
+        return {};
+    m_stopping = true;
     m_chunkTimer.stop();
     takeCaptured();
     if (m_source) {
@@ -248,7 +289,9 @@ void LiveCopy::stop()
     delete m_thread;
     m_thread = nullptr;
     m_status = {};
+    m_stopping = false;
     emit statusChanged();
+    return std::exchange(m_stoppingFailure, {});
 }
 
 double LiveCopy::sampleRate() const
@@ -322,9 +365,18 @@ void LiveCopy::checkState()
     fail(describe(m_source->error()));
 }
 
+// A failure met while stopping is told once the stop is done.
+void LiveCopy::takeFailure(const QString &reason)
+{
+    if (m_stopping)
+        m_stoppingFailure = reason;
+    else if (isRunning())
+        fail(reason);
+}
+
 void LiveCopy::fail(const QString &reason)
 {
-    stop();
+    halt();
     m_error = reason;
     emit failed(reason);
 }

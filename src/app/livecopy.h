@@ -77,7 +77,8 @@ public:
     // caller's and must outlive the copy. False, with errorString() saying why, when the format is
     // none this class reads.
     bool startFrom(QIODevice *input, const QAudioFormat &format);
-    // Ends the capture; the transmission under way, if any, is finished as a line.
+    // Ends the capture; the transmission under way, if any, is finished as a line. Should the
+    // demodulator fail on it, failed() says why.
     void stop();
     bool isRunning() const { return m_worker != nullptr; }
     QString errorString() const { return m_error; }
@@ -100,7 +101,7 @@ signals:
     // The same line as the demodulator copied it, with its time and confidence.
     void copied(const tovrin3::morse::CopiedLine &line);
     void statusChanged();
-    // The device failed while capturing; the capture has ended.
+    // The device or the demodulator failed while capturing; the capture has ended.
     void failed(const QString &reason);
 
 private:
@@ -109,6 +110,9 @@ private:
     // Hands what has arrived to the demodulator; false when nothing had.
     bool takeCaptured();
     void checkState();
+    // stop() without telling: returns the demodulator's failure met while stopping, if any.
+    QString halt();
+    void takeFailure(const QString &reason);
     void fail(const QString &reason);
     void takeStatus(const tovrin3::LiveStatus &status);
 
@@ -131,6 +135,8 @@ private:
     LiveStatus m_status;
     quint64 m_commands = 0;
     qint64 m_startedMs = 0;
+    bool m_stopping = false;
+    QString m_stoppingFailure;
 };
 
 } // namespace tovrin3

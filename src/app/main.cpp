@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tovrin3"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOVRIN3_VERSION));
     const tovrin3::StartOptions options =
-        tovrin3::parseStartOptions(tovrin3::CommandLine::arguments(argc, argv));
+        tovrin3::parseStartOptions(tovrin3::CommandLine::arguments(argc, argv), argc, argv);
     if (options.action != tovrin3::StartOptions::Action::Run)
         return answerWithoutWindow(options, argc, argv);
     if (const QString problem =

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "startoptions.h"
 
+#include "commandline.h"
 #include "fileopening.h"
 #include "licence.h"
 #include "listenwindow.h"
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
 namespace tovrin3 {
 
@@ -78,7 +80,7 @@ QString usageError(const QCommandLineParser &parser)
 
 } // namespace
 
-StartOptions parseStartOptions(const QStringList &arguments)
+StartOptions parseStartOptions(const QStringList &arguments, int argc, char **argv)
 {
     const auto parser = createParser();
     StartOptions options;
@@ -96,7 +98,8 @@ StartOptions parseStartOptions(const QStringList &arguments)
         return options;
     }
     options.listen = parser->isSet(ListenOption);
-    options.files = parser->positionalArguments();
+    for (QByteArray &name : positionalArgumentBytes(parser->positionalArguments(), argc, argv))
+        options.files.append(std::move(name));
     options.platformGiven = parser->isSet(PlatformOption);
     return options;
 }
@@ -127,7 +130,7 @@ QString missingDisplay(const StartOptions &options, const QProcessEnvironment &e
 void applyStartOptions(Form1 &window, const StartOptions &options)
 {
     if (!options.files.isEmpty())
-        window.fileOpener()->openFiles(options.files);
+        window.fileOpener()->openLocalFiles(options.files);
     if (options.listen)
         window.showListenWindow()->startDefaultInput();
 }

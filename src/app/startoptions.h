@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArrayList>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -22,8 +23,8 @@ struct StartOptions
     Action action = Action::Run;
     // Open the Listen window and start on the default audio input.
     bool listen = false;
-    // Beacon texts and recordings to open at start, in order.
-    QStringList files;
+    // Beacon texts and recordings to open at start, in order, their names as bytes.
+    QByteArrayList files;
     // Whether Qt's own -platform option chose where the window goes.
     bool platformGiven = false;
     QString usageError;
@@ -31,8 +32,9 @@ struct StartOptions
 
 // Reads the arguments (the program name first). Qt's own options (-platform, -style...) are let
 // through for the application object; anything else that starts with a dash is a usage error.
-// Needs no application object.
-StartOptions parseStartOptions(const QStringList &arguments);
+// Given argv, the same arguments as the program received them, the files keep the bytes of their
+// names, which need not be text. Needs no application object.
+StartOptions parseStartOptions(const QStringList &arguments, int argc = 0, char **argv = nullptr);
 
 // Usage and options, as --help prints them. Needs an application object.
 QString startHelpText();

@@ -1,36 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "waterfall.h"
 
-#include "fftwplanning.h"
+#include "spectrum.h"
 
 #include <QMouseEvent>
 #include <QPainter>
-
-#include <fftw3.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 namespace tovrin3 {
 
 namespace {
 
-// Bins of about 15 Hz or finer: a CW signal stands out as a trace a few pixels wide.
-constexpr double FinestUsefulBinHz = 16.0;
 constexpr int HistoryRows = 240;
 // Levels this far above a row's median run from dark to full colour.
 constexpr float DisplayRangeDb = 40.0F;
-
-std::size_t blockLength(double sampleRate)
-{
-    std::size_t length = 256;
-    while (sampleRate / static_cast<double>(length) > FinestUsefulBinHz)
-        length *= 2;
-    return length;
-}
 
 // From the background's dark blue through cyan and yellow to white, level 0 to 1.
 QRgb colourOf(float level)
@@ -48,80 +35,6 @@ QRgb colourOf(float level)
 }
 
 } // namespace
-
-struct SpectrumRows::Fft
-{
-    float *input;
-    fftwf_complex *output;
-    fftwf_plan plan;
-
-    explicit Fft(std::size_t length)
-        : input(fftwf_alloc_real(length)), output(fftwf_alloc_complex(length / 2 + 1))
-    {
-        const std::lock_guard lock(morse::fftwPlanning());
-        plan = fftwf_plan_dft_r2c_1d(static_cast<int>(length), input, output, FFTW_ESTIMATE);
-    }
-    ~Fft()
-    {
-        {
-            const std::lock_guard lock(morse::fftwPlanning());
-            fftwf_destroy_plan(plan);
-        }
-        fftwf_free(output);
-        fftwf_free(input);
-    }
-    Fft(const Fft &) = delete;
-    Fft &operator=(const Fft &) = delete;
-};
-
-SpectrumRows::SpectrumRows(double sampleRate) : m_window(blockLength(sampleRate))
-{
-    const std::size_t length = m_window.size();
-    m_binHz = sampleRate / static_cast<double>(length);
-    m_firstBin = static_cast<int>(std::ceil(LowestHz / m_binHz));
-    m_columnCount = static_cast<int>(std::floor(HighestHz / m_binHz)) - m_firstBin + 1;
-    for (std::size_t index = 0; index < length; ++index) {
-        m_window[index] = static_cast<float>(
-            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(index) /
-                                 static_cast<double>(length)));
-    }
-    m_fft = std::make_unique<Fft>(length);
-}
-
-SpectrumRows::~SpectrumRows() = default;
-
-std::vector<std::vector<float>> SpectrumRows::process(std::span<const float> samples)
-{
-    std::vector<std::vector<float>> rows;
-    while (!samples.empty()) {
-        const std::size_t take = std::min(samples.size(), m_window.size() - m_filled);
-        for (std::size_t index = 0; index < take; ++index)
-            m_fft->input[m_filled + index] = samples[index] * m_window[m_filled + index];
-        m_filled += take;
-        samples = samples.subspan(take);
-        if (m_filled == m_window.size())
-            rows.push_back(finishBlock());
-    }
-    return rows;
-}
-
-std::vector<float> SpectrumRows::finishBlock()
-{
-    m_filled = 0;
-    fftwf_execute(m_fft->plan);
-    std::vector<float> row(static_cast<std::size_t>(m_columnCount));
-    for (int column = 0; column < m_columnCount; ++column) {
-        const fftwf_complex &bin = m_fft->output[m_firstBin + column];
-        const float power = bin[0] * bin[0] + bin[1] * bin[1];
-        row[static_cast<std::size_t>(column)] = 10.0F * std::log10(power + 1e-20F);
-    }
-    return row;
-}
-
-double SpectrumRows::frequencyOfColumn(int column) const
-{
-    return (m_firstBin + column) * m_binHz;
-}
 
 Waterfall::Waterfall(QWidget *parent) : QWidget(parent)
 {
@@ -170,13 +83,15 @@ void Waterfall::setMark(double pitchHz, bool locked)
 double Waterfall::frequencyAt(int x) const
 {
     const double fraction = std::clamp(static_cast<double>(x) / std::max(1, width() - 1), 0.0, 1.0);
-    return SpectrumRows::LowestHz + fraction * (SpectrumRows::HighestHz - SpectrumRows::LowestHz);
+    return morse::WaterfallSpectrum::LowestHz +
+           fraction * (morse::WaterfallSpectrum::HighestHz - morse::WaterfallSpectrum::LowestHz);
 }
 
 int Waterfall::positionOf(double hz) const
 {
     const double fraction =
-        (hz - SpectrumRows::LowestHz) / (SpectrumRows::HighestHz - SpectrumRows::LowestHz);
+        (hz - morse::WaterfallSpectrum::LowestHz) /
+        (morse::WaterfallSpectrum::HighestHz - morse::WaterfallSpectrum::LowestHz);
     return static_cast<int>(std::lround(fraction * (width() - 1)));
 }
 
@@ -189,7 +104,7 @@ void Waterfall::paintEvent(QPaintEvent *)
         painter.drawImage(rect(), m_image);
 
     painter.setPen(QColor(255, 255, 255, 160));
-    for (int hz = 500; hz < SpectrumRows::HighestHz; hz += 500) {
+    for (int hz = 500; hz < morse::WaterfallSpectrum::HighestHz; hz += 500) {
         const int x = positionOf(hz);
         painter.drawLine(x, height() - 6, x, height());
         painter.drawText(x + 3, height() - 3, QString::number(hz));

@@ -177,9 +177,15 @@ QStringList CommandLine::arguments(int argc, char **argv)
 
 std::vector<QByteArray> CommandLine::positionalBytes(int argc, char **argv) const
 {
+    return positionalArgumentBytes(m_parser.positionalArguments(), argc, argv);
+}
+
+std::vector<QByteArray> positionalArgumentBytes(const QStringList &positional, int argc,
+                                                char **argv)
+{
     std::vector<QByteArray> bytes;
     int index = 1;
-    for (const QString &argument : m_parser.positionalArguments()) {
+    for (const QString &argument : positional) {
         while (index < argc && QString::fromLocal8Bit(argv[index]) != argument)
             ++index;
         bytes.emplace_back(index < argc ? QByteArray(argv[index++]) : QFile::encodeName(argument));

@@ -37,6 +37,12 @@ enum ExitStatus : int
 // text cannot be written (a full disk), and without one when the reader closed the pipe.
 int printProgramText(const QString &program, const QString &text);
 
+// The bytes of the positional arguments `positional` (decoded from argv, in order) as the program
+// received them. A file name need not be text in the locale's encoding, and its decoded form could
+// name no file; the bytes always name the file. Without argv, the decoded arguments are encoded.
+std::vector<QByteArray> positionalArgumentBytes(const QStringList &positional, int argc,
+                                                char **argv);
+
 // The command line of one of our programs on QCommandLineParser, with the conventions all of
 // them follow: -h/--help and -V/--version, "--" ends the options, the help fits in 80 columns
 // and points to the manual page, usage errors are one line on standard error followed by a

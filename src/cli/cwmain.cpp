@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -199,6 +200,7 @@ public:
     int writeFailureStatus() const;
 
 private:
+    Outcome copyStream();
     // A time past the year 9999 cannot be written: the input fails there instead of giving
     // lines without their time.
     Outcome writeLine(const QByteArray &name, const QString &text, const QDateTime &time)
@@ -247,7 +249,19 @@ Outcome Copier::copyFile(const QByteArray &name)
     return Outcome::Copied;
 }
 
+// A demodulator whose library fails (out of memory) fails the input with the reason; the lines
+// written before stay.
 Outcome Copier::copyStandardInput()
+{
+    try {
+        return copyStream();
+    } catch (const std::exception &failure) {
+        m_status.report(StandardInputName, QString::fromLocal8Bit(failure.what()));
+        return Outcome::InputFailed;
+    }
+}
+
+Outcome Copier::copyStream()
 {
     DescriptorDevice input(STDIN_FILENO, QIODevice::ReadOnly,
                            DescriptorDevice::Ownership::Borrowed);

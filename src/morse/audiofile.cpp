@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -355,14 +356,11 @@ std::optional<CwLock> CwLockWatch::update(const CwDemodulator &demodulator)
     return std::nullopt;
 }
 
-AudioFileCopy copyAudio(AudioFileReader &reader, const CopyProgress &progress,
-                        const LockReport &lockChanged)
+namespace {
+
+void demodulate(AudioFileReader &reader, const CopyProgress &progress,
+                const LockReport &lockChanged, AudioFileCopy &copy)
 {
-    AudioFileCopy copy;
-    if (!reader.errorString().isEmpty()) {
-        copy.error = reader.errorString();
-        return copy;
-    }
     CwDemodulator demodulator(reader.sampleRate());
     CwLockWatch lockWatch;
     std::vector<float> samples(CopyBlockSamples);
@@ -384,11 +382,30 @@ AudioFileCopy copyAudio(AudioFileReader &reader, const CopyProgress &progress,
         if (progress && !progress(reader.fractionRead())) {
             copy.cancelled = true;
             copy.lines.clear();
-            return copy;
+            return;
         }
     }
     demodulator.finish();
     std::ranges::move(demodulator.takeLines(), std::back_inserter(copy.lines));
+}
+
+} // namespace
+
+// A demodulator whose library fails (out of memory) ends the copy like damage in the file: the
+// lines copied so far stay, with the reason.
+AudioFileCopy copyAudio(AudioFileReader &reader, const CopyProgress &progress,
+                        const LockReport &lockChanged)
+{
+    AudioFileCopy copy;
+    if (!reader.errorString().isEmpty()) {
+        copy.error = reader.errorString();
+        return copy;
+    }
+    try {
+        demodulate(reader, progress, lockChanged, copy);
+    } catch (const std::exception &failure) {
+        copy.error = QString::fromLocal8Bit(failure.what());
+    }
     return copy;
 }
 

@@ -17,11 +17,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 
 using namespace tovrin3;
@@ -94,6 +96,8 @@ private slots:
     void namesFilesThatCannotBeReadAndKeepsText();
     void copiesRecordingAsOnePaste();
     void cancelledRecordingPastesNothing();
+    void damagedRecordingKeepsLinesBeforeTheDamage_data();
+    void damagedRecordingKeepsLinesBeforeTheDamage();
     void messagesComeOnlyOnceTheProgressIsGone_data();
     void messagesComeOnlyOnceTheProgressIsGone();
     void appendedLinesComeIntoView_data();
@@ -290,6 +294,41 @@ void TestFileOpening::cancelledRecordingPastesNothing()
     QVERIFY(m_dialogs.failures.isEmpty());
 }
 
+// A recorder that crashed during a pass leaves a file cut short: the lines before the cut come in
+// as one paste, and the damage is still named.
+void TestFileOpening::damagedRecordingKeepsLinesBeforeTheDamage_data()
+{
+    QTest::addColumn<int>("keptPercent");
+    QTest::addColumn<int>("keptLines");
+
+    QTest::newRow("cut short in the last transmission") << 75 << 1;
+    QTest::newRow("cut short before any keying") << 1 << 0;
+}
+
+void TestFileOpening::damagedRecordingKeepsLinesBeforeTheDamage()
+{
+    QFETCH(int, keptPercent);
+    QFETCH(int, keptLines);
+    const QStringList lines = spacedFrameLines(2);
+    const QString path = writeRecording(*m_files, lines);
+    const QByteArray whole = fileContent(path);
+    QVERIFY(writeFile(path, whole.first(whole.size() * keptPercent / 100)));
+    QSignalSpy changes(control<QPlainTextEdit>(m_shown->window, "Text2"),
+                       &QPlainTextEdit::textChanged);
+    QSignalSpy opened(&opener(), &FileOpener::allOpened);
+
+    opener().openFiles({path});
+
+    QVERIFY(opened.wait(20000));
+    QCOMPARE(m_dialogs.failures.size(), 1);
+    QVERIFY2(m_dialogs.failures[0].contains(path) && m_dialogs.failures[0].contains("cut short"),
+             qPrintable(m_dialogs.failures[0]));
+    QCOMPARE(changes.count(), keptLines > 0 ? 1 : 0);
+    const QStringList pasted = input(m_shown->window).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(pasted.size() >= keptLines, qPrintable(pasted.join('\n')));
+    QCOMPARE(pasted.first(keptLines), lines.first(keptLines));
+}
+
 // A message under a finished progress dialog cannot be answered: the dialog, shown here as for a
 // long recording, must be gone when any message comes. A recording without Morse code says so.
 void TestFileOpening::messagesComeOnlyOnceTheProgressIsGone_data()
@@ -430,18 +469,39 @@ void TestFileOpening::dropOpensFilesInsteadOfInsertingTheirNames()
     QCOMPARE(input(m_shown->window), frames.join('\n'));
 }
 
+// The names are opened by their bytes: one with byte 0xFF, which no text decodes to, opens too,
+// and a recording is told by its content whatever its name.
 void TestFileOpening::commandLineFilesOpenInOrder()
 {
     const QStringList frames = frameLines(2);
-    const QString first = writeText("first.txt", frames[0].toUtf8());
-    const QString second = writeText("second.txt", frames[1].toUtf8());
+    const QStringList recorded = spacedFrameLines(1);
+    QByteArrayList received{"tovrin3",
+                            QFile::encodeName(writeText("first.txt", frames[0].toUtf8())), "--",
+                            QFile::encodeName(m_files->filePath("second")) + "\xFF.txt",
+                            QFile::encodeName(m_files->filePath("pass")) + "\xFF"};
+    // The folder, which goes by names as text, cannot remove these.
+    const auto removeByBytes = qScopeGuard([&received] {
+        for (const QByteArray &name : received.last(2))
+            std::remove(name.constData());
+    });
+    QVERIFY(writeFile(received[3], frames[1].toUtf8()));
+    QVERIFY(writeFile(received[4], fileContent(writeRecording(*m_files, recorded))));
+    QStringList decoded;
+    std::vector<char *> argv;
+    for (QByteArray &argument : received) {
+        decoded.append(QString::fromLocal8Bit(argument));
+        argv.push_back(argument.data());
+    }
     const StartOptions options =
-        parseStartOptions({QStringLiteral("tovrin3"), first, QStringLiteral("--"), second});
+        parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
+    QSignalSpy opened(&opener(), &FileOpener::allOpened);
 
     applyStartOptions(m_shown->window, options);
 
-    QCOMPARE(input(m_shown->window), frames.join('\n'));
-    QCOMPARE(reportHeadings(m_shown->window).size(), 1 + 2);
+    QVERIFY(opened.wait(20000));
+    QVERIFY2(m_dialogs.failures.isEmpty(), qPrintable(m_dialogs.failures.join('\n')));
+    QCOMPARE(input(m_shown->window), (frames + recorded).join('\n'));
+    QCOMPARE(m_shown->window.frameHistory().frameCount(), 3);
 }
 
 void TestFileOpening::fileMenuHoldsItsCommandsInOrder_data()

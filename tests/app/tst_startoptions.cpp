@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <vector>
+
 using namespace tovrin3;
 
 namespace {
@@ -61,39 +63,57 @@ private slots:
 
 void TestStartOptions::readsArguments_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArrayList>("arguments");
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("listen");
-    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QByteArrayList>("files");
 
-    QTest::newRow("nothing") << QStringList() << Action::Run << false << QStringList();
-    QTest::newRow("files in order")
-        << QStringList{"b.wav", "a.txt"} << Action::Run << false << QStringList{"b.wav", "a.txt"};
+    QTest::newRow("nothing") << QByteArrayList() << Action::Run << false << QByteArrayList();
+    QTest::newRow("files in order") << QByteArrayList{"b.wav", "a.txt"} << Action::Run << false
+                                    << QByteArrayList{"b.wav", "a.txt"};
     QTest::newRow("listen with a file")
-        << QStringList{"--listen", "a.txt"} << Action::Run << true << QStringList{"a.txt"};
+        << QByteArrayList{"--listen", "a.txt"} << Action::Run << true << QByteArrayList{"a.txt"};
     QTest::newRow("a file named like an option after --")
-        << QStringList{"--", "--listen"} << Action::Run << false << QStringList{"--listen"};
+        << QByteArrayList{"--", "--listen"} << Action::Run << false << QByteArrayList{"--listen"};
     QTest::newRow("Qt's own options pass")
-        << QStringList{"-platform", "offscreen", "-style", "fusion", "x.txt"} << Action::Run
-        << false << QStringList{"x.txt"};
-    QTest::newRow("help") << QStringList{"--help"} << Action::ShowHelp << false << QStringList();
-    QTest::newRow("short help") << QStringList{"-h"} << Action::ShowHelp << false << QStringList();
-    QTest::newRow("version") << QStringList{"-V", "a.txt"} << Action::ShowVersion << false
-                             << QStringList();
+        << QByteArrayList{"-platform", "offscreen", "-style", "fusion", "x.txt"} << Action::Run
+        << false << QByteArrayList{"x.txt"};
+    QTest::newRow("help") << QByteArrayList{"--help"} << Action::ShowHelp << false
+                          << QByteArrayList();
+    QTest::newRow("short help") << QByteArrayList{"-h"} << Action::ShowHelp << false
+                                << QByteArrayList();
+    QTest::newRow("version") << QByteArrayList{"-V", "a.txt"} << Action::ShowVersion << false
+                             << QByteArrayList();
     QTest::newRow("unknown option")
-        << QStringList{"--listn"} << Action::RejectUsage << false << QStringList();
+        << QByteArrayList{"--listn"} << Action::RejectUsage << false << QByteArrayList();
     QTest::newRow("value for a flag")
-        << QStringList{"--listen=yes"} << Action::RejectUsage << false << QStringList();
+        << QByteArrayList{"--listen=yes"} << Action::RejectUsage << false << QByteArrayList();
+    QTest::newRow("names that are not UTF-8 keep their bytes")
+        << QByteArrayList{"pass\xFF.txt", "--listen", "--", "\xFF", "caf\xE9.wav"} << Action::Run
+        << true << QByteArrayList{"pass\xFF.txt", "\xFF", "caf\xE9.wav"};
+    QTest::newRow("a name decoded like the one before it")
+        << QByteArrayList{"a\xFE", "a\xFF"} << Action::Run << false
+        << QByteArrayList{"a\xFE", "a\xFF"};
 }
 
 void TestStartOptions::readsArguments()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QByteArrayList, arguments);
     QFETCH(Action, action);
     QFETCH(bool, listen);
-    QFETCH(QStringList, files);
+    QFETCH(QByteArrayList, files);
 
-    const StartOptions options = parseStartOptions(QStringList{"tovrin3"} + arguments);
+    QByteArrayList received{"tovrin3"};
+    received.append(arguments);
+    QStringList decoded;
+    std::vector<char *> argv;
+    for (QByteArray &argument : received) {
+        decoded.append(QString::fromLocal8Bit(argument));
+        argv.push_back(argument.data());
+    }
+
+    const StartOptions options =
+        parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
 
     QCOMPARE(options.action, action);
     QCOMPARE(options.listen, listen);
