@@ -12,11 +12,11 @@
 // time the window's thread spent between two ticks of a 1 ms timer, longest_stall_ms the longest
 // gap between two ticks less the 1 ms, which a loaded machine lengthens; stop_ms is how long
 // stopping took (the last transmission finished and its thread joined).
+#include "bandanalysis.h"
 #include "benchapplication.h"
 #include "cwdemodulator.h"
 #include "cwsignal.h"
 #include "livecopy.h"
-#include "spectrum.h"
 #include "waterfall.h"
 
 #include <benchmark/benchmark.h>

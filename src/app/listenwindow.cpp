@@ -2,9 +2,9 @@
 #include "listenwindow.h"
 
 #include "appearance.h"
+#include "bandanalysis.h"
 #include "livecopy.h"
 #include "soundserver.h"
-#include "spectrum.h"
 #include "stationlink.h"
 #include "waterfall.h"
 

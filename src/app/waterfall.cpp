@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "waterfall.h"
 
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "baseband.h"
 
+#include "bandanalysis.h"
 #include "fftwplanning.h"
-#include "spectrum.h"
 
 #include <algorithm>
 #include <cmath>

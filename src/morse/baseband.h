@@ -6,7 +6,7 @@
 // Decimation input samples, magnitude Decimation * A / 2 for a carrier of amplitude A), the
 // residual frequency removed from it [Hz], and the unit grid of the keying: unit length and the
 // start of slot 0 [baseband samples].
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <complex>
 #include <span>

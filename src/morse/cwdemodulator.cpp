@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cwdemodulator.h"
 
+#include "bandanalysis.h"
 #include "frameconfidence.h"
 #include "impulseblanker.h"
 #include "resampler.h"
-#include "spectrum.h"
 #include "transmissiondecoder.h"
 
 #include <QStringList>

@@ -4,7 +4,7 @@
 // Stage 2, trace tracking. In: the spectra of a transmission (SearchBins power ratios per frame,
 // from FrameSpectrum). Out: the trace's bin per frame (0 is bin LowestBin), and its pitch per
 // frame [Hz] between bins.
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <span>
 #include <vector>

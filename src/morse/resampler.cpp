@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "resampler.h"
 
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <soxr.h>
 

@@ -3,8 +3,8 @@
 
 // The stages of one transmission in order: trace tracking (pitchtrack.h), baseband and unit
 // timing (baseband.h), slot likelihoods (slotlikelihoods.h), frame and Morse search
-// (framesearch.h), confidence (frameconfidence.h). The spectra come from spectrum.h.
-#include "spectrum.h"
+// (framesearch.h), confidence (frameconfidence.h). The spectra come from bandanalysis.h.
+#include "bandanalysis.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stage 2: the trace through the spectra of keyed tones, with drift, jumps, noise and a locked
 // pitch.
+#include "bandanalysis.h"
 #include "cwsignal.h"
 #include "pitchtrack.h"
-#include "spectrum.h"
 
 #include <QTest>
 

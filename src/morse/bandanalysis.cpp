@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <algorithm>
 #include <cmath>

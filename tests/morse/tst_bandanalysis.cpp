@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stage 1: the FFT class, the window, the per-bin noise floor, keying presence, the frame spectrum
 // over its floor, the waterfall rows.
-#include "spectrum.h"
+#include "bandanalysis.h"
 
 #include <QTest>
 
@@ -386,4 +386,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(SpectrumTest)
-#include "tst_spectrum.moc"
+#include "tst_bandanalysis.moc"
