@@ -162,8 +162,10 @@ bool StationLog::open(const QString &path, int busyTimeoutMs)
     if (found > SchemaVersion)
         return fail(u"cannot be used"_s,
                     u"it was made by a newer version of this program (schema %1)"_s.arg(found));
-    if (!execute(u"PRAGMA journal_mode=WAL"_s) || !execute(u"PRAGMA synchronous=NORMAL"_s) ||
-        !execute(u"PRAGMA foreign_keys=ON"_s))
+    // A second program opening a new log while the first still creates it cannot switch the
+    // journal itself (SQLite answers busy without waiting); the first has switched it already.
+    if (!(execute(u"PRAGMA journal_mode=WAL"_s) || isWriteAheadLogged()) ||
+        !execute(u"PRAGMA synchronous=NORMAL"_s) || !execute(u"PRAGMA foreign_keys=ON"_s))
         return false;
     if (found == SchemaVersion)
         return true;
@@ -175,6 +177,13 @@ bool StationLog::open(const QString &path, int busyTimeoutMs)
             return false;
         }
     return execute(u"PRAGMA user_version=%1"_s.arg(SchemaVersion)) && execute(u"COMMIT"_s);
+}
+
+bool StationLog::isWriteAheadLogged()
+{
+    QSqlQuery mode(m_database);
+    return mode.exec(u"PRAGMA journal_mode"_s) && mode.next() &&
+           mode.value(0).toString().compare(u"wal"_s, Qt::CaseInsensitive) == 0;
 }
 
 std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,

@@ -104,6 +104,7 @@ public:
 private:
     bool fail(const QString &what, const QString &why);
     bool execute(const QString &statement);
+    bool isWriteAheadLogged();
 
     QString m_connectionName;
     QString m_path;
