@@ -119,12 +119,13 @@ QLineEdit *StationDialog::addField(const char *name, const QString &, const QStr
 }
 
 // Only the keys whose value the user changed are written, so the file keeps its own spelling of
-// the others. A field left empty keeps the file's line: an empty value would be a bad one.
+// the others. A cleared field is written as "KEY=", which unsets the key however often the file
+// names it earlier.
 station::SettingChanges StationDialog::changes() const
 {
     station::SettingChanges changed;
     auto compare = [&](const char *key, const QString &before, const QString &after) {
-        if (before != after && !after.isEmpty())
+        if (before != after)
             changed.append({QString::fromLatin1(key), after});
     };
     compare("CALLSIGN", m_loaded.callsign, m_callsign->text().trimmed());

@@ -240,6 +240,35 @@ private slots:
                  QFile::Permissions());
     }
 
+    // A cleared field unsets its key, even one the file names twice; every other line stays.
+    void dialogClearsFields()
+    {
+        const QByteArray before = "# my station\r\nCALLSIGN=DL1ABC\r\nLOCATOR=JO61\r\n"
+                                  "SIDS_URL=http://127.0.0.1:9/old/\r\nIMAGE_PATH=/x/\r\n"
+                                  "LOCATOR=JO62qm\r\nNORAD_ID=99999\r\n";
+        QVERIFY(m_home->writeConfiguration(before));
+        StationDialog dialog(programFolder());
+        dialog.findChild<QLineEdit *>(u"TxtLocator"_s)->clear();
+        dialog.findChild<QLineEdit *>(u"TxtSidsUrl"_s)->clear();
+        dialog.findChild<QLineEdit *>(u"TxtLatitude"_s)->setText(u"52.5"_s);
+        dialog.findChild<QLineEdit *>(u"TxtLongitude"_s)->setText(u"13.25"_s);
+        dialog.accept();
+        QVERIFY2(dialog.findChild<QLabel *>(u"LblProblems"_s)->text().isEmpty(),
+                 qPrintable(dialog.findChild<QLabel *>(u"LblProblems"_s)->text()));
+        QCOMPARE(testing::fileContent(m_home->confIni()),
+                 QByteArray("# my station\r\nCALLSIGN=DL1ABC\r\nLOCATOR=JO61\r\nSIDS_URL=\r\n"
+                            "IMAGE_PATH=/x/\r\nLOCATOR=\r\nNORAD_ID=99999\r\nLATITUDE=52.5\n"
+                            "LONGITUDE=13.25\n"));
+        const station::StationSettingsReading reading =
+            station::loadStationSettings(programFolder());
+        QVERIFY2(reading.problems.isEmpty(), qPrintable(reading.problems.join(u"; "_s)));
+        QVERIFY(reading.settings.locator.isEmpty());
+        QCOMPARE(reading.settings.servers, QList<QUrl>{QUrl(station::DefaultSidsUrl.toString())});
+        QVERIFY(reading.settings.exact);
+        QCOMPARE(reading.settings.exact->latitude, 52.5);
+        QCOMPARE(reading.settings.exact->longitude, 13.25);
+    }
+
 private:
     QString programFolder() const { return m_home->path(u"program"_s); }
 

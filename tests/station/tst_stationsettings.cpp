@@ -42,6 +42,10 @@ private slots:
         QTest::newRow("several servers")
             << QByteArray("SIDS_URL=https://a.example/t/, http://127.0.0.1:8/x\n") << QString()
             << QString() << "https://a.example/t/ http://127.0.0.1:8/x" << false << true;
+        QTest::newRow("an empty last line unsets the key")
+            << QByteArray("CALLSIGN=N0CALL\nSIDS_URL=http://127.0.0.1:8/x\nCALLSIGN=\nSIDS_URL=\n"
+                          "SHARE=yes\nSHARE= \n")
+            << QString() << QString() << satnogs << false << true;
         QTest::newRow("a comment is no setting")
             << QByteArray("#SHARE=yes\nCALLSIGN=N0CALL\n") << "N0CALL" << QString() << satnogs
             << false << true;
