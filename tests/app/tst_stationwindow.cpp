@@ -150,10 +150,9 @@ private slots:
         QTest::addColumn<QList<LoggedReception>>("expected");
 
         const QDateTime noon = QDateTime::fromMSecsSinceEpoch(Noon, Qt::UTC);
-        QTest::newRow("answered")
-            << QByteArray("yes") << noon
-            << QList<LoggedReception>{{Frame1, Noon + 2'250, u"pass.wav"_s},
-                                      {Frame2, Noon + 31'000, u"pass.wav"_s}};
+        QTest::newRow("answered") << QByteArray("yes") << noon
+                                  << QList<LoggedReception>{{Frame1, Noon + 2'250, u"pass.wav"_s},
+                                                            {Frame2, Noon + 31'000, u"pass.wav"_s}};
         QTest::newRow("unknown") << QByteArray("yes") << QDateTime() << QList<LoggedReception>{};
         QTest::newRow("LOG=no") << QByteArray("no") << QDateTime() << QList<LoggedReception>{};
     }
@@ -165,9 +164,9 @@ private slots:
         QFETCH(QList<LoggedReception>, expected);
         QVERIFY(m_home->writeConfiguration("LOG=" + log + "\n"));
         StationLink link(programFolder());
-        link.takeRecording(m_home->path(u"pass.wav"_s),
-                           {copied(Frame1, 2.25), {u"VVV DE QT7X"_s, 10.0, {}, false},
-                            copied(Frame2, 31.0)});
+        link.takeRecording(
+            m_home->path(u"pass.wav"_s),
+            {copied(Frame1, 2.25), {u"VVV DE QT7X"_s, 10.0, {}, false}, copied(Frame2, 31.0)});
         link.takeRecording(m_home->path(u"noise.wav"_s), {{u"VVV DE QT7X"_s, 1.0, {}, false}});
         if (log == "no") {
             QVERIFY(startQuestions().isEmpty());
@@ -213,9 +212,8 @@ private slots:
         answer(*question, QDateTime::fromMSecsSinceEpoch(Noon - 60'000, Qt::UTC));
         QTRY_VERIFY(startQuestions().isEmpty());
         QCOMPARE(loggedReceptions(m_home->logPath()),
-                 (QList<LoggedReception>{
-                     {Frame1, Noon - 60'000 + offsetMs, u"pass.wav"_s},
-                     {Frame1, Noon + offsetMs, QFileInfo(named).fileName()}}));
+                 (QList<LoggedReception>{{Frame1, Noon - 60'000 + offsetMs, u"pass.wav"_s},
+                                         {Frame1, Noon + offsetMs, QFileInfo(named).fileName()}}));
     }
 
     // Each sure frame reaches the server once, byte for byte as the core builds it; a doubtful
@@ -284,18 +282,45 @@ private slots:
         QVERIFY(server.requests.isEmpty());
     }
 
-    // A log that is no database is told once; copying goes on.
+    // A log that is no database, or read-only, is told once; copying goes on.
+    void damagedLogIsToldOnce_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("not a database") << false;
+        QTest::newRow("read-only") << true;
+    }
+
     void damagedLogIsToldOnce()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
-        QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        QFETCH(bool, readOnly);
+        if (readOnly) {
+            if (const auto child = testing::rerunUnprivileged()) {
+                if (!child->skipReason.isEmpty())
+                    QSKIP(qPrintable(child->skipReason));
+                QVERIFY2(child->run.exitCode == 0, testing::childReport(*child).constData());
+                return;
+            }
+        }
+        if (readOnly) {
+            {
+                station::StationLog log;
+                QVERIFY(log.open(m_home->logPath()));
+            }
+            QVERIFY(QFile::setPermissions(m_home->logPath(), QFileDevice::ReadOwner));
+            QVERIFY(!QFileInfo(m_home->logPath()).isWritable());
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
+            QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        }
         StationLink link(programFolder());
         QSignalSpy problems(&link, &StationLink::problem);
         link.reload();
         link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
         link.take({copied(Frame2, 9.0)}, Noon, u"listen"_s);
         QCOMPARE(problems.count(), 1);
-        QVERIFY(!link.isLogging());
+        QVERIFY2(problems.first().first().toString().contains(u"readonly"_s) == readOnly,
+                 qPrintable(problems.first().first().toString()));
+        QVERIFY(readOnly || !link.isLogging());
     }
 
     // The dialog names a bad value and writes nothing; good values go in with every other line

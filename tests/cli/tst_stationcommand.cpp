@@ -340,19 +340,32 @@ private slots:
     // A log that cannot be written: one message, the decoding goes on, status 1.
     void decodesWithoutAUsableLog_data()
     {
-        QTest::addColumn<bool>("dataHomeIsAFile");
-        QTest::newRow("folder cannot be made") << true;
-        QTest::newRow("not a database") << false;
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("folder cannot be made") << u"folder"_qs;
+        QTest::newRow("not a database") << u"garbage"_qs;
+        QTest::newRow("read-only log") << u"read-only"_qs;
     }
 
     void decodesWithoutAUsableLog()
     {
-        QFETCH(bool, dataHomeIsAFile);
-        if (dataHomeIsAFile) {
+        QFETCH(QString, damage);
+        if (damage == u"read-only") {
+            if (const auto child = rerunUnprivileged()) {
+                if (!child->skipReason.isEmpty())
+                    QSKIP(qPrintable(child->skipReason));
+                QVERIFY2(child->run.exitCode == 0, childReport(*child).constData());
+                return;
+            }
+        }
+        if (damage == u"folder") {
             QVERIFY(writeFile(m_home->dataHome(), "a file"));
-        } else {
+        } else if (damage == u"garbage") {
             QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).absolutePath()));
             QVERIFY(writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        } else {
+            QCOMPARE(decode({u"--log"_qs}, TimedLine).exitCode, 0);
+            QVERIFY(QFile::setPermissions(m_home->logPath(), QFileDevice::ReadOwner));
+            QVERIFY(!QFileInfo(m_home->logPath()).isWritable());
         }
         const ProgramRun run =
             decode({u"--format"_qs, u"csv"_qs, u"--log"_qs}, TimedLine + TimedLine);
@@ -388,8 +401,8 @@ private slots:
 
         const QStringList recording{u"--timestamps"_qs, u"--start"_qs, u"2026-12-06T18:50:00Z"_qs,
                                     u"RECORDING"_qs};
-        const QStringList raw{u"--raw-rate"_qs, QString::number(Rate), u"--timestamps"_qs,
-                              u"--start"_qs, u"2026-12-06T18:50:00Z"_qs, u"-"_qs};
+        const QStringList raw{u"--raw-rate"_qs, QString::number(Rate),      u"--timestamps"_qs,
+                              u"--start"_qs,    u"2026-12-06T18:50:00Z"_qs, u"-"_qs};
         QTest::newRow("recording, --submit")
             << recording + QStringList{u"--submit"_qs} << QByteArray() << 0 << 1LL << true;
         QTest::newRow("raw samples, --submit")
