@@ -294,14 +294,7 @@ private slots:
     {
         QFETCH(bool, readOnly);
         if (readOnly) {
-            if (const auto child = testing::rerunUnprivileged()) {
-                if (!child->skipReason.isEmpty())
-                    QSKIP(qPrintable(child->skipReason));
-                QVERIFY2(child->run.exitCode == 0, testing::childReport(*child).constData());
-                return;
-            }
-        }
-        if (readOnly) {
+            TOVRIN3_RUN_UNPRIVILEGED();
             {
                 station::StationLog log;
                 QVERIFY(log.open(m_home->logPath()));

@@ -222,12 +222,7 @@ private slots:
 
     void reportsAReadOnlyLog()
     {
-        if (const auto child = tovrin3::testing::rerunUnprivileged()) {
-            if (!child->skipReason.isEmpty())
-                QSKIP(qPrintable(child->skipReason));
-            QVERIFY2(child->run.exitCode == 0, tovrin3::testing::childReport(*child).constData());
-            return;
-        }
+        TOVRIN3_RUN_UNPRIVILEGED();
         StationHome home;
         {
             StationLog log;

@@ -238,12 +238,7 @@ private slots:
     // take precedence, and the caller says so.
     void saysWhenTheWrittenFileDoesNotGovern()
     {
-        if (const auto child = testing::rerunUnprivileged()) {
-            if (!child->skipReason.isEmpty())
-                QSKIP(qPrintable(child->skipReason));
-            QVERIFY2(child->run.exitCode == 0, testing::childReport(*child).constData());
-            return;
-        }
+        TOVRIN3_RUN_UNPRIVILEGED();
         StationHome home;
         home.applyToThisProcess();
         QFile::remove(home.confIni());

@@ -147,4 +147,18 @@ inline QByteArray childReport(const UnprivilegedRun &child)
            child.run.errors;
 }
 
+// As root, ends the current test function with the outcome of running it again as nobody (see
+// rerunUnprivileged): passed, failed with the child's report, or skipped with the reason it could
+// not run there. Otherwise does nothing.
+#define TOVRIN3_RUN_UNPRIVILEGED()                                                                 \
+    do {                                                                                           \
+        if (const auto child = ::tovrin3::testing::rerunUnprivileged()) {                          \
+            if (!child->skipReason.isEmpty())                                                      \
+                QSKIP(qPrintable(child->skipReason));                                              \
+            QVERIFY2(child->run.exitCode == 0,                                                     \
+                     ::tovrin3::testing::childReport(*child).constData());                         \
+            return;                                                                                \
+        }                                                                                          \
+    } while (false)
+
 } // namespace tovrin3::testing
