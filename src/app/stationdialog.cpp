@@ -5,11 +5,13 @@
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -119,12 +121,13 @@ QLineEdit *StationDialog::addField(const char *name, const QString &, const QStr
 }
 
 // Only the keys whose value the user changed are written, so the file keeps its own spelling of
-// the others. A field left empty keeps the file's line: an empty value would be a bad one.
+// the others. A cleared field is written as "KEY=", which unsets the key however often the file
+// names it earlier.
 station::SettingChanges StationDialog::changes() const
 {
     station::SettingChanges changed;
     auto compare = [&](const char *key, const QString &before, const QString &after) {
-        if (before != after && !after.isEmpty())
+        if (before != after)
             changed.append({QString::fromLatin1(key), after});
     };
     compare("CALLSIGN", m_loaded.callsign, m_callsign->text().trimmed());
@@ -196,6 +199,46 @@ void StationDialog::accept()
         QMessageBox::information(this, u"Station"_s, note.arg(m_loadedPath, m_written.path));
     }
     QDialog::accept();
+}
+
+RecordingStartDialog::RecordingStartDialog(const QString &fileName, const QDateTime &suggestion,
+                                           QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(u"FrmRecordingStart"_s);
+    setWindowTitle(u"Recording start"_s);
+    auto *question =
+        new QLabel(u"When did the recording %1 begin? Its frames go to the station "
+                   u"log at that time plus their offset in the recording."_s.arg(fileName));
+    question->setTextFormat(Qt::PlainText);
+    question->setWordWrap(true);
+    m_start = new QDateTimeEdit;
+    m_start->setObjectName(u"DtpRecordingStart"_s);
+    m_start->setTimeSpec(Qt::UTC);
+    m_start->setDateTime(suggestion.toUTC());
+    m_start->setDisplayFormat(u"yyyy-MM-dd HH:mm:ss 'UTC'"_s);
+    m_start->setCalendarPopup(true);
+    auto *form = new QFormLayout;
+    form->addRow(u"&Began at:"_s, m_start);
+
+    auto *buttons = new QDialogButtonBox;
+    QPushButton *log = buttons->addButton(u"&Log at this time"_s, QDialogButtonBox::AcceptRole);
+    log->setObjectName(u"CmdLogRecording"_s);
+    log->setDefault(true);
+    QPushButton *unknown =
+        buttons->addButton(u"&Unknown: do not log"_s, QDialogButtonBox::RejectRole);
+    unknown->setObjectName(u"CmdStartUnknown"_s);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(question);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+QDateTime RecordingStartDialog::start() const
+{
+    return m_start->dateTime().toUTC();
 }
 
 } // namespace tovrin3

@@ -3,6 +3,7 @@
 
 #include "stationsettings.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
@@ -10,6 +11,7 @@
 
 QT_BEGIN_NAMESPACE
 class QCheckBox;
+class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
 QT_END_NAMESPACE
@@ -54,6 +56,23 @@ private:
     QCheckBox *m_log = nullptr;
     QCheckBox *m_exactPlace = nullptr;
     QLabel *m_problems = nullptr;
+};
+
+// Asks when a recording began, in UTC, so that its frames can go to the station log like those
+// of any recording with a known start. "Unknown" (Cancel, Escape) logs nothing.
+class RecordingStartDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    RecordingStartDialog(const QString &fileName, const QDateTime &suggestion,
+                         QWidget *parent = nullptr);
+
+    // The time given, in UTC.
+    QDateTime start() const;
+
+private:
+    QDateTimeEdit *m_start = nullptr;
 };
 
 } // namespace tovrin3

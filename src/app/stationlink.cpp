@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "stationlink.h"
 
+#include "audiofile.h"
 #include "cwdemodulator.h"
 #include "normalisation.h"
 #include "sidsrequest.h"
 #include "stationcommand.h"
+#include "stationdialog.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +31,28 @@ bool isLoggable(QStringView digits)
     return digits.size() == FrameLength && std::ranges::all_of(digits, [](QChar c) {
                return c.unicode() > 0x20 && c.unicode() < 0x7F;
            });
+}
+
+bool holdsLoggableFrame(const std::vector<morse::CopiedLine> &lines)
+{
+    QString cleaned;
+    return std::ranges::any_of(lines, [&](const morse::CopiedLine &line) {
+        normaliseLine(line.text, cleaned);
+        return isLoggable(cleaned);
+    });
+}
+
+// A recorder usually writes its file to the end of the pass: the time the file was last written
+// less its length, to the second.
+QDateTime suggestedStart(const QString &path)
+{
+    QDateTime end = QFileInfo(path).lastModified().toUTC();
+    if (!end.isValid())
+        end = QDateTime::currentDateTimeUtc();
+    morse::AudioFileReader reader;
+    if (reader.open(QFile::encodeName(path)) && reader.length() > 0 && reader.sampleRate() > 0)
+        end = end.addMSecs(-std::llround(double(reader.length()) / reader.sampleRate() * 1000.0));
+    return end.addMSecs(-end.time().msec());
 }
 
 } // namespace
@@ -144,6 +170,22 @@ void StationLink::takeRecording(const QString &path, const std::vector<morse::Co
         start = station::timeInFileName(path);
     if (start)
         take(lines, start->toMSecsSinceEpoch(), QFileInfo(path).fileName());
+    else if (m_log && holdsLoggableFrame(lines))
+        askRecordingStart(path, lines);
+}
+
+void StationLink::askRecordingStart(const QString &path,
+                                    const std::vector<morse::CopiedLine> &lines)
+{
+    auto *dialog = new RecordingStartDialog(QFileInfo(path).fileName(), suggestedStart(path),
+                                            qobject_cast<QWidget *>(parent()));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(this, &QObject::destroyed, dialog, &QObject::deleteLater);
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog, lines, name = QFileInfo(path).fileName()] {
+                take(lines, dialog->start().toMSecsSinceEpoch(), name);
+            });
+    dialog->open();
 }
 
 void StationLink::refreshQueue()

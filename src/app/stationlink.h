@@ -45,7 +45,9 @@ public:
     // frame's time is the start of its header. The source is "listen" or a recording's name.
     void take(const std::vector<morse::CopiedLine> &lines, qint64 startMs, const QString &source);
     // The lines copied from a recording: logged at the time it began by its date tag or by an ISO
-    // time in its file name; without either they are not logged.
+    // time in its file name. Without either, and while logging, a RecordingStartDialog asks for
+    // it (window-modal on the parent window, without holding anything up): the lines are logged
+    // once it is answered, and never when the answer is "unknown".
     void takeRecording(const QString &path, const std::vector<morse::CopiedLine> &lines);
 
     int acceptedCount() const { return m_accepted; }
@@ -60,6 +62,7 @@ signals:
     void problem(const QString &message);
 
 private:
+    void askRecordingStart(const QString &path, const std::vector<morse::CopiedLine> &lines);
     void stopSender();
     void refreshQueue();
     void complain(const QString &message);

@@ -5,10 +5,13 @@
 #include "descriptordevice.h"
 #include "doubtfulmark.h"
 #include "linetimestamp.h"
+#include "stationcommand.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -50,9 +53,15 @@ ProgramDescription cwProgram()
             u"A beacon frame whose digits are doubtful is written with a mark after them, as "
             u"in QT7XMRKT3HKD 9001400I0C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]; tovrin3-decode and "
             u"the window skip such a line.\n\n"
+            u"With --log or --submit the frames copied are also kept in the station log, at the "
+            u"time they were heard (on standard input) or the recording's start plus their "
+            u"offset (--start, else the recording's date tag or a time in its file name), and "
+            u"with --submit sent to the SiDS servers of conf.ini, as tovrin3-decode does. The "
+            u"lines written do not change.\n\n"
             u"Exit status: 0 when every input was copied, 1 when an input could not be read or "
-            u"was found damaged (the lines copied before the damage are still written) or the "
-            u"output could not be written, 2 for a wrong option."_s,
+            u"was found damaged (the lines copied before the damage are still written), the "
+            u"output could not be written or the station log could not be written, 2 for a wrong "
+            u"option or station settings that are missing or wrong."_s,
         .version = QString::fromLatin1(TOVRIN3_VERSION),
     };
 }
@@ -61,6 +70,7 @@ struct Settings
 {
     std::optional<double> rawRate;
     bool timestamps = false;
+    bool logs = false; // --log, --submit or --submit-dry-run
     std::optional<QDateTime> start;
     bool verbose = false;
     std::vector<QByteArray> inputs;
@@ -76,8 +86,10 @@ struct Options
         u"timestamps"_s, u"begin each line with the UTC time of its first element and a '|', "
                          u"as tovrin3-decode --format csv or json reads it: on standard input "
                          u"the time its samples arrived, in a FILE --start plus its offset"_s};
-    QCommandLineOption start{
-        u"start"_s, u"the UTC time the recording began, as 2026-12-06T18:57:44Z"_s, u"TIME"_s};
+    QCommandLineOption start{u"start"_s,
+                             u"the UTC time the recording began, as 2026-12-06T18:57:44Z (for "
+                             u"--timestamps, --log and --submit)"_s,
+                             u"TIME"_s};
     QCommandLineOption verbose{u"verbose"_s,
                                u"report on standard error the pitch and speed the copy locks on"_s};
 };
@@ -129,8 +141,8 @@ std::optional<QString> checkCombination(const Settings &settings)
     const bool readsFiles = standardInputs < std::ssize(settings.inputs);
     if (readsStandardInput && !settings.rawRate)
         return u"raw samples on standard input need their rate: --raw-rate HZ"_s;
-    if (settings.start && !settings.timestamps)
-        return u"--start only serves --timestamps"_s;
+    if (settings.start && !settings.timestamps && !settings.logs)
+        return u"--start only serves --timestamps, --log and --submit"_s;
     if (settings.timestamps && readsFiles && !settings.start)
         return u"--timestamps on a FILE needs --start TIME, the UTC time the recording began"_s;
     if (settings.start && settings.inputs.size() > 1)
@@ -193,7 +205,10 @@ enum class Outcome
 class Copier
 {
 public:
-    explicit Copier(const Settings &settings) : m_settings(settings) {}
+    Copier(const Settings &settings, station::StationCommand &station)
+        : m_settings(settings), m_station(station)
+    {
+    }
 
     Outcome copyFile(const QByteArray &name);
     Outcome copyStandardInput();
@@ -215,6 +230,7 @@ private:
     }
 
     const Settings &m_settings;
+    station::StationCommand &m_station;
     DescriptorDevice m_output{STDOUT_FILENO, QIODevice::WriteOnly,
                               DescriptorDevice::Ownership::Borrowed};
     StatusLine m_status;
@@ -234,6 +250,7 @@ Outcome Copier::copyFile(const QByteArray &name)
     };
     const morse::AudioFileCopy copy = morse::copyAudioFile(name, progress, lockChanged);
     m_status.clearProgress();
+    m_station.recordingCopied(name, copy.lines);
     for (const morse::CopiedLine &line : copy.lines) {
         const QDateTime time =
             m_settings.start ? timeInto(*m_settings.start, line.startSeconds) : QDateTime();
@@ -282,10 +299,12 @@ Outcome Copier::copyStream()
         if (m_settings.verbose)
             if (const auto lock = lockWatch.update(copier.demodulator()))
                 m_status.reportLock(StandardInputName, *lock, copier.secondsRead());
-        for (const TimedLine &line : copier.takeLines())
+        for (const TimedLine &line : copier.takeLines()) {
+            m_station.lineHeard(StandardInputName, line.copied, line.startTime);
             if (const Outcome written = writeLine(StandardInputName, line.text, line.startTime);
                 written != Outcome::Copied)
                 return written;
+        }
         if (count == 0)
             return Outcome::Copied;
     }
@@ -300,9 +319,9 @@ int Copier::writeFailureStatus() const
     return Failure;
 }
 
-int copyInputs(const Settings &settings)
+int copyInputs(const Settings &settings, station::StationCommand &station)
 {
-    Copier copier(settings);
+    Copier copier(settings, station);
     int status = Success;
     for (const QByteArray &name : settings.inputs) {
         const Outcome outcome =
@@ -331,14 +350,27 @@ int main(int argc, char **argv)
     commandLine.addOption(options.timestamps);
     commandLine.addOption(options.start, u"a UTC time such as 2026-12-06T18:57:44Z"_s);
     commandLine.addOption(options.verbose);
+    const station::StationOptions stationOptions;
+    for (const QCommandLineOption &option :
+         {stationOptions.log, stationOptions.submit, stationOptions.dryRun})
+        commandLine.addOption(option);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
     Settings settings;
     settings.inputs = commandLine.positionalBytes(argc, argv);
     std::optional<QString> usageError = takeValues(commandLine.parser(), options, settings);
+    station::StationCommand station(commandLine.parser(), stationOptions,
+                                    int(settings.inputs.size()), QString::fromLatin1(ProgramName));
+    settings.logs = std::ranges::any_of(
+        std::array{&stationOptions.log, &stationOptions.submit, &stationOptions.dryRun},
+        [&](const QCommandLineOption *option) { return commandLine.parser().isSet(*option); });
+    if (!usageError)
+        usageError = station.usageError();
     if (!usageError)
         usageError = checkCombination(settings);
     if (usageError)
         return commandLine.rejectUsage(*usageError);
-    return copyInputs(settings);
+    if (const std::optional<int> status = station.begin())
+        return *status;
+    return station.finish(copyInputs(settings, station));
 }

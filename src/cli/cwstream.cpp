@@ -45,7 +45,7 @@ std::vector<TimedLine> RawStreamCopier::takeLines()
         const auto sample = std::max<qint64>(0, std::llround(line.startSeconds * m_sampleRate));
         const QDateTime time = m_start ? timeInto(*m_start, line.startSeconds) : arrivalOf(sample);
         lines.push_back({copiedLineText(line.text, line.doubtful, line.frameConfidence),
-                         line.startSeconds, time});
+                         line.startSeconds, time, line});
         forgetArrivalsBefore(sample);
     }
     return lines;

@@ -35,6 +35,7 @@ struct TimedLine
     QString text;              // as written: a doubtful frame carries its mark (see copiedLineText)
     double startSeconds = 0.0; // from the stream's first sample
     QDateTime startTime;
+    morse::CopiedLine copied; // as the demodulator gave it: no mark, the frame's confidence
 };
 
 // Copies raw samples (see RawSampleDecoder) that arrive from a live source such as an SDR

@@ -27,7 +27,6 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-constexpr const char *ProgramName = "tovrin3-decode";
 constexpr int Failure = 1;
 constexpr int SettingsWrong = 2;
 
@@ -40,9 +39,11 @@ enum class Action
     Flush
 };
 
-void say(const QString &message)
+// Whether the option was given. An option the program does not offer is not (tovrin3-cw offers
+// no --flush), and asking the parser about it would warn.
+bool given(const QCommandLineParser &parser, const QCommandLineOption &option)
 {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, qPrintable(message));
+    return parser.optionNames().contains(option.names().constFirst());
 }
 
 // A frame's 18 characters go to the log and the servers as ASCII.
@@ -198,6 +199,7 @@ std::optional<QDateTime> recordingDateTag(const QString &path)
 
 struct StationCommand::Run
 {
+    QString program;
     Action action = Action::None;
     std::optional<QDateTime> start;
     StationSettings settings;
@@ -217,14 +219,15 @@ struct StationCommand::Run
 };
 
 StationCommand::StationCommand(const QCommandLineParser &parser, const StationOptions &options,
-                               int inputCount)
+                               int inputCount, const QString &program)
     : m_run(std::make_unique<Run>())
 {
+    m_run->program = program;
     int actions = 0;
     for (const auto &[option, action] :
          {std::pair{&options.log, Action::Log}, std::pair{&options.submit, Action::Submit},
           std::pair{&options.dryRun, Action::DryRun}, std::pair{&options.flush, Action::Flush}})
-        if (parser.isSet(*option)) {
+        if (given(parser, *option)) {
             m_run->action = action;
             ++actions;
         }
@@ -232,7 +235,7 @@ StationCommand::StationCommand(const QCommandLineParser &parser, const StationOp
         m_usageError = u"--log, --submit, --submit-dry-run and --flush exclude each other"_s;
     else if (m_run->action == Action::Flush && inputCount > 0)
         m_usageError = u"--flush reads no FILE"_s;
-    if (parser.isSet(options.start)) {
+    if (given(parser, options.start)) {
         m_run->start = utcTime(parser.value(options.start));
         if (!m_run->start)
             m_usageError = u"--start takes a UTC time such as 2026-12-06T18:57:44Z, not '%1'"_s.arg(
@@ -250,6 +253,11 @@ StationCommand::~StationCommand()
     }
 }
 
+void StationCommand::say(const QString &message) const
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(m_run->program), qPrintable(message));
+}
+
 bool StationCommand::flushOnly() const
 {
     return m_run->action == Action::Flush;
@@ -261,8 +269,8 @@ std::optional<int> StationCommand::begin()
     if (run.action == Action::None)
         return std::nullopt;
     static int argc = 1;
-    static char name[] = "tovrin3-decode";
-    static char *argv[] = {name, nullptr};
+    static QByteArray name = run.program.toLocal8Bit();
+    static char *argv[] = {name.data(), nullptr};
     if (!QCoreApplication::instance())
         run.application = std::make_unique<QCoreApplication>(argc, argv);
     const StationSettingsReading reading =
@@ -341,20 +349,36 @@ void StationCommand::recordingCopied(const QByteArray &name,
     if (!start && name != "-")
         start = timeInFileName(QFile::decodeName(name));
     std::vector<Reception> receptions;
-    QString cleaned;
-    for (const morse::CopiedLine &line : lines) {
-        normaliseLine(line.text, cleaned);
-        if (cleaned.size() != FrameLength)
-            continue;
-        if (!start || !isLoggable(cleaned)) {
-            ++run.untimed;
-            continue;
-        }
-        const qint64 offset = std::llround(line.startSeconds * 1000.0);
-        receptions.push_back({cleaned, start->toMSecsSinceEpoch() + offset, sourceName(name),
-                              line.frameConfidence, line.doubtful});
-    }
+    for (const morse::CopiedLine &line : lines)
+        addCopied(receptions, line,
+                  start ? start->addMSecs(std::llround(line.startSeconds * 1000.0)) : QDateTime(),
+                  sourceName(name));
     take(receptions);
+}
+
+void StationCommand::lineHeard(const QByteArray &name, const morse::CopiedLine &line,
+                               const QDateTime &time)
+{
+    if (m_run->action == Action::None)
+        return;
+    std::vector<Reception> receptions;
+    addCopied(receptions, line, time, sourceName(name));
+    take(receptions);
+}
+
+void StationCommand::addCopied(std::vector<Reception> &receptions, const morse::CopiedLine &line,
+                               const QDateTime &time, const QString &source)
+{
+    QString cleaned;
+    normaliseLine(line.text, cleaned);
+    if (cleaned.size() != FrameLength)
+        return;
+    if (!time.isValid() || !isLoggable(cleaned)) {
+        ++m_run->untimed;
+        return;
+    }
+    receptions.push_back(
+        {cleaned, time.toMSecsSinceEpoch(), source, line.frameConfidence, line.doubtful});
 }
 
 void StationCommand::countUntimed()

@@ -20,7 +20,7 @@
 
 namespace tovrin3::station {
 
-// The station options of tovrin3-decode.
+// The station options of tovrin3-decode; tovrin3-cw offers --log, --submit and --submit-dry-run.
 struct StationOptions
 {
     QCommandLineOption log;
@@ -49,7 +49,9 @@ std::optional<QDateTime> recordingDateTag(const QString &path);
 class StationCommand
 {
 public:
-    StationCommand(const QCommandLineParser &parser, const StationOptions &options, int inputCount);
+    // The program's name starts each message. Only the options the parser offers are looked at.
+    StationCommand(const QCommandLineParser &parser, const StationOptions &options, int inputCount,
+                   const QString &program = QStringLiteral("tovrin3-decode"));
     ~StationCommand();
     StationCommand(const StationCommand &) = delete;
     StationCommand &operator=(const StationCommand &) = delete;
@@ -69,6 +71,8 @@ public:
                                      QByteArrayView head, QStringConverter::Encoding encoding);
     // The lines copied from a recording, logged at the recording's start plus their offset.
     void recordingCopied(const QByteArray &name, const std::vector<morse::CopiedLine> &lines);
+    // A line copied from live audio whose first element was heard at `time`, logged at once.
+    void lineHeard(const QByteArray &name, const morse::CopiedLine &line, const QDateTime &time);
 
     // Sends what is due, reports on standard error and returns the program's exit status: 1
     // when the log could not be written, else the decoding's.
@@ -80,6 +84,11 @@ public:
     void countUntimed();
 
 private:
+    void say(const QString &message) const;
+    // The reception of a copied frame heard at `time`; a frame without a time is counted instead.
+    void addCopied(std::vector<Reception> &receptions, const morse::CopiedLine &line,
+                   const QDateTime &time, const QString &source);
+
     struct Run;
     std::unique_ptr<Run> m_run;
     std::optional<QString> m_usageError;

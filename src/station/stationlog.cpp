@@ -137,6 +137,7 @@ bool StationLog::execute(const QString &statement)
 bool StationLog::open(const QString &path, int busyTimeoutMs)
 {
     m_path = path;
+    m_error.clear();
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo::exists(folder)) {
         if (!QDir().mkpath(folder))
@@ -164,8 +165,12 @@ bool StationLog::open(const QString &path, int busyTimeoutMs)
                     u"it was made by a newer version of this program (schema %1)"_s.arg(found));
     // A second program opening a new log while the first still creates it cannot switch the
     // journal itself (SQLite answers busy without waiting); the first has switched it already.
-    if (!(execute(u"PRAGMA journal_mode=WAL"_s) || isWriteAheadLogged()) ||
-        !execute(u"PRAGMA synchronous=NORMAL"_s) || !execute(u"PRAGMA foreign_keys=ON"_s))
+    if (!execute(u"PRAGMA journal_mode=WAL"_s)) {
+        if (!isWriteAheadLogged())
+            return false;
+        m_error.clear();
+    }
+    if (!execute(u"PRAGMA synchronous=NORMAL"_s) || !execute(u"PRAGMA foreign_keys=ON"_s))
         return false;
     if (found == SchemaVersion)
         return true;

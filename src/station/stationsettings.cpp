@@ -55,10 +55,12 @@ std::optional<QUrl> serverUrl(const QString &text)
 struct RawValues
 {
     QList<std::pair<QString, QString>> entries; // last occurrence of each key, in file order
+    // An empty value unsets the key, as the Station dialog writes a cleared field.
     void set(const QString &key, const QString &value)
     {
         entries.removeIf([&](const auto &entry) { return entry.first == key; });
-        entries.append({key, value});
+        if (!value.isEmpty())
+            entries.append({key, value});
     }
 };
 

@@ -47,7 +47,8 @@ struct StationSettingsReading
 };
 
 // Reads the station keys of a conf.ini's content, as the window reads IMAGE_PATH: keys ignore
-// case, values keep it, the last line of a key counts. A bad value is named in `problems` and
+// case, values keep it, the last line of a key counts. An empty value ("LOCATOR=") leaves the
+// setting at its default, as if the key were missing. A bad value is named in `problems` and
 // leaves the setting at its default.
 StationSettingsReading parseStationSettings(QByteArrayView fileContent, bool userOwned);
 

@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audiofile.h"
 #include "cwdemodulator.h"
+#include "cwtesting.h"
+#include "fileopening.h"
+#include "mainwindow.h"
 #include "sidsrequest.h"
 #include "sidsserver.h"
 #include "stationdialog.h"
@@ -8,9 +12,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -61,6 +67,29 @@ QList<LoggedReception> loggedReceptions(const QString &path)
     return rows;
 }
 
+// The recording start questions on screen.
+QList<RecordingStartDialog *> startQuestions()
+{
+    QList<RecordingStartDialog *> shown;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *question = qobject_cast<RecordingStartDialog *>(widget);
+            question && question->isVisible())
+            shown.append(question);
+    return shown;
+}
+
+// Answers a question with a time, or with "unknown" when the time is invalid.
+void answer(RecordingStartDialog &question, const QDateTime &start)
+{
+    QVERIFY(question.objectName() == u"FrmRecordingStart"_s);
+    if (!start.isValid()) {
+        question.findChild<QPushButton *>(u"CmdStartUnknown"_s)->click();
+        return;
+    }
+    question.findChild<QDateTimeEdit *>(u"DtpRecordingStart"_s)->setDateTime(start);
+    question.findChild<QPushButton *>(u"CmdLogRecording"_s)->click();
+}
+
 QByteArray sharingConfiguration(const SidsServer &server, const QByteArray &log = "yes")
 {
     return "CALLSIGN=DL1ABC\nLOCATOR=JO62\nNORAD_ID=99999\nSIDS_URL=" +
@@ -96,8 +125,6 @@ private slots:
             << named
             << QList<LoggedReception>{{Frame1, Noon + 2'250, named},
                                       {Frame2, Noon + 31'000, named}};
-        QTest::newRow("recording without a known start")
-            << u"pass.wav"_s << QList<LoggedReception>{};
     }
 
     void logsCopiedFramesAtTheirTime()
@@ -112,6 +139,81 @@ private slots:
         else
             link.takeRecording(m_home->path(recording), lines);
         QCOMPARE(loggedReceptions(m_home->logPath()), expected);
+    }
+
+    // A recording without a known start asks for it while logging, and is logged at the time
+    // given; "unknown" logs nothing, and with LOG=no nothing is asked.
+    void asksForARecordingsStart_data()
+    {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QDateTime>("start");
+        QTest::addColumn<QList<LoggedReception>>("expected");
+
+        const QDateTime noon = QDateTime::fromMSecsSinceEpoch(Noon, Qt::UTC);
+        QTest::newRow("answered") << QByteArray("yes") << noon
+                                  << QList<LoggedReception>{{Frame1, Noon + 2'250, u"pass.wav"_s},
+                                                            {Frame2, Noon + 31'000, u"pass.wav"_s}};
+        QTest::newRow("unknown") << QByteArray("yes") << QDateTime() << QList<LoggedReception>{};
+        QTest::newRow("LOG=no") << QByteArray("no") << QDateTime() << QList<LoggedReception>{};
+    }
+
+    void asksForARecordingsStart()
+    {
+        QFETCH(QByteArray, log);
+        QFETCH(QDateTime, start);
+        QFETCH(QList<LoggedReception>, expected);
+        QVERIFY(m_home->writeConfiguration("LOG=" + log + "\n"));
+        StationLink link(programFolder());
+        link.takeRecording(
+            m_home->path(u"pass.wav"_s),
+            {copied(Frame1, 2.25), {u"VVV DE QT7X"_s, 10.0, {}, false}, copied(Frame2, 31.0)});
+        link.takeRecording(m_home->path(u"noise.wav"_s), {{u"VVV DE QT7X"_s, 1.0, {}, false}});
+        if (log == "no") {
+            QVERIFY(startQuestions().isEmpty());
+        } else {
+            QCOMPARE(startQuestions().size(), 1);
+            answer(*startQuestions().first(), start);
+            QTRY_VERIFY(startQuestions().isEmpty());
+        }
+        QCOMPARE(loggedReceptions(m_home->logPath()), expected);
+    }
+
+    // Opened together, each recording without a known start is asked about by name, suggested
+    // to have begun its length before it was last written.
+    void windowAsksPerRecording()
+    {
+        const std::vector<float> signal = testing::cwTestSignal(8000.0);
+        const QString untimed = m_home->path(u"pass.wav"_s);
+        const QString named = m_home->path(u"satnogs_1_2026-12-06T12-00-00.wav"_s);
+        QVERIFY(cwgen::writeWav(untimed, signal, 8000));
+        QVERIFY(QFile::copy(untimed, named));
+        const QDateTime written = QDateTime::fromMSecsSinceEpoch(Noon, Qt::UTC).addSecs(3600);
+        QFile file(untimed);
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(written, QFileDevice::FileModificationTime));
+        file.close();
+        const morse::AudioFileCopy copy = morse::copyAudioFile(QFile::encodeName(untimed));
+        QCOMPARE(copy.lines.size(), std::size_t(2));
+        const qint64 offsetMs = std::llround(copy.lines.front().startSeconds * 1000.0);
+
+        Form1 window(programFolder());
+        window.show();
+        QSignalSpy opened(window.fileOpener(), &FileOpener::allOpened);
+        window.fileOpener()->openFiles({untimed, named});
+        QVERIFY(opened.wait(30'000));
+        QTRY_COMPARE(startQuestions().size(), 1);
+        RecordingStartDialog *question = startQuestions().first();
+        QVERIFY(question->isModal());
+        const QDateTime suggested =
+            question->findChild<QDateTimeEdit *>(u"DtpRecordingStart"_s)->dateTime();
+        const qint64 lengthMs = qint64(signal.size()) * 1000 / 8000;
+        QVERIFY2(std::abs(suggested.msecsTo(written) - lengthMs) <= 1000,
+                 qPrintable(suggested.toString(Qt::ISODate)));
+        answer(*question, QDateTime::fromMSecsSinceEpoch(Noon - 60'000, Qt::UTC));
+        QTRY_VERIFY(startQuestions().isEmpty());
+        QCOMPARE(loggedReceptions(m_home->logPath()),
+                 (QList<LoggedReception>{{Frame1, Noon - 60'000 + offsetMs, u"pass.wav"_s},
+                                         {Frame1, Noon + offsetMs, QFileInfo(named).fileName()}}));
     }
 
     // Each sure frame reaches the server once, byte for byte as the core builds it; a doubtful
@@ -180,18 +282,38 @@ private slots:
         QVERIFY(server.requests.isEmpty());
     }
 
-    // A log that is no database is told once; copying goes on.
+    // A log that is no database, or read-only, is told once; copying goes on.
+    void damagedLogIsToldOnce_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("not a database") << false;
+        QTest::newRow("read-only") << true;
+    }
+
     void damagedLogIsToldOnce()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
-        QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        QFETCH(bool, readOnly);
+        if (readOnly) {
+            TOVRIN3_RUN_UNPRIVILEGED();
+            {
+                station::StationLog log;
+                QVERIFY(log.open(m_home->logPath()));
+            }
+            QVERIFY(QFile::setPermissions(m_home->logPath(), QFileDevice::ReadOwner));
+            QVERIFY(!QFileInfo(m_home->logPath()).isWritable());
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
+            QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        }
         StationLink link(programFolder());
         QSignalSpy problems(&link, &StationLink::problem);
         link.reload();
         link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
         link.take({copied(Frame2, 9.0)}, Noon, u"listen"_s);
         QCOMPARE(problems.count(), 1);
-        QVERIFY(!link.isLogging());
+        QVERIFY2(problems.first().first().toString().contains(u"readonly"_s) == readOnly,
+                 qPrintable(problems.first().first().toString()));
+        QVERIFY(readOnly || !link.isLogging());
     }
 
     // The dialog names a bad value and writes nothing; good values go in with every other line
@@ -238,6 +360,35 @@ private slots:
         QCOMPARE(QFile::permissions(m_home->confIni()) &
                      (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
                  QFile::Permissions());
+    }
+
+    // A cleared field unsets its key, even one the file names twice; every other line stays.
+    void dialogClearsFields()
+    {
+        const QByteArray before = "# my station\r\nCALLSIGN=DL1ABC\r\nLOCATOR=JO61\r\n"
+                                  "SIDS_URL=http://127.0.0.1:9/old/\r\nIMAGE_PATH=/x/\r\n"
+                                  "LOCATOR=JO62qm\r\nNORAD_ID=99999\r\n";
+        QVERIFY(m_home->writeConfiguration(before));
+        StationDialog dialog(programFolder());
+        dialog.findChild<QLineEdit *>(u"TxtLocator"_s)->clear();
+        dialog.findChild<QLineEdit *>(u"TxtSidsUrl"_s)->clear();
+        dialog.findChild<QLineEdit *>(u"TxtLatitude"_s)->setText(u"52.5"_s);
+        dialog.findChild<QLineEdit *>(u"TxtLongitude"_s)->setText(u"13.25"_s);
+        dialog.accept();
+        QVERIFY2(dialog.findChild<QLabel *>(u"LblProblems"_s)->text().isEmpty(),
+                 qPrintable(dialog.findChild<QLabel *>(u"LblProblems"_s)->text()));
+        QCOMPARE(testing::fileContent(m_home->confIni()),
+                 QByteArray("# my station\r\nCALLSIGN=DL1ABC\r\nLOCATOR=JO61\r\nSIDS_URL=\r\n"
+                            "IMAGE_PATH=/x/\r\nLOCATOR=\r\nNORAD_ID=99999\r\nLATITUDE=52.5\n"
+                            "LONGITUDE=13.25\n"));
+        const station::StationSettingsReading reading =
+            station::loadStationSettings(programFolder());
+        QVERIFY2(reading.problems.isEmpty(), qPrintable(reading.problems.join(u"; "_s)));
+        QVERIFY(reading.settings.locator.isEmpty());
+        QCOMPARE(reading.settings.servers, QList<QUrl>{QUrl(station::DefaultSidsUrl.toString())});
+        QVERIFY(reading.settings.exact);
+        QCOMPARE(reading.settings.exact->latitude, 52.5);
+        QCOMPARE(reading.settings.exact->longitude, 13.25);
     }
 
 private:

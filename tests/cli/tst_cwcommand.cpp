@@ -192,7 +192,8 @@ private slots:
             << 1;
         QTest::newRow("--start without --timestamps")
             << QStringList{Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass} << QByteArray()
-            << QByteArray() << usageError("--start only serves --timestamps") << 2;
+            << QByteArray() << usageError("--start only serves --timestamps, --log and --submit")
+            << 2;
         QTest::newRow("--start for two recordings")
             << QStringList{Timestamps, Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass,
                            m_pass}

@@ -24,6 +24,7 @@ using namespace tovrin3::testing;
 namespace {
 
 const QString Program = QStringLiteral(BIN_DIR "/tovrin3-decode");
+const QString CwProgram = QStringLiteral(BIN_DIR "/tovrin3-cw");
 constexpr int Rate = 8000;
 const QByteArray TimedLine = "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n";
 const QByteArray FrameHex = "515437584D524B5433484B4420393030313430303130433641303041353033";
@@ -339,19 +340,26 @@ private slots:
     // A log that cannot be written: one message, the decoding goes on, status 1.
     void decodesWithoutAUsableLog_data()
     {
-        QTest::addColumn<bool>("dataHomeIsAFile");
-        QTest::newRow("folder cannot be made") << true;
-        QTest::newRow("not a database") << false;
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("folder cannot be made") << u"folder"_qs;
+        QTest::newRow("not a database") << u"garbage"_qs;
+        QTest::newRow("read-only log") << u"read-only"_qs;
     }
 
     void decodesWithoutAUsableLog()
     {
-        QFETCH(bool, dataHomeIsAFile);
-        if (dataHomeIsAFile) {
+        QFETCH(QString, damage);
+        if (damage == u"read-only")
+            TOVRIN3_RUN_UNPRIVILEGED();
+        if (damage == u"folder") {
             QVERIFY(writeFile(m_home->dataHome(), "a file"));
-        } else {
+        } else if (damage == u"garbage") {
             QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).absolutePath()));
             QVERIFY(writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+        } else {
+            QCOMPARE(decode({u"--log"_qs}, TimedLine).exitCode, 0);
+            QVERIFY(QFile::setPermissions(m_home->logPath(), QFileDevice::ReadOwner));
+            QVERIFY(!QFileInfo(m_home->logPath()).isWritable());
         }
         const ProgramRun run =
             decode({u"--format"_qs, u"csv"_qs, u"--log"_qs}, TimedLine + TimedLine);
@@ -373,6 +381,63 @@ private slots:
                                                   << "2026-12-06T18:57:44.500Z";
         QTest::newRow("no time") << "pass.wav" << QString();
         QTest::newRow("month 13") << "2026-13-06T18-57-44.wav" << QString();
+    }
+
+    // tovrin3-cw logs and sends the frames it copies at the time it writes for them, and its
+    // output stays as without the station options; settings count only where these need them.
+    void cwLogsWhatItCopies_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<qint64>("logged");
+        QTest::addColumn<bool>("sent");
+
+        const QStringList recording{u"--timestamps"_qs, u"--start"_qs, u"2026-12-06T18:50:00Z"_qs,
+                                    u"RECORDING"_qs};
+        const QStringList raw{u"--raw-rate"_qs, QString::number(Rate),      u"--timestamps"_qs,
+                              u"--start"_qs,    u"2026-12-06T18:50:00Z"_qs, u"-"_qs};
+        QTest::newRow("recording, --submit")
+            << recording + QStringList{u"--submit"_qs} << QByteArray() << 0 << 1LL << true;
+        QTest::newRow("raw samples, --submit")
+            << raw + QStringList{u"--submit"_qs} << QByteArray() << 0 << 1LL << true;
+        QTest::newRow("recording, --log")
+            << recording + QStringList{u"--log"_qs} << QByteArray() << 0 << 1LL << false;
+        QTest::newRow("--submit with sharing off")
+            << recording + QStringList{u"--submit"_qs} << QByteArray("SHARE=no\n") << 2 << -1LL
+            << false;
+        QTest::newRow("bad settings without a station option")
+            << recording << QByteArray("SHARE=no\nCALLSIGN=DL 1\n") << 0 << -1LL << false;
+    }
+
+    void cwLogsWhatItCopies()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, settings);
+        QFETCH(int, exitCode);
+        QFETCH(qint64, logged);
+        QFETCH(bool, sent);
+        QVERIFY(m_home->writeConfiguration(configuration() + settings));
+        arguments.replaceInStrings(u"RECORDING"_qs, m_recording);
+        const QByteArray samples = rawSamples(cwTestSignal(Rate));
+        const QByteArray input = arguments.contains(u"-"_qs) ? samples : QByteArray();
+        const ProgramRun run = runProgram(CwProgram, arguments, m_home->environment(), input);
+        QVERIFY2(run.exitCode == exitCode, run.errors.constData());
+        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM receptions"_qs), logged);
+        QCOMPARE(m_server->requests.size(), sent ? 1 : 0);
+        if (exitCode != 0)
+            return;
+        QStringList without = arguments;
+        without.removeAll(u"--submit"_qs);
+        without.removeAll(u"--log"_qs);
+        const ProgramRun unchanged = runProgram(CwProgram, without, m_home->environment(), input);
+        QCOMPARE(run.output, unchanged.output);
+        if (!sent)
+            return;
+        const qsizetype frame = run.output.indexOf("|QT7XMRKT3HKD");
+        QVERIFY2(frame > 0, run.output.constData());
+        const QByteArray lineTime = run.output.first(frame).split('\n').last();
+        QCOMPARE(m_server->requests.first().body, expectedBody(lineTime));
     }
 
     void readsTimesInFileNames()

@@ -11,9 +11,15 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+#include <unistd.h>
 
 namespace tovrin3::testing {
 
@@ -92,5 +98,67 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
+
+// The user "nobody", who owns none of the files a test makes.
+inline constexpr int UnprivilegedId = 65534;
+
+struct UnprivilegedRun
+{
+    QString skipReason; // why the test could not run again unprivileged; empty when it did
+    ProgramRun run;     // the child's: exit code 0 when the test passed there
+};
+
+// Root may write a read-only file, so a test of what a read-only file does proves nothing as
+// root, which is how CI runs. As root this runs the current test function again in a child
+// process of this test program under "nobody" (through setpriv, which drops the groups too),
+// where the test makes its own files and finds them read-only. None when this process is not
+// root: the test goes on itself.
+inline std::optional<UnprivilegedRun> rerunUnprivileged()
+{
+    if (::geteuid() != 0)
+        return std::nullopt;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        return UnprivilegedRun{QStringLiteral("root may write any file, and setpriv (util-linux) "
+                                              "to run the test as another user is missing"),
+                               {}};
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (const char *tag = QTest::currentDataTag())
+        function += QLatin1Char(':') + QString::fromUtf8(tag);
+    const QString id = QString::number(UnprivilegedId);
+    UnprivilegedRun child;
+    child.run = runProgram(setpriv,
+                           {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                            QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                            QCoreApplication::applicationFilePath(), function},
+                           QProcessEnvironment::systemEnvironment());
+    // setpriv says so and ends with 126 or 127 when "nobody" may not run this test program.
+    if (child.run.errors.startsWith("setpriv:"))
+        child.skipReason = QStringLiteral("root may write any file, and \"nobody\" cannot run "
+                                          "the test: ") +
+                           QString::fromLocal8Bit(child.run.errors.trimmed());
+    return child;
+}
+
+// The child's report, for a failure message.
+inline QByteArray childReport(const UnprivilegedRun &child)
+{
+    return "exit code " + QByteArray::number(child.run.exitCode) + ":\n" + child.run.output +
+           child.run.errors;
+}
+
+// As root, ends the current test function with the outcome of running it again as nobody (see
+// rerunUnprivileged): passed, failed with the child's report, or skipped with the reason it could
+// not run there. Otherwise does nothing.
+#define TOVRIN3_RUN_UNPRIVILEGED()                                                                 \
+    do {                                                                                           \
+        if (const auto child = ::tovrin3::testing::rerunUnprivileged()) {                          \
+            if (!child->skipReason.isEmpty())                                                      \
+                QSKIP(qPrintable(child->skipReason));                                              \
+            QVERIFY2(child->run.exitCode == 0,                                                     \
+                     ::tovrin3::testing::childReport(*child).constData());                         \
+            return;                                                                                \
+        }                                                                                          \
+    } while (false)
 
 } // namespace tovrin3::testing
