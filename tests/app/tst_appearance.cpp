@@ -141,11 +141,9 @@ void TestAppearance::exportedPngKeepsOnlyWhatIsDrawn()
 {
     QTemporaryDir programFolder;
     QTemporaryDir imageFolder;
-    QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder.filePath("nconvert")));
-    QFile configuration(programFolder.filePath("conf.ini"));
-    QVERIFY(configuration.open(QIODevice::WriteOnly));
-    configuration.write("IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n");
-    configuration.close();
+    QVERIFY(prepareProgramFolder(programFolder.path(),
+                                 "IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n",
+                                 OurConverter));
     const FixedClock clock;
     DetachedProcessStarter starter;
     Form1 window(programFolder.path(), clock, starter);

@@ -127,10 +127,9 @@ void TestMainWindow::opensEmptyWithDefaults()
 void TestMainWindow::appliesConfigurationFile()
 {
     QTemporaryDir programFolder;
-    QFile file(programFolder.filePath(QStringLiteral("conf.ini")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# written by hand\nscreenshot = no\nimage_path = /srv/Beacon Shots/\n");
-    file.close();
+    QVERIFY(prepareProgramFolder(
+        programFolder.path(),
+        "# written by hand\nscreenshot = no\nimage_path = /srv/Beacon Shots/\n"));
 
     const Form1 window(programFolder.path());
 

@@ -35,12 +35,11 @@ QStringList clickScreenshotButton(Form1 &window)
 
 // A program folder with our converter and, unless empty, a conf.ini naming the image folder in
 // UTF-8.
-bool prepareProgramFolder(const QString &programFolder, const QString &imageFolder = QString())
+bool prepareWithConverter(const QString &programFolder, const QString &imageFolder = QString())
 {
-    QFile configuration(programFolder + "/conf.ini");
-    return QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder + "/nconvert") &&
-           (imageFolder.isEmpty() || (configuration.open(QIODevice::WriteOnly) &&
-                                      configuration.write("IMAGE_PATH=" + imageFolder.toUtf8())));
+    return prepareProgramFolder(
+        programFolder, imageFolder.isEmpty() ? QByteArray() : "IMAGE_PATH=" + imageFolder.toUtf8(),
+        OurConverter);
 }
 
 } // namespace
@@ -81,7 +80,7 @@ private slots:
     void unwritableFolderIsReportedAndStartsNothing()
     {
         QTemporaryDir programFolder;
-        QVERIFY(prepareProgramFolder(programFolder.path(), programFolder.filePath("missing/")));
+        QVERIFY(prepareWithConverter(programFolder.path(), programFolder.filePath("missing/")));
         RecordingStarter starter;
         Form1 window(programFolder.path(), m_clock, starter);
 
@@ -102,7 +101,7 @@ private slots:
         const QString shots =
             imageFolder.filePath(QStringLiteral("j\u00FCrgen/\u0441\u043D\u0438/"));
         QVERIFY(QDir().mkpath(shots));
-        QVERIFY(prepareProgramFolder(programFolder.path(), shots));
+        QVERIFY(prepareWithConverter(programFolder.path(), shots));
         RecordingStarter starter;
         Form1 window(programFolder.path(), m_clock, starter);
 
@@ -120,7 +119,7 @@ private slots:
         QTemporaryDir imageFolder;
         const QString shots = imageFolder.filePath("shots of today/");
         QVERIFY(QDir().mkpath(shots));
-        QVERIFY(prepareProgramFolder(programFolder.path(), shots));
+        QVERIFY(prepareWithConverter(programFolder.path(), shots));
         DetachedProcessStarter starter;
         Form1 window(programFolder.path(), m_clock, starter);
         window.show();
