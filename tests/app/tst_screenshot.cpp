@@ -111,27 +111,6 @@ private slots:
         QCOMPARE(starter.commandLines.size(), 1);
         QCOMPARE(starter.commandLines.constFirst().constLast(), shots + BitmapName);
     }
-
-    // Our converter beside the program turns the bitmap into a transparent PNG.
-    void endToEndWithOurConverter()
-    {
-        QTemporaryDir programFolder;
-        QTemporaryDir imageFolder;
-        const QString shots = imageFolder.filePath("shots of today/");
-        QVERIFY(QDir().mkpath(shots));
-        QVERIFY(prepareWithConverter(programFolder.path(), shots));
-        DetachedProcessStarter starter;
-        Form1 window(programFolder.path(), m_clock, starter);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        QCOMPARE(clickScreenshotButton(window), QStringList());
-
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(shots + BitmapName), 10000);
-        const QImage png(shots + "tovrin3_05122026.png", "png");
-        QCOMPARE(png.size(), QSize(550, 565));
-        QCOMPARE(png.pixelColor(png.width() - 1, 0).alpha(), 0);
-    }
 };
 
 QTEST_MAIN(TestScreenshot)
