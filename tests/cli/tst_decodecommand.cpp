@@ -13,6 +13,7 @@
 
 using tovrin3::testing::fileContent;
 using tovrin3::testing::ProgramRun;
+using tovrin3::testing::runIn;
 using tovrin3::testing::runProgram;
 using tovrin3::testing::runWithOutputTo;
 using tovrin3::testing::writeFile;
@@ -264,13 +265,10 @@ private slots:
     void doubleDashEndsOptions()
     {
         QVERIFY(QFile::copy(SampleFile, m_dir.filePath(QStringLiteral("--strict"))));
-        QProcess process;
-        process.setWorkingDirectory(m_dir.path());
-        process.start(Program, {QStringLiteral("--"), Strict});
-        QVERIFY(process.waitForFinished(60'000));
-        QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(process.readAllStandardOutput(), m_report);
-        QCOMPARE(process.readAllStandardError(), QByteArray());
+        const ProgramRun run = runIn(m_dir.path(), Program, {QStringLiteral("--"), Strict});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.output, m_report);
+        QCOMPARE(run.errors, QByteArray());
     }
 
     // As "ls --version >/dev/full": a help or version that cannot be written is a failure.

@@ -25,6 +25,26 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     return runProgram(program, arguments, QProcessEnvironment::systemEnvironment(), standardInput);
 }
 
+// This process's environment without a display or a platform for the windows, as on a headless
+// machine.
+inline QProcessEnvironment environmentWithoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+// Starts the prepared process with the program and waits for its end, without standard input.
+inline ProgramRun finishRun(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.start(program, arguments);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 // The program with its standard output sent to a file, such as /dev/full, which refuses every
 // write.
 inline ProgramRun
@@ -34,21 +54,18 @@ runWithOutputTo(const QString &program, const QStringList &arguments, const QStr
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setStandardOutputFile(outputFile);
-    process.start(program, arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), {}, process.readAllStandardError()};
+    return finishRun(process, program, arguments);
 }
 
-// This process's environment without a display or a platform for the windows, as on a headless
-// machine.
-inline QProcessEnvironment environmentWithoutDisplay()
+// The program in a working folder of its own, for arguments that name files relative to it.
+inline ProgramRun
+runIn(const QString &workingFolder, const QString &program, const QStringList &arguments,
+      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
-    return environment;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingFolder);
+    return finishRun(process, program, arguments);
 }
 
 // The program with arguments given as bytes, which need not be text in any encoding: QProcess
@@ -65,11 +82,7 @@ inline ProgramRun runWithBytes(const QString &program, const QByteArrayList &arg
         ::execv(argv.front(), argv.data());
         ::_exit(127);
     });
-    process.start(program, {});
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    return finishRun(process, program, {});
 }
 
 } // namespace tovrin3::testing
