@@ -120,8 +120,6 @@ private slots:
                    "0C50 04 B3 011\n" +
                    sampleName + ":17: not a frame (10 characters after cleaning): 73 de NOCALL\n"
             << 3;
-        QTest::newRow("strict check finds nothing in blank lines")
-            << QStringList{Strict} << QByteArray("\r\n \t\n") << QByteArray() << QByteArray() << 0;
         QTest::newRow("strict check names standard input -, an unreadable input outranks it")
             << QStringList{Strict, missing, QStringLiteral("-")} << QByteArray("\r\n\r\nbad\r\n")
             << QByteArray() << notFound + "-:3: not a frame (3 characters after cleaning): bad\n"
