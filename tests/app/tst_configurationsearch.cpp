@@ -5,10 +5,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <utility>
 
@@ -190,23 +188,15 @@ private slots:
     void screenshotOfAnInstalledCopyLandsInPictures()
     {
         QTemporaryDir program;
-        QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), program.filePath("nconvert")));
+        QVERIFY(prepareProgramFolder(program.path(), {}, OurConverter));
         const InstalledProgramFolder installed(program.path());
         if (!installed.isReadOnly())
             QSKIP(
                 "this user may write to any folder, so the converter cannot be beside the program");
         Form1 window(installed.path());
-        QString message;
-        QTimer::singleShot(0, [&message] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                message = box->text();
-                box->accept();
-            }
-        });
+        const QStringList message = clickScreenshotButton(window);
 
-        QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
-
-        QVERIFY2(message.isEmpty(), qPrintable(message));
+        QVERIFY2(message.isEmpty(), qPrintable(message.join('\n')));
         const QDir pictures(homePath("Pictures"));
         QTRY_COMPARE(pictures.entryList({"tovrin3_*.png"}, QDir::Files).size(), 1);
     }

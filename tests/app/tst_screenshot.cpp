@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -16,22 +15,6 @@ using namespace tovrin3::testing;
 namespace {
 
 const QString BitmapName = QStringLiteral("tovrin3_05122026.b");
-
-// Clicks "S" and answers the message box that the click may show, so the test never blocks.
-// Returns the box's title, text and icon, or nothing without a box.
-QStringList clickScreenshotButton(Form1 &window)
-{
-    QStringList shown;
-    QTimer::singleShot(0, [&shown] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
-            box->accept();
-        }
-    });
-    QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
-    QCoreApplication::processEvents();
-    return shown;
-}
 
 // A program folder with our converter and, unless empty, a conf.ini naming the image folder in
 // UTF-8.

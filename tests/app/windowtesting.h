@@ -12,10 +12,13 @@
 #include <QClipboard>
 #include <QFile>
 #include <QKeySequence>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -98,6 +101,22 @@ inline StartOptions startOptionsFrom(QByteArrayList received)
         argv.push_back(argument.data());
     }
     return parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
+}
+
+// Clicks "S" and answers the message box that the click may show, so the test never blocks.
+// Returns the box's title, text and icon, or nothing without a box.
+inline QStringList clickScreenshotButton(Form1 &window)
+{
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
+            box->accept();
+        }
+    });
+    QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    return shown;
 }
 
 // The converter we build, and the stand-in that records its arguments.
