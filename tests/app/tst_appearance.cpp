@@ -141,11 +141,9 @@ void TestAppearance::exportedPngKeepsOnlyWhatIsDrawn()
 {
     QTemporaryDir programFolder;
     QTemporaryDir imageFolder;
-    QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), programFolder.filePath("nconvert")));
-    QFile configuration(programFolder.filePath("conf.ini"));
-    QVERIFY(configuration.open(QIODevice::WriteOnly));
-    configuration.write("IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n");
-    configuration.close();
+    QVERIFY(prepareProgramFolder(programFolder.path(),
+                                 "IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n",
+                                 OurConverter));
     const FixedClock clock;
     DetachedProcessStarter starter;
     Form1 window(programFolder.path(), clock, starter);
@@ -158,9 +156,11 @@ void TestAppearance::exportedPngKeepsOnlyWhatIsDrawn()
     const QString png = imageFolder.filePath("tovrin3_05122026.png");
     QTRY_VERIFY_WITH_TIMEOUT(
         QFile::exists(png) && !QFile::exists(imageFolder.filePath("tovrin3_05122026.b")), 10000);
-    QImage flattened(QSize(550, 565), QImage::Format_RGB32);
+    const QImage exported(png, "png");
+    QCOMPARE(exported.size(), QSize(550, 565));
+    QImage flattened(exported.size(), QImage::Format_RGB32);
     flattened.fill(Magenta);
-    QPainter(&flattened).drawImage(0, 0, QImage(png, "png"));
+    QPainter(&flattened).drawImage(0, 0, exported);
     for (const Sample &sample : BackgroundSamples)
         QVERIFY2(flattened.pixelColor(sample.point) == Magenta, sample.where);
     for (const Sample &sample : DrawnSamples)

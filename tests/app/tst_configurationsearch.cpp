@@ -5,10 +5,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <utility>
 
@@ -17,11 +15,10 @@ using namespace tovrin3::testing;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &content)
+// The file written after its folder is made.
+bool writeIntoNewFolder(const QString &path, const QByteArray &content)
 {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size();
+    return QDir().mkpath(QFileInfo(path).path()) && writeFile(path, content);
 }
 
 // A program folder that its user may not change, as an installed copy's. Permissions come back
@@ -111,8 +108,8 @@ private slots:
         QFETCH(QStringList, places);
         QFETCH(QString, chosen);
         for (const QString &place : places)
-            QVERIFY(
-                writeFile(configurationPath(place), "IMAGE_PATH=/from/" + place.toUtf8() + '/'));
+            QVERIFY(writeIntoNewFolder(configurationPath(place),
+                                       "IMAGE_PATH=/from/" + place.toUtf8() + '/'));
 
         const Form1 window(m_program.path());
 
@@ -124,8 +121,8 @@ private slots:
     // The settings are not merged: a key the first file leaves out keeps its default.
     void laterFilesAreNotRead()
     {
-        QVERIFY(writeFile(configurationPath("user"), "SCREENSHOT=NO\n"));
-        QVERIFY(writeFile(configurationPath("system"), "IMAGE_PATH=/from/system/\n"));
+        QVERIFY(writeIntoNewFolder(configurationPath("user"), "SCREENSHOT=NO\n"));
+        QVERIFY(writeIntoNewFolder(configurationPath("system"), "IMAGE_PATH=/from/system/\n"));
 
         const Form1 window(m_program.path());
 
@@ -137,7 +134,7 @@ private slots:
     void onlyFilesCount()
     {
         QVERIFY(QDir().mkpath(configurationPath("program")));
-        QVERIFY(writeFile(configurationPath("user"), "IMAGE_PATH=/from/user/\n"));
+        QVERIFY(writeIntoNewFolder(configurationPath("user"), "IMAGE_PATH=/from/user/\n"));
 
         QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/user/"));
     }
@@ -146,7 +143,8 @@ private slots:
     void userSettingsDefaultToDotConfig()
     {
         qunsetenv("XDG_CONFIG_HOME");
-        QVERIFY(writeFile(homePath(".config/tovrin3/conf.ini"), "IMAGE_PATH=/from/dot-config/\n"));
+        QVERIFY(writeIntoNewFolder(homePath(".config/tovrin3/conf.ini"),
+                                   "IMAGE_PATH=/from/dot-config/\n"));
 
         QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/dot-config/"));
     }
@@ -167,7 +165,7 @@ private slots:
         QFETCH(QByteArray, userDirs);
         QFETCH(QString, pictures);
         if (!userDirs.isEmpty())
-            QVERIFY(writeFile(homePath("config/user-dirs.dirs"), userDirs));
+            QVERIFY(writeIntoNewFolder(homePath("config/user-dirs.dirs"), userDirs));
         const InstalledProgramFolder installed(m_program.path());
 
         const Form1 window(installed.path());
@@ -179,7 +177,7 @@ private slots:
     // A folder named in conf.ini wins, and Pictures is then left alone.
     void configuredImageFolderWinsForAnInstalledCopy()
     {
-        QVERIFY(writeFile(configurationPath("user"), "IMAGE_PATH=/srv/shots/\n"));
+        QVERIFY(writeIntoNewFolder(configurationPath("user"), "IMAGE_PATH=/srv/shots/\n"));
         const InstalledProgramFolder installed(m_program.path());
 
         QCOMPARE(Form1(installed.path()).imageFolder(), QStringLiteral("/srv/shots/"));
@@ -190,23 +188,15 @@ private slots:
     void screenshotOfAnInstalledCopyLandsInPictures()
     {
         QTemporaryDir program;
-        QVERIFY(QFile::copy(QStringLiteral(BIN_DIR "/nconvert"), program.filePath("nconvert")));
+        QVERIFY(prepareProgramFolder(program.path(), {}, OurConverter));
         const InstalledProgramFolder installed(program.path());
         if (!installed.isReadOnly())
             QSKIP(
                 "this user may write to any folder, so the converter cannot be beside the program");
         Form1 window(installed.path());
-        QString message;
-        QTimer::singleShot(0, [&message] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                message = box->text();
-                box->accept();
-            }
-        });
+        const QStringList message = clickScreenshotButton(window);
 
-        QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
-
-        QVERIFY2(message.isEmpty(), qPrintable(message));
+        QVERIFY2(message.isEmpty(), qPrintable(message.join('\n')));
         const QDir pictures(homePath("Pictures"));
         QTRY_COMPARE(pictures.entryList({"tovrin3_*.png"}, QDir::Files).size(), 1);
     }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One decode run per change of the input box: the report appended below the earlier ones without
-// disturbing the user's place in it, the input read line by line whatever its line ends, and the
-// frame position and chart that the run leaves behind.
+// disturbing the user's place in it, and the frame position and chart that the run leaves behind.
 #include "channelchart.h"
 #include "windowtesting.h"
 
@@ -51,8 +50,6 @@ private slots:
     void keystrokeAppendsNextRun_data();
     void keystrokeAppendsNextRun();
     void runAppendsAfterUserEdits();
-    void readsLinesWhateverTheirEnds_data();
-    void readsLinesWhateverTheirEnds();
     void decodesBundledSample();
     void leavesPositionAndChart_data();
     void leavesPositionAndChart();
@@ -149,30 +146,6 @@ void TestDecodeRun::runAppendsAfterUserEdits()
     QCOMPARE(reportText(m_shown->window), run);
     QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(reportText(m_shown->window), run + run);
-}
-
-void TestDecodeRun::readsLinesWhateverTheirEnds_data()
-{
-    QTest::addColumn<QString>("pasted");
-    QTest::addColumn<QStringList>("frames");
-
-    const QStringList frames = frameLines(3);
-    QTest::newRow("CR+LF") << crlfJoined(frames) + QStringLiteral("\r\n") << frames;
-    QTest::newRow("LF") << frames.join(QLatin1Char('\n')) + QLatin1Char('\n') << frames;
-    QTest::newRow("CR") << frames.join(QLatin1Char('\r')) + QLatin1Char('\r') << frames;
-    // A no-break space is none of the spaces the decoder removes, so the line is no frame.
-    QTest::newRow("no-break space stays")
-        << QStringLiteral("QT7XMRKT3HKD 9001\u00A04001 0C6A 00 A5 03") << QStringList();
-}
-
-void TestDecodeRun::readsLinesWhateverTheirEnds()
-{
-    QFETCH(QString, pasted);
-    QFETCH(QStringList, frames);
-
-    pasteInput(m_shown->window, pasted);
-
-    QCOMPARE(reportText(m_shown->window), expectedReport(frames));
 }
 
 void TestDecodeRun::decodesBundledSample()

@@ -3,7 +3,7 @@
 // all paste a file as one change of Text2; a recording is copied behind a progress dialog that can
 // be cancelled; files that cannot be read are named and change nothing. Also the File menu and its
 // keys.
-#include "cwsignal.h"
+#include "cwtesting.h"
 #include "fileopening.h"
 #include "filetesting.h"
 #include "listenwindow.h"
@@ -17,13 +17,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
-#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QUrl>
 
 #include <algorithm>
-#include <cstdio>
 #include <numeric>
 
 using namespace tovrin3;
@@ -66,15 +64,6 @@ QString writeRecording(const QTemporaryDir &folder, const QStringList &lines)
     if (!cwgen::writeWav(path, samples, static_cast<int>(settings.sampleRate)))
         qFatal("the test recording could not be written");
     return path;
-}
-
-QStringList spacedFrameLines(int count)
-{
-    std::mt19937 random(7);
-    QStringList lines;
-    for (int line = 0; line < count; ++line)
-        lines.append(cwgen::randomBeaconLine(random));
-    return lines;
 }
 
 } // namespace
@@ -197,7 +186,6 @@ void TestFileOpening::refusesWhatIsNotABeaconText_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing file") << "missing.txt" << QByteArray() << "No such file";
     QTest::newRow("binary with NUL bytes")
         << "picture.png" << QByteArray("\x89PNG\0\0\0\x0D", 8) << "neither UTF-8 text";
     QTest::newRow("Latin-1 text") << "latin1.txt" << QByteArray("M\xFC") << "neither UTF-8 text";
@@ -208,11 +196,8 @@ void TestFileOpening::refusesWhatIsNotABeaconText()
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
-    const QString path =
-        name == QLatin1String("missing.txt") ? m_files->filePath(name) : writeText(name, content);
-
     QString error;
-    QVERIFY(!readBeaconText(path, error));
+    QVERIFY(!readBeaconText(writeText(name, content), error));
     QVERIFY2(error.contains(reason), qPrintable(error));
 }
 
@@ -257,7 +242,7 @@ void TestFileOpening::namesFilesThatCannotBeReadAndKeepsText()
 
 void TestFileOpening::copiesRecordingAsOnePaste()
 {
-    const QStringList lines = spacedFrameLines(2);
+    const QStringList lines = beaconFrames(2, 7);
     const QString path = writeRecording(*m_files, lines);
     QSignalSpy changes(control<QPlainTextEdit>(m_shown->window, "Text2"),
                        &QPlainTextEdit::textChanged);
@@ -279,7 +264,7 @@ void TestFileOpening::copiesRecordingAsOnePaste()
 // however fast the copy is; the files still waiting are dropped with it.
 void TestFileOpening::cancelledRecordingPastesNothing()
 {
-    const QString recording = writeRecording(*m_files, spacedFrameLines(1));
+    const QString recording = writeRecording(*m_files, beaconFrames(1, 7));
     const QString text = writeText("after.txt", frameLine(1, 1, 1, 1).toUtf8());
     QSignalSpy opened(&opener(), &FileOpener::allOpened);
     QSignalSpy changes(control<QPlainTextEdit>(m_shown->window, "Text2"),
@@ -309,7 +294,7 @@ void TestFileOpening::damagedRecordingKeepsLinesBeforeTheDamage()
 {
     QFETCH(int, keptPercent);
     QFETCH(int, keptLines);
-    const QStringList lines = spacedFrameLines(2);
+    const QStringList lines = beaconFrames(2, 7);
     const QString path = writeRecording(*m_files, lines);
     const QByteArray whole = fileContent(path);
     QVERIFY(writeFile(path, whole.first(whole.size() * keptPercent / 100)));
@@ -350,7 +335,7 @@ void TestFileOpening::messagesComeOnlyOnceTheProgressIsGone()
     if (silent)
         QVERIFY(cwgen::writeWav(recording, std::vector<float>(16000, 0.0F), 8000));
     else
-        recording = writeRecording(*m_files, spacedFrameLines(1));
+        recording = writeRecording(*m_files, beaconFrames(1, 7));
     QStringList files{recording};
     if (textAfter)
         files.append(m_files->filePath("missing.txt"));
@@ -474,26 +459,15 @@ void TestFileOpening::dropOpensFilesInsteadOfInsertingTheirNames()
 void TestFileOpening::commandLineFilesOpenInOrder()
 {
     const QStringList frames = frameLines(2);
-    const QStringList recorded = spacedFrameLines(1);
-    QByteArrayList received{"tovrin3",
-                            QFile::encodeName(writeText("first.txt", frames[0].toUtf8())), "--",
-                            QFile::encodeName(m_files->filePath("second")) + "\xFF.txt",
-                            QFile::encodeName(m_files->filePath("pass")) + "\xFF"};
-    // The folder, which goes by names as text, cannot remove these.
-    const auto removeByBytes = qScopeGuard([&received] {
-        for (const QByteArray &name : received.last(2))
-            std::remove(name.constData());
-    });
-    QVERIFY(writeFile(received[3], frames[1].toUtf8()));
-    QVERIFY(writeFile(received[4], fileContent(writeRecording(*m_files, recorded))));
-    QStringList decoded;
-    std::vector<char *> argv;
-    for (QByteArray &argument : received) {
-        decoded.append(QString::fromLocal8Bit(argument));
-        argv.push_back(argument.data());
-    }
+    const QStringList recorded = beaconFrames(1, 7);
+    const QByteArray folder = QFile::encodeName(m_files->path());
+    const ByteNamedFile second(folder + "/second\xFF.txt", frames[1].toUtf8());
+    const ByteNamedFile recording(folder + "/pass\xFF",
+                                  fileContent(writeRecording(*m_files, recorded)));
+    QVERIFY(second.isWritten() && recording.isWritten());
     const StartOptions options =
-        parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
+        startOptionsFrom({"tovrin3", QFile::encodeName(writeText("first.txt", frames[0].toUtf8())),
+                          "--", second.path(), recording.path()});
     QSignalSpy opened(&opener(), &FileOpener::allOpened);
 
     applyStartOptions(m_shown->window, options);

@@ -104,7 +104,7 @@ private slots:
 
         const QByteArray none;
         QTest::newRow("a program: binary bytes with NUL")
-            << int(RegularFile) << fileContent(QStringLiteral(FAKES_DIR "/nconvert")) << true;
+            << int(RegularFile) << fileContent(RecordingConverter) << true;
         QTest::newRow("50 MB, IMAGE_PATH beyond the read limit")
             << int(RegularFile)
             << QByteArray("COLOUR=RED\r\n").repeated(4'400'000) + "IMAGE_PATH=/beyond/\r\n"
@@ -157,11 +157,9 @@ private slots:
             root.path() + QStringLiteral("/Bilder f\u00FCr 'den' \"Pass\"; $(touch pwned) `id` /");
         const QString record = root.filePath(QStringLiteral("converter-record"));
         QVERIFY(QDir().mkpath(imageFolder));
-        QVERIFY(
-            QFile::copy(QStringLiteral(FAKES_DIR "/nconvert"), programFolder.filePath("nconvert")));
         // conf.ini is read as Latin-1.
-        QVERIFY(
-            writeFile(programFolder.filePath("conf.ini"), "IMAGE_PATH=" + imageFolder.toLatin1()));
+        QVERIFY(prepareProgramFolder(programFolder.path(), "IMAGE_PATH=" + imageFolder.toLatin1(),
+                                     RecordingConverter));
         qputenv("TOVRIN3_CONVERTER_RECORD", QFile::encodeName(record));
 
         FixedClock clock;

@@ -69,8 +69,6 @@ private slots:
             << (QStringLiteral("QT7XMRKT3HKD 9001\n\n").repeated(1'999) + frame + "\n\n")
                    .repeated(50)
             << false << 50;
-        QTest::newRow("10,000 frames")
-            << frameLines(10'000).join(QLatin1Char('\n')) << false << MaxFrames;
         QTest::newRow("NUL added inside a frame")
             << QString(frame).insert(digit, QChar(u'\0')) << false << 0;
         QTest::newRow("NUL instead of a digit")

@@ -65,7 +65,6 @@ private slots:
     void cleanup();
 
     void opensEmptyWithDefaults();
-    void appliesConfigurationFile();
     void everyControlHasASpokenName();
     void tipsSayWhatControlsDo();
     void opensOneInfoWindowAfreshAfterClosing();
@@ -122,20 +121,6 @@ void TestMainWindow::opensEmptyWithDefaults()
 
     QVERIFY(control<QPushButton>(window, "Command1")->isVisible());
     QCOMPARE(window.imageFolder(), m_shown->programFolder.path() + QDir::separator());
-}
-
-void TestMainWindow::appliesConfigurationFile()
-{
-    QTemporaryDir programFolder;
-    QFile file(programFolder.filePath(QStringLiteral("conf.ini")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# written by hand\nscreenshot = no\nimage_path = /srv/Beacon Shots/\n");
-    file.close();
-
-    const Form1 window(programFolder.path());
-
-    QVERIFY(control<QPushButton>(window, "Command1")->isHidden());
-    QCOMPARE(window.imageFolder(), QStringLiteral("/srv/Beacon Shots/"));
 }
 
 void TestMainWindow::everyControlHasASpokenName()

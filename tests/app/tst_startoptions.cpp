@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window program's command line: files and --listen for the window, Qt's own options let
 // through, and --help, --version, usage errors and a missing display answered without a window.
+#include "processtesting.h"
 #include "startoptions.h"
+#include "windowtesting.h"
 
-#include <QProcess>
 #include <QTest>
 
-#include <vector>
-
 using namespace tovrin3;
+using namespace tovrin3::testing;
 
 namespace {
 
@@ -16,32 +16,14 @@ using Action = StartOptions::Action;
 
 const QString Program = QStringLiteral(BIN_DIR "/tovrin3");
 
-struct Run
+// The program without a display, a platform or a sound server of this process's; `assignments`
+// then set what a row needs.
+ProgramRun runWindowProgram(const QStringList &arguments, const QStringList &assignments)
 {
-    int status = -1;
-    QString output;
-    QString errors;
-};
-
-// The program with the variables of a display, the platform and the sound server taken out;
-// `environment` then sets what a row needs.
-Run runProgram(const QStringList &arguments, const QStringList &environment,
-               const QString &outputFile = {})
-{
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        variables.remove(QString::fromLatin1(name));
-    for (const QString &assignment : environment)
-        variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-    QProcess process;
-    process.setProcessEnvironment(variables);
-    if (!outputFile.isEmpty())
-        process.setStandardOutputFile(outputFile);
-    process.start(Program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+    QProcessEnvironment environment = environmentWithoutDisplay();
+    for (const QString &assignment : assignments)
+        environment.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    return runProgram(Program, arguments, environment);
 }
 
 } // namespace
@@ -103,17 +85,7 @@ void TestStartOptions::readsArguments()
     QFETCH(bool, listen);
     QFETCH(QByteArrayList, files);
 
-    QByteArrayList received{"tovrin3"};
-    received.append(arguments);
-    QStringList decoded;
-    std::vector<char *> argv;
-    for (QByteArray &argument : received) {
-        decoded.append(QString::fromLocal8Bit(argument));
-        argv.push_back(argument.data());
-    }
-
-    const StartOptions options =
-        parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
+    const StartOptions options = startOptionsFrom(QByteArrayList{"tovrin3"} + arguments);
 
     QCOMPARE(options.action, action);
     QCOMPARE(options.listen, listen);
@@ -186,14 +158,14 @@ void TestStartOptions::answersWithoutWindow()
     QFETCH(QString, output);
     QFETCH(QString, error);
 
-    const Run run = runProgram(arguments, environment);
+    const ProgramRun run = runWindowProgram(arguments, environment);
 
-    QCOMPARE(run.status, status);
-    QVERIFY2(run.output.contains(output), qPrintable(run.output));
+    QCOMPARE(run.exitCode, status);
+    QVERIFY2(run.output.contains(output.toLocal8Bit()), run.output.constData());
     if (error.isEmpty())
-        QCOMPARE(run.errors, QString());
+        QCOMPARE(run.errors, QByteArray());
     else
-        QVERIFY2(run.errors.startsWith(error), qPrintable(run.errors));
+        QVERIFY2(run.errors.startsWith(error.toLocal8Bit()), run.errors.constData());
     if (status == 1)
         QCOMPARE(run.errors.count('\n'), 1);
 }
@@ -212,10 +184,11 @@ void TestStartOptions::textThatCannotBeWrittenFails()
 {
     QFETCH(QString, option);
 
-    const Run run = runProgram({option}, {}, QStringLiteral("/dev/full"));
+    const ProgramRun run = runWithOutputTo(Program, {option}, QStringLiteral("/dev/full"),
+                                           environmentWithoutDisplay());
 
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.errors.startsWith("tovrin3: standard output: "), qPrintable(run.errors));
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.startsWith("tovrin3: standard output: "), run.errors.constData());
     QCOMPARE(run.errors.count('\n'), 1);
 }
 

@@ -3,18 +3,25 @@
 
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by
 // their names, and pasting through the clipboard.
+#include "filetesting.h"
 #include "mainwindow.h"
 #include "reportview.h"
+#include "startoptions.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QKeySequence>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace tovrin3::testing {
 
@@ -81,6 +88,49 @@ inline QStringList reportHeadings(const Form1 &window)
             headings.append(line.section(QLatin1Char(':'), 0, 0));
     }
     return headings;
+}
+
+// The start options of a command line given as bytes (the program's name first), as main()
+// receives it: the arguments decoded as text and their bytes alike.
+inline StartOptions startOptionsFrom(QByteArrayList received)
+{
+    QStringList decoded;
+    std::vector<char *> argv;
+    for (QByteArray &argument : received) {
+        decoded.append(QString::fromLocal8Bit(argument));
+        argv.push_back(argument.data());
+    }
+    return parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
+}
+
+// Clicks "S" and answers the message box that the click may show, so the test never blocks.
+// Returns the box's title, text and icon, or nothing without a box.
+inline QStringList clickScreenshotButton(Form1 &window)
+{
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
+            box->accept();
+        }
+    });
+    QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    return shown;
+}
+
+// The converter we build, and the stand-in that records its arguments.
+inline const QString OurConverter = QStringLiteral(BIN_DIR "/nconvert");
+inline const QString RecordingConverter = QStringLiteral(FAKES_DIR "/nconvert");
+
+// A program folder for a window: conf.ini holding `configuration` unless that is empty, and a copy
+// of `converter` beside the program unless that is empty.
+inline bool prepareProgramFolder(const QString &folder, const QByteArray &configuration,
+                                 const QString &converter = {})
+{
+    return (configuration.isEmpty() ||
+            writeFile(folder + QStringLiteral("/conf.ini"), configuration)) &&
+           (converter.isEmpty() || QFile::copy(converter, folder + QStringLiteral("/nconvert")));
 }
 
 // A main window of its own, with an empty program folder (no conf.ini), shown on screen.

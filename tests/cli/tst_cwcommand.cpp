@@ -3,11 +3,11 @@
 #include "cwstream.h"
 #include "cwtesting.h"
 #include "filetesting.h"
+#include "processtesting.h"
 
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -27,22 +27,13 @@ const QString Timestamps = QStringLiteral("--timestamps");
 const QString Start = QStringLiteral("--start");
 const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray output;
-    QByteArray errors;
-};
+using testing::ProgramRun;
+using testing::runWithBytes;
 
-Run run(const QString &program, const QStringList &arguments, const QByteArray &standardInput = {})
+ProgramRun run(const QString &program, const QStringList &arguments,
+               const QByteArray &standardInput = {})
 {
-    QProcess process;
-    process.start(program, arguments);
-    process.write(standardInput);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    return testing::runProgram(program, arguments, standardInput);
 }
 
 // The WAV file of the signal, cut short in the pause after its first transmission.
@@ -69,27 +60,6 @@ QByteArray cutInFirstPause(const std::vector<float> &signal)
         bytes = testing::fileContent(path);
     }
     return bytes.first(WavHeaderSize + 2 * cut);
-}
-
-// Runs the program with arguments given as bytes, which need not be text in any encoding.
-Run runWithBytes(const QString &program, const QList<QByteArray> &arguments)
-{
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<char *> argv{const_cast<char *>(path.constData())};
-    for (const QByteArray &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.constData()));
-    argv.push_back(nullptr);
-    QProcess process;
-    // QProcess takes arguments as text: the child starts the program itself instead.
-    process.setChildProcessModifier([&] {
-        ::execv(argv.front(), argv.data());
-        ::_exit(127);
-    });
-    process.start(program, {});
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 QByteArray usageError(const QByteArray &message)
@@ -208,7 +178,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, standardInput);
-        const Run result = run(CwProgram, arguments, standardInput);
+        const ProgramRun result = run(CwProgram, arguments, standardInput);
         QTEST(result.output, "output");
         QTEST(result.errors, "errors");
         QTEST(result.exitCode, "exitCode");
@@ -230,7 +200,8 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, standardInput);
         QFETCH(QString, name);
-        const Run result = run(CwProgram, arguments << QStringLiteral("--verbose"), standardInput);
+        const ProgramRun result =
+            run(CwProgram, arguments << QStringLiteral("--verbose"), standardInput);
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.output, m_text);
         const QRegularExpression locked(
@@ -268,9 +239,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("sameAsCopiedText");
         const QString format = QStringLiteral("--format");
-        const QString keep = QStringLiteral("--keep-doubtful");
         QTest::newRow("report") << QStringList{} << true;
-        QTest::newRow("report keeping doubtful frames") << QStringList{keep} << true;
         // With audio, CSV and JSON have a confidence column that text without marks lacks.
         QTest::newRow("CSV") << QStringList{format, QStringLiteral("csv")} << false;
         QTest::newRow("JSON Lines") << QStringList{format, QStringLiteral("json")} << false;
@@ -280,37 +249,23 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(bool, sameAsCopiedText);
-        const Run direct = run(DecodeProgram, arguments + QStringList{m_beaconPass});
+        const ProgramRun direct = run(DecodeProgram, arguments + QStringList{m_beaconPass});
         QCOMPARE(direct.exitCode, 0);
         QCOMPARE(direct.errors, QByteArray());
         QVERIFY(direct.output.contains("900140010C6A00A503"));
-        const Run piped = run(DecodeProgram, arguments, testing::fileContent(m_beaconPass));
+        const ProgramRun piped = run(DecodeProgram, arguments, testing::fileContent(m_beaconPass));
         QCOMPARE(piped.errors, QByteArray());
         QCOMPARE(piped.output, direct.output);
-        const Run text = run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
+        const ProgramRun text =
+            run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
         QCOMPARE(text.output == direct.output, sameAsCopiedText);
-    }
-
-    void decodeGivesConfidenceColumn()
-    {
-        const QStringList csv{QStringLiteral("--format"), QStringLiteral("csv")};
-        const QByteArray copiedText = run(CwProgram, {m_beaconPass}).output;
-        const auto header = [](const Run &result) {
-            return result.output.first(result.output.indexOf('\n'));
-        };
-        QVERIFY(header(run(DecodeProgram, csv + QStringList{m_beaconPass}))
-                    .endsWith(",sub_state,confidence"));
-        QVERIFY(header(run(DecodeProgram, csv, copiedText)).endsWith(",sub_state"));
-        QVERIFY(header(run(DecodeProgram, csv + QStringList{QStringLiteral("--keep-doubtful")},
-                           copiedText))
-                    .endsWith(",sub_state,confidence"));
     }
 
     void decodeReadsTimedCopy()
     {
-        const Run copied =
+        const ProgramRun copied =
             run(CwProgram, {Timestamps, Start, PassStart.toString(Qt::ISODate), m_beaconPass});
-        const Run decoded =
+        const ProgramRun decoded =
             run(DecodeProgram, {QStringLiteral("--format"), QStringLiteral("csv")}, copied.output);
         QCOMPARE(decoded.exitCode, 0);
         const QString time =
@@ -325,14 +280,14 @@ private slots:
     {
         const QString cut = m_dir.filePath(QStringLiteral("crashed.wav"));
         QVERIFY(testing::writeFile(cut, cutInFirstPause(testing::cwTestSignal(Rate))));
-        const Run copied = run(CwProgram, {cut});
+        const ProgramRun copied = run(CwProgram, {cut});
         QCOMPARE(copied.exitCode, 1);
         QCOMPARE(copied.output, testing::CwTestTransmissions.front().toUtf8() + '\n');
         QVERIFY2(copied.errors.startsWith("tovrin3-cw: " + cut.toLocal8Bit() +
                                           ": cut short: the header declares "),
                  copied.errors.constData());
         QCOMPARE(copied.errors.count('\n'), 1);
-        const Run decoded = run(DecodeProgram, {cut});
+        const ProgramRun decoded = run(DecodeProgram, {cut});
         QCOMPARE(decoded.exitCode, 1);
         QVERIFY(decoded.output.startsWith("#1: 900140010C6A00A503\n"));
         QVERIFY(decoded.errors.startsWith("tovrin3-decode: " + cut.toLocal8Bit() + ": cut short"));
@@ -341,21 +296,14 @@ private slots:
     // Both programs open a file by the bytes of its name, also when they are no UTF-8.
     void namesAreBytes()
     {
-        const QByteArray name = QFile::encodeName(m_dir.path()) + "/pass\xff.wav";
-        // QTemporaryDir names its files as text and cannot remove this one.
-        const auto removal = qScopeGuard([&] { ::unlink(name.constData()); });
-        {
-            QFile file;
-            const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-            QVERIFY(descriptor >= 0);
-            QVERIFY(file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
-            const QByteArray content = testing::fileContent(m_beaconPass);
-            QCOMPARE(file.write(content), content.size());
-        }
-        const Run copied = runWithBytes(CwProgram, {name});
+        const testing::ByteNamedFile file(QFile::encodeName(m_dir.path()) + "/pass\xff.wav",
+                                          testing::fileContent(m_beaconPass));
+        QVERIFY(file.isWritten());
+        const QByteArray &name = file.path();
+        const ProgramRun copied = runWithBytes(CwProgram, {name});
         QCOMPARE(copied.errors, QByteArray());
         QCOMPARE(copied.output, run(CwProgram, {m_beaconPass}).output);
-        const Run decoded = runWithBytes(DecodeProgram, {name});
+        const ProgramRun decoded = runWithBytes(DecodeProgram, {name});
         QCOMPARE(decoded.errors, QByteArray());
         QCOMPARE(decoded.output, run(DecodeProgram, {m_beaconPass}).output);
     }
@@ -364,7 +312,8 @@ private slots:
     {
         const QString cut = m_dir.filePath(QStringLiteral("cut.wav"));
         QVERIFY(testing::writeFile(cut, testing::fileContent(m_pass).first(1000)));
-        const Run result = run(DecodeProgram, {cut, QStringLiteral(SAMPLES_DIR "/beacon.txt")});
+        const ProgramRun result =
+            run(DecodeProgram, {cut, QStringLiteral(SAMPLES_DIR "/beacon.txt")});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.errors.startsWith("tovrin3-decode: " + cut.toLocal8Bit() + ": cut short"));
         // Nothing was copied before the damage: not even the file's heading.

@@ -1,39 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filetesting.h"
+#include "processtesting.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLocale>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-using tovrin3::testing::writeFile;
+using namespace tovrin3::testing;
 
 namespace {
 
-struct ProgramRun
-{
-    int exitCode = -1;
-    QByteArray output; // standard output and error
-};
-
 // Runs the built program without any display, as the export does on a headless machine.
-ProgramRun runConverter(const QString &workingDirectory, const QStringList &arguments)
+ProgramRun runConverter(const QString &workingFolder, const QStringList &arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(workingDirectory);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(BIN_DIR "/nconvert"), arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAll()};
+    return runIn(workingFolder, QStringLiteral(BIN_DIR "/nconvert"), arguments,
+                 environmentWithoutDisplay());
 }
 
 // A screenshot stand-in as BMP data: export grey around a red, a blue and an almost grey pixel.
@@ -87,7 +72,7 @@ private slots:
             runConverter(dir.path(), {"-out", "png", "-transpcolor", "240", "240", "240", "-colors",
                                       "256", "-quiet", "-D", input});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.output.isEmpty());
+        QVERIFY(run.output.isEmpty() && run.errors.isEmpty());
         QCOMPARE(filesIn(dir), QStringList{output});
         const QImage written(dir.filePath(output));
         QCOMPARE(written.format(), QImage::Format_Indexed8); // a palette PNG
@@ -121,7 +106,7 @@ private slots:
 
         const ProgramRun run = runConverter(dir.path(), {"-out", "png", "-D", "bad.b", "good.b"});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY(run.output.contains("bad.b"));
+        QVERIFY(run.errors.contains("bad.b"));
         const QStringList kept = exists ? QStringList{"bad.b"} : QStringList();
         QCOMPARE(filesIn(dir), kept + QStringList{"good.png"}); // the next input still converts
     }
@@ -150,7 +135,7 @@ private slots:
         QVERIFY(writeFile(dir.filePath("a.b"), screenshotBmp()));
         const ProgramRun run = runConverter(dir.path(), QStringList{"-D"} + arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY(run.output.contains("Usage"));
+        QVERIFY(run.errors.contains("Usage"));
         QCOMPARE(filesIn(dir), QStringList{"a.b"});
     }
 };

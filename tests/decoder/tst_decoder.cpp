@@ -73,10 +73,6 @@ private slots:
             << "CQ CQ DE NOCALL\r\n900140010C6A00A503\r\n\r\n90014001" << 1;
         QTest::newRow("LF alone splits") << "900140010C6A00A503\n900140010C6A00A503" << 2;
         QTest::newRow("CR alone splits") << "900140010C6A00A503\r900140010C6A00A503" << 2;
-        QTest::newRow("a frame marked doubtful is none")
-            << "QT7XMRKT3HKD 9001400I0C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]\r\n"
-               "900140010C6A00A503"
-            << 1;
         QTest::newRow("100 frames") << repeatedFrames(100) << 100;
         QTest::newRow("150 frames stop at 100") << repeatedFrames(150) << 100;
     }
@@ -119,8 +115,6 @@ private slots:
         QCOMPARE(history.frameCount(), 0);
         QCOMPARE(history.record(1).FrameText, QString("000800080C6A00A503"));
     }
-
-    void positionLabelText() { QCOMPARE(framePositionText(3, 12), QStringLiteral("3/12")); }
 
     void secondRunNumbersFromOneAgain()
     {

@@ -216,14 +216,6 @@ private slots:
                                  << "tovrin3";
         QTest::newRow("version") << "Version"
                                  << "0.3";
-        QTest::newRow("section") << "Section"
-                                 << "hamradio";
-        QTest::newRow("priority") << "Priority"
-                                  << "optional";
-        QTest::newRow("maintainer") << "Maintainer"
-                                    << "NOCALL <nocall@example.org>";
-        QTest::newRow("homepage") << "Homepage"
-                                  << "https://example.org/tovrin3";
         QTest::newRow("architecture")
             << "Architecture" << run("dpkg", {"--print-architecture"}).output.trimmed();
     }

@@ -161,10 +161,7 @@ private slots:
         QVERIFY(morse::isAudioFile(path));
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);
         QCOMPARE(copy.error, QString());
-        QStringList texts;
-        for (const morse::CopiedLine &line : copy.lines)
-            texts.append(line.text);
-        QCOMPARE(texts, testing::CwShortTransmissions);
+        QCOMPARE(testing::lineTexts(copy.lines), testing::CwShortTransmissions);
         const double lead = testing::cwTestKeying(sampleRate).leadSeconds;
         QVERIFY2(std::abs(copy.lines.front().startSeconds - lead) < 0.1,
                  qPrintable(QString::number(copy.lines.front().startSeconds)));
@@ -373,10 +370,7 @@ private slots:
         QVERIFY(writeSound(path, signal, 8000, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);
         QCOMPARE(copy.error, QString());
-        QStringList texts;
-        for (const morse::CopiedLine &line : copy.lines)
-            texts.append(line.text);
-        QCOMPARE(texts, testing::CwShortTransmissions);
+        QCOMPARE(testing::lineTexts(copy.lines), testing::CwShortTransmissions);
     }
 
     void isAudioFileLeavesOtherThingsAlone()

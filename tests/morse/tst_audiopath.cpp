@@ -17,6 +17,7 @@
 using namespace tovrin3;
 using testing::beaconFrames;
 using testing::copyLines;
+using testing::cwTestKeying;
 using testing::lineTexts;
 
 namespace {
@@ -43,15 +44,6 @@ const QStringList ItuAlphabet{
     QStringLiteral("@ .--.-."),  QStringLiteral("! -.-.--"), QStringLiteral("& .-..."),
     QStringLiteral("; -.-.-."),  QStringLiteral("_ ..--.-"), QStringLiteral("$ ...-..-"),
 };
-
-cwgen::KeyingSettings keying(double rate, double wpm)
-{
-    cwgen::KeyingSettings settings;
-    settings.sampleRate = rate;
-    settings.wordsPerMinute = wpm;
-    settings.pitchHz = 700;
-    return settings;
-}
 
 } // namespace
 
@@ -108,7 +100,7 @@ private slots:
     {
         QFETCH(double, snr);
         QFETCH(std::uint32_t, seed);
-        cwgen::KeyingSettings settings = keying(8000, 20);
+        cwgen::KeyingSettings settings = cwTestKeying(8000, 20);
         settings.snrDb = snr;
         settings.seed = seed;
         const std::vector<float> samples =
@@ -129,17 +121,18 @@ private slots:
         QVERIFY2(frameShaped > 0, "nothing to check: no frame-shaped line was copied");
     }
 
-    // The break is 1.5 s of no keying: a pause a little shorter keeps one line (a word gap),
-    // one a little longer makes two.
+    // The break is 1.5 s of no keying, measured from the end of an element to the start of the
+    // next: a pause a little shorter keeps one line (a word gap), one a little longer makes two.
     void transmissionBreak_data()
     {
         QTest::addColumn<double>("wpm");
         QTest::addColumn<double>("pause");
         QTest::addColumn<int>("lines");
-        QTest::newRow("20 WPM, 1.3 s") << 20.0 << 1.3 << 1;
-        QTest::newRow("20 WPM, 1.7 s") << 20.0 << 1.7 << 2;
-        QTest::newRow("8 WPM, 1.3 s") << 8.0 << 1.3 << 1;
-        QTest::newRow("8 WPM, 1.7 s") << 8.0 << 1.7 << 2;
+        QTest::newRow("20 WPM, 1.35 s") << 20.0 << 1.35 << 1;
+        QTest::newRow("20 WPM, 1.65 s") << 20.0 << 1.65 << 2;
+        QTest::newRow("8 WPM, 1.4 s") << 8.0 << 1.4 << 1;
+        QTest::newRow("8 WPM, 1.6 s") << 8.0 << 1.6 << 2;
+        QTest::newRow("40 WPM, 1.6 s") << 40.0 << 1.6 << 2;
         QTest::newRow("20 WPM, 2.5 s") << 20.0 << 2.5 << 2;
     }
 
@@ -148,7 +141,7 @@ private slots:
         QFETCH(double, wpm);
         QFETCH(double, pause);
         QFETCH(int, lines);
-        cwgen::KeyingSettings settings = keying(8000, wpm);
+        cwgen::KeyingSettings settings = cwTestKeying(8000, wpm);
         settings.gapSeconds = pause;
         settings.leadSeconds = 2.5;
         const QStringList sent{QStringLiteral("CQ DE NOCALL"), QStringLiteral("TEST 73")};
@@ -175,7 +168,7 @@ private slots:
     {
         QFETCH(double, rate);
         QFETCH(double, tail);
-        cwgen::KeyingSettings settings = keying(rate, 25);
+        cwgen::KeyingSettings settings = cwTestKeying(rate, 25);
         const QStringList sent = beaconFrames(1, 77);
         std::vector<float> samples = cwgen::keyTransmissions(sent, settings);
         samples.resize(samples.size() - std::size_t((settings.leadSeconds - tail) * rate));

@@ -133,34 +133,6 @@ private slots:
         }
     }
 
-    void transmissionBreak_data()
-    {
-        QTest::addColumn<double>("pauseSeconds");
-        QTest::addColumn<double>("wpm");
-        QTest::addColumn<QStringList>("expected");
-        const QStringList one{"TEST DE TOVRIN3"};
-        const QStringList two{"TEST", "DE TOVRIN3"};
-        QTest::newRow("1.35 s at 20 WPM: one line") << 1.35 << 20.0 << one;
-        QTest::newRow("1.65 s at 20 WPM: two lines") << 1.65 << 20.0 << two;
-        QTest::newRow("1.4 s at 8 WPM: one line") << 1.4 << 8.0 << one;
-        QTest::newRow("1.6 s at 8 WPM: two lines") << 1.6 << 8.0 << two;
-        QTest::newRow("1.6 s at 40 WPM: two lines") << 1.6 << 40.0 << two;
-    }
-
-    // The break is 1.5 s of no keying, measured from the end of an element to the start of the
-    // next.
-    void transmissionBreak()
-    {
-        QFETCH(double, pauseSeconds);
-        QFETCH(double, wpm);
-        QFETCH(QStringList, expected);
-        cwgen::KeyingSettings settings = keying(8000, wpm, 700);
-        settings.gapSeconds = pauseSeconds;
-        const std::vector<float> samples =
-            cwgen::keyTransmissions({"TEST", "DE TOVRIN3"}, settings);
-        QCOMPARE(texts(demodulate(samples, 8000)), expected);
-    }
-
     void changingConditions_data()
     {
         QTest::addColumn<QList<Segment>>("segments");

@@ -686,21 +686,6 @@ private slots:
         QCOMPARE(morse::isFrameShaped(line), shaped);
     }
 
-    void alphabet()
-    {
-        QCOMPARE(morse::morseElements(QLatin1Char('q')), std::string_view("--.-"));
-        QCOMPARE(morse::morseElements(QLatin1Char('0')), std::string_view("-----"));
-        QCOMPARE(morse::morseElements(QLatin1Char('/')), std::string_view("-..-."));
-        QVERIFY(morse::morseElements(QLatin1Char('#')).empty());
-        QVERIFY(morse::morseElements(QChar(0x00e9)).empty());
-        // No two characters share a code.
-        const auto symbols = morse::morseAlphabet();
-        for (std::size_t i = 0; i < symbols.size(); ++i) {
-            for (std::size_t j = i + 1; j < symbols.size(); ++j)
-                QVERIFY(symbols[i].elements != symbols[j].elements);
-        }
-    }
-
     void wavFile()
     {
         QTemporaryDir directory;

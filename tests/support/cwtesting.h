@@ -26,11 +26,11 @@ inline const QStringList CwTestTransmissions{
 inline const QStringList CwShortTransmissions{QStringLiteral("VVV QT7X"),
                                               QStringLiteral("TEST 73")};
 
-inline cwgen::KeyingSettings cwTestKeying(double sampleRate)
+inline cwgen::KeyingSettings cwTestKeying(double sampleRate, double wordsPerMinute = 30.0)
 {
     cwgen::KeyingSettings settings;
     settings.sampleRate = sampleRate;
-    settings.wordsPerMinute = 30.0;
+    settings.wordsPerMinute = wordsPerMinute;
     settings.pitchHz = 700.0;
     return settings;
 }

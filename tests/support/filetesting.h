@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <utility>
 
 namespace tovrin3::testing {
 
@@ -32,5 +33,26 @@ inline QByteArray fileContent(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// A file named by bytes, removed again when the test is done: a QTemporaryDir goes by names as
+// text and cannot remove one that is not.
+class ByteNamedFile
+{
+public:
+    ByteNamedFile(QByteArray localPath, const QByteArray &content)
+        : m_path(std::move(localPath)), m_written(writeFile(m_path, content))
+    {
+    }
+    ~ByteNamedFile() { std::remove(m_path.constData()); }
+    ByteNamedFile(const ByteNamedFile &) = delete;
+    ByteNamedFile &operator=(const ByteNamedFile &) = delete;
+
+    bool isWritten() const { return m_written; }
+    const QByteArray &path() const { return m_path; }
+
+private:
+    QByteArray m_path;
+    bool m_written;
+};
 
 } // namespace tovrin3::testing
