@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -143,6 +144,8 @@ private slots:
     void inputsAppearWhenServerStartsLater();
     void copiesBeaconFromDefaultInput_data();
     void copiesBeaconFromDefaultInput();
+    void windowGoesWhileListening_data();
+    void windowGoesWhileListening();
     void serverThatGoesAwayIsReported();
 
 private:
@@ -294,6 +297,31 @@ void TestListening::copiesBeaconFromDefaultInput()
 
     control<QPushButton>(*listen, "CmdStop")->click();
     QVERIFY(!listen->isListening());
+}
+
+// A window deleted while it listens, as when the program ends without closing it first, ends the
+// capture on its way out, and so does one stopped just before.
+void TestListening::windowGoesWhileListening_data()
+{
+    QTest::addColumn<bool>("stopFirst");
+    QTest::newRow("listening") << false;
+    QTest::newRow("stopped") << true;
+}
+
+void TestListening::windowGoesWhileListening()
+{
+    QFETCH(bool, stopFirst);
+    if (const QString problem = ensureServer(); !problem.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+    auto shown = showWindow();
+    const QPointer<ListenWindow> listen = shown->window.showListenWindow();
+    listen->startDefaultInput();
+    QVERIFY(listen->isListening());
+    if (stopFirst)
+        control<QPushButton>(*listen, "CmdStop")->click();
+
+    shown.reset();
+    QVERIFY(listen.isNull());
 }
 
 // The sound server gone while listening: the capture ends and the window says why, and says why
