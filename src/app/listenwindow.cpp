@@ -254,6 +254,8 @@ void ListenWindow::CmdStart_Click()
     }
     try {
         m_spectrum = std::make_unique<morse::WaterfallSpectrum>(m_liveCopy->sampleRate());
+        m_picture1->setColumns(m_spectrum->frequencyOfColumn(0),
+                               m_spectrum->frequencyOfColumn(1) - m_spectrum->frequencyOfColumn(0));
     } catch (const std::exception &failure) {
         m_liveCopy->stop();
         showFailure(QString::fromLocal8Bit(failure.what()));

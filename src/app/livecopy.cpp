@@ -192,7 +192,9 @@ bool LiveCopy::start(const QAudioDevice &device)
     m_error = unusable(format);
     if (!m_error.isEmpty())
         return false;
-    auto *source = new QAudioSource(device, format, this);
+    // Without a parent: this Qt Multimedia hands the parent on to its own platform source, which
+    // the QAudioSource deletes too, so a parent deleting its children would delete that twice.
+    auto *source = new QAudioSource(device, format);
     source->setBufferSize(
         static_cast<qsizetype>(format.bytesForDuration(CaptureBufferMicroseconds)));
     QIODevice *input = source->start();

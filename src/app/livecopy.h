@@ -118,8 +118,8 @@ private:
 
     QAudioDevice m_device;
     QAudioFormat m_format;
-    // A child of this object; deleted later when the capture ends, as the end may be noticed in
-    // one of its own signals.
+    // This object's, without being its child; deleted later when the capture ends, as the end may
+    // be noticed in one of its own signals.
     QAudioSource *m_source = nullptr;
     // The source's own device, which it deletes when the stream fails, or the caller's.
     QPointer<QIODevice> m_input;

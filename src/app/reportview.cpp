@@ -93,6 +93,18 @@ qsizetype utf16Units(const char *begin, const char *end)
     return units;
 }
 
+// A run's report has a line end every few dozen bytes: memchr finds each faster than a byte loop.
+qsizetype lineFeeds(const char *begin, const char *end)
+{
+    qsizetype count = 0;
+    for (const void *at = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin)); at;
+         at = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin))) {
+        ++count;
+        begin = static_cast<const char *>(at) + 1;
+    }
+    return count;
+}
+
 // The box's lines end in '\n' whatever the clipboard or the keyboard brought, and a surrogate
 // without its partner becomes U+FFFD.
 QByteArray lineFeedUtf8(QStringView text)
@@ -200,6 +212,7 @@ void ReportView::appendText(QStringView text)
     const qsizetype firstNewLine = m_lineCount - 1;
     const qsizetype end = m_text.size();
     const qsizetype utf16End = m_utf16Size;
+    const qsizetype oldTop = firstVisibleLine();
     // A surrogate without its partner is no character: it becomes U+FFFD, not a question mark.
     QStringEncoder toUtf8(QStringEncoder::Utf8);
     replaceBytes(end, end, toUtf8.encode(text));
@@ -209,8 +222,46 @@ void ReportView::appendText(QStringView text)
     }
 
     updateScrollRange();
+    m_scrollingWithoutRepaint = true;
     verticalScrollBar()->setValue(clampedToInt(firstNewLine));
-    viewport()->update();
+    m_scrollingWithoutRepaint = false;
+    updateChangedRows(oldTop, end);
+}
+
+// Every decode run reports the same frames again, so after the scroll to its first line the box
+// mostly shows the very lines it showed before: only the rows whose text differs are painted
+// again. A visible cursor or selection moves with the scroll, so then every row is.
+void ReportView::updateChangedRows(qsizetype oldTop, qsizetype oldEnd)
+{
+    const qsizetype newTop = firstVisibleLine();
+    if (newTop != oldTop && (hasFocus() || hasSelection())) {
+        viewport()->update();
+        return;
+    }
+    const int height = lineHeight();
+    const int rows = visibleLineCount() + 1;
+    // Line starts in the text as it was (which ended at oldEnd) and as it is.
+    qsizetype oldStart = oldTop < m_lineCount ? lineStart(oldTop) : m_text.size();
+    qsizetype newStart = newTop < m_lineCount ? lineStart(newTop) : m_text.size();
+    QRegion changed;
+    for (int row = 0; row < rows; ++row) {
+        const bool oldShown = oldStart <= oldEnd && oldStart >= 0;
+        const bool newShown = newStart >= 0;
+        const qsizetype oldLineEnd = oldShown ? std::min(lineEnd(oldStart), oldEnd) : -1;
+        const qsizetype newLineEnd = newShown ? lineEnd(newStart) : -1;
+        const bool same =
+            oldShown == newShown &&
+            (!oldShown || (oldLineEnd - oldStart == newLineEnd - newStart &&
+                           std::memcmp(m_text.constData() + oldStart, m_text.constData() + newStart,
+                                       static_cast<std::size_t>(oldLineEnd - oldStart)) == 0));
+        if (!same)
+            changed += QRect(0, TextMargin + row * height, viewport()->width(), height);
+        // Past the last line there is none; a line ending at the end of the text is the last.
+        oldStart = oldShown && oldLineEnd < oldEnd ? oldLineEnd + 1 : -1;
+        newStart = newShown && newLineEnd < m_text.size() ? newLineEnd + 1 : -1;
+    }
+    if (!changed.isEmpty())
+        viewport()->update(changed);
 }
 
 // The laid-out lines stay: they still hold for the same font.
@@ -629,7 +680,8 @@ void ReportView::contextMenuEvent(QContextMenuEvent *event)
 // moving pixels.
 void ReportView::scrollContentsBy(int, int)
 {
-    viewport()->update();
+    if (!m_scrollingWithoutRepaint)
+        viewport()->update();
 }
 
 std::vector<ReportView::Checkpoint>::const_iterator
@@ -891,8 +943,7 @@ ReportView::PieceIndex ReportView::replaceBytes(qsizetype start, qsizetype end,
     const qsizetype startUnits = utf16OffsetOf(start);
     PieceIndex removed{lineOf(end) - startLine, utf16OffsetOf(end) - startUnits, {}, true};
     const qsizetype insertedLines =
-        indexed ? bytesIndex->lines
-                : static_cast<qsizetype>(std::count(bytes.begin(), bytes.end(), '\n'));
+        indexed ? bytesIndex->lines : lineFeeds(bytes.constBegin(), bytes.constEnd());
     const qsizetype insertedUnits =
         indexed ? bytesIndex->utf16 : utf16Units(bytes.constBegin(), bytes.constEnd());
 

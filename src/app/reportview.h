@@ -167,6 +167,8 @@ private:
     int lineHeight() const;
     int visibleLineCount() const;
     void updateScrollRange();
+    // After an append to a text that ended at oldEnd, with oldTop the line then shown first.
+    void updateChangedRows(qsizetype oldTop, qsizetype oldEnd);
     void ensureLineVisible(qsizetype line);
     void moveCursor(qsizetype position, bool keepAnchor);
     bool moveCursorByKey(const QKeyEvent *event);
@@ -206,6 +208,8 @@ private:
     bool m_selectingWithMouse = false;
     // Whether a screen reader was last told of a selection, so that it hears when it ends.
     bool m_selectionAnnounced = false;
+    // An append paints only the rows it changed, not all that the scroll to it would.
+    bool m_scrollingWithoutRepaint = false;
     std::vector<UndoStep> m_undoSteps;
     std::vector<UndoStep> m_redoSteps;
     // Whether the next typed character or deletion may join the last undo step: not after the

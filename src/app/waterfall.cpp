@@ -16,6 +16,8 @@ namespace tovrin3 {
 namespace {
 
 constexpr int HistoryRows = 240;
+// The rows the trace is found in: half a second to a second of sound.
+constexpr std::size_t TraceRows = 16;
 // Levels this far above a row's median run from dark to full colour.
 constexpr float DisplayRangeDb = 40.0F;
 
@@ -48,7 +50,23 @@ QSize Waterfall::sizeHint() const
     return {540, HistoryRows};
 }
 
-// Each row is stretched over the width; the newest row is the top line of the picture.
+void Waterfall::setColumns(double firstHz, double stepHz)
+{
+    m_firstColumnHz = firstHz;
+    m_columnStepHz = stepHz;
+    update();
+}
+
+double Waterfall::columnHz(int column) const
+{
+    if (m_columnStepHz > 0.0)
+        return m_firstColumnHz + column * m_columnStepHz;
+    const double step = (morse::WaterfallSpectrum::HighestHz - morse::WaterfallSpectrum::LowestHz) /
+                        std::max(1, m_image.width());
+    return morse::WaterfallSpectrum::LowestHz + (column + 0.5) * step;
+}
+
+// The newest row is the top line of the picture.
 void Waterfall::addRow(std::span<const float> decibels)
 {
     const int width = static_cast<int>(decibels.size());
@@ -57,6 +75,7 @@ void Waterfall::addRow(std::span<const float> decibels)
     if (m_image.width() != width) {
         m_image = QImage(width, HistoryRows, QImage::Format_RGB32);
         m_image.fill(colourOf(0.0F));
+        m_recentRows.clear();
     }
     const auto lineBytes = static_cast<std::size_t>(m_image.bytesPerLine());
     std::memmove(m_image.scanLine(1), m_image.constScanLine(0), lineBytes * (HistoryRows - 1));
@@ -65,10 +84,30 @@ void Waterfall::addRow(std::span<const float> decibels)
     std::nth_element(sorted.begin(), sorted.begin() + width / 2, sorted.end());
     const float floor = sorted[static_cast<std::size_t>(width / 2)];
     auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(0));
-    for (int column = 0; column < width; ++column)
-        line[column] =
-            colourOf((decibels[static_cast<std::size_t>(column)] - floor) / DisplayRangeDb);
+    std::vector<float> excess(decibels.size());
+    for (std::size_t column = 0; column < excess.size(); ++column) {
+        excess[column] = decibels[column] - floor;
+        line[column] = colourOf(excess[column] / DisplayRangeDb);
+    }
+    m_recentRows.push_front(std::move(excess));
+    if (m_recentRows.size() > TraceRows)
+        m_recentRows.pop_back();
     update();
+}
+
+double Waterfall::traceHz() const
+{
+    if (m_recentRows.empty())
+        return 0.0;
+    std::vector<float> sums(m_recentRows.front().size(), 0.0F);
+    for (const std::vector<float> &row : m_recentRows) {
+        if (row.size() != sums.size())
+            break;
+        for (std::size_t column = 0; column < sums.size(); ++column)
+            sums[column] += row[column];
+    }
+    const auto peak = std::max_element(sums.begin(), sums.end());
+    return columnHz(static_cast<int>(std::distance(sums.begin(), peak)));
 }
 
 void Waterfall::setMark(double pitchHz, bool locked)
@@ -89,19 +128,28 @@ double Waterfall::frequencyAt(int x) const
 
 int Waterfall::positionOf(double hz) const
 {
+    return static_cast<int>(std::lround(positionAt(hz)));
+}
+
+double Waterfall::positionAt(double hz) const
+{
     const double fraction =
         (hz - morse::WaterfallSpectrum::LowestHz) /
         (morse::WaterfallSpectrum::HighestHz - morse::WaterfallSpectrum::LowestHz);
-    return static_cast<int>(std::lround(fraction * (width() - 1)));
+    return fraction * (width() - 1);
 }
 
 void Waterfall::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    if (m_image.isNull())
-        painter.fillRect(rect(), colourOf(0.0F));
-    else
-        painter.drawImage(rect(), m_image);
+    painter.fillRect(rect(), colourOf(0.0F));
+    if (!m_image.isNull()) {
+        // Each column from half a step below its frequency to half a step above.
+        const double halfStep = (columnHz(1) - columnHz(0)) / 2.0;
+        const double left = positionAt(columnHz(0) - halfStep);
+        const double right = positionAt(columnHz(m_image.width() - 1) + halfStep);
+        painter.drawImage(QRectF(left, 0.0, right - left, height()), m_image);
+    }
 
     painter.setPen(QColor(255, 255, 255, 160));
     for (int hz = 500; hz < morse::WaterfallSpectrum::HighestHz; hz += 500) {

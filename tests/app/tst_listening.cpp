@@ -5,10 +5,13 @@
 // Without a sound server the test is skipped.
 #include "cwsignal.h"
 #include "listenwindow.h"
+#include "livecopy.h"
+#include "waterfall.h"
 #include "windowtesting.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,6 +20,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <random>
 
@@ -123,6 +127,12 @@ QStringList nonEmptyLines(const QString &text)
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// The pitch a label shows ("Pitch: 700 Hz (held)"), 0 while it shows none.
+int shownHz(const QLabel &label)
+{
+    return QRegularExpression(QStringLiteral("(\\d+) Hz")).match(label.text()).captured(1).toInt();
+}
+
 } // namespace
 
 class TestListening : public QObject
@@ -132,7 +142,10 @@ class TestListening : public QObject
 private slots:
     void initTestCase();
     void inputsAppearWhenServerStartsLater();
+    void copiesBeaconFromDefaultInput_data();
     void copiesBeaconFromDefaultInput();
+    void windowGoesWhileListening_data();
+    void windowGoesWhileListening();
     void serverThatGoesAwayIsReported();
 
 private:
@@ -195,29 +208,50 @@ QString TestListening::ensureServer()
     return *m_serverProblem;
 }
 
-// Each transmission reaches Text2 as a line of its own once its break has been heard.
+// Three transmissions, the middle one at another pitch. Each is announced as a line of its own
+// once its break has been heard. Pitch and speed show while the first is being copied, the mark
+// on its trace; a click on the trace then holds the pitch there, and the transmission at the
+// other pitch moves neither the held value nor its mark, while the last one is copied on it.
+void TestListening::copiesBeaconFromDefaultInput_data()
+{
+    QTest::addColumn<double>("pitchHz");
+    QTest::addColumn<double>("otherPitchHz");
+    QTest::newRow("700 Hz, then 1100 Hz") << 700.0 << 1100.0;
+    QTest::newRow("1100 Hz, then 700 Hz") << 1100.0 << 700.0;
+}
+
 void TestListening::copiesBeaconFromDefaultInput()
 {
+    QFETCH(double, pitchHz);
+    QFETCH(double, otherPitchHz);
     if (const QString problem = ensureServer(); !problem.isEmpty())
         QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
     std::mt19937 random(11);
-    const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random)};
+    const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random),
+                           cwgen::randomBeaconLine(random)};
     cwgen::KeyingSettings settings;
     settings.sampleRate = 16000.0;
     settings.wordsPerMinute = 40.0;
     settings.snrDb = 20.0;
     settings.leadSeconds = 1.5;
-    settings.gapSeconds = 2.0;
+    std::vector<float> pass;
+    for (qsizetype line = 0; line < sent.size(); ++line) {
+        settings.pitchHz = line == 1 ? otherPitchHz : pitchHz;
+        const std::vector<float> samples = cwgen::keyTransmissions({sent[line]}, settings);
+        pass.insert(pass.end(), samples.begin(), samples.end());
+    }
     QTemporaryDir folder;
     const QString recording = folder.filePath(QStringLiteral("pass.wav"));
-    QVERIFY(cwgen::writeWav(recording, cwgen::keyTransmissions(sent, settings),
-                            static_cast<int>(settings.sampleRate)));
+    QVERIFY(cwgen::writeWav(recording, pass, static_cast<int>(settings.sampleRate)));
 
     const auto shown = showWindow();
     ListenWindow *listen = shown->window.showListenWindow();
     listen->startDefaultInput();
     QCOMPARE(control<QComboBox>(*listen, "Combo1")->currentText(), SourceDescription);
     QVERIFY2(listen->isListening(), qPrintable(control<QLabel>(*listen, "LblStatus")->text()));
+    const auto *pitch = control<QLabel>(*listen, "LblPitch");
+    const auto *speed = control<QLabel>(*listen, "LblSpeed");
+    auto *waterfall = control<Waterfall>(*listen, "Picture1");
     QSignalSpy lines(listen, &ListenWindow::lineCopied);
     QSignalSpy levels(control<QProgressBar>(*listen, "Level1"), &QProgressBar::valueChanged);
 
@@ -226,16 +260,68 @@ void TestListening::copiesBeaconFromDefaultInput()
     // The key-down level of the pass is 6 dB below full scale.
     QTRY_VERIFY(std::any_of(levels.cbegin(), levels.cend(),
                             [](const QList<QVariant> &level) { return level[0].toInt() >= 50; }));
-    QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 60000);
-    QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()), sent);
+    QTRY_VERIFY_WITH_TIMEOUT(shownHz(*pitch) > 0, 30000);
+    QVERIFY2(lines.isEmpty(), "the pitch showed only after the first transmission ended");
+    QVERIFY2(std::abs(shownHz(*pitch) - pitchHz) <= 5.0, qPrintable(pitch->text()));
+    QVERIFY2(speed->text().contains(QStringLiteral("WPM")), qPrintable(speed->text()));
+    QVERIFY2(std::abs(waterfall->markHz() - shownHz(*pitch)) < 1.0,
+             qPrintable(QString::number(waterfall->markHz())));
+    QVERIFY2(std::abs(waterfall->traceHz() - waterfall->markHz()) <= 16.0,
+             qPrintable(QStringLiteral("trace at %1 Hz, mark at %2 Hz")
+                            .arg(waterfall->traceHz())
+                            .arg(waterfall->markHz())));
+
+    // A click a pixel beside the mark, as a user's hand puts it.
+    const QPoint click(waterfall->positionOf(waterfall->markHz()) + 1, waterfall->height() / 2);
+    const auto heldHz = static_cast<int>(std::lround(waterfall->frequencyAt(click.x())));
+    const QString heldText = QStringLiteral("Pitch: %1 Hz (held)").arg(heldHz);
+    QTest::mouseClick(waterfall, Qt::LeftButton, {}, click);
+    QCOMPARE(pitch->text(), heldText);
+
+    // Every report of the demodulator from here on, as the window shows it.
+    QStringList shownWhileHeld;
+    bool otherTraceSeen = false;
+    const QObject watching;
+    connect(listen->findChild<LiveCopy *>(), &LiveCopy::statusChanged, &watching, [&] {
+        if (pitch->text() != heldText || std::lround(waterfall->markHz()) != heldHz)
+            shownWhileHeld.append(pitch->text() + QStringLiteral(", mark at ") +
+                                  QString::number(waterfall->markHz()));
+        otherTraceSeen = otherTraceSeen || std::abs(waterfall->traceHz() - otherPitchHz) <= 16.0;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 90000);
+    QVERIFY(otherTraceSeen);
+    QVERIFY2(shownWhileHeld.isEmpty(), qPrintable(shownWhileHeld.join(QStringLiteral("; "))));
+    QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()),
+             (QStringList{sent[0], sent[2]}));
     QCOMPARE(shown->window.frameHistory().frameCount(), 2);
-    const QString pitch = control<QLabel>(*listen, "LblPitch")->text();
-    const auto hz =
-        QRegularExpression(QStringLiteral("(\\d+) Hz")).match(pitch).captured(1).toInt();
-    QVERIFY2(hz > 650 && hz < 750, qPrintable(pitch));
 
     control<QPushButton>(*listen, "CmdStop")->click();
     QVERIFY(!listen->isListening());
+}
+
+// A window deleted while it listens, as when the program ends without closing it first, ends the
+// capture on its way out, and so does one stopped just before.
+void TestListening::windowGoesWhileListening_data()
+{
+    QTest::addColumn<bool>("stopFirst");
+    QTest::newRow("listening") << false;
+    QTest::newRow("stopped") << true;
+}
+
+void TestListening::windowGoesWhileListening()
+{
+    QFETCH(bool, stopFirst);
+    if (const QString problem = ensureServer(); !problem.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+    auto shown = showWindow();
+    const QPointer<ListenWindow> listen = shown->window.showListenWindow();
+    listen->startDefaultInput();
+    QVERIFY(listen->isListening());
+    if (stopFirst)
+        control<QPushButton>(*listen, "CmdStop")->click();
+
+    shown.reset();
+    QVERIFY(listen.isNull());
 }
 
 // The sound server gone while listening: the capture ends and the window says why, and says why

@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QMenu>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
@@ -132,6 +134,9 @@ private:
         return QPoint(4 + x + metrics.horizontalAdvance(u'x') / 2, 4 + metrics.lineSpacing() / 2);
     }
 
+    // What the window last painted, as the screen shows it.
+    QImage shownOnScreen() const { return m_view->screen()->grabWindow(m_view->winId()).toImage(); }
+
     std::unique_ptr<ReportView> m_view;
 };
 
@@ -208,19 +213,29 @@ void TestReportView::appendsAndShowsFirstNewLine_data()
     QTest::addColumn<QStringList>("pieces");
     QTest::addColumn<int>("lines");
     QTest::addColumn<int>("topLine");
+    QTest::addColumn<bool>("focused");
 
-    // The box shows five lines; the last line can come up to the bottom, no further.
-    QTest::newRow("nothing") << QStringList{QString()} << 1 << 0;
-    QTest::newRow("one piece, shorter than the box") << QStringList{numberedLines(3)} << 4 << 0;
+    // The box shows five lines; the last line can come up to the bottom, no further. A piece
+    // that repeats the lines shown before is drawn as much as one that does not.
+    const QString run = numberedLines(4) + u"line 4 changed\n"_s + numberedLines(3);
+    QTest::newRow("nothing") << QStringList{QString()} << 1 << 0 << true;
+    QTest::newRow("one piece, shorter than the box")
+        << QStringList{numberedLines(3)} << 4 << 0 << true;
     QTest::newRow("a second piece, its first line at the top")
-        << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40;
+        << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << true;
+    QTest::newRow("a second piece, not focused")
+        << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << false;
     QTest::newRow("a last piece too short to reach the top")
-        << QStringList{numberedLines(40), numberedLines(2)} << 43 << 38;
+        << QStringList{numberedLines(40), numberedLines(2)} << 43 << 38 << false;
     QTest::newRow("a piece that continues an unfinished line")
         << QStringList{numberedLines(33) + u"unfinished"_s, u" line\n"_s + numberedLines(9)} << 44
-        << 33;
+        << 33 << false;
+    QTest::newRow("runs that differ in one line shown")
+        << QStringList{numberedLines(8), run, numberedLines(8)} << 25 << 16 << false;
+    QTest::newRow("runs of one and two lines near the end")
+        << QStringList{numberedLines(10), u"a\n"_s, u"a\nb\n"_s, u"a\n"_s} << 15 << 10 << false;
     QTest::newRow("an empty piece changes nothing")
-        << QStringList{numberedLines(20), QString()} << 21 << 0;
+        << QStringList{numberedLines(20), QString()} << 21 << 0 << true;
 }
 
 void TestReportView::appendsAndShowsFirstNewLine()
@@ -228,13 +243,22 @@ void TestReportView::appendsAndShowsFirstNewLine()
     QFETCH(QStringList, pieces);
     QFETCH(int, lines);
     QFETCH(int, topLine);
+    QFETCH(bool, focused);
+    if (!focused)
+        m_view->clearFocus();
 
-    for (const QString &piece : pieces)
+    // Each piece is painted before the next comes, as decode runs are.
+    for (const QString &piece : pieces) {
         m_view->appendText(piece);
+        QCoreApplication::processEvents();
+    }
 
     QCOMPARE(m_view->toPlainText(), pieces.join(QString()));
     QCOMPARE(m_view->lineCount(), lines);
     QCOMPARE(m_view->firstVisibleLine(), topLine);
+    const QImage shown = shownOnScreen();
+    m_view->viewport()->repaint();
+    QVERIFY2(shown == shownOnScreen(), "the box shows other text than it holds");
 }
 
 void TestReportView::keysSelect_data()
