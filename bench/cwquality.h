@@ -44,7 +44,10 @@ QString frameDigits(const QString &line);
 
 // Adds the copy of one signal: every frame-shaped line is matched against the frames sent (each
 // frame at most once); other lines (other stations' text, merged frames) count for nothing.
-void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally);
+// wrongSure, when given, receives a description of each wrong frame passed as sure: its digits
+// and confidence, and the sent frame nearest to it with the digits that differ.
+void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally,
+           QStringList *wrongSure = nullptr);
 
 // The demodulator's lines for a whole signal, fed in pieces as a file reader would.
 std::vector<morse::CopiedLine> demodulate(std::span<const float> samples, double rate);
