@@ -26,7 +26,8 @@ inline constexpr double SureConfidence = 0.95;
 // log-likelihoods), with the frame's own fields as prior evidence: the beacon keeps the five
 // sign bits of each temperature word (digits 1-4 and 5-8, low byte first) equal and sends a
 // kill-switch byte (digits 17-18) of 0 to 3, so bodies that break these rules are far less
-// likely a priori, but not impossible.
+// likely a priori, but not impossible. Slots past the end of the scores are unknown: a body
+// whose last digits run past them competes with what was cut off, not with nothing.
 double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits);
 
 // The frame's fields as the beacon sends them: sign bits that agree and a kill-switch byte of
