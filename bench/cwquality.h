@@ -17,7 +17,8 @@ namespace tovrin3::bench {
 
 // Stated confidence ranges of the calibration table; lines without a stated confidence form a
 // row of their own.
-inline constexpr std::array<double, 5> ConfidenceEdges{0.0, 0.5, 0.9, 0.99, 0.999};
+inline constexpr std::array<double, 8> ConfidenceEdges{0.0,  0.5,  0.9,  0.95,
+                                                       0.97, 0.98, 0.99, 0.999};
 
 struct CalibrationBin
 {

@@ -199,6 +199,49 @@ std::optional<FrameReading> rereadOnOwnTrace(const Reading &reading, const Trans
     return std::nullopt;
 }
 
+// A second keyed trace: bins this far (about 95 Hz) or more from the trace read, where the
+// power stands KeyedPower over the floor in this share of the block's frames and in this share
+// of as many frames as the trace read does. Noise alone passes KeyedPower in about 2 % of the
+// frames; a steady carrier, at its floor, in none; keying, in a third or more.
+constexpr int OtherTraceSeparationBins = 6;
+constexpr float OtherTraceKeyedPower = 4.0f;
+constexpr double OtherTraceLeastShare = 0.15;
+constexpr double OtherTraceShareOfRead = 0.3;
+
+// The pitches [Hz] of the trace the path keeps to most and of the strongest keyed trace away
+// from the path; empty when there is no other trace.
+std::vector<double> tracePitches(const TransmissionBlock &block, const std::vector<int> &path)
+{
+    const int frames = int(path.size());
+    // The bin the path spends most keyed frames on: the trace read, however often the path
+    // strays to the other trace.
+    std::vector<int> onPath(SearchBins, 0);
+    for (int f = 0; f < frames; ++f) {
+        const int on = path[std::size_t(f)];
+        onPath[std::size_t(on)] +=
+            block.spectra[std::size_t(f) * SearchBins + std::size_t(on)] > OtherTraceKeyedPower;
+    }
+    const int read = int(std::max_element(onPath.begin(), onPath.end()) - onPath.begin());
+    std::vector<int> keyed(SearchBins, 0);
+    int pathKeyed = 0;
+    for (int f = 0; f < frames; ++f) {
+        const std::span<const float> row =
+            block.spectra.subspan(std::size_t(f) * SearchBins, SearchBins);
+        const int on = path[std::size_t(f)];
+        pathKeyed += row[std::size_t(on)] > OtherTraceKeyedPower ? 1 : 0;
+        for (int b = 0; b < SearchBins; ++b) {
+            if (std::abs(b - on) >= OtherTraceSeparationBins &&
+                std::abs(b - read) >= OtherTraceSeparationBins &&
+                row[std::size_t(b)] > OtherTraceKeyedPower)
+                ++keyed[std::size_t(b)];
+        }
+    }
+    const auto best = std::max_element(keyed.begin(), keyed.end());
+    if (*best < OtherTraceLeastShare * frames || *best < OtherTraceShareOfRead * pathKeyed)
+        return {};
+    return {(LowestBin + read) * BinHz, (LowestBin + int(best - keyed.begin())) * BinHz};
+}
+
 } // namespace
 
 DecodedTransmission decodeTransmission(const TransmissionBlock &block, double breakSeconds)
@@ -246,6 +289,23 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
         result.lines.push_back(std::move(decoded));
         line.clear();
     };
+    // Where another station keys close by, it holds the transmission open and draws the path
+    // to and fro: both traces are read again, each held to its own pitch, and their frames are
+    // lines of their own.
+    std::vector<DecodedLine> otherFrames;
+    if (block.lockedPitchHz <= 0) {
+        for (const double pitch : tracePitches(block, reading.path)) {
+            const std::optional<Reading> other = readBlock(block, frames, pitch);
+            if (!other)
+                continue;
+            for (const Token &token : other->tokens) {
+                if (token.frame < 0)
+                    continue;
+                const FrameReading frame = readFrame(*other, block, token);
+                otherFrames.push_back({frame.text, frame.firstElementSample, frame.confidence});
+            }
+        }
+    }
     for (const Token &token : tokens) {
         const bool pause = !line.empty() && reading.sampleOfSlot(token.start) -
                                                     reading.sampleOfSlot(line.back().end) >=
@@ -255,6 +315,22 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
         line.push_back(token);
     }
     finishLine();
+    // A frame several readings give is kept once, as read with the most confidence.
+    const double sameFrame = SameFrameUnits * reading.grid.unit * Decimation;
+    for (DecodedLine &frame : otherFrames) {
+        const auto same =
+            std::find_if(result.lines.begin(), result.lines.end(), [&](const auto &l) {
+                return l.frameConfidence &&
+                       std::abs(l.firstElementSample - frame.firstElementSample) < sameFrame;
+            });
+        if (same == result.lines.end())
+            result.lines.push_back(std::move(frame));
+        else if (*frame.frameConfidence > *same->frameConfidence)
+            *same = std::move(frame);
+    }
+    std::stable_sort(result.lines.begin(), result.lines.end(), [](const auto &a, const auto &b) {
+        return a.firstElementSample < b.firstElementSample;
+    });
     return result;
 }
 
