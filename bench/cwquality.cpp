@@ -45,6 +45,27 @@ CalibrationBin &binOf(FrameTally &tally, const std::optional<double> &confidence
     return tally.bins[bin];
 }
 
+// The sent frame with the most digits in common with a copied one, and where they differ ('^').
+QString nearestFrame(const QStringList &sent, const QString &copied)
+{
+    QString best;
+    int bestSame = -1;
+    for (const QString &frame : sent) {
+        const QString digits = frameDigits(frame);
+        int same = 0;
+        for (qsizetype i = 0; i < std::min(digits.size(), copied.size()); ++i)
+            same += digits[i] == copied[i] ? 1 : 0;
+        if (same > bestSame) {
+            bestSame = same;
+            best = digits;
+        }
+    }
+    QString marks;
+    for (qsizetype i = 0; i < copied.size(); ++i)
+        marks += i < best.size() && best[i] == copied[i] ? QLatin1Char(' ') : QLatin1Char('^');
+    return QStringLiteral("%1 sent\n    %2").arg(best, marks);
+}
+
 } // namespace
 
 void FrameTally::add(const FrameTally &other)
@@ -73,7 +94,8 @@ QString frameDigits(const QString &line)
     return digits;
 }
 
-void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally)
+void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally,
+           QStringList *wrongSure)
 {
     tally.frames += int(sent.size());
     QStringList unmatched;
@@ -87,6 +109,13 @@ void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines,
             ++(line.doubtful ? tally.exactDoubtful : tally.exactSure);
         else
             ++(line.doubtful ? tally.wrongDoubtful : tally.wrongSure);
+        if (!exact && !line.doubtful && wrongSure) {
+            *wrongSure << QStringLiteral("    %1 copied at %2 s, confidence %3\n    %4")
+                              .arg(frameDigits(line.text))
+                              .arg(line.startSeconds, 0, 'f', 1)
+                              .arg(line.frameConfidence.value_or(-1.0), 0, 'f', 6)
+                              .arg(nearestFrame(sent, frameDigits(line.text)));
+        }
         CalibrationBin &bin = binOf(tally, line.frameConfidence);
         ++bin.lines;
         bin.exact += exact ? 1 : 0;

@@ -17,7 +17,8 @@ namespace tovrin3::bench {
 
 // Stated confidence ranges of the calibration table; lines without a stated confidence form a
 // row of their own.
-inline constexpr std::array<double, 5> ConfidenceEdges{0.0, 0.5, 0.9, 0.99, 0.999};
+inline constexpr std::array<double, 8> ConfidenceEdges{0.0,  0.5,  0.9,  0.95,
+                                                       0.97, 0.98, 0.99, 0.999};
 
 struct CalibrationBin
 {
@@ -44,7 +45,10 @@ QString frameDigits(const QString &line);
 
 // Adds the copy of one signal: every frame-shaped line is matched against the frames sent (each
 // frame at most once); other lines (other stations' text, merged frames) count for nothing.
-void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally);
+// wrongSure, when given, receives a description of each wrong frame passed as sure: its digits
+// and confidence, and the sent frame nearest to it with the digits that differ.
+void judge(const QStringList &sent, const std::vector<morse::CopiedLine> &lines, FrameTally &tally,
+           QStringList *wrongSure = nullptr);
 
 // The demodulator's lines for a whole signal, fed in pieces as a file reader would.
 std::vector<morse::CopiedLine> demodulate(std::span<const float> samples, double rate);

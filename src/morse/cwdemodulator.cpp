@@ -24,8 +24,11 @@ constexpr double BreakSeconds = 1.5;
 // How far before the moment a transmission is noticed its first element may lie: the smoothed
 // power needs about a second of keying to pass the start level at the weakest signals.
 constexpr double LookBackSeconds = 2.5;
-// Audio kept after the last keyed frame, for the decoder's filters to settle.
-constexpr double TailSeconds = 0.3;
+// Audio kept after the last frame the segmenter saw keyed: the last elements of a weak or
+// fading signal (the final dots of a 5 last for half a second at 20 words per minute) fall
+// under its keying level, and a transmission cut before them ends in a wrong digit. Shorter
+// than the break, so it never reaches keying the segmenter would start a new transmission on.
+constexpr double TailSeconds = 1.0;
 // A transmission this long is cut into lines, so memory and decoding time stay bounded.
 constexpr double LongestTransmissionSeconds = 150.0;
 // Smoothed power over the noise floor that starts a transmission (4 dB: keying at -10 dB in

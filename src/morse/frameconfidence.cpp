@@ -96,7 +96,7 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
     };
     for (std::size_t d = 0; d < keyings.size(); ++d) {
         for (int x = 0; x <= reach; ++x)
-            scoreOf(d, x) = scores.score(keyings[d], bodyStart + x);
+            scoreOf(d, x) = scores.scoreWithin(keyings[d], bodyStart + x);
     }
 
     // The chosen body's log-likelihood and prior.

@@ -13,20 +13,22 @@ namespace tovrin3::morse {
 using FrameDigits = std::array<int, 18>; // digit values 0 to 15, first sent first
 
 // Below this confidence a frame is doubtful: it is shown, marked, and kept out of the telemetry.
-// In white noise the confidence is calibrated (of frames stated at 0.95 to 0.99, about 97 % are
-// exact on our own signals, seeds apart from the benchmark's), so frames passed as sure are
-// wrong about as often as the mean shortfall of their confidence from 1: at 0.95 that is under
-// 1 in 200, since most sure frames state over 0.999, while frames from -10 to -12 dB stay
-// mostly sure. Fading and a second station still give some frames wrong with a high confidence,
-// which no threshold removes.
-inline constexpr double SureConfidence = 0.95;
+// The confidence runs high where the slot model is off (timing a little astray, a fade's level
+// misjudged): on our own signals (seeds apart from the benchmark's; weak white noise, other
+// stations, fading), of frames stated at 0.95 to 0.99 only about 92 % were exact, of those
+// stated at 0.99 to 0.999 over 99 %. So a frame must state 0.99; the frames between cost a
+// tenth of the sure frames from -10 to -12 dB, where wrong frames would otherwise pass as sure
+// one in twenty. Fading still gives a few frames wrong at over 0.999 (the last digit in a trough
+// at the end of a transmission), which no threshold removes.
+inline constexpr double SureConfidence = 0.99;
 
 // The posterior probability of the chosen digits among every body of nine hexadecimal groups
 // after the header (forward algorithm over digits and slots, the slot scores as
 // log-likelihoods), with the frame's own fields as prior evidence: the beacon keeps the five
 // sign bits of each temperature word (digits 1-4 and 5-8, low byte first) equal and sends a
 // kill-switch byte (digits 17-18) of 0 to 3, so bodies that break these rules are far less
-// likely a priori, but not impossible.
+// likely a priori, but not impossible. Slots past the end of the scores are unknown: a body
+// whose last digits run past them competes with what was cut off, not with nothing.
 double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits);
 
 // The frame's fields as the beacon sends them: sign bits that agree and a kill-switch byte of

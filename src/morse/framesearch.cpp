@@ -163,6 +163,19 @@ float SlotScores::score(const KeyingTemplate &keying, int start) const
     return float(sum);
 }
 
+float SlotScores::scoreWithin(const KeyingTemplate &keying, int start) const
+{
+    if (start < 0 || start > count())
+        return MinusInfinity;
+    double sum = 0.0;
+    for (const auto &[offset, run] : keying.runs) {
+        const int from = std::min(start + offset, count());
+        const int to = std::min(start + offset + run, count());
+        sum += m_prefix[std::size_t(to)] - m_prefix[std::size_t(from)];
+    }
+    return float(sum);
+}
+
 std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise)
 {
     const KeyingTemplate &header = templates().header;

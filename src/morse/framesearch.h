@@ -43,6 +43,9 @@ public:
     int count() const { return int(m_prefix.size()) - 1; }
     // Score of a template placed at slot `start`; minus infinity where it runs off the end.
     float score(const KeyingTemplate &keying, int start) const;
+    // The same, but slots past the last count as unknown (ratio 0) instead of ruling the
+    // template out: a transmission cut off after a dot may have gone on with more elements.
+    float scoreWithin(const KeyingTemplate &keying, int start) const;
 
 private:
     std::vector<double> m_prefix;

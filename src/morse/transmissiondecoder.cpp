@@ -9,6 +9,7 @@
 #include "slotlikelihoods.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tovrin3::morse {
 
@@ -74,6 +75,173 @@ std::vector<Stretch> stretchesOf(const std::vector<float> &keyed, const UnitGrid
     return stretches;
 }
 
+// One reading of a transmission: its trace, timing, slot scores and tokens.
+struct Reading
+{
+    std::vector<int> path;
+    std::vector<double> track;
+    double offset = 0.0;
+    UnitGrid grid;
+    SlotLikelihoods likelihoods;
+    std::vector<double> slotStart; // baseband samples, stretch after stretch
+    SlotScores scores{std::span<const float>()};
+    std::vector<FrameCandidate> frameList;
+    std::vector<Token> tokens;
+
+    // Slot boundaries fall between baseband samples, half a sample before a sample's centre.
+    double sampleOfSlot(int slot) const
+    {
+        const double start =
+            slot < int(slotStart.size())
+                ? slotStart[std::size_t(slot)]
+                : slotStart.back() + (slot - int(slotStart.size()) + 1) * grid.unit;
+        return start * Decimation + Decimation / 2.0;
+    }
+    // The spectrum frame whose centre lies nearest a sample of the block.
+    int frameAt(const TransmissionBlock &block, double sample) const
+    {
+        const double frame = (sample - block.firstFrameOffset - FftSize / 2.0) / FrameHop;
+        return int(std::clamp(std::lround(frame), 0L, long(path.size()) - 1));
+    }
+};
+
+// Reads the block along its strongest trace, or within a few bins of lockedHz when above 0.
+// Empty when there is no keying to read.
+std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, double lockedHz)
+{
+    Reading reading;
+    reading.path = pitchPath(block.spectra, frames, lockedHz);
+    reading.track = pitchTrack(block.spectra, reading.path);
+    std::vector<Complex> baseband = mixDown(block.samples, reading.track, block.firstFrameOffset);
+    reading.offset = refineFrequency(baseband);
+
+    reading.grid = findUnitGrid(baseband);
+    if (reading.grid.unit == 0.0)
+        return std::nullopt;
+    const UnitGrid &grid = reading.grid;
+
+    const CumulativeSum sums(baseband);
+    reading.likelihoods = slotLikelihoods(sums, grid);
+    std::vector<float> ratios;
+    for (const Stretch &stretch : stretchesOf(reading.likelihoods.keyed, grid, baseband.size())) {
+        const auto from = std::size_t(stretch.from);
+        const std::span<const Complex> part =
+            std::span(baseband).subspan(from, std::size_t(stretch.to) - from);
+        const CumulativeSum partSums(part);
+        const UnitGrid partGrid{grid.unit, bestPhase(partSums, grid.unit)};
+        const SlotLikelihoods partLikelihoods = slotLikelihoods(partSums, partGrid);
+        for (std::size_t i = 0; i < partLikelihoods.keyed.size(); ++i) {
+            reading.slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
+            ratios.push_back(partLikelihoods.keyed[i]);
+        }
+    }
+    reading.scores = SlotScores(ratios);
+    reading.frameList = frameCandidates(reading.scores, reading.likelihoods.signalToNoise);
+    reading.tokens = bestTokens(reading.scores, reading.frameList);
+    if (reading.tokens.empty())
+        return std::nullopt;
+    return reading;
+}
+
+// Whether the trace jumps (more than the one bin a drift moves per frame) anywhere from a frame's
+// first element to a word gap after its last: then some of its slots were read on another
+// station's keying, whatever their likelihoods say.
+bool traceJumpsWithin(const Reading &reading, const TransmissionBlock &block, const Token &frame)
+{
+    const int first = reading.frameAt(block, reading.sampleOfSlot(frame.start));
+    const int last = reading.frameAt(block, reading.sampleOfSlot(frame.end + WordGap));
+    for (int f = first + 1; f <= last; ++f) {
+        if (std::abs(reading.path[std::size_t(f)] - reading.path[std::size_t(f - 1)]) > 1)
+            return true;
+    }
+    return false;
+}
+
+struct FrameReading
+{
+    QString text;
+    double firstElementSample = 0.0;
+    double confidence = 0.0;
+};
+
+FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, const Token &frame)
+{
+    FrameReading result{frame.text, reading.sampleOfSlot(frame.start), 0.0};
+    if (traceJumpsWithin(reading, block, frame))
+        return result;
+    const FrameCandidate &candidate = reading.frameList[std::size_t(frame.frame)];
+    if (const auto digits = digitsOf(candidate.token.text))
+        result.confidence = frameConfidence(reading.scores, candidate.bodyStart, *digits);
+    return result;
+}
+
+// A frame read again along its own trace: the reading held within a few bins of the pitch at its
+// header, the frame the one found there that starts within this many units of the first
+// reading's.
+constexpr double SameFrameUnits = 3.0;
+
+std::optional<FrameReading> rereadOnOwnTrace(const Reading &reading, const TransmissionBlock &block,
+                                             int frames, const Token &frame)
+{
+    const double start = reading.sampleOfSlot(frame.start);
+    const double headerMiddle =
+        start + headerKeying().length / 2.0 * reading.grid.unit * Decimation;
+    const double pitch =
+        reading.track[std::size_t(reading.frameAt(block, headerMiddle))] + reading.offset;
+    const std::optional<Reading> own = readBlock(block, frames, pitch);
+    if (!own)
+        return std::nullopt;
+    for (const Token &token : own->tokens) {
+        if (token.frame >= 0 && std::abs(own->sampleOfSlot(token.start) - start) <
+                                    SameFrameUnits * reading.grid.unit * Decimation)
+            return readFrame(*own, block, token);
+    }
+    return std::nullopt;
+}
+
+// A second keyed trace: bins this far (about 95 Hz) or more from the trace read, where the
+// power stands KeyedPower over the floor in this share of the block's frames and in this share
+// of as many frames as the trace read does. Noise alone passes KeyedPower in about 2 % of the
+// frames; a steady carrier, at its floor, in none; keying, in a third or more.
+constexpr int OtherTraceSeparationBins = 6;
+constexpr float OtherTraceKeyedPower = 4.0f;
+constexpr double OtherTraceLeastShare = 0.15;
+constexpr double OtherTraceShareOfRead = 0.3;
+
+// The pitches [Hz] of the trace the path keeps to most and of the strongest keyed trace away
+// from the path; empty when there is no other trace.
+std::vector<double> tracePitches(const TransmissionBlock &block, const std::vector<int> &path)
+{
+    const int frames = int(path.size());
+    // The bin the path spends most keyed frames on: the trace read, however often the path
+    // strays to the other trace.
+    std::vector<int> onPath(SearchBins, 0);
+    for (int f = 0; f < frames; ++f) {
+        const int on = path[std::size_t(f)];
+        onPath[std::size_t(on)] +=
+            block.spectra[std::size_t(f) * SearchBins + std::size_t(on)] > OtherTraceKeyedPower;
+    }
+    const int read = int(std::max_element(onPath.begin(), onPath.end()) - onPath.begin());
+    std::vector<int> keyed(SearchBins, 0);
+    int pathKeyed = 0;
+    for (int f = 0; f < frames; ++f) {
+        const std::span<const float> row =
+            block.spectra.subspan(std::size_t(f) * SearchBins, SearchBins);
+        const int on = path[std::size_t(f)];
+        pathKeyed += row[std::size_t(on)] > OtherTraceKeyedPower ? 1 : 0;
+        for (int b = 0; b < SearchBins; ++b) {
+            if (std::abs(b - on) >= OtherTraceSeparationBins &&
+                std::abs(b - read) >= OtherTraceSeparationBins &&
+                row[std::size_t(b)] > OtherTraceKeyedPower)
+                ++keyed[std::size_t(b)];
+        }
+    }
+    const auto best = std::max_element(keyed.begin(), keyed.end());
+    if (*best < OtherTraceLeastShare * frames || *best < OtherTraceShareOfRead * pathKeyed)
+        return {};
+    return {(LowestBin + read) * BinHz, (LowestBin + int(best - keyed.begin())) * BinHz};
+}
+
 } // namespace
 
 DecodedTransmission decodeTransmission(const TransmissionBlock &block, double breakSeconds)
@@ -82,81 +250,87 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
     const int frames = int(block.spectra.size() / SearchBins);
     if (frames < FewestFrames)
         return result;
-    const std::vector<int> path = pitchPath(block.spectra, frames, block.lockedPitchHz);
-    const std::vector<double> track = pitchTrack(block.spectra, path);
-    std::vector<Complex> baseband = mixDown(block.samples, track, block.firstFrameOffset);
-    const double offset = refineFrequency(baseband);
-
-    const UnitGrid grid = findUnitGrid(baseband);
-    if (grid.unit == 0.0)
+    const std::optional<Reading> found = readBlock(block, frames, block.lockedPitchHz);
+    if (!found)
         return result;
-    result.wordsPerMinute = ParisUnitSeconds / (grid.unit / BasebandRate);
+    const Reading &reading = *found;
+    result.wordsPerMinute = ParisUnitSeconds / (reading.grid.unit / BasebandRate);
+    const std::vector<Token> &tokens = reading.tokens;
 
-    const CumulativeSum sums(baseband);
-    const SlotLikelihoods likelihoods = slotLikelihoods(sums, grid);
-    // Slot starts in baseband samples, and their ratios, stretch after stretch.
-    std::vector<double> slotStart;
-    std::vector<float> ratios;
-    for (const Stretch &stretch : stretchesOf(likelihoods.keyed, grid, baseband.size())) {
-        const auto from = std::size_t(stretch.from);
-        const std::span<const Complex> part =
-            std::span(baseband).subspan(from, std::size_t(stretch.to) - from);
-        const CumulativeSum partSums(part);
-        const UnitGrid partGrid{grid.unit, bestPhase(partSums, grid.unit)};
-        const SlotLikelihoods partLikelihoods = slotLikelihoods(partSums, partGrid);
-        for (std::size_t i = 0; i < partLikelihoods.keyed.size(); ++i) {
-            slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
-            ratios.push_back(partLikelihoods.keyed[i]);
-        }
-    }
-    const SlotScores scores(ratios);
-    const std::vector<FrameCandidate> frameList =
-        frameCandidates(scores, likelihoods.signalToNoise);
-    const std::vector<Token> tokens = bestTokens(scores, frameList);
-    if (tokens.empty())
-        return result;
-    // Slot boundaries fall between baseband samples, half a sample before a sample's centre.
-    const auto sampleOfSlot = [&](int slot) {
-        const double start =
-            slot < int(slotStart.size())
-                ? slotStart[std::size_t(slot)]
-                : slotStart.back() + (slot - int(slotStart.size()) + 1) * grid.unit;
-        return start * Decimation + Decimation / 2.0;
-    };
-    result.lastElementSample = sampleOfSlot(tokens.back().end);
+    result.lastElementSample = reading.sampleOfSlot(tokens.back().end);
     const double lastFrame =
         (result.lastElementSample - block.firstFrameOffset - FftSize) / FrameHop;
     const auto pitchFrame = std::size_t(std::clamp(lastFrame, 0.0, double(frames - 1)));
-    result.pitchHz = track[pitchFrame] + offset;
+    result.pitchHz = reading.track[pitchFrame] + reading.offset;
     const bool framed = std::any_of(tokens.begin(), tokens.end(),
                                     [](const Token &token) { return token.frame >= 0; });
-    result.heard = framed || likelihoods.signalToNoise >= HeardSignalToNoise;
+    result.heard = framed || reading.likelihoods.signalToNoise >= HeardSignalToNoise;
 
     std::vector<Token> line;
     const auto finishLine = [&] {
         if (line.empty())
             return;
-        DecodedLine decoded{joinTokens(line), sampleOfSlot(line.front().start), std::nullopt};
-        if (isFrameShaped(decoded.text)) {
-            decoded.frameConfidence = 0.0;
-            if (line.size() == 1 && line.front().frame >= 0) {
-                const FrameCandidate &frame = frameList[std::size_t(line.front().frame)];
-                if (const auto digits = digitsOf(frame.token.text))
-                    decoded.frameConfidence = frameConfidence(scores, frame.bodyStart, *digits);
+        DecodedLine decoded{joinTokens(line), reading.sampleOfSlot(line.front().start),
+                            std::nullopt};
+        if (line.size() == 1 && line.front().frame >= 0) {
+            // A frame whose trace jumped inside it is read again on its own trace alone; what
+            // cannot be is doubtful.
+            std::optional<FrameReading> frame = readFrame(reading, block, line.front());
+            if (traceJumpsWithin(reading, block, line.front()) && block.lockedPitchHz <= 0)
+                frame = rereadOnOwnTrace(reading, block, frames, line.front());
+            if (frame) {
+                decoded.text = frame->text;
+                decoded.firstElementSample = frame->firstElementSample;
             }
+            decoded.frameConfidence = frame ? frame->confidence : 0.0;
         }
+        if (isFrameShaped(decoded.text) && !decoded.frameConfidence)
+            decoded.frameConfidence = 0.0;
         result.lines.push_back(std::move(decoded));
         line.clear();
     };
+    // Where another station keys close by, it holds the transmission open and draws the path
+    // to and fro: both traces are read again, each held to its own pitch, and their frames are
+    // lines of their own.
+    std::vector<DecodedLine> otherFrames;
+    if (block.lockedPitchHz <= 0) {
+        for (const double pitch : tracePitches(block, reading.path)) {
+            const std::optional<Reading> other = readBlock(block, frames, pitch);
+            if (!other)
+                continue;
+            for (const Token &token : other->tokens) {
+                if (token.frame < 0)
+                    continue;
+                const FrameReading frame = readFrame(*other, block, token);
+                otherFrames.push_back({frame.text, frame.firstElementSample, frame.confidence});
+            }
+        }
+    }
     for (const Token &token : tokens) {
-        const bool pause =
-            !line.empty() && sampleOfSlot(token.start) - sampleOfSlot(line.back().end) >=
-                                 breakSeconds * InternalRate;
+        const bool pause = !line.empty() && reading.sampleOfSlot(token.start) -
+                                                    reading.sampleOfSlot(line.back().end) >=
+                                                breakSeconds * InternalRate;
         if (pause || token.frame >= 0 || (!line.empty() && line.back().frame >= 0))
             finishLine();
         line.push_back(token);
     }
     finishLine();
+    // A frame several readings give is kept once, as read with the most confidence.
+    const double sameFrame = SameFrameUnits * reading.grid.unit * Decimation;
+    for (DecodedLine &frame : otherFrames) {
+        const auto same =
+            std::find_if(result.lines.begin(), result.lines.end(), [&](const auto &l) {
+                return l.frameConfidence &&
+                       std::abs(l.firstElementSample - frame.firstElementSample) < sameFrame;
+            });
+        if (same == result.lines.end())
+            result.lines.push_back(std::move(frame));
+        else if (*frame.frameConfidence > *same->frameConfidence)
+            *same = std::move(frame);
+    }
+    std::stable_sort(result.lines.begin(), result.lines.end(), [](const auto &a, const auto &b) {
+        return a.firstElementSample < b.firstElementSample;
+    });
     return result;
 }
 

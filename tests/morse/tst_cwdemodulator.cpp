@@ -196,6 +196,41 @@ private slots:
         QCOMPARE(texts(demodulate(cwgen::keyTransmissions(lines, settings), 8000)), lines);
     }
 
+    // Another station keying without pause close to the beacon draws the trace away in the middle
+    // of frames: such a frame is read again on its own trace or passed as doubtful, never passed
+    // as sure with the other station's elements in it.
+    void otherStationNeverMakesSureWrongFrames_data()
+    {
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<double>("level");
+        QTest::addColumn<std::uint32_t>("seed");
+        QTest::addColumn<int>("leastExact"); // of 6 frames, passed as sure
+        QTest::newRow("150 Hz above, 6 dB weaker") << 150.0 << -6.0 << 31u << 4;
+        QTest::newRow("150 Hz above, 6 dB weaker, other seed") << 150.0 << -6.0 << 32u << 4;
+        QTest::newRow("150 Hz below, as strong") << -150.0 << 0.0 << 33u << 4;
+    }
+
+    void otherStationNeverMakesSureWrongFrames()
+    {
+        QFETCH(double, offset);
+        QFETCH(double, level);
+        QFETCH(std::uint32_t, seed);
+        QFETCH(int, leastExact);
+        cwgen::KeyingSettings settings = keying(8000, 20, 700);
+        settings.snrDb = 0;
+        settings.seed = seed;
+        settings.stations.push_back({offset, 25.0, level});
+        const QStringList sent = beaconLines(6, seed);
+        int exactSure = 0;
+        for (const CopiedLine &line : demodulate(cwgen::keyTransmissions(sent, settings), 8000)) {
+            if (!morse::isFrameShaped(line.text) || line.doubtful)
+                continue;
+            QVERIFY2(sent.contains(line.text), qPrintable(line.text));
+            ++exactSure;
+        }
+        QVERIFY2(exactSure >= leastExact, qPrintable(QString::number(exactSure)));
+    }
+
     void noiseAloneMakesNoFrames()
     {
         cwgen::KeyingSettings settings = keying(8000, 20, 700);

@@ -96,6 +96,41 @@ private slots:
                  qPrintable(QString::number(confidence)));
     }
 
+    // The transmission's end cuts into the last digit: the digits read from what is left compete
+    // with every digit that goes on past the end, unless the last element closes every longer
+    // one.
+    void cutAtTheEnd_data()
+    {
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<int>("lastDigitSlots"); // of the last digit's keying, kept
+        QTest::addColumn<double>("least");
+        QTest::addColumn<double>("most");
+        QTest::newRow("cut right after the last element")
+            << QStringLiteral("90 01 40 01 0C 6A 00 A5 03") << 9 << 0.999 << 1.0;
+        QTest::newRow("3 cut after its first dot, read as E")
+            << QStringLiteral("90 01 40 01 0C 6A 00 A5 0E") << 1 << 0.0 << 0.05;
+        QTest::newRow("5 cut after its first dot, read as E")
+            << QStringLiteral("90 01 40 01 0C 6A 00 A5 5E") << 1 << 0.0 << 0.5;
+    }
+
+    void cutAtTheEnd()
+    {
+        QFETCH(QString, groups);
+        QFETCH(int, lastDigitSlots);
+        QFETCH(double, least);
+        QFETCH(double, most);
+        std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
+        const FrameDigits digits = digitsOf(groups);
+        int end = bodyStart();
+        for (int k = 0; k < BeaconDigits - 1; ++k)
+            end += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
+                   (k % 2 == 0 ? LetterGap : WordGap);
+        ratios.resize(std::size_t(end + lastDigitSlots));
+        const double confidence = frameConfidence(SlotScores(ratios), bodyStart(), digits);
+        QVERIFY2(confidence >= least && confidence <= most,
+                 qPrintable(QString::number(confidence)));
+    }
+
     // At a middling signal the same keying is surer where the fields are as the beacon sends
     // them, since bodies that break them weigh less.
     void fieldsAsEvidence()

@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace tovrin3;
 using namespace tovrin3::morse;
 using testing::slotsOf;
@@ -121,6 +123,36 @@ private slots:
         ratios.insert(ratios.end(), keyed.begin(), keyed.end());
         ratios.insert(ratios.end(), 10, -6.0f);
         QCOMPARE(search(ratios, 10.0).text, character);
+    }
+
+    // A template's score where it runs past the last slot: ruled out, or with the slots past the
+    // end unknown (0) when asked for the score within.
+    void scoresAtTheEnd_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<float>("score");
+        QTest::addColumn<float>("within");
+        const float ruledOut = -std::numeric_limits<float>::infinity();
+        // The slots read 1, 2, ... 8; the template is a dash, a gap and a dot (-.), 5 slots.
+        QTest::newRow("inside") << 0 << 1.0f + 2 + 3 + 5 << 1.0f + 2 + 3 + 5;
+        QTest::newRow("ends on the last slot") << 3 << 4.0f + 5 + 6 + 8 << 4.0f + 5 + 6 + 8;
+        QTest::newRow("its dot past the end") << 4 << ruledOut << 5.0f + 6 + 7;
+        QTest::newRow("half its dash past the end") << 6 << ruledOut << 7.0f + 8;
+        QTest::newRow("starts at the end") << 8 << ruledOut << 0.0f;
+        QTest::newRow("starts past the end") << 9 << ruledOut << ruledOut;
+        QTest::newRow("starts before the first slot") << -1 << ruledOut << ruledOut;
+    }
+
+    void scoresAtTheEnd()
+    {
+        QFETCH(int, start);
+        QFETCH(float, score);
+        QFETCH(float, within);
+        const std::vector<float> ratios{1, 2, 3, 4, 5, 6, 7, 8};
+        const SlotScores scores(ratios);
+        const KeyingTemplate keying = keyingOf("-.", {});
+        QCOMPARE(scores.score(keying, start), score);
+        QCOMPARE(scores.scoreWithin(keying, start), within);
     }
 };
 
