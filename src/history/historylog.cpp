@@ -484,8 +484,10 @@ std::optional<Series> HistoryLog::series(Channel channel, const TimeRange &range
     const qint64 until = *bounds->untilMs;
     if (until <= since)
         return series;
+    // The columns divide the range asked for, not only the part of it that holds frames.
     columns = std::max(columns, 1);
-    const double columnMs = double(until - since) / columns;
+    const qint64 origin = *series.range.sinceMs;
+    const double columnMs = double(*series.range.untilMs - origin) / columns;
     int level = -1;
     while (level + 1 < int(BucketWidthsMs.size()) &&
            double(BucketWidthsMs[std::size_t(level + 1)]) <= columnMs)
@@ -512,7 +514,7 @@ std::optional<Series> HistoryLog::series(Channel channel, const TimeRange &range
         qint64 column = -1;
         for (const BucketSummary &piece : pieces) {
             const qint64 at = std::clamp<qint64>(
-                qint64(std::floor(double(piece.firstMs - since) / columnMs)), 0, columns - 1);
+                qint64(std::floor(double(piece.firstMs - origin) / columnMs)), 0, columns - 1);
             if (at != column || points.empty())
                 points.push_back(piece);
             else
