@@ -6,7 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QIODevice>
-#include <QRandomGenerator>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -46,7 +46,7 @@ protected:
 };
 
 // The generated log, made once per run in a folder of its own: frames and receptions in one
-// transaction through prepared statements, then the summaries as an upgrade makes them.
+// transaction, then the summaries as an upgrade makes them.
 const QString &generatedLog()
 {
     static std::unique_ptr<QTemporaryDir> folder;
@@ -62,35 +62,31 @@ const QString &generatedLog()
         std::fprintf(stderr, "%s\n", qPrintable(log.errorString()));
         std::abort();
     }
+    // One statement counts the frames up inside SQLite: their digits vary with a
+    // multiplicative hash of their number, the same in every run.
     QSqlDatabase database = log.database();
     QSqlQuery(database).exec(QStringLiteral("BEGIN"));
-    QSqlQuery frame(database);
-    QSqlQuery reception(database);
-    frame.prepare(QStringLiteral("INSERT INTO frames (id, digits, received_ms) VALUES (?, ?, ?)"));
-    reception.prepare(QStringLiteral(
-        "INSERT INTO receptions (frame_id, source, received_ms) VALUES (?, 'listen', ?)"));
-    QRandomGenerator random(19);
-    qint64 id = 0;
-    for (qint64 pass = 0; id < LogFrames; ++pass) {
-        const qint64 start = FirstPassMs + pass / PassesPerDay * DayMs +
-                             pass % PassesPerDay * (DayMs / PassesPerDay) +
-                             qint64(random.bounded(3'600'000));
-        for (int index = 0; index < FramesPerPass && id < LogFrames; ++index) {
-            const qint64 time = start + index * FrameSpacingMs;
-            const QString digits = QStringLiteral("900140010%1%2A5%3")
-                                       .arg(random.bounded(0xB00, 0xD00), 3, 16, QLatin1Char('0'))
-                                       .arg(random.bounded(4), 2, 16, QLatin1Char('0'))
-                                       .arg(random.bounded(4), 2, 16, QLatin1Char('0'))
-                                       .toUpper();
-            ++id;
-            frame.addBindValue(id);
-            frame.addBindValue(digits);
-            frame.addBindValue(time);
-            reception.addBindValue(id);
-            reception.addBindValue(time);
-            if (!frame.exec() || !reception.exec())
-                std::abort();
-        }
+    QSqlQuery generate(database);
+    const bool generated =
+        generate.exec(
+            QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                "INSERT INTO frames (id, digits, received_ms) SELECT i + 1, "
+                "printf('900140010%03X%02XA5%02X', 2816 + (i * 2654435761) % 512, "
+                "(i * 40503) % 4, (i / 7 * 2246822519) % 4), "
+                "%2 + i / %3 / %4 * %5 + (i / %3) % %4 * (%5 / %4) + ((i / %3) * 7919) % 3600000 "
+                "+ i % %3 * %6 FROM n")
+                .arg(LogFrames - 1)
+                .arg(FirstPassMs)
+                .arg(FramesPerPass)
+                .arg(PassesPerDay)
+                .arg(DayMs)
+                .arg(FrameSpacingMs)) &&
+        generate.exec(QStringLiteral("INSERT INTO receptions (frame_id, source, received_ms) "
+                                     "SELECT id, 'listen', received_ms FROM frames"));
+    if (!generated) {
+        std::fprintf(stderr, "%s\n", qPrintable(generate.lastError().text()));
+        std::abort();
     }
     QString error;
     QSqlQuery span(database);
