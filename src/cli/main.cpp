@@ -6,6 +6,7 @@
 #include "framerecords.h"
 #include "inputcontent.h"
 #include "linediagnostics.h"
+#include "logexport.h"
 #include "stationcommand.h"
 #include "streamdecoding.h"
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -306,6 +308,86 @@ int decodeInputs(const DecodeRequest &request, station::StationCommand &station)
     return status == Success && diagnostics.count() > 0 ? ProblemsFound : status;
 }
 
+// The options that read the station log back instead of decoding input.
+struct HistoryOptions
+{
+    QCommandLineOption fromLog{
+        u"from-log"_s,
+        u"write the frames of the station log instead of decoding input, in time order, "
+        u"with the columns of a timestamped file and a \"source\" column; each frame is "
+        u"numbered in its pass"_s};
+    QCommandLineOption passes{u"passes"_s,
+                              u"list the station log's passes instead (start, end, frames, "
+                              u"battery voltage range, sources); frames more than 10 minutes "
+                              u"apart belong to different passes"_s};
+    QCommandLineOption since{u"since"_s,
+                             u"with --from-log or --passes, the frames received at or after "
+                             u"TIME (ISO 8601, UTC when it names no zone, or a date)"_s,
+                             u"TIME"_s};
+    QCommandLineOption until{
+        u"until"_s, u"with --from-log or --passes, the frames received before TIME"_s, u"TIME"_s};
+    QList<QCommandLineOption> all() const { return {fromLog, passes, since, until}; }
+};
+
+// --from-log and --passes: the log is read, nothing is decoded. A log that does not exist yet
+// holds no frames.
+int readLog(const CommandLine &commandLine, const HistoryOptions &options, OutputFormat format,
+            bool keepDoubtful, bool hasInputs)
+{
+    const QCommandLineParser &parser = commandLine.parser();
+    const bool listPasses = parser.isSet(options.passes);
+    const QString name = listPasses ? u"--passes"_s : u"--from-log"_s;
+    if (hasInputs)
+        return commandLine.rejectUsage(name + u" reads the station log and takes no FILE"_s);
+    for (const QString &other :
+         {u"log"_s, u"submit"_s, u"submit-dry-run"_s, u"flush"_s, u"start"_s, u"strict"_s})
+        if (parser.isSet(other))
+            return commandLine.rejectUsage(name + u" does not go with --"_s + other);
+    history::TimeRange range;
+    for (const auto &[option, bound] :
+         {std::pair{&options.since, &range.sinceMs}, std::pair{&options.until, &range.untilMs}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *bound = utcTimeFromText(parser.value(*option));
+        if (!*bound)
+            return commandLine.rejectUsage(
+                u"--%1 takes a time such as 2026-12-06T18:57:44Z or 2026-12-06, not '%2'"_s.arg(
+                    option->names().constFirst(), parser.value(*option)));
+    }
+    DescriptorDevice output(STDOUT_FILENO, QIODevice::WriteOnly,
+                            DescriptorDevice::Ownership::Borrowed);
+    history::HistoryLog log;
+    const QString path = station::StationLog::defaultPath();
+    const bool exists = QFileInfo::exists(path);
+    if (exists && !log.open(path)) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, qPrintable(log.errorString()));
+        return Failure;
+    }
+    LogExportOutcome outcome = LogExportOutcome::Written;
+    if (exists)
+        outcome = listPasses ? writePasses(log, range, format, output)
+                             : writeLoggedFrames(log, range, format, keepDoubtful, output);
+    else if (format == OutputFormat::Csv) {
+        QByteArray header = listPasses ? QByteArray("start,end,frames,battery_voltage_min_v,"
+                                                    "battery_voltage_max_v,sources\n")
+                                       : QByteArray();
+        if (!listPasses)
+            appendCsvHeader(header, true, keepDoubtful);
+        if (output.write(header) != header.size())
+            outcome = LogExportOutcome::WriteFailed;
+    }
+    switch (outcome) {
+    case LogExportOutcome::Written:
+        return Success;
+    case LogExportOutcome::ReadFailed:
+        std::fprintf(stderr, "%s: %s\n", ProgramName, qPrintable(log.errorString()));
+        return Failure;
+    case LogExportOutcome::WriteFailed:
+        break;
+    }
+    return reportWriteFailure(output);
+}
+
 } // namespace
 
 } // namespace tovrin3
@@ -338,6 +420,9 @@ int main(int argc, char **argv)
     const station::StationOptions stationOptions;
     for (const QCommandLineOption &option : stationOptions.all())
         commandLine.addOption(option);
+    const HistoryOptions historyOptions;
+    for (const QCommandLineOption &option : historyOptions.all())
+        commandLine.addOption(option);
     if (const std::optional<int> status = commandLine.parse(CommandLine::arguments(argc, argv)))
         return *status;
 
@@ -349,6 +434,13 @@ int main(int argc, char **argv)
                                        u"': use report, csv or json"_s);
     DecodeRequest request{*format, parser.isSet(strictOption), parser.isSet(keepDoubtfulOption),
                           commandLine.positionalBytes(argc, argv)};
+    if (parser.isSet(historyOptions.fromLog) || parser.isSet(historyOptions.passes))
+        return readLog(commandLine, historyOptions, *format, request.keepDoubtful,
+                       !request.inputs.empty());
+    for (const QCommandLineOption &bound : {historyOptions.since, historyOptions.until})
+        if (parser.isSet(bound))
+            return commandLine.rejectUsage(u"--"_s + bound.names().constFirst() +
+                                           u" goes with --from-log or --passes"_s);
     station::StationCommand station(parser, stationOptions, int(request.inputs.size()));
     if (const std::optional<QString> error = station.usageError())
         return commandLine.rejectUsage(*error);

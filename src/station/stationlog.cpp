@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "stationlog.h"
 
+#include "framebuckets.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <map>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -23,7 +26,9 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-constexpr int SchemaVersion = 1;
+// 2 added the summaries per time bucket (frame_buckets, bucket_sources) and outbox rows
+// cancelled for deleted frames; a log of version 1 is brought up to date when opened.
+constexpr int SchemaVersion = 2;
 
 // The schema the README documents. Times are UTC milliseconds since 1970.
 constexpr const char *SchemaStatements[] = {
@@ -171,12 +176,41 @@ bool StationLog::open(const QString &path, int busyTimeoutMs)
         return true;
     if (!execute(u"BEGIN IMMEDIATE"_s))
         return false;
+    if (!createSchema()) {
+        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+        return false;
+    }
+    return execute(u"COMMIT"_s);
+}
+
+// Inside the transaction: another program may have brought the schema up to date meanwhile.
+bool StationLog::createSchema()
+{
+    QSqlQuery version(m_database);
+    if (!version.exec(u"PRAGMA user_version"_s) || !version.next())
+        return fail(u"cannot be read"_s, sqlError(version.lastError()));
+    const int found = version.value(0).toInt();
+    version.finish();
+    if (found == SchemaVersion)
+        return true;
     for (const char *statement : SchemaStatements)
-        if (!execute(QLatin1StringView(statement))) {
-            execute(u"ROLLBACK"_s);
+        if (!execute(QLatin1StringView(statement)))
             return false;
-        }
-    return execute(u"PRAGMA user_version=%1"_s.arg(SchemaVersion)) && execute(u"COMMIT"_s);
+    for (const QString &statement : bucketSchemaStatements())
+        if (!execute(statement))
+            return false;
+    QSqlQuery span(m_database);
+    if (!span.exec(u"SELECT min(received_ms), max(received_ms) FROM frames"_s) || !span.next())
+        return fail(u"cannot be read"_s, sqlError(span.lastError()));
+    if (!span.value(0).isNull()) {
+        QString error;
+        const qint64 first = span.value(0).toLongLong();
+        const qint64 last = span.value(1).toLongLong();
+        span.finish();
+        if (!rebuildBuckets(m_database, first, last + 1, error))
+            return fail(u"cannot be brought up to date"_s, error);
+    }
+    return execute(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
 }
 
 bool StationLog::isWriteAheadLogged()
@@ -205,7 +239,7 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
     QSqlQuery addQueued(m_database);
     bool prepared =
         findFrame.prepare(
-            u"SELECT id, received_ms FROM frames WHERE digits = ? AND deleted = 0 "
+            u"SELECT id, received_ms, doubtful, deleted FROM frames WHERE digits = ? "
             u"AND received_ms BETWEEN ? AND ? ORDER BY abs(received_ms - ?) LIMIT 1"_s) &&
         addFrame.prepare(
             u"INSERT INTO frames (digits, received_ms, doubtful) VALUES (?, ?, ?)"_s) &&
@@ -216,6 +250,14 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
         addQueued.prepare(u"INSERT OR IGNORE INTO outbox (frame_id, server, body, next_try_ms) "
                           u"VALUES (?, ?, ?, 0)"_s);
     QSqlQuery *failed = nullptr;
+    // The sure frames this batch touches: their summaries and sources change with it.
+    struct Touched
+    {
+        qint64 timeMs = 0;
+        QString digits;
+        bool summed = false; // in the summaries before this batch
+    };
+    std::map<qint64, Touched> touched;
     for (const Reception &reception : receptions) {
         if (!prepared)
             break;
@@ -229,10 +271,19 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
         }
         qint64 frameId = 0;
         qint64 frameTime = reception.receivedMs;
+        bool sure = !reception.doubtful;
         if (findFrame.next()) {
             frameId = findFrame.value(0).toLongLong();
             frameTime = findFrame.value(1).toLongLong();
+            const bool wasSure = findFrame.value(2).toInt() == 0;
+            const bool deleted = findFrame.value(3).toInt() != 0;
             findFrame.finish();
+            // The user deleted this frame: receiving it again neither brings it back nor sends it.
+            if (deleted)
+                continue;
+            if (wasSure)
+                touched.try_emplace(frameId, Touched{frameTime, reception.digits, true});
+            sure = sure || wasSure;
             if (!reception.doubtful) {
                 makeSure.addBindValue(frameId);
                 if (!makeSure.exec()) {
@@ -252,6 +303,8 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
             frameId = addFrame.lastInsertId().toLongLong();
             ++result.frames;
         }
+        if (sure)
+            touched.try_emplace(frameId, Touched{frameTime, reception.digits, false});
         addReception.addBindValue(frameId);
         addReception.addBindValue(reception.source);
         addReception.addBindValue(reception.receivedMs);
@@ -278,8 +331,21 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
         if (failed)
             break;
     }
+    QString bucketError;
+    if (prepared && !failed) {
+        BucketWriter buckets(m_database);
+        for (const auto &[id, frame] : touched)
+            if (!frame.summed)
+                buckets.addFrame(frame.timeMs, frame.digits);
+        for (const auto &[id, frame] : touched)
+            buckets.addSourcesOf(id, frame.timeMs);
+        if (!buckets.write(bucketError))
+            prepared = false;
+    }
     if (!prepared || failed) {
-        const QString why = sqlError(failed ? failed->lastError() : m_database.lastError());
+        const QString why = !bucketError.isEmpty()
+                                ? bucketError
+                                : sqlError(failed ? failed->lastError() : m_database.lastError());
         for (QSqlQuery *query : {&findFrame, &addFrame, &makeSure, &addReception, &addQueued})
             query->finish();
         QSqlQuery(m_database).exec(u"ROLLBACK"_s);
@@ -363,6 +429,56 @@ bool StationLog::markFailed(qint64 id, qint64 nextTryMs, const QString &error)
     query.addBindValue(error);
     query.addBindValue(id);
     return query.exec() || fail(u"cannot be written"_s, sqlError(query.lastError()));
+}
+
+std::optional<qint64> StationLog::markDeleted(qint64 sinceMs, qint64 untilMs)
+{
+    if (!m_database.isOpen()) {
+        fail(u"is not open"_s, m_error);
+        return std::nullopt;
+    }
+    if (untilMs <= sinceMs)
+        return 0;
+    if (!execute(u"BEGIN IMMEDIATE"_s))
+        return std::nullopt;
+    QSqlQuery query(m_database);
+    const auto run = [&](const QString &statement) {
+        query.prepare(statement);
+        query.addBindValue(sinceMs);
+        query.addBindValue(untilMs);
+        return query.exec();
+    };
+    qint64 marked = 0;
+    QString why;
+    if (!run(u"SELECT count(*), min(received_ms), max(received_ms) FROM frames "
+             u"WHERE deleted = 0 AND received_ms >= ? AND received_ms < ?"_s) ||
+        !query.next()) {
+        why = sqlError(query.lastError());
+    } else if ((marked = query.value(0).toLongLong()) > 0) {
+        const qint64 first = query.value(1).toLongLong();
+        const qint64 last = query.value(2).toLongLong();
+        query.finish();
+        if (!run(u"UPDATE outbox SET state = 'cancelled', claimed_by = NULL, "
+                 u"claim_expires_ms = NULL WHERE state = 'queued' AND frame_id IN "
+                 u"(SELECT id FROM frames WHERE deleted = 0 AND received_ms >= ? "
+                 u"AND received_ms < ?)"_s) ||
+            !run(u"UPDATE frames SET deleted = 1 WHERE deleted = 0 AND received_ms >= ? "
+                 u"AND received_ms < ?"_s))
+            why = sqlError(query.lastError());
+        else
+            rebuildBuckets(m_database, first, last + 1, why);
+    }
+    query.finish();
+    if (!why.isEmpty()) {
+        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+        fail(u"cannot be written"_s, why);
+        return std::nullopt;
+    }
+    if (!execute(u"COMMIT"_s)) {
+        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+        return std::nullopt;
+    }
+    return marked;
 }
 
 QueueState StationLog::queueState(const QString &server)

@@ -97,6 +97,15 @@ public:
     // Stays queued until nextTryMs.
     bool markFailed(qint64 id, qint64 nextTryMs, const QString &error);
 
+    // Marks the frames from sinceMs (inclusive) to untilMs (exclusive) deleted, doubtful ones
+    // too, in one transaction: rows are never removed, but a deleted frame leaves the summaries,
+    // its queued requests are cancelled (what a server accepted stays accepted), and log() never
+    // brings it back. The number of frames marked; none after an error.
+    std::optional<qint64> markDeleted(qint64 sinceMs, qint64 untilMs);
+
+    // This object's connection, for reading the log on the same thread.
+    QSqlDatabase database() const { return m_database; }
+
     QueueState queueState(const QString &server);
     // When the next row for the server is due; none when nothing is queued.
     std::optional<qint64> nextDue(const QString &server);
@@ -105,6 +114,7 @@ private:
     bool fail(const QString &what, const QString &why);
     bool execute(const QString &statement);
     bool isWriteAheadLogged();
+    bool createSchema();
 
     QString m_connectionName;
     QString m_path;

@@ -1,0 +1,514 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "historylog.h"
+#include "historytesting.h"
+#include "stationtesting.h"
+
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <algorithm>
+#include <map>
+
+using namespace tovrin3;
+using namespace tovrin3::history;
+using namespace tovrin3::testing;
+
+namespace {
+
+qint64 sqlNumber(const QString &path, const QString &sql)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), u"check"_qs);
+    database.setDatabaseName(path);
+    qint64 value = -1;
+    if (database.open()) {
+        QSqlQuery query(database);
+        if (query.exec(sql) && query.next())
+            value = query.value(0).toLongLong();
+    }
+    database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(u"check"_qs);
+    return value;
+}
+
+// Frame i at Noon + offsets[i], its raw battery voltage 3000 + i.
+std::vector<station::Reception> framesAt(const QList<qint64> &offsets)
+{
+    std::vector<station::Reception> receptions;
+    for (qsizetype i = 0; i < offsets.size(); ++i)
+        receptions.push_back(reception(Noon + offsets[i], frameDigits(3000 + int(i))));
+    return receptions;
+}
+
+QList<qint64> everyFrom(qint64 start, qint64 step, int count)
+{
+    QList<qint64> offsets;
+    for (int i = 0; i < count; ++i)
+        offsets.append(start + i * step);
+    return offsets;
+}
+
+double voltage(int raw)
+{
+    return batteryVoltageFromRaw(raw);
+}
+
+std::optional<qint64> at(qint64 offset)
+{
+    return offset == std::numeric_limits<qint64>::min() ? std::nullopt
+                                                        : std::optional<qint64>(Noon + offset);
+}
+
+constexpr qint64 Unbounded = std::numeric_limits<qint64>::min();
+
+} // namespace
+
+class TestHistoryLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A gap of more than ten minutes starts a pass; the minute summaries and the single frames
+    // at a pass's partial minutes give the same passes.
+    void groupsPasses_data()
+    {
+        QTest::addColumn<QList<qint64>>("offsets");
+        QTest::addColumn<QList<int>>("passFrames");
+
+        QTest::newRow("9:59 apart: one pass")
+            << QList<qint64>{0, 9 * MinuteMs + 59 * SecondMs} << QList<int>{2};
+        QTest::newRow("10:00 apart: one pass") << QList<qint64>{0, 10 * MinuteMs} << QList<int>{2};
+        QTest::newRow("10:01 apart: two passes")
+            << QList<qint64>{0, 10 * MinuteMs + SecondMs} << QList<int>{1, 1};
+        QTest::newRow("every 30 s for 25 minutes: one pass")
+            << everyFrom(17 * SecondMs, 30 * SecondMs, 51) << QList<int>{51};
+        QTest::newRow("two long passes 10:01 apart, mid-minute")
+            << everyFrom(17 * SecondMs, 20 * SecondMs, 37) +
+                   everyFrom(17 * SecondMs + 36 * 20 * SecondMs + 10 * MinuteMs + SecondMs,
+                             20 * SecondMs, 37)
+            << QList<int>{37, 37};
+        QTest::newRow("across midnight and the hour")
+            << everyFrom(12 * HourMs - 5 * MinuteMs, 40 * SecondMs, 20) << QList<int>{20};
+    }
+
+    void groupsPasses()
+    {
+        QFETCH(QList<qint64>, offsets);
+        QFETCH(QList<int>, passFrames);
+        StationHome home;
+        QVERIFY(logReceptions(home.logPath(), framesAt(offsets)));
+        HistoryLog log;
+        QVERIFY2(log.open(home.logPath()), qPrintable(log.errorString()));
+        const std::optional<std::vector<Pass>> passes = log.passes({});
+        QVERIFY2(passes, qPrintable(log.errorString()));
+        QCOMPARE(qsizetype(passes->size()), passFrames.size());
+        int first = 0;
+        for (std::size_t i = 0; i < passes->size(); ++i) {
+            const Pass &pass = (*passes)[i];
+            const int last = first + passFrames[qsizetype(i)] - 1;
+            QCOMPARE(pass.frames, passFrames[qsizetype(i)]);
+            QCOMPARE(pass.startMs, Noon + offsets[first]);
+            QCOMPARE(pass.endMs, Noon + offsets[last]);
+            QCOMPARE(pass.minBatteryVoltage, voltage(3000 + first));
+            QCOMPARE(pass.maxBatteryVoltage, voltage(3000 + last));
+            QCOMPARE(pass.sources, QStringList{u"pass.txt"_qs});
+            first = last + 1;
+        }
+        const std::optional<Pass> last = log.lastPass();
+        QVERIFY(last);
+        QCOMPARE(last->startMs, passes->back().startMs);
+        QCOMPARE(last->frames, passes->back().frames);
+    }
+
+    // Since is inclusive, until exclusive, for frames, counts and passes alike.
+    void keepsRangeEdges_data()
+    {
+        QTest::addColumn<qint64>("since");
+        QTest::addColumn<qint64>("until");
+        QTest::addColumn<QList<qint64>>("expected");
+
+        // Frames at 0, 30 s, 60 s, 90 s, 150 s and 20 min.
+        QTest::newRow("all") << Unbounded << Unbounded
+                             << QList<qint64>{0, 30'000, 60'000, 90'000, 150'000, 1'200'000};
+        QTest::newRow("since a frame's time takes it")
+            << qint64(30'000) << Unbounded
+            << QList<qint64>{30'000, 60'000, 90'000, 150'000, 1'200'000};
+        QTest::newRow("until a frame's time leaves it out")
+            << Unbounded << qint64(60'000) << QList<qint64>{0, 30'000};
+        QTest::newRow("mid-minute edges around whole minutes")
+            << qint64(45'000) << qint64(1'200'001)
+            << QList<qint64>{60'000, 90'000, 150'000, 1'200'000};
+        QTest::newRow("inside one minute")
+            << qint64(15'000) << qint64(59'999) << QList<qint64>{30'000};
+        QTest::newRow("empty") << qint64(30'000) << qint64(30'000) << QList<qint64>{};
+        QTest::newRow("before every frame") << qint64(-DayMs) << qint64(-1) << QList<qint64>{};
+    }
+
+    void keepsRangeEdges()
+    {
+        QFETCH(qint64, since);
+        QFETCH(qint64, until);
+        QFETCH(QList<qint64>, expected);
+        StationHome home;
+        QVERIFY(logReceptions(home.logPath(),
+                              framesAt({0, 30'000, 60'000, 90'000, 150'000, 1'200'000})));
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        const TimeRange range{at(since), at(until)};
+        const auto frames = log.frames(range);
+        QVERIFY2(frames, qPrintable(log.errorString()));
+        QList<qint64> times;
+        for (const LoggedFrame &frame : *frames)
+            times.append(frame.receivedMs - Noon);
+        QCOMPARE(times, expected);
+        QCOMPARE(log.count(range), expected.size());
+        const auto passes = log.passes(range);
+        QVERIFY(passes);
+        qint64 inPasses = 0;
+        for (const Pass &pass : *passes)
+            inPasses += pass.frames;
+        QCOMPARE(inPasses, expected.size());
+        if (!expected.isEmpty()) {
+            QCOMPARE(passes->front().startMs, Noon + expected.front());
+            QCOMPARE(passes->back().endMs, Noon + expected.back());
+        }
+    }
+
+    void readsAnEmptyLog()
+    {
+        StationHome home;
+        QVERIFY(logReceptions(home.logPath(), {}));
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        QCOMPARE(log.frames({})->size(), 0u);
+        QCOMPARE(log.passes({})->size(), 0u);
+        QCOMPARE(log.count({}), 0);
+        QVERIFY(!log.lastPass());
+        QVERIFY(!log.span());
+        QVERIFY2(log.errorString().isEmpty(), "an empty log is no error");
+        const std::optional<Series> series = log.series(Channel::BatteryVoltage, {}, 800);
+        QVERIFY(series);
+        QVERIFY(series->points.empty());
+        QCOMPARE(log.remove({}), 0);
+    }
+
+    // One message naming the file; no query crashes afterwards.
+    void reportsUnusableLogs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("missing") << u"missing"_qs << u"does not exist"_qs;
+        QTest::newRow("not a database") << u"text"_qs << u"not a database"_qs;
+        QTest::newRow("locked") << u"locked"_qs << u"locked"_qs;
+    }
+
+    void reportsUnusableLogs()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        StationHome home;
+        QVERIFY(QDir().mkpath(QFileInfo(home.logPath()).absolutePath()));
+        QSqlDatabase holder;
+        if (kind == u"text") {
+            QVERIFY(writeFile(home.logPath(), QByteArray(4096, 'x')));
+        } else if (kind == u"locked") {
+            QVERIFY(logReceptions(home.logPath(), framesAt({0})));
+            holder = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"holder"_qs);
+            holder.setDatabaseName(home.logPath());
+            QVERIFY(holder.open());
+            QSqlQuery hold(holder);
+            QVERIFY(hold.exec(u"PRAGMA locking_mode = EXCLUSIVE"_qs));
+            QVERIFY(hold.exec(u"BEGIN EXCLUSIVE"_qs));
+            QVERIFY(hold.exec(u"DELETE FROM outbox"_qs));
+        }
+        {
+            HistoryLog log;
+            QVERIFY(!log.open(home.logPath(), 100));
+            QVERIFY2(log.errorString().contains(reason), qPrintable(log.errorString()));
+            QVERIFY(log.errorString().contains(home.logPath()));
+            QVERIFY(!log.frames({}));
+            QVERIFY(!log.series(Channel::BatteryVoltage, {}, 100));
+            QVERIFY(!log.remove({}));
+        }
+        if (holder.isValid()) {
+            QSqlQuery(holder).exec(u"ROLLBACK"_qs);
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase(u"holder"_qs);
+        }
+    }
+
+    // Two passes an hour apart: values per frame, the break between the passes, steps of bits
+    // and states, no point where a frame has no value.
+    void plotsAKnownLog_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QList<double>>("values");
+        QTest::addColumn<QList<bool>>("breaks");
+
+        const QList<bool> everyFrame{true, false, false, true, false};
+        QTest::newRow("battery voltage")
+            << int(Channel::BatteryVoltage)
+            << QList<double>{voltage(3000), voltage(3100), voltage(3050), voltage(2900),
+                             voltage(2950)}
+            << everyFrame;
+        QTest::newRow("mission bit 1 steps")
+            << int(Channel::MissionBit1) << QList<double>{0, 1, 1, 0, 1} << everyFrame;
+        QTest::newRow("mission byte")
+            << int(Channel::Mission) << QList<double>{1, 3, 2, 0, 2} << everyFrame;
+        QTest::newRow("debug bit 7")
+            << int(Channel::DebugBit7) << QList<double>{1, 1, 1, 0, 0} << everyFrame;
+        // Kill-switch bytes 0, 3, 7 (no state), 1, 2.
+        QTest::newRow("MAIN on, the byte without state left out")
+            << int(Channel::KillSwitchMain) << QList<double>{1, 0, 1, 0}
+            << QList<bool>{true, false, true, false};
+        QTest::newRow("SUB on") << int(Channel::KillSwitchSub) << QList<double>{1, 0, 0, 1}
+                                << QList<bool>{true, false, true, false};
+        QTest::newRow("kill-switch byte")
+            << int(Channel::KillSwitch) << QList<double>{0, 3, 7, 1, 2} << everyFrame;
+        // The first pass's frames without a battery temperature: the second pass still breaks.
+        QTest::newRow("battery temperature without value in the first pass")
+            << int(Channel::BatteryTemperature) << QList<double>{25, 25}
+            << QList<bool>{true, false};
+    }
+
+    void plotsAKnownLog()
+    {
+        QFETCH(int, channel);
+        QFETCH(QList<double>, values);
+        QFETCH(QList<bool>, breaks);
+        StationHome home;
+        const QString mixed = u"0008"_qs;
+        QVERIFY(logReceptions(
+            home.logPath(), {reception(Noon, frameDigits(3000, 1, 0xA5, 0, mixed)),
+                             reception(Noon + MinuteMs, frameDigits(3100, 3, 0xA5, 3, mixed)),
+                             reception(Noon + 2 * MinuteMs, frameDigits(3050, 2, 0xA5, 7, mixed)),
+                             reception(Noon + HourMs, frameDigits(2900, 0, 0x25, 1)),
+                             reception(Noon + HourMs + MinuteMs, frameDigits(2950, 2, 0x25, 2))}));
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        const std::optional<Series> series =
+            log.series(Channel(channel), {Noon - MinuteMs, Noon + 2 * HourMs}, 1000);
+        QVERIFY2(series, qPrintable(log.errorString()));
+        QVERIFY(!series->reduced);
+        QList<double> plotted;
+        QList<bool> plottedBreaks;
+        for (const SeriesPoint &point : series->points) {
+            QCOMPARE(point.minimum, point.maximum);
+            QCOMPARE(point.firstMs, point.lastMs);
+            plotted.append(point.minimum);
+            plottedBreaks.append(point.startsPass);
+        }
+        QCOMPARE(plotted, values);
+        QCOMPARE(plottedBreaks, breaks);
+        QVERIFY(channelInfo(Channel(channel)).step ==
+                (channel != int(Channel::BatteryVoltage) &&
+                 channel != int(Channel::BatteryTemperature)));
+    }
+
+    // Ten days of passes reduced to columns that whole summaries fill: each column's least
+    // and greatest value are those of its frames, and a column after a gap breaks the line.
+    void reducesToColumns_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<bool>("reduced");
+
+        QTest::newRow("an hour per column: hour summaries") << 240 << true;
+        QTest::newRow("four hours per column") << 60 << true;
+        QTest::newRow("two days per column: day summaries") << 5 << true;
+        QTest::newRow("more columns than frames: every frame") << 2000 << false;
+    }
+
+    void reducesToColumns()
+    {
+        QFETCH(int, columns);
+        QFETCH(bool, reduced);
+        StationHome home;
+        const qint64 since = Noon - 12 * HourMs;
+        const qint64 until = since + 10 * DayMs;
+        std::vector<station::Reception> receptions;
+        QRandomGenerator random(20);
+        for (qint64 pass = 0; pass < 40; ++pass) {
+            const qint64 start = since + pass * 6 * HourMs + 17 * MinuteMs + 13 * SecondMs;
+            for (qint64 frame = 0; frame < 12; ++frame)
+                receptions.push_back(reception(start + frame * 40 * SecondMs,
+                                               frameDigits(random.bounded(2800, 3300))));
+        }
+        QVERIFY(logReceptions(home.logPath(), receptions));
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        const std::optional<Series> series =
+            log.series(Channel::BatteryVoltage, {since, until}, columns);
+        QVERIFY2(series, qPrintable(log.errorString()));
+        QCOMPARE(series->reduced, reduced);
+
+        const qint64 columnMs = (until - since) / columns;
+        std::map<qint64, std::pair<double, double>> expected;
+        for (const station::Reception &frame : receptions) {
+            const double value = decodeFields(frame.digits).batteryVoltage;
+            const qint64 column = (frame.receivedMs - since) / columnMs;
+            const auto [found, added] = expected.try_emplace(column, value, value);
+            found->second.first = std::min(found->second.first, value);
+            found->second.second = std::max(found->second.second, value);
+        }
+        if (!reduced) {
+            QCOMPARE(series->points.size(), receptions.size());
+            return;
+        }
+        QCOMPARE(series->points.size(), expected.size());
+        std::optional<qint64> previousLast;
+        for (const SeriesPoint &point : series->points) {
+            const auto column = expected.find((point.firstMs - since) / columnMs);
+            QVERIFY(column != expected.end());
+            QCOMPARE(point.minimum, column->second.first);
+            QCOMPARE(point.maximum, column->second.second);
+            QCOMPARE(point.startsPass, !previousLast || point.firstMs - *previousLast > PassGapMs);
+            previousLast = point.lastMs;
+        }
+    }
+
+    // Deleting a pass marks exactly its frames; they leave the passes, frames, plots and send
+    // queue, stay out when logged again, and what a server accepted stays accepted.
+    void deletesAPass_data()
+    {
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("the middle pass") << 1;
+        QTest::newRow("the first pass, one request of it accepted") << 0;
+    }
+
+    void deletesAPass()
+    {
+        QFETCH(int, chosen);
+        StationHome home;
+        const station::QueueRequest queue{
+            {u"http://127.0.0.1:9/t"_qs},
+            [](const QString &digits, qint64) { return digits.toUtf8(); }};
+        std::vector<station::Reception> receptions;
+        for (int pass = 0; pass < 3; ++pass)
+            for (int frame = 0; frame < 4; ++frame)
+                receptions.push_back(reception(Noon + pass * HourMs + frame * 30 * SecondMs,
+                                               frameDigits(3000 + pass * 10 + frame)));
+        QVERIFY(logReceptions(home.logPath(), receptions, &queue));
+        {
+            station::StationLog sender;
+            QVERIFY(sender.open(home.logPath()));
+            const std::optional<station::OutboxRow> row =
+                sender.claim(queue.servers.front(), Noon, 60'000);
+            QVERIFY(row);
+            QVERIFY(sender.markAccepted(row->id, Noon));
+        }
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        const std::vector<Pass> before = *log.passes({});
+        QCOMPARE(before.size(), 3u);
+        const Pass doomed = before[std::size_t(chosen)];
+
+        QCOMPARE(log.remove(doomed.range()), 4);
+        const std::vector<Pass> after = *log.passes({});
+        QCOMPARE(after.size(), 2u);
+        for (const Pass &pass : after)
+            QVERIFY(pass.startMs != doomed.startMs);
+        QCOMPARE(log.count({}), 8);
+        QCOMPARE(log.frames(doomed.range())->size(), 0u);
+        QCOMPARE(log.series(Channel::BatteryVoltage, {}, 1000)->points.size(), 8u);
+        QCOMPARE(sqlNumber(home.logPath(), u"SELECT count(*) FROM frames WHERE deleted = 1"_qs), 4);
+        QCOMPARE(
+            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
+            1);
+        QCOMPARE(
+            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'cancelled'"_qs),
+            chosen == 0 ? 3 : 4);
+        QCOMPARE(
+            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs),
+            chosen == 0 ? 8 : 7);
+
+        station::StationLog again;
+        QVERIFY(again.open(home.logPath()));
+        const std::optional<station::LogResult> relogged = again.log(receptions, &queue);
+        QVERIFY(relogged);
+        QCOMPARE(relogged->frames, 0);
+        QCOMPARE(relogged->queued, 0);
+        QCOMPARE(log.passes({})->size(), 2u);
+        QCOMPARE(log.count({}), 8);
+        QCOMPARE(log.remove(doomed.range()), 0);
+    }
+
+    // A log written before the summaries existed is brought up to date when opened.
+    void upgradesAnOlderLog()
+    {
+        StationHome home;
+        QVERIFY(QDir().mkpath(QFileInfo(home.logPath()).absolutePath()));
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"old"_qs);
+            old.setDatabaseName(home.logPath());
+            QVERIFY(old.open());
+            QSqlQuery query(old);
+            for (const QString &statement :
+                 {u"CREATE TABLE frames (id INTEGER PRIMARY KEY, digits TEXT NOT NULL, "
+                  u"received_ms INTEGER NOT NULL, doubtful INTEGER NOT NULL DEFAULT 0, "
+                  u"deleted INTEGER NOT NULL DEFAULT 0)"_qs,
+                  u"CREATE TABLE receptions (id INTEGER PRIMARY KEY, frame_id INTEGER NOT NULL "
+                  u"REFERENCES frames (id), source TEXT NOT NULL, received_ms INTEGER NOT NULL, "
+                  u"confidence REAL, doubtful INTEGER NOT NULL DEFAULT 0, "
+                  u"UNIQUE (frame_id, source, received_ms))"_qs,
+                  u"CREATE TABLE outbox (id INTEGER PRIMARY KEY, frame_id INTEGER NOT NULL, "
+                  u"server TEXT NOT NULL, body BLOB NOT NULL, state TEXT NOT NULL DEFAULT "
+                  u"'queued', attempts INTEGER NOT NULL DEFAULT 0, next_try_ms INTEGER NOT "
+                  u"NULL, last_try_ms INTEGER, last_error TEXT, accepted_ms INTEGER, claimed_by "
+                  u"TEXT, claim_expires_ms INTEGER, UNIQUE (frame_id, server))"_qs,
+                  u"PRAGMA user_version = 1"_qs})
+                QVERIFY2(query.exec(statement), qPrintable(statement));
+            for (int i = 0; i < 6; ++i) {
+                query.prepare(u"INSERT INTO frames (digits, received_ms, deleted) "
+                              u"VALUES (?, ?, ?)"_qs);
+                query.addBindValue(frameDigits(3000 + i));
+                query.addBindValue(Noon + (i < 3 ? i : 40 + i) * MinuteMs);
+                query.addBindValue(i == 5 ? 1 : 0);
+                QVERIFY(query.exec());
+                query.prepare(u"INSERT INTO receptions (frame_id, source, received_ms) "
+                              u"VALUES (?, 'old.txt', ?)"_qs);
+                query.addBindValue(i + 1);
+                query.addBindValue(Noon + (i < 3 ? i : 40 + i) * MinuteMs);
+                QVERIFY(query.exec());
+            }
+            query.finish();
+            old.close();
+        }
+        QSqlDatabase::removeDatabase(u"old"_qs);
+
+        HistoryLog log;
+        QVERIFY2(log.open(home.logPath()), qPrintable(log.errorString()));
+        QCOMPARE(sqlNumber(home.logPath(), u"PRAGMA user_version"_qs), 2);
+        QCOMPARE(sqlNumber(home.logPath(), u"SELECT count(*) FROM sqlite_master WHERE "
+                                           u"name = 'frames_by_time'"_qs),
+                 1);
+        const std::vector<Pass> passes = *log.passes({});
+        QCOMPARE(passes.size(), 2u);
+        QCOMPARE(passes[0].frames, 3);
+        QCOMPARE(passes[1].frames, 2);
+        QCOMPARE(passes[1].sources, QStringList{u"old.txt"_qs});
+        QCOMPARE(log.series(Channel::BatteryVoltage, {}, 4)->points.size(), 2u);
+    }
+
+    // Frames logged by another connection, and deletions, change the token; reading does not.
+    void followsChanges()
+    {
+        StationHome home;
+        QVERIFY(logReceptions(home.logPath(), framesAt({0})));
+        HistoryLog log;
+        QVERIFY(log.open(home.logPath()));
+        const ChangeToken first = log.changeToken();
+        QVERIFY(log.frames({}));
+        QCOMPARE(log.changeToken(), first);
+        QVERIFY(logReceptions(home.logPath(), framesAt({0, MinuteMs})));
+        const ChangeToken appended = log.changeToken();
+        QVERIFY(appended != first);
+        QCOMPARE(log.remove({Noon, Noon + 1}), 1);
+        QVERIFY(log.changeToken() != appended);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryLog)
+#include "tst_historylog.moc"
