@@ -14,24 +14,24 @@ namespace {
 using namespace Qt::StringLiterals;
 using history::Channel;
 
-std::optional<double> limitValue(const QString &text)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text, &ok);
-    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
-QString limitText(std::optional<double> limit)
-{
-    return limit ? QString::number(*limit, 'g', 17) : QString();
-}
-
 int offset(Channel channel, Channel first)
 {
     return static_cast<int>(channel) - static_cast<int>(first);
 }
 
 } // namespace
+
+std::optional<double> limitFromText(const QString &text)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+QString limitToText(std::optional<double> limit)
+{
+    return limit ? QString::number(*limit, 'g', QLocale::FloatingPointShortest) : QString();
+}
 
 // Names of their own rather than the chooser's captions, so that renaming a caption keeps what
 // users wrote.
@@ -76,7 +76,7 @@ QHash<QString, ChannelLimits> parseChannelLimits(QByteArrayView fileContent)
         if ((!low && !high) || nameLength <= 0)
             continue;
         ChannelLimits &channel = limits[entry->key.mid(6, nameLength)];
-        (low ? channel.low : channel.high) = limitValue(entry->value);
+        (low ? channel.low : channel.high) = limitFromText(entry->value);
     }
     return limits;
 }
@@ -85,8 +85,8 @@ QList<std::pair<QString, QString>> channelLimitSettings(Channel channel,
                                                         const ChannelLimits &limits)
 {
     const QString name = limitName(channel);
-    return {{u"LIMIT_%1_LOW"_s.arg(name), limitText(limits.low)},
-            {u"LIMIT_%1_HIGH"_s.arg(name), limitText(limits.high)}};
+    return {{u"LIMIT_%1_LOW"_s.arg(name), limitToText(limits.low)},
+            {u"LIMIT_%1_HIGH"_s.arg(name), limitToText(limits.high)}};
 }
 
 } // namespace tovrin3

@@ -25,6 +25,11 @@ struct ChannelLimits
 // example BATTERY_VOLTAGE, MISSION_BIT_3 or KILL_SWITCH_MAIN.
 QString limitName(history::Channel channel);
 
+// A limit as the user and conf.ini write it: a finite number with "." as the decimal point; none
+// for an empty or other text. Written back in the fewest digits that read as the same number.
+std::optional<double> limitFromText(const QString &text);
+QString limitToText(std::optional<double> limit);
+
 // The limits a conf.ini sets, by limitName(): numbers with "." as the decimal point; keys ignore
 // case, the last line of a key counts, and an empty or unreadable value sets no limit.
 QHash<QString, ChannelLimits> parseChannelLimits(QByteArrayView fileContent);

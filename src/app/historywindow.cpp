@@ -2,8 +2,8 @@
 #include "historywindow.h"
 
 #include "configurationfile.h"
-#include "framerecords.h"
 #include "historychart.h"
+#include "logexport.h"
 #include "stationsettings.h"
 #include "telemetry.h"
 
@@ -56,7 +56,7 @@ QDateTime utc(qint64 ms)
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
 
-QString utcText(qint64 ms)
+QString shownTime(qint64 ms)
 {
     return utc(ms).toString(u"yyyy-MM-dd HH:mm:ss"_s);
 }
@@ -64,18 +64,6 @@ QString utcText(qint64 ms)
 QString valueText(double value)
 {
     return QString::number(value, 'g', 6);
-}
-
-std::optional<double> limitFromText(const QString &text)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
-QString limitToText(std::optional<double> limit)
-{
-    return limit ? QString::number(*limit, 'g', 17) : QString();
 }
 
 QPushButton *button(const QString &text, const QString &name, QWidget *parent)
@@ -405,7 +393,7 @@ void HistoryWindow::resolveRange()
         if (const std::optional<TimeRange> span = m_log.span();
             span && span->sinceMs && span->untilMs) {
             m_baseFromMs = *span->sinceMs;
-            m_baseToMs = *span->untilMs;
+            m_baseToMs = *span->untilMs - 1;
             return;
         }
         break;
@@ -476,7 +464,7 @@ void HistoryWindow::fillPassList()
     QList<QTreeWidgetItem *> items;
     for (const history::Pass &pass : m_passes) {
         items.append(
-            new QTreeWidgetItem({utcText(pass.startMs), utc(pass.endMs).toString(u"HH:mm:ss"_s),
+            new QTreeWidgetItem({shownTime(pass.startMs), utc(pass.endMs).toString(u"HH:mm:ss"_s),
                                  QString::number(pass.frames), voltage(pass.minBatteryVoltage),
                                  voltage(pass.maxBatteryVoltage), pass.sources.join(u", "_s)}));
         items.last()->setTextAlignment(2, Qt::AlignRight);
@@ -523,10 +511,10 @@ void HistoryWindow::plot()
     if (!m_log.span())
         tell(u"The station log holds no frames yet."_s);
     else if (count && *count == 0)
-        tell(u"No frames from %1 to %2 UTC."_s.arg(utcText(m_fromMs), utcText(m_toMs)));
+        tell(u"No frames from %1 to %2 UTC."_s.arg(shownTime(m_fromMs), shownTime(m_toMs)));
     else
         tell(u"%1 frames from %2 to %3 UTC."_s.arg(count.value_or(0))
-                 .arg(utcText(m_fromMs), utcText(m_toMs)));
+                 .arg(shownTime(m_fromMs), shownTime(m_toMs)));
 }
 
 QString HistoryWindow::toolTipAt(qint64 timeMs)
@@ -558,36 +546,27 @@ void HistoryWindow::showToolTip(qint64 timeMs, QPoint globalPosition)
     QToolTip::showText(globalPosition, toolTipAt(timeMs), m_chart);
 }
 
-// The shown frames through the command line's record writer, as `--from-log --format csv`
-// writes them: the frame's time and its sources.
+// The shown frames as `tovrin3-decode --from-log --format csv` writes the same range.
 bool HistoryWindow::exportCsv(const QString &path)
 {
     if (!openLog())
         return false;
-    QByteArray content;
-    appendCsvHeader(content, true);
-    qint64 number = 0;
-    const bool read =
-        m_log.forEachFrame(shownRange(), false, [&](const history::LoggedFrame &frame) {
-            const QByteArray timestamp =
-                utc(frame.receivedMs).toString(u"yyyy-MM-ddTHH:mm:ss.zzzZ"_s).toLatin1();
-            const QString sources = frame.sources.join(u';');
-            FrameRecordFields record;
-            record.number = ++number;
-            record.timestamp = QLatin1StringView(timestamp);
-            record.text = frame.digits;
-            record.values = decodeFields(frame.digits);
-            record.source = sources;
-            appendCsvRecord(content, record);
-            return true;
-        });
-    if (!read) {
-        tell(u"The station log cannot be read: %1"_s.arg(m_log.errorString()));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        tell(u"%1 could not be written: %2"_s.arg(path, file.errorString()));
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
+    switch (writeLoggedFrames(m_log, shownRange(), OutputFormat::Csv, false, file)) {
+    case LogExportOutcome::ReadFailed:
+        tell(u"The station log cannot be read: %1"_s.arg(m_log.errorString()));
+        return false;
+    case LogExportOutcome::WriteFailed:
+        tell(u"%1 could not be written: %2"_s.arg(path, file.errorString()));
+        return false;
+    case LogExportOutcome::Written:
+        break;
+    }
+    if (!file.commit()) {
         tell(u"%1 could not be written: %2"_s.arg(path, file.errorString()));
         return false;
     }
@@ -638,13 +617,13 @@ std::optional<int> HistoryWindow::deleteShown()
         return std::nullopt;
     }
     if (*count == 0) {
-        tell(u"No frames to delete from %1 to %2 UTC."_s.arg(utcText(fromMs), utcText(toMs)));
+        tell(u"No frames to delete from %1 to %2 UTC."_s.arg(shownTime(fromMs), shownTime(toMs)));
         return std::nullopt;
     }
     const QString question =
         u"Delete the %1 frame(s) %2 from %3 to %4 UTC?\n\nThey leave the plots, the exports and "
         u"the send queue. Frames a server has already accepted stay accepted there."_s.arg(*count)
-            .arg(ofPass ? u"of the chosen pass"_s : u"shown"_s, utcText(fromMs), utcText(toMs));
+            .arg(ofPass ? u"of the chosen pass"_s : u"shown"_s, shownTime(fromMs), shownTime(toMs));
     if (!m_confirm(question))
         return std::nullopt;
     const std::optional<qint64> deleted = m_log.remove(range);

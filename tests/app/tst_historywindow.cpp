@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "historychart.h"
 #include "historylimits.h"
+#include "historytesting.h"
 #include "historywindow.h"
-#include "stationlog.h"
 #include "stationtesting.h"
 #include "telemetry.h"
 #include "windowtesting.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDateTimeEdit>
 #include <QImage>
@@ -22,16 +23,17 @@ using testing::StationHome;
 
 namespace {
 
-constexpr qint64 Noon = 1'796'558'400'000; // 2026-12-06T12:00:00Z, the window's "now"
-constexpr qint64 Second = 1000;
-constexpr qint64 Minute = 60 * Second;
-constexpr qint64 Day = 24 * 60 * Minute;
+using testing::DayMs;
+using testing::MinuteMs;
+using testing::Noon; // the window's "now"
+using testing::SecondMs;
+using Rows = std::vector<station::Reception>;
 
-// Battery at 25 °C and COM at 20 °C, debug byte A5; the voltage word, mission and kill-switch
-// bytes as given. Different voltage words keep frames close in time apart in the log.
+// A frame of that voltage word, mission and kill-switch byte; different voltage words keep
+// frames close in time apart in the log.
 QString digits(int voltageWord, int mission = 0, int killSwitch = 3)
 {
-    return QString::asprintf("90014001%04X%02XA5%02X", voltageWord, mission, killSwitch);
+    return testing::frameDigits(voltageWord, mission, 0xA5, killSwitch);
 }
 
 double volts(int voltageWord)
@@ -39,30 +41,17 @@ double volts(int voltageWord)
     return batteryVoltageFromRaw(voltageWord);
 }
 
-struct LogRow
+station::Reception at(qint64 timeMs, const QString &frame, const QString &source = u"pass.txt"_s)
 {
-    qint64 timeMs = 0;
-    QString digits;
-    QString source = u"pass.txt"_s;
-};
-
-bool logRows(const QString &path, const QList<LogRow> &rows)
-{
-    station::StationLog log;
-    if (!log.open(path))
-        return false;
-    std::vector<station::Reception> receptions;
-    for (const LogRow &row : rows)
-        receptions.push_back({row.digits, row.timeMs, row.source, std::nullopt, false});
-    return log.log(receptions).has_value();
+    return testing::reception(timeMs, frame, source);
 }
 
 // Voltage words 0C00, 0C01... at the given times.
-QList<LogRow> framesAt(const QList<qint64> &times)
+Rows framesAt(const QList<qint64> &times)
 {
-    QList<LogRow> rows;
+    Rows rows;
     for (qsizetype index = 0; index < times.size(); ++index)
-        rows.append({times[index], digits(0x0C00 + int(index))});
+        rows.push_back(at(times[index], digits(0x0C00 + int(index))));
     return rows;
 }
 
@@ -88,7 +77,7 @@ QList<double> asTimes(const QList<qint64> &times)
 
 } // namespace
 
-Q_DECLARE_METATYPE(LogRow)
+Q_DECLARE_METATYPE(Rows)
 Q_DECLARE_METATYPE(history::Channel)
 Q_DECLARE_METATYPE(HistoryWindow::Range)
 Q_DECLARE_METATYPE(ChannelLimits)
@@ -130,51 +119,50 @@ private slots:
     // left out.
     void plotsTheChosenChannel_data()
     {
-        QTest::addColumn<QList<LogRow>>("rows");
+        QTest::addColumn<Rows>("rows");
         QTest::addColumn<Channel>("channel");
         QTest::addColumn<QList<QList<QPointF>>>("expected");
 
-        const qint64 t = Noon - Day;
+        const qint64 t = Noon - DayMs;
         QTest::newRow("voltage, a point per frame")
-            << QList<LogRow>{{t, digits(0x0C00)}, {t + 20 * Second, digits(0x0C6A)}}
+            << Rows{at(t, digits(0x0C00)), at(t + 20 * SecondMs, digits(0x0C6A))}
             << Channel::BatteryVoltage
             << QList<QList<QPointF>>{
-                   {{double(t), volts(0x0C00)}, {double(t + 20 * Second), volts(0x0C6A)}}};
+                   {{double(t), volts(0x0C00)}, {double(t + 20 * SecondMs), volts(0x0C6A)}}};
         QTest::newRow("9:59 apart, one pass")
-            << QList<LogRow>{{t, digits(0x0C00)}, {t + 9 * Minute + 59 * Second, digits(0x0C01)}}
+            << Rows{at(t, digits(0x0C00)), at(t + 9 * MinuteMs + 59 * SecondMs, digits(0x0C01))}
             << Channel::BatteryVoltage
             << QList<QList<QPointF>>{
-                   {{double(t), volts(0x0C00)}, {double(t + 599 * Second), volts(0x0C01)}}};
+                   {{double(t), volts(0x0C00)}, {double(t + 599 * SecondMs), volts(0x0C01)}}};
         QTest::newRow("10:01 apart, two passes")
-            << QList<LogRow>{{t, digits(0x0C00)}, {t + 10 * Minute + Second, digits(0x0C01)}}
+            << Rows{at(t, digits(0x0C00)), at(t + 10 * MinuteMs + SecondMs, digits(0x0C01))}
             << Channel::BatteryVoltage
             << QList<QList<QPointF>>{{{double(t), volts(0x0C00)}},
-                                     {{double(t + 601 * Second), volts(0x0C01)}}};
+                                     {{double(t + 601 * SecondMs), volts(0x0C01)}}};
         QTest::newRow("mission bit as steps")
-            << QList<LogRow>{{t, digits(0x0C00, 0)},
-                             {t + 20 * Second, digits(0x0C01, 1)},
-                             {t + 40 * Second, digits(0x0C02, 0)}}
+            << Rows{at(t, digits(0x0C00, 0)), at(t + 20 * SecondMs, digits(0x0C01, 1)),
+                    at(t + 40 * SecondMs, digits(0x0C02, 0))}
             << Channel::MissionBit0
             << QList<QList<QPointF>>{{{double(t), 0},
-                                      {double(t + 20 * Second), 0},
-                                      {double(t + 20 * Second), 1},
-                                      {double(t + 40 * Second), 1},
-                                      {double(t + 40 * Second), 0}}};
+                                      {double(t + 20 * SecondMs), 0},
+                                      {double(t + 20 * SecondMs), 1},
+                                      {double(t + 40 * SecondMs), 1},
+                                      {double(t + 40 * SecondMs), 0}}};
         QTest::newRow("MAIN state without a state for byte 4")
-            << QList<LogRow>{{t, digits(0x0C00, 0, 3)},
-                             {t + 20 * Second, digits(0x0C01, 0, 4)},
-                             {t + 40 * Second, digits(0x0C02, 0, 1)}}
+            << Rows{at(t, digits(0x0C00, 0, 3)), at(t + 20 * SecondMs, digits(0x0C01, 0, 4)),
+                    at(t + 40 * SecondMs, digits(0x0C02, 0, 1))}
             << Channel::KillSwitchMain
-            << QList<QList<QPointF>>{
-                   {{double(t), 0}, {double(t + 40 * Second), 0}, {double(t + 40 * Second), 1}}};
+            << QList<QList<QPointF>>{{{double(t), 0},
+                                      {double(t + 40 * SecondMs), 0},
+                                      {double(t + 40 * SecondMs), 1}}};
     }
 
     void plotsTheChosenChannel()
     {
-        QFETCH(QList<LogRow>, rows);
+        QFETCH(Rows, rows);
         QFETCH(Channel, channel);
         QFETCH(QList<QList<QPointF>>, expected);
-        QVERIFY(logRows(m_home->logPath(), rows));
+        QVERIFY(logged(rows));
         HistoryWindow &window = openWindow();
         window.chooseChannel(channel);
         window.showRange(HistoryWindow::Range::All);
@@ -199,7 +187,7 @@ private slots:
     {
         QFETCH(HistoryWindow::Range, range);
         QFETCH(QList<qint64>, shown);
-        QVERIFY(logRows(m_home->logPath(), framesAt(edgeTimes())));
+        QVERIFY(logged(framesAt(edgeTimes())));
         HistoryWindow &window = openWindow();
         if (range == HistoryWindow::Range::Chosen) {
             control<QDateTimeEdit>(window, "historyFrom")
@@ -232,13 +220,14 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(bool, byEscape);
-        QVERIFY(logRows(m_home->logPath(), threePasses()));
+        QVERIFY(logged(threePasses()));
         HistoryWindow &window = openWindow();
         window.showRange(HistoryWindow::Range::All);
         QTRY_COMPARE(window.passes().size(), std::size_t(3));
         const qint64 from = window.shownFromMs();
         const qint64 to = window.shownToMs();
-        QWidget *view = control<QWidget>(*window.chart(), "historyChartView");
+        QWidget *view =
+            control<QAbstractScrollArea>(*window.chart(), "historyChartView")->viewport();
         const QPoint centre = view->rect().center();
 
         if (how == u"wheel") {
@@ -281,8 +270,8 @@ private slots:
     void deletesTheChosenPass()
     {
         QFETCH(bool, confirmed);
-        const QList<LogRow> rows = threePasses();
-        QVERIFY(logRows(m_home->logPath(), rows));
+        const Rows rows = threePasses();
+        QVERIFY(logged(rows));
         HistoryWindow &window = openWindow();
         window.showRange(HistoryWindow::Range::All);
         QTRY_COMPARE(window.passes().size(), std::size_t(3));
@@ -299,9 +288,9 @@ private slots:
 
         window.showRange(HistoryWindow::Range::All);
         QList<qint64> left;
-        for (qsizetype index = 0; index < rows.size(); ++index) {
+        for (std::size_t index = 0; index < rows.size(); ++index) {
             if (!confirmed || index < 2 || index >= 5)
-                left.append(rows[index].timeMs);
+                left.append(rows[index].receivedMs);
         }
         QTRY_COMPARE(drawnTimes(*window.chart()), asTimes(left));
         QCOMPARE(window.passes().size(), std::size_t(confirmed ? 2 : 3));
@@ -318,7 +307,7 @@ private slots:
     void followsTheLog()
     {
         QFETCH(bool, byProgram);
-        QVERIFY(logRows(m_home->logPath(), {{Noon - 2 * Minute, digits(0x0C00)}}));
+        QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
         HistoryWindow &window = openWindow();
         window.showRange(HistoryWindow::Range::LastDay);
         QTRY_COMPARE(drawnTimes(*window.chart()).size(), 1);
@@ -328,10 +317,10 @@ private slots:
                 "2026-12-06T11:59:00Z|QT7XMRKT3HKD " + digits(0x0C6A).toLatin1() + "\n");
             QVERIFY2(run.exitCode == 0, run.errors.constData());
         } else {
-            QVERIFY(logRows(m_home->logPath(), {{Noon - Minute, digits(0x0C6A)}}));
+            QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A))}));
         }
         QTRY_COMPARE_WITH_TIMEOUT(drawnTimes(*window.chart()),
-                                  asTimes({Noon - 2 * Minute, Noon - Minute}), 1000);
+                                  asTimes({Noon - 2 * MinuteMs, Noon - MinuteMs}), 1000);
     }
 
     // A log that is missing, empty or not a database is a message in the window.
@@ -351,7 +340,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, message);
         if (content.isEmpty())
-            QVERIFY(logRows(m_home->logPath(), {}));
+            QVERIFY(logged({}));
         else if (content != "-")
             QVERIFY(testing::writeFile(m_home->logPath(), content));
         HistoryWindow &window = openWindow();
@@ -368,8 +357,8 @@ private slots:
     {
         QVERIFY(m_home->writeConfiguration("# station\r\nCALLSIGN=DL1ABC\r\n"
                                            "LIMIT_BATTERY_VOLTAGE_LOW=1\r\nLOG=yes"));
-        QVERIFY(logRows(m_home->logPath(), {{Noon - 3 * Minute, digits(0x0C00)},
-                                            {Noon - 2 * Minute, digits(0x0D00)}}));
+        QVERIFY(logged(
+            {at(Noon - 3 * MinuteMs, digits(0x0C00)), at(Noon - 2 * MinuteMs, digits(0x0D00))}));
         HistoryWindow &window = openWindow();
         window.chooseChannel(Channel::BatteryVoltage);
         window.showRange(HistoryWindow::Range::LastDay);
@@ -382,7 +371,7 @@ private slots:
         low->setText(QString::number(threshold, 'f', 3));
         emit low->editingFinished();
         QCOMPARE(window.chart()->markedPoints(),
-                 (QList<QPointF>{{double(Noon - 3 * Minute), volts(0x0C00)}}));
+                 (QList<QPointF>{{double(Noon - 3 * MinuteMs), volts(0x0C00)}}));
         QCOMPARE(testing::fileContent(m_home->confIni()),
                  "# station\r\nCALLSIGN=DL1ABC\r\nLIMIT_BATTERY_VOLTAGE_LOW=" +
                      QByteArray::number(threshold, 'f', 3) +
@@ -420,24 +409,59 @@ private slots:
     // Hovering names the nearest frame's time, value, text and sources.
     void hoveringNamesTheFrame()
     {
-        QVERIFY(logRows(m_home->logPath(),
-                        {{Noon - Minute, digits(0x0C6A)},
-                         {Noon - Minute + 2 * Second, digits(0x0C6A), u"listen"_s}}));
+        QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A)),
+                        at(Noon - MinuteMs + 2 * SecondMs, digits(0x0C6A), u"listen"_s)}));
         HistoryWindow &window = openWindow();
         window.chooseChannel(Channel::BatteryVoltage);
         window.showRange(HistoryWindow::Range::LastDay);
         QTRY_COMPARE(drawnTimes(*window.chart()).size(), 1);
-        const QString tip = window.toolTipAt(Noon - Minute + 20 * Second);
+        const QString tip = window.toolTipAt(Noon - MinuteMs + 20 * SecondMs);
         for (const QString &part : {u"2026-12-06 11:59:00.000 UTC"_s, u"Battery Voltage: "_s,
                                     digits(0x0C6A), u"pass.txt, listen"_s})
             QVERIFY2(tip.contains(part), qPrintable(tip));
+    }
+
+    // The CSV of what is shown is what `tovrin3-decode --from-log` writes for the same range.
+    void exportsWhatTheCommandLineWrites_data()
+    {
+        QTest::addColumn<int>("pass"); // -1: all
+        QTest::newRow("all") << -1;
+        QTest::newRow("the chosen pass") << 1;
+    }
+
+    void exportsWhatTheCommandLineWrites()
+    {
+        QFETCH(int, pass);
+        Rows rows = threePasses();
+        rows.push_back(at(rows[3].receivedMs + 2 * SecondMs, rows[3].digits, u"listen"_s));
+        QVERIFY(logged(rows));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::All);
+        QTRY_COMPARE(window.passes().size(), std::size_t(3));
+        if (pass >= 0)
+            window.choosePass(pass);
+        const QString path = m_home->path(u"shown.csv"_s);
+        QVERIFY(window.exportCsv(path));
+
+        const auto time = [](qint64 ms) {
+            return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
+                .toString(u"yyyy-MM-ddTHH:mm:ss.zzzZ"_s);
+        };
+        const testing::ProgramRun run = testing::runProgram(
+            QStringLiteral(BIN_DIR "/tovrin3-decode"),
+            {u"--from-log"_s, u"--format"_s, u"csv"_s, u"--since"_s, time(window.shownFromMs()),
+             u"--until"_s, time(window.shownToMs() + 1)},
+            m_home->environment());
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(testing::fileContent(path), run.output);
+        QVERIFY(run.output.contains("pass.txt, listen"));
     }
 
     // What is shown goes to a PNG file of the chart's size; a file that cannot be written is
     // told, never reported as written.
     void exportsThePlotAsPng()
     {
-        QVERIFY(logRows(m_home->logPath(), {{Noon - Minute, digits(0x0C6A)}}));
+        QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A))}));
         HistoryWindow &window = openWindow();
         window.showRange(HistoryWindow::Range::LastDay);
         const QString path = m_home->path(u"plot.png"_s);
@@ -459,6 +483,8 @@ private:
         return testing::control<Control>(window, name);
     }
 
+    bool logged(const Rows &rows) const { return testing::logReceptions(m_home->logPath(), rows); }
+
     HistoryWindow &openWindow()
     {
         m_window = std::make_unique<HistoryWindow>(programFolder(), m_home->logPath());
@@ -473,16 +499,17 @@ private:
     // millisecond after now, in the pass that now is in.
     static QList<qint64> edgeTimes()
     {
-        return {Noon - 7 * Day - 1, Noon - 7 * Day, Noon - Day - 1, Noon - Day, Noon, Noon + 1};
+        return {
+            Noon - 7 * DayMs - 1, Noon - 7 * DayMs, Noon - DayMs - 1, Noon - DayMs, Noon, Noon + 1};
     }
 
     // Passes of 2, 3 and 2 frames, an hour apart.
-    static QList<LogRow> threePasses()
+    static Rows threePasses()
     {
-        const qint64 start = Noon - 5 * 60 * Minute;
-        return framesAt({start, start + 30 * Second, start + 60 * Minute,
-                         start + 60 * Minute + 30 * Second, start + 61 * Minute,
-                         start + 120 * Minute, start + 121 * Minute});
+        const qint64 start = Noon - 5 * 60 * MinuteMs;
+        return framesAt({start, start + 30 * SecondMs, start + 60 * MinuteMs,
+                         start + 60 * MinuteMs + 30 * SecondMs, start + 61 * MinuteMs,
+                         start + 120 * MinuteMs, start + 121 * MinuteMs});
     }
 
     std::unique_ptr<StationHome> m_home;
