@@ -99,7 +99,7 @@ HistoryWindow::HistoryWindow(QString programFolder, QString logPath, QWidget *pa
     readLimits();
     showLimitsOfChannel();
     connectControls();
-    resize(1000, 600);
+    resize(1100, 600);
 
     m_poll = new QTimer(this);
     m_poll->setInterval(PollIntervalMs);
@@ -170,8 +170,10 @@ void HistoryWindow::createControls()
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_chart);
     splitter->addWidget(m_passList);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    // The plot takes most of the width; the pass list needs only its columns.
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({720, 380});
 
     auto *actions = new QHBoxLayout;
     m_lowLimit = new QLineEdit(this);

@@ -55,7 +55,7 @@ QString timeFormat(qint64 spanMs)
     if (spanMs <= 2 * 3600 * 1000)
         return QStringLiteral("HH:mm:ss");
     if (spanMs <= 2 * Day)
-        return QStringLiteral("dd HH:mm");
+        return QStringLiteral("MM-dd HH:mm");
     return QStringLiteral("yyyy-MM-dd");
 }
 
