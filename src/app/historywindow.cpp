@@ -104,7 +104,6 @@ HistoryWindow::HistoryWindow(QString programFolder, QString logPath, QWidget *pa
     m_poll = new QTimer(this);
     m_poll->setInterval(PollIntervalMs);
     connect(m_poll, &QTimer::timeout, this, &HistoryWindow::followLog);
-    m_poll->start();
     QTimer::singleShot(0, this, [this] { showRange(m_range); });
 }
 
@@ -344,6 +343,22 @@ void HistoryWindow::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Escape && back())
         return;
     QWidget::keyPressEvent(event);
+}
+
+// A closed window stays for the next Ctrl+H but reads nothing; shown again, it catches up.
+void HistoryWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_poll->isActive()) {
+        m_poll->start();
+        followLog();
+    }
+}
+
+void HistoryWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_poll->stop();
 }
 
 // The log is opened once it exists and read again whenever a program committed to it.

@@ -300,17 +300,25 @@ private slots:
     void followsTheLog_data()
     {
         QTest::addColumn<bool>("byProgram");
-        QTest::newRow("another connection") << false;
-        QTest::newRow("tovrin3-decode --log") << true;
+        QTest::addColumn<bool>("logFirst");
+        QTest::newRow("another connection") << false << true;
+        QTest::newRow("tovrin3-decode --log") << true << true;
+        QTest::newRow("a log made after the window opened") << true << false;
     }
 
     void followsTheLog()
     {
         QFETCH(bool, byProgram);
-        QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
+        QFETCH(bool, logFirst);
+        if (logFirst)
+            QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
         HistoryWindow &window = openWindow();
         window.showRange(HistoryWindow::Range::LastDay);
-        QTRY_COMPARE(drawnTimes(*window.chart()).size(), 1);
+        if (!logFirst) {
+            QTRY_VERIFY(window.message().contains(u"no frames yet"_s));
+            QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(drawnTimes(*window.chart()).size(), 1, 1000);
         if (byProgram) {
             const testing::ProgramRun run = testing::runProgram(
                 QStringLiteral(BIN_DIR "/tovrin3-decode"), {u"--log"_s}, m_home->environment(),
