@@ -128,12 +128,15 @@ LogExportOutcome writeLoggedFrames(history::HistoryLog &log, const history::Time
         BeaconStreamDecoder decoder(output, settings);
         QString line = BeaconHeader.toString() + u' ';
         const qsizetype headerSize = line.size();
-        read = log.forEachFrame(range, false, [&](const history::LoggedFrame &frame) {
-            line.resize(headerSize);
-            line += frame.digits;
-            writeFailed = !decoder.writeLine(line, std::nullopt) || !decoder.flush();
-            return !writeFailed;
-        });
+        read = log.forEachFrame(
+            range, false,
+            [&](const history::LoggedFrame &frame) {
+                line.resize(headerSize);
+                line += frame.digits;
+                writeFailed = !decoder.writeLine(line, std::nullopt) || !decoder.flush();
+                return !writeFailed;
+            },
+            false);
         writeFailed = writeFailed || !decoder.finish();
     } else {
         if (format == OutputFormat::Csv)
@@ -141,25 +144,29 @@ LogExportOutcome writeLoggedFrames(history::HistoryLog &log, const history::Time
         qint64 number = 0;
         std::optional<qint64> previousMs;
         QString sources;
-        read = log.forEachFrame(range, keepDoubtful, [&](const history::LoggedFrame &frame) {
-            if (frame.digits.size() != FrameLength)
-                return true;
-            number =
-                previousMs && frame.receivedMs - *previousMs <= history::PassGapMs ? number + 1 : 1;
-            previousMs = frame.receivedMs;
-            sources =
-                frame.sources.size() == 1 ? frame.sources.front() : frame.sources.join(u", "_s);
-            const UtcText timestamp = utcText(frame.receivedMs);
-            FrameRecordFields record{
-                number,  timestamp.view(), frame.digits,    decodeFields(frame.digits),
-                sources, keepDoubtful,     frame.confidence};
-            if (format == OutputFormat::Csv)
-                appendCsvRecord(buffer, record);
-            else
-                appendJsonRecord(buffer, record);
-            writeFailed = !flushFull(buffer, output);
-            return !writeFailed;
-        });
+        read = log.forEachFrame(
+            range, keepDoubtful,
+            [&](const history::LoggedFrame &frame) {
+                if (frame.digits.size() != FrameLength)
+                    return true;
+                number = previousMs && frame.receivedMs - *previousMs <= history::PassGapMs
+                             ? number + 1
+                             : 1;
+                previousMs = frame.receivedMs;
+                sources =
+                    frame.sources.size() == 1 ? frame.sources.front() : frame.sources.join(u", "_s);
+                const UtcText timestamp = utcText(frame.receivedMs);
+                FrameRecordFields record{
+                    number,  timestamp.view(), frame.digits,    decodeFields(frame.digits),
+                    sources, keepDoubtful,     frame.confidence};
+                if (format == OutputFormat::Csv)
+                    appendCsvRecord(buffer, record);
+                else
+                    appendJsonRecord(buffer, record);
+                writeFailed = !flushFull(buffer, output);
+                return !writeFailed;
+            },
+            keepDoubtful);
         writeFailed = writeFailed || !flushFull(buffer, output, true);
     }
     if (writeFailed)

@@ -132,7 +132,49 @@ struct HistoryLog::Private
     bool collect(qint64 since, qint64 until, int level, std::vector<BucketSummary> &pieces);
     bool rawFrames(qint64 since, qint64 until, std::vector<BucketSummary> &pieces);
     bool passPieces(qint64 since, qint64 until, std::vector<PassPiece> &pieces);
+    bool addSources(std::size_t first, std::vector<PassPiece> &pieces);
 };
+
+// The sources of the pieces from `first` on, from the minutes each spans: SQLite joins a table
+// of their spans with the sources per minute, a look-up in its index per piece.
+bool HistoryLog::Private::addSources(std::size_t first, std::vector<PassPiece> &pieces)
+{
+    if (first >= pieces.size())
+        return true;
+    QSqlQuery query(database());
+    if (!query.exec(u"CREATE TEMP TABLE IF NOT EXISTS pass_spans (piece INTEGER PRIMARY KEY, "
+                    u"low INTEGER NOT NULL, high INTEGER NOT NULL)"_s) ||
+        !query.exec(u"BEGIN"_s))
+        return fail<bool>(query, u"cannot be read"_s).has_value();
+    bool filled =
+        query.exec(u"DELETE FROM temp.pass_spans"_s) &&
+        query.prepare(u"INSERT INTO temp.pass_spans (piece, low, high) VALUES (?, ?, ?)"_s);
+    for (std::size_t at = first; filled && at < pieces.size(); ++at) {
+        query.addBindValue(qint64(at));
+        query.addBindValue(pieces[at].firstMinute);
+        query.addBindValue(pieces[at].lastMinute);
+        filled = query.exec();
+    }
+    if (!filled) {
+        const QString why = queryError(query);
+        QSqlQuery(database()).exec(u"ROLLBACK"_s);
+        error = u"the station log %1 cannot be read: %2"_s.arg(path, why);
+        return false;
+    }
+    if (!query.exec(u"COMMIT"_s))
+        return fail<bool>(query, u"cannot be read"_s).has_value();
+    query.setForwardOnly(true);
+    if (!query.exec(u"SELECT DISTINCT p.piece, s.source FROM temp.pass_spans p "
+                    u"JOIN bucket_sources s ON s.minute BETWEEN p.low AND p.high "
+                    u"ORDER BY p.piece, s.source"_s))
+        return fail<bool>(query, u"cannot be read"_s).has_value();
+    while (query.next()) {
+        const std::size_t at = query.value(0).toULongLong();
+        if (at < pieces.size())
+            pieces[at].pass.sources.append(query.value(1).toString());
+    }
+    return true;
+}
 
 std::optional<TimeRange> HistoryLog::Private::span()
 {
@@ -261,51 +303,43 @@ bool HistoryLog::Private::passPieces(qint64 since, qint64 until, std::vector<Pas
     if (!addFrames(since, firstWhole * station::MinuteMs))
         return false;
 
-    const QString grouped =
-        u"WITH m AS (SELECT bucket, frames, first_ms, last_ms, battery_voltage_min, "
-        u"battery_voltage_max, CASE WHEN first_ms - lag(last_ms) OVER (ORDER BY bucket) <= %1 "
-        u"THEN 0 ELSE 1 END AS starts FROM frame_buckets WHERE width_ms = %2 AND bucket >= ? "
-        u"AND bucket < ?), p AS (SELECT *, sum(starts) OVER (ORDER BY bucket ROWS UNBOUNDED "
-        u"PRECEDING) AS pass FROM m) "_s.arg(PassGapMs)
-            .arg(station::MinuteMs);
+    // The minute summaries in time order: a gap of more than PassGapMs between one's last
+    // frame and the next one's first starts a pass.
     QSqlQuery query(database());
     query.setForwardOnly(true);
-    query.prepare(grouped + u"SELECT pass, min(bucket), max(bucket), sum(frames), min(first_ms), "
-                            u"max(last_ms), min(battery_voltage_min), max(battery_voltage_max) "
-                            u"FROM p GROUP BY pass ORDER BY pass"_s);
+    query.prepare(u"SELECT bucket, frames, first_ms, last_ms, battery_voltage_min, "
+                  u"battery_voltage_max FROM frame_buckets WHERE width_ms = ? AND bucket >= ? "
+                  u"AND bucket < ? ORDER BY bucket"_s);
+    query.addBindValue(station::MinuteMs);
     query.addBindValue(firstWhole);
     query.addBindValue(endWhole);
     if (!query.exec())
         return fail<bool>(query, u"cannot be read"_s).has_value();
     const std::size_t firstGrouped = pieces.size();
     while (query.next()) {
-        PassPiece piece;
-        piece.firstMinute = query.value(1).toLongLong();
-        piece.lastMinute = query.value(2).toLongLong();
-        piece.pass.frames = query.value(3).toLongLong();
-        piece.pass.startMs = query.value(4).toLongLong();
-        piece.pass.endMs = query.value(5).toLongLong();
-        piece.pass.minBatteryVoltage = query.value(6).toDouble();
-        piece.pass.maxBatteryVoltage = query.value(7).toDouble();
-        pieces.push_back(piece);
+        const qint64 minute = query.value(0).toLongLong();
+        const qint64 frames = query.value(1).toLongLong();
+        const qint64 firstMs = query.value(2).toLongLong();
+        const qint64 lastMs = query.value(3).toLongLong();
+        const double low = query.value(4).toDouble();
+        const double high = query.value(5).toDouble();
+        if (pieces.size() == firstGrouped || firstMs - pieces.back().pass.endMs > PassGapMs) {
+            PassPiece piece;
+            piece.firstMinute = piece.lastMinute = minute;
+            piece.pass = {firstMs, lastMs, frames, low, high, {}};
+            pieces.push_back(piece);
+            continue;
+        }
+        Pass &pass = pieces.back().pass;
+        pieces.back().lastMinute = minute;
+        pass.endMs = lastMs;
+        pass.frames += frames;
+        pass.minBatteryVoltage = std::min(*pass.minBatteryVoltage, low);
+        pass.maxBatteryVoltage = std::max(*pass.maxBatteryVoltage, high);
     }
     query.finish();
-    QSqlQuery sources(database());
-    sources.setForwardOnly(true);
-    sources.prepare(grouped + u", g AS (SELECT pass, min(bucket) AS low, max(bucket) AS high "
-                              u"FROM p GROUP BY pass) SELECT g.pass, s.source FROM g JOIN "
-                              u"bucket_sources s ON s.minute BETWEEN g.low AND g.high "
-                              u"GROUP BY g.pass, s.source ORDER BY g.pass, s.source"_s);
-    sources.addBindValue(firstWhole);
-    sources.addBindValue(endWhole);
-    if (!sources.exec())
-        return fail<bool>(sources, u"cannot be read"_s).has_value();
-    while (sources.next()) {
-        const std::size_t at = firstGrouped + sources.value(0).toULongLong() - 1;
-        if (at < pieces.size())
-            pieces[at].pass.sources.append(sources.value(1).toString());
-    }
-    sources.finish();
+    if (!addSources(firstGrouped, pieces))
+        return false;
     return addFrames(endWhole * station::MinuteMs, until);
 }
 
@@ -352,21 +386,27 @@ std::optional<std::vector<LoggedFrame>> HistoryLog::frames(const TimeRange &rang
 }
 
 bool HistoryLog::forEachFrame(const TimeRange &range, bool includeDoubtful,
-                              const std::function<bool(const LoggedFrame &)> &take)
+                              const std::function<bool(const LoggedFrame &)> &take,
+                              bool withConfidence)
 {
     if (!d->checkOpen())
         return false;
+    // Columns not needed are not read: a million frames go out in about a second.
+    const QString columns = withConfidence    ? u"f.doubtful, r.source, r.confidence"_s
+                            : includeDoubtful ? u"f.doubtful, r.source"_s
+                                              : u"r.source"_s;
     QSqlQuery query(d->database());
     query.setForwardOnly(true);
-    query.prepare(u"SELECT f.id, f.received_ms, f.digits, f.doubtful, r.source, r.confidence "
-                  u"FROM frames f LEFT JOIN receptions r ON r.frame_id = f.id "
+    query.prepare(u"SELECT f.id, f.received_ms, f.digits, %1 FROM frames f "
+                  u"LEFT JOIN receptions r ON r.frame_id = f.id "
                   u"WHERE f.deleted = 0 AND f.doubtful <= ? AND f.received_ms >= ? "
-                  u"AND f.received_ms < ? ORDER BY f.received_ms, f.id, r.received_ms, r.id"_s);
+                  u"AND f.received_ms < ? ORDER BY f.received_ms, f.id"_s.arg(columns));
     query.addBindValue(includeDoubtful ? 1 : 0);
     query.addBindValue(range.sinceMs.value_or(Earliest));
     query.addBindValue(range.untilMs.value_or(Latest));
     if (!query.exec())
         return d->fail<bool>(query, u"cannot be read"_s).has_value();
+    const int sourceColumn = withConfidence || includeDoubtful ? 4 : 3;
     LoggedFrame frame;
     frame.id = -1;
     while (query.next()) {
@@ -377,16 +417,21 @@ bool HistoryLog::forEachFrame(const TimeRange &range, bool includeDoubtful,
             frame.id = id;
             frame.receivedMs = query.value(1).toLongLong();
             frame.digits = query.value(2).toString();
-            frame.doubtful = query.value(3).toInt() != 0;
+            frame.doubtful = sourceColumn == 4 && query.value(3).toInt() != 0;
             frame.sources.clear();
             frame.confidence.reset();
         }
-        const QVariant source = query.value(4);
-        if (!source.isNull() && !frame.sources.contains(source.toString()))
+        const QVariant source = query.value(sourceColumn);
+        if (!source.isNull() && !frame.sources.contains(source.toString())) {
             frame.sources.append(source.toString());
-        const QVariant confidence = query.value(5);
-        if (!confidence.isNull())
-            frame.confidence = std::max(frame.confidence.value_or(0.0), confidence.toDouble());
+            if (frame.sources.size() > 1)
+                frame.sources.sort();
+        }
+        if (withConfidence) {
+            const QVariant confidence = query.value(5);
+            if (!confidence.isNull())
+                frame.confidence = std::max(frame.confidence.value_or(0.0), confidence.toDouble());
+        }
     }
     if (query.lastError().isValid())
         return d->fail<bool>(query, u"cannot be read"_s).has_value();

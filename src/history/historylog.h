@@ -108,9 +108,11 @@ public:
     std::optional<std::vector<LoggedFrame>> frames(const TimeRange &range,
                                                    bool includeDoubtful = false);
     // The same frames one at a time, without holding them all: `take` returns false to stop.
-    // False after an error.
+    // False after an error. Without withConfidence, every frame's confidence is left empty,
+    // which reads less.
     bool forEachFrame(const TimeRange &range, bool includeDoubtful,
-                      const std::function<bool(const LoggedFrame &)> &take);
+                      const std::function<bool(const LoggedFrame &)> &take,
+                      bool withConfidence = true);
 
     // The passes of the range's frames in time order: a pass cut by an edge of the range
     // counts only its frames inside it.
