@@ -129,7 +129,7 @@ LogExportOutcome writeLoggedFrames(history::HistoryLog &log, const history::Time
         QString line = BeaconHeader.toString() + u' ';
         const qsizetype headerSize = line.size();
         read = log.forEachFrame(
-            range, false,
+            range, keepDoubtful,
             [&](const history::LoggedFrame &frame) {
                 line.resize(headerSize);
                 line += frame.digits;
