@@ -45,6 +45,8 @@ constexpr int PollIntervalMs = 500;
 // PassMarginMs: less than half the gap that separates passes, so no other pass comes into view.
 constexpr double PassMarginShare = 0.02;
 constexpr qint64 PassMarginMs = 5000;
+// The pass list covers at most this much of the end of the chosen range.
+constexpr qint64 ListedPassesMs = 31 * DayMs;
 // A query waits this long for another program's write: the window polls again soon, so a busy
 // log costs a late refresh, not a frozen window.
 constexpr int BusyTimeoutMs = 250;
@@ -166,9 +168,18 @@ void HistoryWindow::createControls()
         {u"Start (UTC)"_s, u"End"_s, u"Frames"_s, u"Min V"_s, u"Max V"_s, u"Sources"_s});
     m_passList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
+    m_passesTitle = new QLabel(this);
+    m_passesTitle->setObjectName(u"historyPassesTitle"_s);
+    m_passesTitle->setBuddy(m_passList);
+    auto *passBox = new QWidget(this);
+    auto *passLayout = new QVBoxLayout(passBox);
+    passLayout->setContentsMargins(0, 0, 0, 0);
+    passLayout->addWidget(m_passesTitle);
+    passLayout->addWidget(m_passList, 1);
+
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_chart);
-    splitter->addWidget(m_passList);
+    splitter->addWidget(passBox);
     // The plot takes most of the width; the pass list needs only its columns.
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
@@ -463,10 +474,16 @@ void HistoryWindow::showFieldsOfShown()
     m_to->setDateTime(utc(m_toMs));
 }
 
+// A list of years would hold thousands of passes and take long to read: it holds those of the
+// range's last ListedPassesMs, and says so.
 void HistoryWindow::readPasses()
 {
+    const qint64 fromMs = std::max(m_baseFromMs, m_baseToMs - ListedPassesMs);
+    m_passesTitle->setText(
+        fromMs > m_baseFromMs ? u"Passes of the range's last %1 days:"_s.arg(ListedPassesMs / DayMs)
+                              : u"Passes of the range:"_s);
     const std::optional<std::vector<history::Pass>> passes =
-        m_log.passes(TimeRange{m_baseFromMs, m_baseToMs + 1});
+        m_log.passes(TimeRange{fromMs, m_baseToMs + 1});
     m_passes = passes.value_or(std::vector<history::Pass>());
     fillPassList();
 }

@@ -75,6 +75,7 @@ public:
     // The shown range, both ends included.
     qint64 shownFromMs() const { return m_fromMs; }
     qint64 shownToMs() const { return m_toMs; }
+    // The pass list: the passes of the chosen range, of its last 31 days for a longer one.
     const std::vector<history::Pass> &passes() const { return m_passes; }
     HistoryChart *chart() const { return m_chart; }
     QString message() const;
@@ -141,6 +142,7 @@ private:
     QDateTimeEdit *m_to = nullptr;
     QPushButton *m_back = nullptr;
     HistoryChart *m_chart = nullptr;
+    QLabel *m_passesTitle = nullptr;
     QTreeWidget *m_passList = nullptr;
     QLineEdit *m_lowLimit = nullptr;
     QLineEdit *m_highLimit = nullptr;

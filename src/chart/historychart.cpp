@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace tovrin3 {
 
@@ -57,6 +59,32 @@ QString timeFormat(qint64 spanMs)
     if (spanMs <= 2 * Day)
         return QStringLiteral("MM-dd HH:mm");
     return QStringLiteral("yyyy-MM-dd");
+}
+
+// Each line is a series of its own, and every series makes each redraw dearer: a plot of years
+// would have one per pixel column. Where there are more runs than this, the runs with the
+// smallest gaps between them are drawn as one line, so the longest gaps stay open.
+constexpr qsizetype MostLines = 40;
+
+QList<TimedRun> joinedRuns(const QList<TimedRun> &runs)
+{
+    if (runs.size() <= MostLines)
+        return runs;
+    std::vector<std::pair<qint64, qsizetype>> gaps; // before run i, widest first
+    for (qsizetype index = 1; index < runs.size(); ++index)
+        gaps.push_back({runs[index].first().timeMs - runs[index - 1].last().timeMs, index});
+    std::stable_sort(gaps.begin(), gaps.end(),
+                     [](const auto &left, const auto &right) { return left.first > right.first; });
+    std::vector<bool> breaks(std::size_t(runs.size()), false);
+    for (std::size_t kept = 0; kept < std::size_t(MostLines - 1); ++kept)
+        breaks[std::size_t(gaps[kept].second)] = true;
+    QList<TimedRun> joined;
+    for (qsizetype index = 0; index < runs.size(); ++index) {
+        if (index == 0 || breaks[std::size_t(index)])
+            joined.append(TimedRun());
+        joined.last().append(runs[index]);
+    }
+    return joined;
 }
 
 } // namespace
@@ -165,9 +193,8 @@ HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
 void HistoryChart::setPlot(const QList<TimedRun> &runs, bool steps)
 {
     m_runs = runs;
-    while (m_lines.size() > runs.size())
-        delete m_lines.takeLast();
-    while (m_lines.size() < runs.size()) {
+    const QList<TimedRun> lines = joinedRuns(runs);
+    while (m_lines.size() < lines.size()) {
         auto *line = new QLineSeries;
         line->setColor(LineColour);
         line->setPointsVisible(true);
@@ -182,14 +209,17 @@ void HistoryChart::setPlot(const QList<TimedRun> &runs, bool steps)
         });
         m_lines.append(line);
     }
-    for (qsizetype index = 0; index < runs.size(); ++index) {
-        const TimedRun &run = runs[index];
+    m_usedLines = lines.size();
+    for (qsizetype index = 0; index < m_lines.size(); ++index) {
         QList<QPointF> points;
-        points.reserve(steps ? run.size() * 2 : run.size());
-        for (qsizetype at = 0; at < run.size(); ++at) {
-            if (steps && at > 0)
-                points.append({axisValue(run[at].timeMs), run[at - 1].value});
-            points.append({axisValue(run[at].timeMs), run[at].value});
+        if (index < lines.size()) {
+            const TimedRun &run = lines[index];
+            points.reserve(steps ? run.size() * 2 : run.size());
+            for (qsizetype at = 0; at < run.size(); ++at) {
+                if (steps && at > 0)
+                    points.append({axisValue(run[at].timeMs), run[at - 1].value});
+                points.append({axisValue(run[at].timeMs), run[at].value});
+            }
         }
         m_lines[index]->replace(points);
     }
@@ -222,8 +252,8 @@ int HistoryChart::plotColumns() const
 QList<QList<QPointF>> HistoryChart::drawnLines() const
 {
     QList<QList<QPointF>> lines;
-    for (const QLineSeries *line : m_lines) {
-        QList<QPointF> points = line->points();
+    for (qsizetype index = 0; index < m_usedLines; ++index) {
+        QList<QPointF> points = m_lines[index]->points();
         for (QPointF &point : points)
             point.setX(double(utcFromAxis(point.x())));
         lines.append(points);

@@ -81,7 +81,8 @@ private:
     HistoryChartView *m_view = nullptr;
     QDateTimeAxis *m_timeAxis = nullptr;
     QValueAxis *m_valueAxis = nullptr;
-    QList<QLineSeries *> m_lines;
+    QList<QLineSeries *> m_lines; // kept for the next plot; the first m_usedLines are drawn
+    qsizetype m_usedLines = 0;
     QLineSeries *m_lowLine = nullptr;
     QLineSeries *m_highLine = nullptr;
     QScatterSeries *m_marks = nullptr;
