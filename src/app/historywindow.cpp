@@ -656,7 +656,8 @@ std::optional<int> HistoryWindow::deleteShown()
     }
     const QString question =
         u"Delete the %1 frame(s) %2 from %3 to %4 UTC?\n\nThey leave the plots, the exports and "
-        u"the send queue. Frames a server has already accepted stay accepted there."_s.arg(*count)
+        u"the send queue, and doubtful copies logged in that time go with them. Frames a server "
+        u"has already accepted stay accepted there."_s.arg(*count)
             .arg(ofPass ? u"of the chosen pass"_s : u"shown"_s, shownTime(fromMs), shownTime(toMs));
     if (!m_confirm(question))
         return std::nullopt;
