@@ -106,7 +106,6 @@ HistoryWindow::HistoryWindow(QString programFolder, QString logPath, QWidget *pa
     m_poll = new QTimer(this);
     m_poll->setInterval(PollIntervalMs);
     connect(m_poll, &QTimer::timeout, this, &HistoryWindow::followLog);
-    QTimer::singleShot(0, this, [this] { showRange(m_range); });
 }
 
 HistoryWindow::~HistoryWindow() = default;
@@ -360,10 +359,16 @@ void HistoryWindow::keyPressEvent(QKeyEvent *event)
 void HistoryWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_poll->isActive()) {
-        m_poll->start();
+    if (m_poll->isActive())
+        return;
+    m_poll->start();
+    if (m_everShown) {
         followLog();
+        return;
     }
+    // The first range is read once the window is on screen.
+    m_everShown = true;
+    QTimer::singleShot(0, this, [this] { showRange(m_range); });
 }
 
 void HistoryWindow::hideEvent(QHideEvent *event)

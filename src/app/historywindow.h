@@ -135,6 +135,7 @@ private:
     std::vector<history::Pass> m_passes;
     history::ChangeToken m_token;
     bool m_readable = false;
+    bool m_everShown = false;
     QHash<QString, ChannelLimits> m_limits;
 
     QComboBox *m_channel = nullptr;
