@@ -5,6 +5,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <map>
