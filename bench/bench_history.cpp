@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "framebuckets.h"
+#include "historybench.h"
 #include "historylog.h"
 #include "logexport.h"
 #include "stationlog.h"
@@ -44,6 +45,8 @@ protected:
         return size;
     }
 };
+
+} // namespace
 
 // The generated log, made once per run in a folder of its own: frames and receptions in one
 // transaction, then the summaries as an upgrade makes them.
@@ -118,6 +121,8 @@ const QString &generatedLog()
                  static_cast<long long>(timer.elapsed()));
     return path;
 }
+
+namespace {
 
 TimeRange lastDays(HistoryLog &log, int days)
 {

@@ -9,6 +9,7 @@
 #include "decoder.h"
 #include "fileopening.h"
 #include "framebox.h"
+#include "historywindow.h"
 #include "infodialog.h"
 #include "listenwindow.h"
 #include "report.h"
@@ -239,6 +240,10 @@ void Form1::createMenus()
     QAction *stationAction =
         fileMenu->addAction(QStringLiteral("S&tation..."), this, &Form1::MnuStation_Click);
     stationAction->setObjectName(QStringLiteral("MnuStation"));
+    QAction *historyAction =
+        fileMenu->addAction(QStringLiteral("&History..."), QKeySequence(Qt::CTRL | Qt::Key_H), this,
+                            &Form1::MnuHistory_Click);
+    historyAction->setObjectName(QStringLiteral("MnuHistory"));
     fileMenu->addSeparator();
     QAction *exitAction = fileMenu->addAction(
         QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &Form1::MnuExit_Click);
@@ -625,6 +630,23 @@ void Form1::MnuStation_Click()
     StationDialog dialog(m_programFolder, this);
     if (dialog.exec() == QDialog::Accepted && m_stationLink)
         m_stationLink->reload();
+}
+
+void Form1::MnuHistory_Click()
+{
+    showHistoryWindow();
+}
+
+// One History window beside the main window, not modal; it goes when the main window does.
+HistoryWindow *Form1::showHistoryWindow()
+{
+    if (!m_historyWindow)
+        m_historyWindow =
+            new HistoryWindow(m_programFolder, station::StationLog::defaultPath(), this);
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
+    return m_historyWindow;
 }
 
 void Form1::MnuExit_Click()

@@ -25,6 +25,7 @@ class CaptureBuffer;
 class ChannelChart;
 class FileOpener;
 class Form2;
+class HistoryWindow;
 class ListenWindow;
 class ReportView;
 class StationLink;
@@ -61,6 +62,8 @@ public:
     void appendAsPaste(const QString &text);
     // Where copied frames are logged and shared, made on first use.
     StationLink *stationLink();
+    // Shows the one History window, creating it on first use.
+    HistoryWindow *showHistoryWindow();
 
 public slots:
     void Form_Load();
@@ -73,6 +76,7 @@ public slots:
     void MnuOpen_Click();
     void MnuListen_Click();
     void MnuStation_Click();
+    void MnuHistory_Click();
     void MnuExit_Click();
     void MnuInfo_Click();
 
@@ -120,6 +124,7 @@ private:
     QPointer<Form2> m_infoDialog;
     FileOpener *m_fileOpener = nullptr;
     QPointer<ListenWindow> m_listenWindow;
+    QPointer<HistoryWindow> m_historyWindow;
     StationLink *m_stationLink = nullptr;
     ScreenshotExport m_screenshotExport;
 };

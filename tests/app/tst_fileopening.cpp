@@ -491,9 +491,11 @@ void TestFileOpening::fileMenuHoldsItsCommandsInOrder_data()
                             << "&Listen..." << QKeySequence(QStringLiteral("Ctrl+L"));
     QTest::newRow("Station") << 2 << "MnuStation"
                              << "S&tation..." << QKeySequence();
-    QTest::newRow("separator") << 3 << ""
+    QTest::newRow("History") << 3 << "MnuHistory"
+                             << "&History..." << QKeySequence(QStringLiteral("Ctrl+H"));
+    QTest::newRow("separator") << 4 << ""
                                << "" << QKeySequence();
-    QTest::newRow("Exit") << 4 << "MnuExit"
+    QTest::newRow("Exit") << 5 << "MnuExit"
                           << "E&xit" << QKeySequence(QStringLiteral("Ctrl+Q"));
 }
 
@@ -507,7 +509,7 @@ void TestFileOpening::fileMenuHoldsItsCommandsInOrder()
     const auto *fileMenu = control<QMenu>(m_shown->window, "MnuFile");
     QCOMPARE(fileMenu->title(), QStringLiteral("&File"));
     const QList<QAction *> actions = fileMenu->actions();
-    QCOMPARE(actions.size(), 5);
+    QCOMPARE(actions.size(), 6);
     const QAction *action = actions[place];
     QCOMPARE(action->isSeparator(), name.isEmpty());
     QCOMPARE(action->objectName(), name);

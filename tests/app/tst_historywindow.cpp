@@ -1,0 +1,528 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "historychart.h"
+#include "historylimits.h"
+#include "historytesting.h"
+#include "historywindow.h"
+#include "stationtesting.h"
+#include "telemetry.h"
+#include "windowtesting.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWheelEvent>
+
+using namespace tovrin3;
+using namespace Qt::StringLiterals;
+using history::Channel;
+using testing::StationHome;
+
+namespace {
+
+using testing::DayMs;
+using testing::MinuteMs;
+using testing::Noon; // the window's "now"
+using testing::SecondMs;
+using Rows = std::vector<station::Reception>;
+
+// A frame of that voltage word, mission and kill-switch byte; different voltage words keep
+// frames close in time apart in the log.
+QString digits(int voltageWord, int mission = 0, int killSwitch = 3)
+{
+    return testing::frameDigits(voltageWord, mission, 0xA5, killSwitch);
+}
+
+double volts(int voltageWord)
+{
+    return batteryVoltageFromRaw(voltageWord);
+}
+
+station::Reception at(qint64 timeMs, const QString &frame, const QString &source = u"pass.txt"_s)
+{
+    return testing::reception(timeMs, frame, source);
+}
+
+// Voltage words 0C00, 0C01... at the given times.
+Rows framesAt(const QList<qint64> &times)
+{
+    Rows rows;
+    for (qsizetype index = 0; index < times.size(); ++index)
+        rows.push_back(at(times[index], digits(0x0C00 + int(index))));
+    return rows;
+}
+
+QList<double> drawnTimes(const HistoryChart &chart)
+{
+    QList<double> times;
+    for (const QList<QPointF> &line : chart.drawnLines()) {
+        for (const QPointF &point : line) {
+            if (times.isEmpty() || times.last() != point.x())
+                times.append(point.x());
+        }
+    }
+    return times;
+}
+
+QList<double> asTimes(const QList<qint64> &times)
+{
+    QList<double> converted;
+    for (const qint64 time : times)
+        converted.append(double(time));
+    return converted;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Rows)
+Q_DECLARE_METATYPE(history::Channel)
+Q_DECLARE_METATYPE(HistoryWindow::Range)
+Q_DECLARE_METATYPE(ChannelLimits)
+
+class TestHistoryWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<StationHome>();
+        m_home->applyToThisProcess();
+        QDir().mkpath(m_home->dataHome() + u"/tovrin3"_s);
+        QDir().mkpath(programFolder());
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_home.reset();
+    }
+
+    // Ctrl+H opens one History window that does not hold up the main window.
+    void opensWithCtrlH()
+    {
+        const auto shown = testing::showWindow();
+        QTest::keyClick(&shown->window, Qt::Key_H, Qt::ControlModifier);
+        auto *history = shown->window.findChild<HistoryWindow *>();
+        QVERIFY(history);
+        QTRY_VERIFY(history->isVisible());
+        QVERIFY(!history->isModal());
+        QTest::keyClick(&shown->window, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(shown->window.findChildren<HistoryWindow *>().size(), 1);
+    }
+
+    // One point per frame against its time, the line broken where frames are more than ten
+    // minutes apart, bits and switch states held from frame to frame, frames without a value
+    // left out.
+    void plotsTheChosenChannel_data()
+    {
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<Channel>("channel");
+        QTest::addColumn<QList<QList<QPointF>>>("expected");
+
+        const qint64 t = Noon - DayMs;
+        QTest::newRow("voltage, a point per frame")
+            << Rows{at(t, digits(0x0C00)), at(t + 20 * SecondMs, digits(0x0C6A))}
+            << Channel::BatteryVoltage
+            << QList<QList<QPointF>>{
+                   {{double(t), volts(0x0C00)}, {double(t + 20 * SecondMs), volts(0x0C6A)}}};
+        QTest::newRow("9:59 apart, one pass")
+            << Rows{at(t, digits(0x0C00)), at(t + 9 * MinuteMs + 59 * SecondMs, digits(0x0C01))}
+            << Channel::BatteryVoltage
+            << QList<QList<QPointF>>{
+                   {{double(t), volts(0x0C00)}, {double(t + 599 * SecondMs), volts(0x0C01)}}};
+        QTest::newRow("10:01 apart, two passes")
+            << Rows{at(t, digits(0x0C00)), at(t + 10 * MinuteMs + SecondMs, digits(0x0C01))}
+            << Channel::BatteryVoltage
+            << QList<QList<QPointF>>{{{double(t), volts(0x0C00)}},
+                                     {{double(t + 601 * SecondMs), volts(0x0C01)}}};
+        QTest::newRow("mission bit as steps")
+            << Rows{at(t, digits(0x0C00, 0)), at(t + 20 * SecondMs, digits(0x0C01, 1)),
+                    at(t + 40 * SecondMs, digits(0x0C02, 0))}
+            << Channel::MissionBit0
+            << QList<QList<QPointF>>{{{double(t), 0},
+                                      {double(t + 20 * SecondMs), 0},
+                                      {double(t + 20 * SecondMs), 1},
+                                      {double(t + 40 * SecondMs), 1},
+                                      {double(t + 40 * SecondMs), 0}}};
+        QTest::newRow("MAIN state without a state for byte 4")
+            << Rows{at(t, digits(0x0C00, 0, 3)), at(t + 20 * SecondMs, digits(0x0C01, 0, 4)),
+                    at(t + 40 * SecondMs, digits(0x0C02, 0, 1))}
+            << Channel::KillSwitchMain
+            << QList<QList<QPointF>>{{{double(t), 0},
+                                      {double(t + 40 * SecondMs), 0},
+                                      {double(t + 40 * SecondMs), 1}}};
+    }
+
+    void plotsTheChosenChannel()
+    {
+        QFETCH(Rows, rows);
+        QFETCH(Channel, channel);
+        QFETCH(QList<QList<QPointF>>, expected);
+        QVERIFY(logged(rows));
+        HistoryWindow &window = openWindow();
+        window.chooseChannel(channel);
+        window.showRange(HistoryWindow::Range::All);
+        QTRY_COMPARE(window.chart()->drawnLines(), expected);
+    }
+
+    // Each range shows the frames from its start to its end, both included.
+    void rangesEndAtTheirEdges_data()
+    {
+        QTest::addColumn<HistoryWindow::Range>("range");
+        QTest::addColumn<QList<qint64>>("shown");
+
+        const QList<qint64> times = edgeTimes();
+        QTest::newRow("last 7 days") << HistoryWindow::Range::LastWeek << times.mid(1, 4);
+        QTest::newRow("last 24 hours") << HistoryWindow::Range::LastDay << times.mid(3, 2);
+        QTest::newRow("all") << HistoryWindow::Range::All << times;
+        QTest::newRow("last pass") << HistoryWindow::Range::LastPass << times.mid(4, 2);
+        QTest::newRow("from and to") << HistoryWindow::Range::Chosen << times.mid(2, 2);
+    }
+
+    void rangesEndAtTheirEdges()
+    {
+        QFETCH(HistoryWindow::Range, range);
+        QFETCH(QList<qint64>, shown);
+        QVERIFY(logged(framesAt(edgeTimes())));
+        HistoryWindow &window = openWindow();
+        if (range == HistoryWindow::Range::Chosen) {
+            control<QDateTimeEdit>(window, "historyFrom")
+                ->setDateTime(QDateTime::fromMSecsSinceEpoch(shown.first(), Qt::UTC));
+            control<QDateTimeEdit>(window, "historyTo")
+                ->setDateTime(QDateTime::fromMSecsSinceEpoch(shown.last(), Qt::UTC));
+            control<QPushButton>(window, "historyShow")->click();
+        } else {
+            window.showRange(range);
+        }
+        QTRY_COMPARE(drawnTimes(*window.chart()), asTimes(shown));
+        QVERIFY2(window.message().startsWith(u"%1 frames"_s.arg(shown.size())),
+                 qPrintable(window.message()));
+    }
+
+    // The wheel, a dragged rectangle and a chosen pass each narrow the range; Escape and the Back
+    // button step back through them.
+    void zoomsAndGoesBack_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("byEscape");
+
+        for (const QString &how : {u"wheel"_s, u"rectangle"_s, u"pass"_s}) {
+            QTest::newRow(qPrintable(how + u", back by Escape"_s)) << how << true;
+            QTest::newRow(qPrintable(how + u", back by button"_s)) << how << false;
+        }
+    }
+
+    void zoomsAndGoesBack()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, byEscape);
+        QVERIFY(logged(threePasses()));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::All);
+        QTRY_COMPARE(window.passes().size(), std::size_t(3));
+        const qint64 from = window.shownFromMs();
+        const qint64 to = window.shownToMs();
+        QWidget *view =
+            control<QAbstractScrollArea>(*window.chart(), "historyChartView")->viewport();
+        const QPoint centre = view->rect().center();
+
+        if (how == u"wheel") {
+            QWheelEvent wheel(centre, view->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view, &wheel);
+            QCOMPARE(window.shownToMs() - window.shownFromMs(), (to - from) / 2);
+        } else if (how == u"rectangle") {
+            QTest::mousePress(view, Qt::LeftButton, {}, centre - QPoint(60, 0));
+            QTest::mouseMove(view, centre + QPoint(60, 20));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, centre + QPoint(60, 20));
+            QVERIFY(window.shownFromMs() > from);
+            QVERIFY(window.shownToMs() < to);
+        } else {
+            window.choosePass(1);
+            const history::Pass &pass = window.passes()[1];
+            QVERIFY(window.shownFromMs() <= pass.startMs && window.shownToMs() >= pass.endMs);
+            QVERIFY(window.shownFromMs() > window.passes()[0].endMs);
+            QVERIFY(window.shownToMs() < window.passes()[2].startMs);
+            QTRY_COMPARE(drawnTimes(*window.chart()).size(), pass.frames);
+        }
+        if (byEscape)
+            QTest::keyClick(&window, Qt::Key_Escape);
+        else
+            control<QPushButton>(window, "historyBack")->click();
+        QCOMPARE(window.shownFromMs(), from);
+        QCOMPARE(window.shownToMs(), to);
+        QVERIFY(!control<QPushButton>(window, "historyBack")->isEnabled());
+    }
+
+    // Deleting asks first, naming the count and that a server keeps what it accepted; a yes
+    // removes exactly the chosen pass's frames, a no nothing.
+    void deletesTheChosenPass_data()
+    {
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("refused") << false;
+    }
+
+    void deletesTheChosenPass()
+    {
+        QFETCH(bool, confirmed);
+        const Rows rows = threePasses();
+        QVERIFY(logged(rows));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::All);
+        QTRY_COMPARE(window.passes().size(), std::size_t(3));
+        QString question;
+        window.setConfirmation([&](const QString &asked) {
+            question = asked;
+            return confirmed;
+        });
+        window.choosePass(1);
+        const std::optional<int> deleted = window.deleteShown();
+        QVERIFY2(question.contains(u"Delete the 3 frame"_s), qPrintable(question));
+        QVERIFY2(question.contains(u"already accepted stay accepted"_s), qPrintable(question));
+        QCOMPARE(deleted, confirmed ? std::optional<int>(3) : std::nullopt);
+
+        window.showRange(HistoryWindow::Range::All);
+        QList<qint64> left;
+        for (std::size_t index = 0; index < rows.size(); ++index) {
+            if (!confirmed || index < 2 || index >= 5)
+                left.append(rows[index].receivedMs);
+        }
+        QTRY_COMPARE(drawnTimes(*window.chart()), asTimes(left));
+        QCOMPARE(window.passes().size(), std::size_t(confirmed ? 2 : 3));
+    }
+
+    // Frames another connection or another program commits show within a second.
+    void followsTheLog_data()
+    {
+        QTest::addColumn<bool>("byProgram");
+        QTest::addColumn<bool>("logFirst");
+        QTest::newRow("another connection") << false << true;
+        QTest::newRow("tovrin3-decode --log") << true << true;
+        QTest::newRow("a log made after the window opened") << true << false;
+    }
+
+    void followsTheLog()
+    {
+        QFETCH(bool, byProgram);
+        QFETCH(bool, logFirst);
+        if (logFirst)
+            QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::LastDay);
+        if (!logFirst) {
+            QTRY_VERIFY(window.message().contains(u"no frames yet"_s));
+            QVERIFY(logged({at(Noon - 2 * MinuteMs, digits(0x0C00))}));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(drawnTimes(*window.chart()).size(), 1, 1000);
+        if (byProgram) {
+            const testing::ProgramRun run = testing::runProgram(
+                QStringLiteral(BIN_DIR "/tovrin3-decode"), {u"--log"_s}, m_home->environment(),
+                "2026-12-06T11:59:00Z|QT7XMRKT3HKD " + digits(0x0C6A).toLatin1() + "\n");
+            QVERIFY2(run.exitCode == 0, run.errors.constData());
+        } else {
+            QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A))}));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(drawnTimes(*window.chart()),
+                                  asTimes({Noon - 2 * MinuteMs, Noon - MinuteMs}), 1000);
+    }
+
+    // A log that is missing, empty or not a database is a message in the window.
+    void tellsWhatIsWrongWithTheLog_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "-" for no file, "" for a new empty log
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QByteArray("-") << u"holds no frames yet"_s;
+        QTest::newRow("empty") << QByteArray() << u"holds no frames yet"_s;
+        QTest::newRow("not a database")
+            << QByteArray("this is no database, only a text\n").repeated(200)
+            << u"cannot be read"_s;
+    }
+
+    void tellsWhatIsWrongWithTheLog()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        if (content.isEmpty())
+            QVERIFY(logged({}));
+        else if (content != "-")
+            QVERIFY(testing::writeFile(m_home->logPath(), content));
+        HistoryWindow &window = openWindow();
+        for (const auto range : {HistoryWindow::Range::All, HistoryWindow::Range::LastPass}) {
+            window.showRange(range);
+            QTRY_VERIFY2(window.message().contains(message), qPrintable(window.message()));
+            QVERIFY(window.chart()->drawnLines().isEmpty());
+        }
+    }
+
+    // A limit typed in is drawn, marks the values beyond it and is kept in conf.ini, every other
+    // line as it was.
+    void keepsLimitsInTheConfiguration()
+    {
+        QVERIFY(m_home->writeConfiguration("# station\r\nCALLSIGN=DL1ABC\r\n"
+                                           "LIMIT_BATTERY_VOLTAGE_LOW=1\r\nLOG=yes"));
+        QVERIFY(logged(
+            {at(Noon - 3 * MinuteMs, digits(0x0C00)), at(Noon - 2 * MinuteMs, digits(0x0D00))}));
+        HistoryWindow &window = openWindow();
+        window.chooseChannel(Channel::BatteryVoltage);
+        window.showRange(HistoryWindow::Range::LastDay);
+        auto *low = control<QLineEdit>(window, "historyLowLimit");
+        QCOMPARE(low->text(), u"1"_s);
+        QTRY_COMPARE(drawnTimes(*window.chart()).size(), 2);
+        QVERIFY(window.chart()->markedPoints().isEmpty());
+
+        const double threshold = (volts(0x0C00) + volts(0x0D00)) / 2;
+        low->setText(QString::number(threshold, 'f', 3));
+        emit low->editingFinished();
+        QCOMPARE(window.chart()->markedPoints(),
+                 (QList<QPointF>{{double(Noon - 3 * MinuteMs), volts(0x0C00)}}));
+        QCOMPARE(testing::fileContent(m_home->confIni()),
+                 "# station\r\nCALLSIGN=DL1ABC\r\nLIMIT_BATTERY_VOLTAGE_LOW=" +
+                     QByteArray::number(threshold, 'f', 3) +
+                     "\r\nLOG=yes\nLIMIT_BATTERY_VOLTAGE_HIGH=\n");
+    }
+
+    void readsLimits_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<ChannelLimits>("voltage");
+
+        QTest::newRow("low and high")
+            << QByteArray("LIMIT_BATTERY_VOLTAGE_LOW=3.5\nLIMIT_BATTERY_VOLTAGE_HIGH=4.25\n")
+            << ChannelLimits{3.5, 4.25};
+        QTest::newRow("keys ignore case, the last line counts")
+            << QByteArray("limit_battery_voltage_low=3\nLIMIT_BATTERY_VOLTAGE_LOW = -1.5\n")
+            << ChannelLimits{-1.5, std::nullopt};
+        QTest::newRow("an empty value clears")
+            << QByteArray("LIMIT_BATTERY_VOLTAGE_LOW=3\nLIMIT_BATTERY_VOLTAGE_LOW=\n")
+            << ChannelLimits{};
+        QTest::newRow("no number, no limit")
+            << QByteArray("LIMIT_BATTERY_VOLTAGE_LOW=3,5\nLIMIT_BATTERY_VOLTAGE_HIGH=inf\n")
+            << ChannelLimits{};
+    }
+
+    void readsLimits()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(ChannelLimits, voltage);
+        const QHash<QString, ChannelLimits> limits = parseChannelLimits(content);
+        QCOMPARE(limits.value(limitName(Channel::BatteryVoltage)), voltage);
+        QCOMPARE(parseChannelLimits("LIMIT__LOW=1\nLIMIT_LOW=2\n").size(), 0);
+    }
+
+    // Hovering names the nearest frame's time, value, text and sources.
+    void hoveringNamesTheFrame()
+    {
+        QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A)),
+                        at(Noon - MinuteMs + 2 * SecondMs, digits(0x0C6A), u"listen"_s)}));
+        HistoryWindow &window = openWindow();
+        window.chooseChannel(Channel::BatteryVoltage);
+        window.showRange(HistoryWindow::Range::LastDay);
+        QTRY_COMPARE(drawnTimes(*window.chart()).size(), 1);
+        const QString tip = window.toolTipAt(Noon - MinuteMs + 20 * SecondMs);
+        for (const QString &part : {u"2026-12-06 11:59:00.000 UTC"_s, u"Battery Voltage: "_s,
+                                    digits(0x0C6A), u"pass.txt"_s, u"listen"_s})
+            QVERIFY2(tip.contains(part), qPrintable(tip));
+    }
+
+    // The CSV of what is shown is what `tovrin3-decode --from-log` writes for the same range.
+    void exportsWhatTheCommandLineWrites_data()
+    {
+        QTest::addColumn<int>("pass"); // -1: all
+        QTest::newRow("all") << -1;
+        QTest::newRow("the chosen pass") << 1;
+    }
+
+    void exportsWhatTheCommandLineWrites()
+    {
+        QFETCH(int, pass);
+        Rows rows = threePasses();
+        rows.push_back(at(rows[3].receivedMs + 2 * SecondMs, rows[3].digits, u"listen"_s));
+        QVERIFY(logged(rows));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::All);
+        QTRY_COMPARE(window.passes().size(), std::size_t(3));
+        if (pass >= 0)
+            window.choosePass(pass);
+        const QString path = m_home->path(u"shown.csv"_s);
+        QVERIFY(window.exportCsv(path));
+
+        const auto time = [](qint64 ms) {
+            return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
+                .toString(u"yyyy-MM-ddTHH:mm:ss.zzzZ"_s);
+        };
+        const testing::ProgramRun run = testing::runProgram(
+            QStringLiteral(BIN_DIR "/tovrin3-decode"),
+            {u"--from-log"_s, u"--format"_s, u"csv"_s, u"--since"_s, time(window.shownFromMs()),
+             u"--until"_s, time(window.shownToMs() + 1)},
+            m_home->environment());
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(testing::fileContent(path), run.output);
+        QVERIFY(run.output.contains("listen"));
+    }
+
+    // What is shown goes to a PNG file of the chart's size; a file that cannot be written is
+    // told, never reported as written.
+    void exportsThePlotAsPng()
+    {
+        QVERIFY(logged({at(Noon - MinuteMs, digits(0x0C6A))}));
+        HistoryWindow &window = openWindow();
+        window.showRange(HistoryWindow::Range::LastDay);
+        const QString path = m_home->path(u"plot.png"_s);
+        QVERIFY(window.exportPng(path));
+        QCOMPARE(QImage(path).size(), window.chart()->image().size());
+        QVERIFY(!window.exportPng(m_home->path(u"missing/plot.png"_s)));
+        QVERIFY2(window.message().contains(u"could not be written"_s),
+                 qPrintable(window.message()));
+        QVERIFY(!window.exportCsv(m_home->path(u"missing/shown.csv"_s)));
+        QVERIFY2(window.message().contains(u"could not be written"_s),
+                 qPrintable(window.message()));
+    }
+
+private:
+    QString programFolder() const { return m_home->path(u"program"_s); }
+
+    template<typename Control> static Control *control(const QWidget &window, const char *name)
+    {
+        return testing::control<Control>(window, name);
+    }
+
+    bool logged(const Rows &rows) const { return testing::logReceptions(m_home->logPath(), rows); }
+
+    HistoryWindow &openWindow()
+    {
+        m_window = std::make_unique<HistoryWindow>(programFolder(), m_home->logPath());
+        m_window->setNow([] { return Noon; });
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            qFatal("the History window was never shown");
+        return *m_window;
+    }
+
+    // A week and a day back and a day back, each with a frame a millisecond before; now; and a
+    // millisecond after now, in the pass that now is in.
+    static QList<qint64> edgeTimes()
+    {
+        return {
+            Noon - 7 * DayMs - 1, Noon - 7 * DayMs, Noon - DayMs - 1, Noon - DayMs, Noon, Noon + 1};
+    }
+
+    // Passes of 2, 3 and 2 frames, an hour apart.
+    static Rows threePasses()
+    {
+        const qint64 start = Noon - 5 * 60 * MinuteMs;
+        return framesAt({start, start + 30 * SecondMs, start + 60 * MinuteMs,
+                         start + 60 * MinuteMs + 30 * SecondMs, start + 61 * MinuteMs,
+                         start + 120 * MinuteMs, start + 121 * MinuteMs});
+    }
+
+    std::unique_ptr<StationHome> m_home;
+    std::unique_ptr<HistoryWindow> m_window;
+};
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"
