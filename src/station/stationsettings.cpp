@@ -309,9 +309,17 @@ bool saveConfiguration(const QString &path, const QByteArray &content, QString &
 SettingsWrite writeStationSettings(const QString &programFolder, const SettingChanges &changes)
 {
     const ConfigurationLocation location = locateConfigurationFile(programFolder);
-    const QByteArray content =
-        changedConfiguration(readConfigurationFile(location.path).value_or(QByteArray()), changes);
     SettingsWrite result;
+    // A rewrite starts from the whole file: one that cannot be read in full is left alone rather
+    // than written back without what could not be read.
+    const QFileInfo inUse(location.path);
+    const std::optional<QByteArray> current =
+        inUse.exists() ? readConfigurationFile(location.path) : QByteArray();
+    if (!current || inUse.size() > MaxConfigurationBytes) {
+        result.error = u"cannot rewrite %1: it cannot be read in full"_s.arg(location.path);
+        return result;
+    }
+    const QByteArray content = changedConfiguration(*current, changes);
     const bool inUseWritable = !location.path.isEmpty() && location.userOwned &&
                                QFileInfo(location.path).isWritable() &&
                                QFileInfo(QFileInfo(location.path).absolutePath()).isWritable();

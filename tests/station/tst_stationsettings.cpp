@@ -218,6 +218,21 @@ private slots:
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
+    // Settings past the read limit would be lost by a rewrite: the file is left as it is.
+    void leavesAFileTooLongToRewrite()
+    {
+        StationHome home;
+        home.applyToThisProcess();
+        const QByteArray longFile =
+            "CALLSIGN=OLD\n" + QByteArray(MaxConfigurationBytes, '#') + "\nIMAGE_PATH=/x/\n";
+        QVERIFY(home.writeConfiguration(longFile));
+        const SettingsWrite write =
+            writeStationSettings(home.path(u"program"_qs), {{u"CALLSIGN"_qs, u"NEW"_qs}});
+        QVERIFY(write.path.isEmpty());
+        QVERIFY(write.error.contains(home.confIni()));
+        QCOMPARE(fileContent(home.confIni()), longFile);
+    }
+
     // The system's file cannot be written: the user's own gets its content and the change.
     void writesTheUsersOwnFileInstead()
     {
