@@ -109,12 +109,30 @@ void decodeRun(benchmark::State &state, bool withEarlierReport)
 // the focus there, decoded and painted; with a report of 20 MB above if asked.
 struct KeystrokeWindow
 {
-    QTemporaryDir programFolder;
+    // The program's folder, with a conf.ini beside the program that turns sharing on (towards a
+    // closed port on this machine) and a station log of its own when asked.
+    struct ProgramFolder : QTemporaryDir
+    {
+        explicit ProgramFolder(bool sharingOn)
+        {
+            if (!sharingOn)
+                return;
+            QFile configuration(filePath(QStringLiteral("conf.ini")));
+            if (!configuration.open(QIODevice::WriteOnly) ||
+                configuration.write("CALLSIGN=DL1ABC\nLOCATOR=JO62\nNORAD_ID=99999\n"
+                                    "SIDS_URL=http://127.0.0.1:9/\nSHARE=yes\nLOG=yes\n") < 0)
+                std::fputs("cannot write the benchmark's conf.ini\n", stderr);
+            qputenv("XDG_DATA_HOME", QFile::encodeName(path()));
+        }
+    };
+
+    ProgramFolder programFolder;
     tovrin3::Form1 window{programFolder.path()};
     QPlainTextEdit *input = nullptr;
     tovrin3::ReportView *report = nullptr;
 
-    explicit KeystrokeWindow(bool withEarlierReport)
+    explicit KeystrokeWindow(bool withEarlierReport, bool sharingOn = false)
+        : programFolder(sharingOn)
     {
         window.show();
         window.activateWindow();
@@ -174,10 +192,11 @@ double plainRepaintMilliseconds(QWidget &window, int repaints)
 // One keystroke in the input box as the user sees it: from the key press through the decode run
 // to the window painted again. The plain repaint of the unchanged window, measured in the same
 // run, is the floor it is compared with; an empty report is cleared after every keystroke.
-void keystroke(benchmark::State &state, bool withEarlierReport)
+// Sharing on must not change it: pasted text is neither logged nor sent.
+void keystroke(benchmark::State &state, bool withEarlierReport, bool sharingOn)
 {
     ensureApplication();
-    KeystrokeWindow shown(withEarlierReport);
+    KeystrokeWindow shown(withEarlierReport, sharingOn);
     state.counters["earlier_report_Mchar"] = shown.reportMegaCharacters();
     const double repaintMilliseconds = plainRepaintMilliseconds(shown.window, 51);
 
@@ -301,14 +320,21 @@ BENCHMARK_CAPTURE(reportEdit, undo_of_clearing_20MB, ReportEdit::Undo)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
-BENCHMARK_CAPTURE(keystroke, empty_report, false)
+BENCHMARK_CAPTURE(keystroke, empty_report, false, false)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(50)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-BENCHMARK_CAPTURE(keystroke, report_of_20MB, true)
+BENCHMARK_CAPTURE(keystroke, report_of_20MB, true, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK_CAPTURE(keystroke, report_of_20MB_sharing_on, true, true)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(50)
