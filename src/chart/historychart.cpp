@@ -62,22 +62,26 @@ QString timeFormat(qint64 spanMs)
 }
 
 // Each line is a series of its own, and every series makes each redraw dearer: a plot of years
-// would have one per pixel column. Where there are more runs than this, the runs with the
-// smallest gaps between them are drawn as one line, so the longest gaps stay open.
-constexpr qsizetype MostLines = 40;
+// would have one per pixel column. A gap narrower than SmallestShownGapColumns pixel columns cannot
+// be seen, so the runs either side of it are drawn as one line; where more than MostLines runs
+// remain, the narrowest gaps are closed as well, so the widest stay open. A week of passes, each a
+// few pixels apart, keeps every pass a line of its own.
+constexpr qint64 SmallestShownGapColumns = 2;
+constexpr qsizetype MostLines = 120;
 
-QList<TimedRun> joinedRuns(const QList<TimedRun> &runs)
+QList<TimedRun> joinedRuns(const QList<TimedRun> &runs, qint64 smallestShownGapMs)
 {
-    if (runs.size() <= MostLines)
-        return runs;
     std::vector<std::pair<qint64, qsizetype>> gaps; // before run i, widest first
     for (qsizetype index = 1; index < runs.size(); ++index)
         gaps.push_back({runs[index].first().timeMs - runs[index - 1].last().timeMs, index});
     std::stable_sort(gaps.begin(), gaps.end(),
                      [](const auto &left, const auto &right) { return left.first > right.first; });
     std::vector<bool> breaks(std::size_t(runs.size()), false);
-    for (std::size_t kept = 0; kept < std::size_t(MostLines - 1); ++kept)
+    for (std::size_t kept = 0; kept < gaps.size() && kept < std::size_t(MostLines - 1); ++kept) {
+        if (gaps[kept].first < smallestShownGapMs)
+            break;
         breaks[std::size_t(gaps[kept].second)] = true;
+    }
     QList<TimedRun> joined;
     for (qsizetype index = 0; index < runs.size(); ++index) {
         if (index == 0 || breaks[std::size_t(index)])
@@ -193,7 +197,8 @@ HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
 void HistoryChart::setPlot(const QList<TimedRun> &runs, bool steps)
 {
     m_runs = runs;
-    const QList<TimedRun> lines = joinedRuns(runs);
+    const QList<TimedRun> lines =
+        joinedRuns(runs, (m_toMs - m_fromMs) * SmallestShownGapColumns / plotColumns());
     while (m_lines.size() < lines.size()) {
         auto *line = new QLineSeries;
         line->setColor(LineColour);
@@ -246,7 +251,9 @@ void HistoryChart::setLimits(std::optional<double> low, std::optional<double> hi
 
 int HistoryChart::plotColumns() const
 {
-    return std::max(1, int(m_chart->plotArea().width()));
+    // Before the chart's first layout its plot area is empty: the widget's width is near it.
+    const QRectF plotArea = m_chart->plotArea();
+    return std::max(1, plotArea.isEmpty() ? width() : int(plotArea.width()));
 }
 
 QList<QList<QPointF>> HistoryChart::drawnLines() const

@@ -36,34 +36,44 @@ class TestHistoryChart : public QObject
     Q_OBJECT
 
 private slots:
-    // Runs are drawn as lines of their own, up to 40; beyond, the runs with the narrowest gaps
-    // between them share a line and the widest gaps stay open. A later plot with fewer runs
-    // leaves none of the earlier lines drawn.
+    // Runs are drawn as lines of their own where the gap between them shows, up to 120 lines;
+    // beyond, the runs with the narrowest gaps between them share a line and the widest gaps stay
+    // open. A later plot with fewer runs leaves none of the earlier lines drawn.
     void drawsRunsAsLines_data()
     {
         QTest::addColumn<QList<qint64>>("gaps");
+        QTest::addColumn<qint64>("shownMs");
         QTest::addColumn<QList<qsizetype>>("sizes");
 
+        constexpr qint64 Day = 24 * 3600 * 1000;
+        constexpr qint64 Week = 7 * Day;
         QTest::newRow("three runs")
-            << QList<qint64>{0, 700'000, 700'000} << QList<qsizetype>{2, 2, 2};
-        QList<qint64> forty(40, 700'000);
-        QTest::newRow("forty runs") << forty << QList<qsizetype>(40, 2);
-        // 42 runs: the two narrowest gaps (before runs 5 and 30) are closed.
-        QList<qint64> fortyTwo(42, 700'000);
-        fortyTwo[5] = 650'000;
-        fortyTwo[30] = 600'000;
-        QList<qsizetype> joined(40, 2);
+            << QList<qint64>{0, 700'000, 700'000} << Day << QList<qsizetype>{2, 2, 2};
+        QList<qint64> passesOfAWeek(42, 5'400'000);
+        QTest::newRow("42 passes of a week") << passesOfAWeek << Week << QList<qsizetype>(42, 2);
+        // Ten years over a few hundred columns: gaps of minutes cannot be seen.
+        QTest::newRow("gaps too narrow to show")
+            << QList<qint64>{0, 700'000, 700'000} << 10 * 52 * Week << QList<qsizetype>{6};
+        // 122 runs: the two narrowest gaps (before runs 5 and 30) are closed.
+        QList<qint64> many(122, 700'000);
+        many[5] = 650'000;
+        many[30] = 600'000;
+        QList<qsizetype> joined(120, 2);
         joined[4] = 4;
         joined[28] = 4;
-        QTest::newRow("forty-two runs") << fortyTwo << joined;
+        QTest::newRow("122 runs") << many << Day << joined;
     }
 
     void drawsRunsAsLines()
     {
         QFETCH(QList<qint64>, gaps);
+        QFETCH(qint64, shownMs);
         QFETCH(QList<qsizetype>, sizes);
         HistoryChart chart;
-        chart.setPlot(runsWithGaps(QList<qint64>(60, 700'000)), false);
+        chart.resize(800, 400);
+        const qint64 fromMs = runsWithGaps({0}).first().first().timeMs;
+        chart.setTimeRange(fromMs, fromMs + shownMs);
+        chart.setPlot(runsWithGaps(QList<qint64>(200, 700'000)), false);
         chart.setPlot(runsWithGaps(gaps), false);
         QCOMPARE(lineSizes(chart), sizes);
     }
