@@ -476,11 +476,8 @@ std::optional<std::vector<Pass>> HistoryLog::passes(const TimeRange &range)
 
 std::optional<Pass> HistoryLog::lastPass()
 {
-    if (!d->checkOpen())
-        return std::nullopt;
-    d->error.clear();
-    const std::optional<TimeRange> all = d->span();
-    if (!all || *all->sinceMs == *all->untilMs)
+    const std::optional<TimeRange> all = span();
+    if (!all)
         return std::nullopt;
     // Back from the last frame, a minute summary at a time, to a gap of more than PassGapMs.
     QSqlQuery query(d->database());

@@ -139,6 +139,14 @@ bool StationLog::execute(const QString &statement)
     return fail(u"cannot be used"_s, sqlError(query.lastError()));
 }
 
+bool StationLog::endTransaction(const QString &why)
+{
+    if (why.isEmpty() && execute(u"COMMIT"_s))
+        return true;
+    QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+    return why.isEmpty() || fail(u"cannot be written"_s, why);
+}
+
 bool StationLog::open(const QString &path, int busyTimeoutMs)
 {
     m_path = path;
@@ -353,14 +361,11 @@ std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,
                                 : sqlError(failed ? failed->lastError() : m_database.lastError());
         for (QSqlQuery *query : {&findFrame, &addFrame, &makeSure, &addReception, &addQueued})
             query->finish();
-        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
-        fail(u"cannot be written"_s, why);
+        endTransaction(why);
         return std::nullopt;
     }
-    if (!execute(u"COMMIT"_s)) {
-        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+    if (!endTransaction())
         return std::nullopt;
-    }
     return result;
 }
 
@@ -408,10 +413,8 @@ std::optional<OutboxRow> StationLog::claim(const QString &server, qint64 nowMs, 
         QSqlQuery(m_database).exec(u"ROLLBACK"_s);
         return std::nullopt;
     }
-    if (!execute(u"COMMIT"_s)) {
-        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
+    if (!endTransaction())
         return std::nullopt;
-    }
     return row;
 }
 
@@ -474,15 +477,8 @@ std::optional<qint64> StationLog::markDeleted(qint64 sinceMs, qint64 untilMs)
             rebuildBuckets(m_database, first, last + 1, why);
     }
     query.finish();
-    if (!why.isEmpty()) {
-        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
-        fail(u"cannot be written"_s, why);
+    if (!endTransaction(why))
         return std::nullopt;
-    }
-    if (!execute(u"COMMIT"_s)) {
-        QSqlQuery(m_database).exec(u"ROLLBACK"_s);
-        return std::nullopt;
-    }
     return marked;
 }
 

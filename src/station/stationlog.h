@@ -113,6 +113,9 @@ public:
 private:
     bool fail(const QString &what, const QString &why);
     bool execute(const QString &statement);
+    // Ends the open transaction: commits it when `why` is empty, otherwise (or when the commit
+    // fails) rolls it back, so a failed write leaves the log as it was.
+    bool endTransaction(const QString &why = {});
     bool isWriteAheadLogged();
     bool createSchema();
 
