@@ -35,6 +35,19 @@ constexpr long SteadyFrames = 8;
 // sides, close enough to follow a hump; the median of eleven also steadies the floor to about
 // half a dB.
 constexpr int AroundBins = 5;
+// The median around puts the floor under the top of a narrow noise hump (200 Hz wide at half
+// its height in dB: 3.5 dB under it at the top of a 25 dB hump), where the noise would then read
+// as keying. Such a top shows in the floors around: they rise toward the bin on both sides, from
+// AroundBins out to PeakInnerBins, by more than 2 dB (their own wavering is about 1.3 dB). There
+// the floor is the top of the parabola (in dB) through those floors, drawn from them and not
+// from the bin's own floor, which keying at the top would lift. A keyed bin on a flat floor or on
+// a hump's side sees no such rise and keeps the median.
+constexpr int PeakInnerBins = 2;
+constexpr float PeakRise = 1.6f;
+// A hump of the receiver's chain rises a few dB over those bins (7 dB for 25 dB, 200 Hz wide;
+// 12 dB for 30 dB, 150 Hz wide). A rise of over 15 dB is the window's skirt around a strong
+// tone, keyed itself, whose floor the parabola would lift far over its pauses.
+constexpr float SteepestPeakRise = 31.6f;
 
 // No floor lies more than 60 dB under the strongest bin's mean power: a clean signal's pauses,
 // the FFT's leakage and the resampler's residue then read as quiet, not as keying over a floor
@@ -133,10 +146,30 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
                             m_own.begin() + std::ptrdiff_t(to));
             const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
             std::nth_element(m_around.begin(), middle, m_around.end());
-            floor = *middle;
+            floor = std::max(*middle, noisePeakFloor(b));
         }
         floors[b] = std::max({floor, lowest, SmallestFloor});
     }
+}
+
+float NoiseFloor::noisePeakFloor(std::size_t bin) const
+{
+    if (bin < std::size_t(AroundBins) || bin + AroundBins >= m_own.size())
+        return 0.0f;
+    const float innerLow = m_own[bin - PeakInnerBins];
+    const float innerHigh = m_own[bin + PeakInnerBins];
+    if (innerLow < PeakRise * m_own[bin - AroundBins] ||
+        innerHigh < PeakRise * m_own[bin + AroundBins])
+        return 0.0f;
+    // In dB, level(d) = top - c d^2: the inner floors lie c (5^2 - 2^2) under the outer ones'
+    // rise, and 2^2 c under the top.
+    constexpr float Inner = float(PeakInnerBins * PeakInnerBins);
+    constexpr float Outer = float(AroundBins * AroundBins);
+    const float inner = std::sqrt(innerLow * innerHigh);
+    const float outer = std::sqrt(m_own[bin - AroundBins] * m_own[bin + AroundBins]);
+    if (inner > SteepestPeakRise * outer)
+        return 0.0f;
+    return inner * std::pow(inner / outer, Inner / (Outer - Inner));
 }
 
 bool NoiseFloor::isNewBand(std::span<const float> powers)

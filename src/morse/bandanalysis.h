@@ -38,7 +38,8 @@ std::vector<float> hannWindow(int size);
 // steady bin (its power varies far less than noise's: a carrier) takes its mean, so the carrier
 // reads about 1. Any other bin takes the median floor of the bins around it and its own: a keyed
 // bin's quantile sits on its pauses only and reads high by the share of time keyed down, its
-// neighbours' do not.
+// neighbours' do not. At the top of a narrow hump, where the floors around rise toward
+// the bin from both sides, the floor is drawn from the hump's curvature.
 class NoiseFloor
 {
 public:
@@ -48,6 +49,8 @@ public:
 
 private:
     bool isNewBand(std::span<const float> powers);
+    // The floor at the top of a narrow noise hump, 0 where the bin is not on one.
+    float noisePeakFloor(std::size_t bin) const;
 
     std::vector<float> m_quantile;
     std::vector<float> m_mean;

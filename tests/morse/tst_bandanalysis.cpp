@@ -228,19 +228,22 @@ private slots:
     void noiseFloor_data()
     {
         QTest::addColumn<double>("humpDb");
+        QTest::addColumn<double>("humpWidth"); // bins at half the hump's height in dB
         QTest::addColumn<QList<BinContent>>("contents");
-        QTest::newRow("white noise") << 0.0 << QList<BinContent>{};
-        QTest::newRow("hump of 25 dB") << 25.0 << QList<BinContent>{};
+        QTest::newRow("white noise") << 0.0 << 20.0 << QList<BinContent>{};
+        QTest::newRow("hump of 25 dB") << 25.0 << 20.0 << QList<BinContent>{};
+        QTest::newRow("hump of 25 dB, 200 Hz wide") << 25.0 << 12.8 << QList<BinContent>{};
         QTest::newRow("carrier 30 dB over its bin's noise")
-            << 0.0 << QList<BinContent>{{60, 1000.0, Carrier::Steady}};
+            << 0.0 << 20.0 << QList<BinContent>{{60, 1000.0, Carrier::Steady}};
         QTest::newRow("carrier 45 dB, on a hump of 15 dB")
-            << 15.0 << QList<BinContent>{{68, 3e4, Carrier::Steady}};
+            << 15.0 << 20.0 << QList<BinContent>{{68, 3e4, Carrier::Steady}};
         QTest::newRow("keying 20 dB over its bin's noise")
-            << 0.0 << QList<BinContent>{{30, 100.0, Carrier::Keyed}};
+            << 0.0 << 20.0 << QList<BinContent>{{30, 100.0, Carrier::Keyed}};
         QTest::newRow("keying 8 dB, a carrier 26 bins away")
-            << 0.0 << QList<BinContent>{{30, 6.3, Carrier::Keyed}, {56, 1000.0, Carrier::Steady}};
+            << 0.0 << 20.0
+            << QList<BinContent>{{30, 6.3, Carrier::Keyed}, {56, 1000.0, Carrier::Steady}};
         QTest::newRow("keying 12 dB on the side of a hump of 20 dB")
-            << 20.0 << QList<BinContent>{{55, 16.0, Carrier::Keyed}};
+            << 20.0 << 20.0 << QList<BinContent>{{55, 16.0, Carrier::Keyed}};
     }
 
     // After ten seconds, each bin's floor lies within 2 dB of the noise under it, hump or not,
@@ -250,10 +253,11 @@ private slots:
     void noiseFloor()
     {
         QFETCH(double, humpDb);
+        QFETCH(double, humpWidth);
         QFETCH(QList<BinContent>, contents);
         constexpr int Settle = 310;
         constexpr int Measured = 300;
-        const std::vector<double> noise = humpedNoise(humpDb, 70, 20.0);
+        const std::vector<double> noise = humpedNoise(humpDb, 70, humpWidth);
         const auto powers = bandPowers(Settle + Measured, noise, contents, 7);
         NoiseFloor floor;
         std::vector<float> floors(SearchBins);
@@ -295,20 +299,23 @@ private slots:
     {
         QTest::addColumn<BinContent>("content");
         QTest::addColumn<double>("humpDb");
+        QTest::addColumn<double>("humpWidth");
         QTest::addColumn<bool>("keyed");
         QTest::newRow("keying 20 dB over the noise")
-            << BinContent{40, 100.0, Carrier::Keyed} << 0.0 << true;
+            << BinContent{40, 100.0, Carrier::Keyed} << 0.0 << 20.0 << true;
         QTest::newRow("keying 8 dB over the noise")
-            << BinContent{40, 6.3, Carrier::Keyed} << 0.0 << true;
+            << BinContent{40, 6.3, Carrier::Keyed} << 0.0 << 20.0 << true;
         QTest::newRow("keying on a hump of 20 dB")
-            << BinContent{70, 6.3, Carrier::Keyed} << 20.0 << true;
+            << BinContent{70, 6.3, Carrier::Keyed} << 20.0 << 20.0 << true;
         QTest::newRow("carrier 10 dB over the noise")
-            << BinContent{40, 10.0, Carrier::Steady} << 0.0 << false;
+            << BinContent{40, 10.0, Carrier::Steady} << 0.0 << 20.0 << false;
         QTest::newRow("carrier 50 dB over the noise")
-            << BinContent{40, 1e5, Carrier::Steady} << 0.0 << false;
-        QTest::newRow("noise alone") << BinContent{40, 0.0, Carrier::None} << 0.0 << false;
+            << BinContent{40, 1e5, Carrier::Steady} << 0.0 << 20.0 << false;
+        QTest::newRow("noise alone") << BinContent{40, 0.0, Carrier::None} << 0.0 << 20.0 << false;
         QTest::newRow("noise alone, top of a hump of 25 dB")
-            << BinContent{70, 0.0, Carrier::None} << 25.0 << false;
+            << BinContent{70, 0.0, Carrier::None} << 25.0 << 20.0 << false;
+        QTest::newRow("noise alone, top of a hump of 25 dB, 200 Hz wide")
+            << BinContent{70, 0.0, Carrier::None} << 25.0 << 12.8 << false;
     }
 
     // Through the floor and the presence, frame after frame: keying is found within two seconds
@@ -318,10 +325,11 @@ private slots:
     {
         QFETCH(BinContent, content);
         QFETCH(double, humpDb);
+        QFETCH(double, humpWidth);
         QFETCH(bool, keyed);
         constexpr int Frames = 600;
         constexpr int Found = 62;
-        const auto powers = bandPowers(Frames, humpedNoise(humpDb, 70, 20.0), {content}, 11);
+        const auto powers = bandPowers(Frames, humpedNoise(humpDb, 70, humpWidth), {content}, 11);
         NoiseFloor floor;
         KeyingPresence presence;
         std::vector<float> floors(SearchBins);
