@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tovrin3::morse {
 
@@ -29,8 +30,12 @@ constexpr double LookBackSeconds = 2.5;
 // under its keying level, and a transmission cut before them ends in a wrong digit. Shorter
 // than the break, so it never reaches keying the segmenter would start a new transmission on.
 constexpr double TailSeconds = 1.0;
-// A transmission this long is cut into lines, so memory and decoding time stay bounded.
+// A transmission this long is cut into lines, so memory and decoding time stay bounded: keying
+// that never pauses (another station beside the beacon) holds one open for ever. The lines that
+// start in the last CutOverlapSeconds are decoded again with what follows, so a frame under way
+// at the cut (under 35 s even at 8 words per minute) is copied whole.
 constexpr double LongestTransmissionSeconds = 150.0;
+constexpr double CutOverlapSeconds = 40.0;
 // Smoothed power over the noise floor that starts a transmission (4 dB: keying at -10 dB in
 // 3 kHz, on half the time, lifts its bin's average that far), and the mean power over six
 // frames (about 0.2 s, two elements at the slowest speed) that counts as keying heard.
@@ -100,7 +105,11 @@ struct CwDemodulator::State
     void analyseFrame(qint64 frame);
     void startOrTrack(qint64 frame);
     DecodedTransmission decode(qint64 end) const;
+    // Adds the decoded lines whose first element lies before startingBefore [sample].
+    void addLines(const DecodedTransmission &decoded, qint64 startingBefore);
     void endTransmission(qint64 end);
+    // Ends the lines of an overlong transmission and goes on with the rest of it.
+    void cutTransmission(qint64 now);
     void trim();
 };
 
@@ -181,7 +190,7 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
     if (now - keyEnd >= seconds(BreakSeconds))
         endTransmission(keyEnd + seconds(TailSeconds));
     else if (now - blockStart >= seconds(LongestTransmissionSeconds))
-        endTransmission(now);
+        cutTransmission(now);
 }
 
 DecodedTransmission CwDemodulator::State::decode(qint64 end) const
@@ -201,24 +210,45 @@ DecodedTransmission CwDemodulator::State::decode(qint64 end) const
     return decodeTransmission(block, BreakSeconds);
 }
 
+void CwDemodulator::State::addLines(const DecodedTransmission &decoded, qint64 startingBefore)
+{
+    if (!decoded.heard)
+        return;
+    for (const DecodedLine &line : decoded.lines) {
+        if (blockStart + qint64(line.firstElementSample) >= startingBefore)
+            continue;
+        CopiedLine copied{line.text, (double(blockStart) + line.firstElementSample) / InternalRate,
+                          line.frameConfidence, false};
+        copied.doubtful = line.frameConfidence && *line.frameConfidence < SureConfidence;
+        lines.push_back(std::move(copied));
+    }
+    if (!decoded.lines.empty()) {
+        pitch = decoded.pitchHz;
+        wordsPerMinute = decoded.wordsPerMinute;
+    }
+}
+
 void CwDemodulator::State::endTransmission(qint64 end)
 {
-    const DecodedTransmission decoded = decode(end);
-    if (decoded.heard) {
-        for (const DecodedLine &line : decoded.lines) {
-            CopiedLine copied{line.text,
-                              (double(blockStart) + line.firstElementSample) / InternalRate,
-                              line.frameConfidence, false};
-            copied.doubtful = line.frameConfidence && *line.frameConfidence < SureConfidence;
-            lines.push_back(std::move(copied));
-        }
-        if (!decoded.lines.empty()) {
-            pitch = decoded.pitchHz;
-            wordsPerMinute = decoded.wordsPerMinute;
-        }
-    }
+    addLines(decode(end), std::numeric_limits<qint64>::max());
     active = false;
     consumedUntil = std::min(end, historyEnd());
+    pendingFrames = -1;
+}
+
+void CwDemodulator::State::cutTransmission(qint64 now)
+{
+    const DecodedTransmission decoded = decode(now);
+    const qint64 cut = now - seconds(CutOverlapSeconds);
+    addLines(decoded, cut);
+    // The rest starts a little before the first line left for it, or where this piece ends.
+    qint64 firstLeft = now;
+    for (const DecodedLine &line : decoded.lines) {
+        const qint64 start = blockStart + qint64(line.firstElementSample);
+        if (start >= cut)
+            firstLeft = std::min(firstLeft, start - seconds(LookBackSeconds));
+    }
+    blockStart = std::clamp(firstLeft, blockStart, historyEnd());
     pendingFrames = -1;
 }
 
