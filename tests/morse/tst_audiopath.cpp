@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Faults in the audio path that a copy of our own generator's signals would not show: wrong
 // digits in a frame, the transmission break near its length, the last samples of a stream at
-// every sample rate, and keying that our generator did not make.
+// every sample rate, keying that our generator did not make, and what counts as a frame.
 #include "cwtesting.h"
 #include "foreignwriter.h"
 #include "morsecode.h"

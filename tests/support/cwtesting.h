@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <span>
 #include <vector>
@@ -40,6 +41,18 @@ inline std::vector<float> cwTestSignal(double sampleRate,
                                        const QStringList &transmissions = CwTestTransmissions)
 {
     return cwgen::keyTransmissions(transmissions, cwTestKeying(sampleRate));
+}
+
+// A steady tone: `count` samples of amplitude * sin(2 pi hz t + phase), the stage tests' test
+// signal before keying.
+inline std::vector<float> steadyTone(double rate, double hz, double amplitude, std::size_t count,
+                                     double phase = 0.0)
+{
+    std::vector<float> samples(count);
+    for (std::size_t n = 0; n < count; ++n)
+        samples[n] =
+            float(amplitude * std::sin(2 * std::numbers::pi * hz * double(n) / rate + phase));
+    return samples;
 }
 
 // Random beacon frames, the same for the same seed.
