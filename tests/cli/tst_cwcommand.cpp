@@ -6,14 +6,10 @@
 #include "processtesting.h"
 
 #include <QLocale>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace tovrin3;
 
@@ -116,9 +112,6 @@ private slots:
         QTest::newRow("a file timed from --start")
             << QStringList{Timestamps, Start, QStringLiteral("2026-12-06 18:57:44z"), m_pass}
             << QByteArray() << timed << QByteArray() << 0;
-        QTest::newRow("standard input timed from --start")
-            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06T18:57:44Z"), RawRate, rate}
-            << m_raw << timed << QByteArray() << 0;
         QTest::newRow("inputs that fail are named, the others copied")
             << QStringList{missing, m_pass, text, m_dir.path()} << QByteArray() << m_text
             << "tovrin3-cw: " + missing.toLocal8Bit() + ": No such file or directory\n" +
@@ -216,20 +209,10 @@ private slots:
     // A reader that stops reading ends the program without a message.
     void closedOutputEndsQuietly()
     {
-        int pipeEnds[2];
-        QVERIFY(::pipe2(pipeEnds, O_CLOEXEC) == 0);
-        QProcess process;
-        process.setChildProcessModifier([&] { ::dup2(pipeEnds[1], STDOUT_FILENO); });
-        process.start(CwProgram, {RawRate, QString::number(Rate)});
-        QVERIFY(process.waitForStarted());
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        process.write(m_raw);
-        process.closeWriteChannel();
-        QVERIFY(process.waitForFinished(60'000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.readAllStandardError(), QByteArray());
-        QCOMPARE(process.exitCode(), 1);
+        const ProgramRun result =
+            testing::runIntoClosedPipe(CwProgram, {RawRate, QString::number(Rate)}, m_raw, true);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.errors, QByteArray());
     }
 
     // The decoder demodulates an audio FILE first, through the same copy as tovrin3-cw: its
@@ -259,20 +242,6 @@ private slots:
         const ProgramRun text =
             run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
         QCOMPARE(text.output == direct.output, sameAsCopiedText);
-    }
-
-    void decodeReadsTimedCopy()
-    {
-        const ProgramRun copied =
-            run(CwProgram, {Timestamps, Start, PassStart.toString(Qt::ISODate), m_beaconPass});
-        const ProgramRun decoded =
-            run(DecodeProgram, {QStringLiteral("--format"), QStringLiteral("csv")}, copied.output);
-        QCOMPARE(decoded.exitCode, 0);
-        const QString time =
-            timeInto(PassStart, morse::copyAudioFile(m_beaconPass).lines.at(0).startSeconds)
-                .toString(Qt::ISODateWithMs);
-        QVERIFY2(decoded.output.split('\n').value(1).startsWith("1," + time.toLatin1() + ','),
-                 decoded.output.constData());
     }
 
     // A recorder that crashed after the first transmission costs the rest only.

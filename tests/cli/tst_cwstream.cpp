@@ -23,13 +23,16 @@ public:
     QDateTime time = PassStart;
 };
 
+// The copy of the bytes written in pieces; without a start, each piece arrives half a second
+// into the second that its place in the pieces gives.
 std::vector<TimedLine> copyInPieces(const QByteArray &bytes, qsizetype pieceSize,
                                     const std::optional<QDateTime> &start = std::nullopt)
 {
-    const FixedClock clock;
+    FixedClock clock;
     RawStreamCopier copier(Rate, clock, start);
     std::vector<TimedLine> lines;
     for (qsizetype at = 0; at < bytes.size(); at += pieceSize) {
+        clock.time = PassStart.addMSecs(at / pieceSize * 1000 + 500);
         copier.write(QByteArrayView(bytes).sliced(at, std::min(pieceSize, bytes.size() - at)));
         std::ranges::move(copier.takeLines(), std::back_inserter(lines));
     }
@@ -78,18 +81,7 @@ private slots:
     // Each piece of a second's samples arrives half a second after its second began.
     void timesLinesByArrival()
     {
-        FixedClock clock;
-        RawStreamCopier copier(Rate, clock);
-        const qsizetype pieceSize = static_cast<qsizetype>(Rate) * 2;
-        std::vector<TimedLine> lines;
-        for (qsizetype at = 0; at < m_bytes.size(); at += pieceSize) {
-            clock.time = PassStart.addMSecs(at / pieceSize * 1000 + 500);
-            copier.write(
-                QByteArrayView(m_bytes).sliced(at, std::min(pieceSize, m_bytes.size() - at)));
-            std::ranges::move(copier.takeLines(), std::back_inserter(lines));
-        }
-        copier.finish();
-        std::ranges::move(copier.takeLines(), std::back_inserter(lines));
+        const std::vector<TimedLine> lines = copyInPieces(m_bytes, qsizetype(Rate) * 2);
         QCOMPARE(lines.size(), m_whole.size());
         for (const TimedLine &line : lines) {
             const auto second = std::llround(line.startSeconds * Rate) / static_cast<qint64>(Rate);

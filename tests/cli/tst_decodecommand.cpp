@@ -9,8 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 using tovrin3::testing::fileContent;
 using tovrin3::testing::ProgramRun;
 using tovrin3::testing::runIn;
@@ -234,7 +232,8 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
-    // Help and version, long or short, answer alone: a file named with them is not decoded.
+    // Help and version, long or short, answer alone: a file named with them is not decoded. As
+    // "ls --version >/dev/full": one that cannot be written is a failure.
     void helpAndVersion_data()
     {
         QTest::addColumn<QString>("option");
@@ -257,6 +256,11 @@ private slots:
         for (const QByteArray &line : run.output.split('\n'))
             QVERIFY2(line.size() <= 80, line.constData());
         QCOMPARE(run.output.contains("man tovrin3-decode"), start.startsWith("Usage"));
+        const ProgramRun unwritable =
+            runWithOutputTo(Program, {option}, QStringLiteral("/dev/full"));
+        QCOMPARE(unwritable.exitCode, 2);
+        QVERIFY2(unwritable.errors.startsWith("tovrin3-decode: standard output: "),
+                 unwritable.errors.constData());
     }
 
     // After "--" even a name like an option is a file.
@@ -269,42 +273,12 @@ private slots:
         QCOMPARE(run.errors, QByteArray());
     }
 
-    // As "ls --version >/dev/full": a help or version that cannot be written is a failure.
-    void unwritableHelpFails_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::newRow("help") << QStringLiteral("--help");
-        QTest::newRow("version") << QStringLiteral("-V");
-    }
-
-    void unwritableHelpFails()
-    {
-        QFETCH(QString, option);
-        const ProgramRun run = runWithOutputTo(Program, {option}, QStringLiteral("/dev/full"));
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY2(run.errors.startsWith("tovrin3-decode: standard output: "),
-                 run.errors.constData());
-    }
-
     // A reader that closes the pipe ends the program quietly, without waiting for more input.
     void closedPipeEndsQuietly()
     {
-        QProcess process;
-        // The program's standard output becomes a pipe whose reading end is already closed.
-        process.setChildProcessModifier([] {
-            int pipeEnds[2];
-            if (::pipe(pipeEnds) != 0)
-                return;
-            ::dup2(pipeEnds[1], STDOUT_FILENO);
-            ::close(pipeEnds[0]);
-            ::close(pipeEnds[1]);
-        });
-        process.start(Program, {});
-        process.write(m_sample);
-        QVERIFY(process.waitForFinished(60'000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 1);
-        QCOMPARE(process.readAllStandardError(), QByteArray());
+        const ProgramRun run = tovrin3::testing::runIntoClosedPipe(Program, {}, m_sample, false);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.errors, QByteArray());
     }
 
 private:

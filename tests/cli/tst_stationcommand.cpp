@@ -2,6 +2,7 @@
 #include "audiofile.h"
 #include "cwsignal.h"
 #include "cwtesting.h"
+#include "historytesting.h"
 #include "sidsrequest.h"
 #include "sidsserver.h"
 #include "stationcommand.h"
@@ -12,8 +13,6 @@
 #include <QLocale>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 
 #include <sndfile.h>
@@ -55,20 +54,6 @@ bool copyWithDateTag(const QString &from, const QString &to, const char *date)
                          sf_count_t(samples.size());
     sf_close(output);
     return read && tagged && written;
-}
-
-qint64 logCount(const QString &path, const QString &sql)
-{
-    qint64 result = -1;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"check"_qs);
-        database.setDatabaseName(path);
-        QSqlQuery query(database);
-        if (database.open() && query.exec(sql) && query.next())
-            result = query.value(0).toLongLong();
-    }
-    QSqlDatabase::removeDatabase(u"check"_qs);
-    return result;
 }
 
 } // namespace
@@ -149,25 +134,17 @@ private slots:
             "Content-Type: application/x-www-form-urlencoded"));
     }
 
-    // Decoding the same input again sends nothing again.
-    void sendsOnce()
-    {
-        QCOMPARE(decode({u"--submit"_qs}, TimedLine).exitCode, 0);
-        const ProgramRun again = decode({u"--submit"_qs}, TimedLine);
-        QCOMPARE(again.exitCode, 0);
-        QVERIFY2(again.errors.contains("1 frames logged, 0 of them new"), again.errors.constData());
-        QCOMPARE(m_server->requests.size(), 1);
-    }
-
-    // A frame with no known time is not logged, a doubtful one is logged flagged; neither is
-    // sent, and the output is as ever.
+    // A frame with no known time (a line without one, a recording without --start, a date tag or
+    // a time in its name) is not logged, a doubtful one is logged flagged; neither is sent, and
+    // the output is as ever.
     void keepsUntimedFramesOut_data()
     {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("message");
-
         QTest::newRow("no time") << QByteArray("QT7XMRKT3HKD 900140010C6A00A503\n")
                                  << QByteArray("1 frames without a known time were not logged");
+        QTest::newRow("recording without a start")
+            << QByteArray() << QByteArray("1 frames without a known time were not logged");
         QTest::newRow("doubtful") << QByteArray(
                                          "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 "
                                          "[DOUBTFUL:CONFIDENCE=0.42]\n")
@@ -178,21 +155,14 @@ private slots:
     {
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, message);
-        const ProgramRun run = decode({u"--format"_qs, u"csv"_qs, u"--submit"_qs}, input);
+        const QStringList file = input.isEmpty() ? QStringList{m_recording} : QStringList{};
+        const ProgramRun run =
+            decode(QStringList{u"--format"_qs, u"csv"_qs, u"--submit"_qs} + file, input);
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.errors.contains(message), run.errors.constData());
         QCOMPARE(m_server->requests.size(), 0);
-        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames WHERE doubtful = 0"_qs),
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames WHERE doubtful = 0"_qs),
                  0);
-    }
-
-    void keepsARecordingWithoutStartOut()
-    {
-        const ProgramRun run = decode({u"--submit"_qs, m_recording});
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.errors.contains("1 frames without a known time were not logged"),
-                 run.errors.constData());
-        QCOMPARE(m_server->requests.size(), 0);
     }
 
     // Settings that are missing or wrong end the program before anything is sent, each named.
@@ -243,8 +213,8 @@ private slots:
     {
         const ProgramRun run = decode({u"--log"_qs}, TimedLine);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 1);
-        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 1);
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);
         QCOMPARE(m_server->requests.size(), 0);
     }
 
@@ -291,9 +261,9 @@ private slots:
                  flush.errors.constData());
         QCOMPARE(m_server->requests.size(), 2);
         QCOMPARE(m_server->requests[0].body, m_server->requests[1].body);
-        QCOMPARE(
-            logCount(m_home->logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
-            1);
+        QCOMPARE(logNumber(m_home->logPath(),
+                           u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
+                 1);
     }
 
     // The live pipe: a frame is sent when its line arrives, before the input ends.
@@ -334,7 +304,7 @@ private slots:
         QVERIFY(one.waitForFinished(60'000) && two.waitForFinished(60'000));
         QCOMPARE(one.exitCode(), 0);
         QCOMPARE(two.exitCode(), 0);
-        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 800);
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 800);
     }
 
     // A log that cannot be written: one message, the decoding goes on, status 1.
@@ -423,7 +393,7 @@ private slots:
         const QByteArray input = arguments.contains(u"-"_qs) ? samples : QByteArray();
         const ProgramRun run = runProgram(CwProgram, arguments, m_home->environment(), input);
         QVERIFY2(run.exitCode == exitCode, run.errors.constData());
-        QCOMPARE(logCount(m_home->logPath(), u"SELECT count(*) FROM receptions"_qs), logged);
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM receptions"_qs), logged);
         QCOMPARE(m_server->requests.size(), sent ? 1 : 0);
         if (exitCode != 0)
             return;

@@ -70,11 +70,14 @@ class TestBeaconReader : public QObject
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
+    // Each line as the receiver gets it. A line with the doubtful mark is no frame unless doubtful
+    // frames are kept, and then only when the text before its mark cleans to a frame line.
     void lines_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("timestamps");
         QTest::addColumn<LineBreaks>("breaks");
+        QTest::addColumn<bool>("keepDoubtful");
         QTest::addColumn<QStringList>("lines");
         const QString frameEntry = u"0 frame 18 #1 - 900140010C6A00A503"_s;
         const auto numbered = [](QStringList entries) {
@@ -82,26 +85,48 @@ private slots:
                 entries[index].replace(0, 1, QString::number(index + 1));
             return entries;
         };
+        const LineBreaks text = LineBreaks::Text;
         QTest::newRow("CR+LF, LF and CR each end one line")
-            << Frame + u"\r\nx\ny\r\r\n"_s + Frame << false << LineBreaks::Text
+            << Frame + u"\r\nx\ny\r\r\n"_s + Frame << false << text << false
             << numbered({frameEntry, u"0 other 1"_s, u"0 other 1"_s, u"0 other 0"_s,
                          u"0 frame 18 #2 - 900140010C6A00A503"_s});
         QTest::newRow("a text box's separators end lines there")
-            << Frame + u"\u2029x\u2028"_s + Frame << false << LineBreaks::TextDocument
+            << Frame + u"\u2029x\u2028"_s + Frame << false << LineBreaks::TextDocument << false
             << numbered({frameEntry, u"0 other 1"_s, u"0 frame 18 #2 - 900140010C6A00A503"_s});
         QTest::newRow("but are characters in a file")
-            << u"x\u2028y"_s << false << LineBreaks::Text << numbered({u"0 other 3"_s});
+            << u"x\u2028y"_s << false << text << false << numbered({u"0 other 3"_s});
         QTest::newRow("timestamp read")
-            << u"2026-12-06 18:57:44.25z|"_s + Frame << true << LineBreaks::Text
+            << u"2026-12-06 18:57:44.25z|"_s + Frame << true << text << false
             << QStringList{u"1 frame 18 #1 2026-12-06T18:57:44.25Z 900140010C6A00A503"_s};
         QTest::newRow("a bar after something else")
-            << u"x|"_s + Frame << true << LineBreaks::Text << QStringList{u"1 bad-time 0"_s};
+            << u"x|"_s + Frame << true << text << false << QStringList{u"1 bad-time 0"_s};
         QTest::newRow("without timestamps a dated line is too long")
-            << u"2026-12-06T18:57:44Z|"_s + Frame << false << LineBreaks::Text
+            << u"2026-12-06T18:57:44Z|"_s + Frame << false << text << false
             << QStringList{u"1 other 39"_s};
         QTest::newRow("a header joined by a removal stays")
-            << u"QT7XQT7XMRKT3HKDMRKT3HKD900103"_s << false << LineBreaks::Text
+            << u"QT7XQT7XMRKT3HKDMRKT3HKD900103"_s << false << text << false
             << QStringList{u"1 frame 18 #1 - QT7XMRKT3HKD900103"_s};
+        const QString marked = Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s;
+        QTest::newRow("doubtful, skipped by length")
+            << marked << true << text << false << QStringList{u"1 other 44 doubtful 0.42"_s};
+        QTest::newRow("doubtful, kept")
+            << marked << true << text << true
+            << QStringList{u"1 frame 44 #1 - 900140010C6A00A503 doubtful 0.42"_s};
+        QTest::newRow("doubtful, kept with a time before it")
+            << u"2026-12-06T18:57:44Z|"_s + marked << true << text << true
+            << QStringList{
+                   u"1 frame 44 #1 2026-12-06T18:57:44Z 900140010C6A00A503 doubtful 0.42"_s};
+        QTest::newRow("doubtful, kept, but a digit short is no frame")
+            << u"90014001 0C6A00A5 0 [DOUBTFUL:CONFIDENCE=0.05]"_s << true << text << true
+            << QStringList{u"1 other 43 doubtful 0.05"_s};
+        QTest::newRow("a mark inside the line is none")
+            << u"[DOUBTFUL:CONFIDENCE=0.42] 900140010C6A00A503"_s << true << text << true
+            << QStringList{u"1 other 44"_s};
+        QTest::newRow("frames around a kept doubtful one count on")
+            << Frame + u'\n' + marked + u'\n' + Frame << true << text << true
+            << QStringList{u"1 frame 18 #1 - 900140010C6A00A503"_s,
+                           u"2 frame 44 #2 - 900140010C6A00A503 doubtful 0.42"_s,
+                           u"3 frame 18 #3 - 900140010C6A00A503"_s};
     }
 
     // The same lines for the whole text and for every cut into pieces of one to 40 characters.
@@ -110,49 +135,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, timestamps);
         QFETCH(LineBreaks, breaks);
-        const BeaconReader::Options options{breaks, timestamps};
+        QFETCH(bool, keepDoubtful);
+        const BeaconReader::Options options{
+            .lineBreaks = breaks, .timestamps = timestamps, .keepDoubtful = keepDoubtful};
         QTEST(readWhole(text, options), "lines");
         for (qsizetype size = 1; size <= 40; ++size)
-            QVERIFY2(readInPieces(text, options, size) == readWhole(text, options),
-                     qPrintable(u"pieces of %1"_s.arg(size)));
-    }
-
-    // A marked line is no frame unless doubtful frames are kept, and then only when the text
-    // before its mark cleans to a frame line.
-    void doubtfulLines_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("keep");
-        QTest::addColumn<QStringList>("lines");
-        const QString marked = Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s;
-        QTest::newRow("skipped by length")
-            << marked << false << QStringList{u"1 other 44 doubtful 0.42"_s};
-        QTest::newRow("kept") << marked << true
-                              << QStringList{u"1 frame 44 #1 - 900140010C6A00A503 doubtful 0.42"_s};
-        QTest::newRow("kept with a time before it")
-            << u"2026-12-06T18:57:44Z|"_s + marked << true
-            << QStringList{
-                   u"1 frame 44 #1 2026-12-06T18:57:44Z 900140010C6A00A503 doubtful 0.42"_s};
-        QTest::newRow("kept, but a digit short is no frame")
-            << u"90014001 0C6A00A5 0 [DOUBTFUL:CONFIDENCE=0.05]"_s << true
-            << QStringList{u"1 other 43 doubtful 0.05"_s};
-        QTest::newRow("a mark inside the line is none")
-            << u"[DOUBTFUL:CONFIDENCE=0.42] 900140010C6A00A503"_s << true
-            << QStringList{u"1 other 44"_s};
-        QTest::newRow("frames around a kept one count on")
-            << Frame + u'\n' + marked + u'\n' + Frame << true
-            << QStringList{u"1 frame 18 #1 - 900140010C6A00A503"_s,
-                           u"2 frame 44 #2 - 900140010C6A00A503 doubtful 0.42"_s,
-                           u"3 frame 18 #3 - 900140010C6A00A503"_s};
-    }
-
-    void doubtfulLines()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, keep);
-        const BeaconReader::Options options{.timestamps = true, .keepDoubtful = keep};
-        QTEST(readWhole(text, options), "lines");
-        for (qsizetype size = 1; size <= 30; ++size)
             QVERIFY2(readInPieces(text, options, size) == readWhole(text, options),
                      qPrintable(u"pieces of %1"_s.arg(size)));
     }

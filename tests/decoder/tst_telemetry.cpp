@@ -21,31 +21,22 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("cleaned");
-        QTest::newRow("header, spaces, lower case") << "qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03"
-                                                    << "900140010C6A00A503";
-        QTest::newRow("Z reads as zero") << "1Z2z"
-                                         << "1020";
-        QTest::newRow("header in the middle") << "9001QT7XMRKT3HKD40010C6A00A503"
-                                              << "900140010C6A00A503";
-        QTest::newRow("every header") << "QT7XMRKT3HKDQT7XMRKT3HKDAB"
-                                      << "AB";
-        QTest::newRow("one pass: a header formed by a removal stays") << "QT7XQT7XMRKT3HKDMRKT3HKD"
-                                                                      << "QT7XMRKT3HKD";
-        QTest::newRow("Z after a header") << "QT7XMRKT3HKDZ"
-                                          << "0";
-        QTest::newRow("tab stays") << "90\t01"
-                                   << "90\t01";
-        QTest::newRow("line feed stays") << "90\n01"
-                                         << "90\n01";
-        QTest::newRow("no-break space stays") << QString::fromUtf8("90\xC2\xA0"
-                                                                   "01")
-                                              << QString::fromUtf8("90\xC2\xA0"
-                                                                   "01");
-        QTest::newRow("non-ASCII upper-cased by Qt's rules") << QString::fromUtf8("\xC3\xA9z")
-                                                             << QString::fromUtf8("\xC3\x89"
-                                                                                  "0");
-        QTest::newRow("empty") << ""
-                               << "";
+        const auto row = [](const char *name, const char *line, const char *cleaned) {
+            QTest::newRow(name) << QString::fromUtf8(line) << QString::fromUtf8(cleaned);
+        };
+        row("header, spaces, lower case", "qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03",
+            "900140010C6A00A503");
+        row("Z reads as zero", "1Z2z", "1020");
+        row("header in the middle", "9001QT7XMRKT3HKD40010C6A00A503", "900140010C6A00A503");
+        row("every header", "QT7XMRKT3HKDQT7XMRKT3HKDAB", "AB");
+        row("one pass: a header formed by a removal stays", "QT7XQT7XMRKT3HKDMRKT3HKD",
+            "QT7XMRKT3HKD");
+        row("Z after a header", "QT7XMRKT3HKDZ", "0");
+        row("tab stays", "90\t01", "90\t01");
+        row("line feed stays", "90\n01", "90\n01");
+        row("no-break space stays", "90\u00A001", "90\u00A001");
+        row("non-ASCII upper-cased by Qt's rules", "\u00E9z", "\u00C90");
+        row("empty", "", "");
     }
 
     void normaliseLine()

@@ -4,8 +4,6 @@
 #include "stationtesting.h"
 
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 
 #include <algorithm>
@@ -16,21 +14,6 @@ using namespace tovrin3::history;
 using namespace tovrin3::testing;
 
 namespace {
-
-qint64 sqlNumber(const QString &path, const QString &sql)
-{
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), u"check"_qs);
-    database.setDatabaseName(path);
-    qint64 value = -1;
-    if (database.open()) {
-        QSqlQuery query(database);
-        if (query.exec(sql) && query.next())
-            value = query.value(0).toLongLong();
-    }
-    database = QSqlDatabase();
-    QSqlDatabase::removeDatabase(u"check"_qs);
-    return value;
-}
 
 // Frame i at Noon + offsets[i], its raw battery voltage 3000 + i.
 std::vector<station::Reception> framesAt(const QList<qint64> &offsets)
@@ -413,15 +396,15 @@ private slots:
         QCOMPARE(log.count({}), 8);
         QCOMPARE(log.frames(doomed.range())->size(), 0u);
         QCOMPARE(log.series(Channel::BatteryVoltage, {}, 1000)->points.size(), 8u);
-        QCOMPARE(sqlNumber(home.logPath(), u"SELECT count(*) FROM frames WHERE deleted = 1"_qs), 4);
+        QCOMPARE(logNumber(home.logPath(), u"SELECT count(*) FROM frames WHERE deleted = 1"_qs), 4);
         QCOMPARE(
-            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
+            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
             1);
         QCOMPARE(
-            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'cancelled'"_qs),
+            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'cancelled'"_qs),
             chosen == 0 ? 3 : 4);
         QCOMPARE(
-            sqlNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs),
+            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs),
             chosen == 0 ? 8 : 7);
 
         station::StationLog again;
@@ -439,56 +422,31 @@ private slots:
     void upgradesAnOlderLog()
     {
         StationHome home;
-        QVERIFY(QDir().mkpath(QFileInfo(home.logPath()).absolutePath()));
+        QVERIFY(logReceptions(home.logPath(), framesAt({0, MinuteMs, 2 * MinuteMs, 43 * MinuteMs,
+                                                        44 * MinuteMs, 45 * MinuteMs})));
         {
             QSqlDatabase old = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"old"_qs);
             old.setDatabaseName(home.logPath());
             QVERIFY(old.open());
-            QSqlQuery query(old);
             for (const QString &statement :
-                 {u"CREATE TABLE frames (id INTEGER PRIMARY KEY, digits TEXT NOT NULL, "
-                  u"received_ms INTEGER NOT NULL, doubtful INTEGER NOT NULL DEFAULT 0, "
-                  u"deleted INTEGER NOT NULL DEFAULT 0)"_qs,
-                  u"CREATE TABLE receptions (id INTEGER PRIMARY KEY, frame_id INTEGER NOT NULL "
-                  u"REFERENCES frames (id), source TEXT NOT NULL, received_ms INTEGER NOT NULL, "
-                  u"confidence REAL, doubtful INTEGER NOT NULL DEFAULT 0, "
-                  u"UNIQUE (frame_id, source, received_ms))"_qs,
-                  u"CREATE TABLE outbox (id INTEGER PRIMARY KEY, frame_id INTEGER NOT NULL, "
-                  u"server TEXT NOT NULL, body BLOB NOT NULL, state TEXT NOT NULL DEFAULT "
-                  u"'queued', attempts INTEGER NOT NULL DEFAULT 0, next_try_ms INTEGER NOT "
-                  u"NULL, last_try_ms INTEGER, last_error TEXT, accepted_ms INTEGER, claimed_by "
-                  u"TEXT, claim_expires_ms INTEGER, UNIQUE (frame_id, server))"_qs,
+                 {u"UPDATE frames SET deleted = 1 WHERE id = 6"_qs, u"DROP TABLE frame_buckets"_qs,
+                  u"DROP TABLE bucket_sources"_qs, u"DROP INDEX frames_by_time"_qs,
                   u"PRAGMA user_version = 1"_qs})
-                QVERIFY2(query.exec(statement), qPrintable(statement));
-            for (int i = 0; i < 6; ++i) {
-                query.prepare(u"INSERT INTO frames (digits, received_ms, deleted) "
-                              u"VALUES (?, ?, ?)"_qs);
-                query.addBindValue(frameDigits(3000 + i));
-                query.addBindValue(Noon + (i < 3 ? i : 40 + i) * MinuteMs);
-                query.addBindValue(i == 5 ? 1 : 0);
-                QVERIFY(query.exec());
-                query.prepare(u"INSERT INTO receptions (frame_id, source, received_ms) "
-                              u"VALUES (?, 'old.txt', ?)"_qs);
-                query.addBindValue(i + 1);
-                query.addBindValue(Noon + (i < 3 ? i : 40 + i) * MinuteMs);
-                QVERIFY(query.exec());
-            }
-            query.finish();
-            old.close();
+                QVERIFY2(QSqlQuery(old).exec(statement), qPrintable(statement));
         }
         QSqlDatabase::removeDatabase(u"old"_qs);
 
         HistoryLog log;
         QVERIFY2(log.open(home.logPath()), qPrintable(log.errorString()));
-        QCOMPARE(sqlNumber(home.logPath(), u"PRAGMA user_version"_qs), 2);
-        QCOMPARE(sqlNumber(home.logPath(), u"SELECT count(*) FROM sqlite_master WHERE "
+        QCOMPARE(logNumber(home.logPath(), u"PRAGMA user_version"_qs), 2);
+        QCOMPARE(logNumber(home.logPath(), u"SELECT count(*) FROM sqlite_master WHERE "
                                            u"name = 'frames_by_time'"_qs),
                  1);
         const std::vector<Pass> passes = *log.passes({});
         QCOMPARE(passes.size(), 2u);
         QCOMPARE(passes[0].frames, 3);
         QCOMPARE(passes[1].frames, 2);
-        QCOMPARE(passes[1].sources, QStringList{u"old.txt"_qs});
+        QCOMPARE(passes[1].sources, QStringList{u"pass.txt"_qs});
         QCOMPARE(log.series(Channel::BatteryVoltage, {}, 4)->points.size(), 2u);
     }
 

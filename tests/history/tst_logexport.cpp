@@ -66,9 +66,6 @@ private slots:
                                   << QStringList{u"a.txt"_qs, u"b.txt"_qs, u"c.txt"_qs};
         QTest::newRow("all, json")
             << u"json"_qs << QStringList{} << QStringList{u"a.txt"_qs, u"b.txt"_qs, u"c.txt"_qs};
-        QTest::newRow("since a pass's first frame takes it")
-            << u"csv"_qs << QStringList{u"--since"_qs, u"2026-12-06T19:40:00Z"_qs}
-            << QStringList{u"b.txt"_qs, u"c.txt"_qs};
         QTest::newRow("until a pass's first frame leaves it out; no zone is UTC")
             << u"csv"_qs << QStringList{u"--until"_qs, u"2026-12-06 19:40:00"_qs}
             << QStringList{u"a.txt"_qs, u"empty.txt"_qs};

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "historytesting.h"
 #include "stationlog.h"
 #include "stationtesting.h"
 
@@ -9,12 +10,13 @@
 #include <QTest>
 
 using namespace tovrin3::station;
+using tovrin3::testing::logNumber;
+using tovrin3::testing::Noon;
 using tovrin3::testing::StationHome;
 using tovrin3::testing::writeFile;
 
 namespace {
 
-constexpr qint64 Noon = 1'796'558'400'000; // 2026-12-06T12:00:00Z
 const QString Server = QStringLiteral("http://127.0.0.1:9/t");
 const QString Frame = QStringLiteral("900140010C6A00A503");
 
@@ -23,12 +25,6 @@ QueueRequest queueTo(const QStringList &servers)
     return {servers, [](const QString &digits, qint64 time) {
                 return (digits + u'@' + QString::number(time)).toUtf8();
             }};
-}
-
-int count(const QString &path, const QString &sql)
-{
-    QSqlQuery query(QSqlDatabase::database(path));
-    return query.exec(sql) && query.next() ? query.value(0).toInt() : -1;
 }
 
 } // namespace
@@ -80,13 +76,10 @@ private slots:
         const QueueRequest queue = queueTo({Server});
         for (const Reception &reception : receptions)
             QVERIFY(log.log(std::span(&reception, 1), &queue));
-        QSqlDatabase reader = QSqlDatabase::addDatabase(u"QSQLITE"_qs, home.logPath());
-        reader.setDatabaseName(home.logPath());
-        QVERIFY(reader.open());
-        QTEST(count(home.logPath(), u"SELECT count(*) FROM frames"_qs), "frames");
-        QTEST(count(home.logPath(), u"SELECT count(*) FROM receptions"_qs), "receptionRows");
-        QTEST(count(home.logPath(), u"SELECT count(*) FROM outbox"_qs), "queued");
-        reader.close();
+        QTEST(int(logNumber(home.logPath(), u"SELECT count(*) FROM frames"_qs)), "frames");
+        QTEST(int(logNumber(home.logPath(), u"SELECT count(*) FROM receptions"_qs)),
+              "receptionRows");
+        QTEST(int(logNumber(home.logPath(), u"SELECT count(*) FROM outbox"_qs)), "queued");
     }
 
     // The body is fixed from the frame's first time, whichever source adds to it later.

@@ -115,13 +115,6 @@ private slots:
         QVERIFY(!reading.problems.first().contains(u"secret"));
     }
 
-    void sharesOnlyFromTheUsersOwnFile()
-    {
-        const StationSettingsReading reading = parseStationSettings("SHARE=yes\n", false);
-        QVERIFY(!reading.settings.share);
-        QVERIFY(reading.shareIgnored);
-    }
-
     void systemFileCannotTurnSharingOn()
     {
         StationHome home;
@@ -203,50 +196,51 @@ private slots:
         QTEST(changedConfiguration(content, changes), "expected");
     }
 
-    void writesTheFileInUsePrivately()
+    // A change is written to the file in use, privately; to the user's own in place of the
+    // system's, which stays as it was; and not at all to a file too long to read whole, whose
+    // lines past the read limit a rewrite would lose.
+    void writesSettings_data()
     {
-        StationHome home;
-        home.applyToThisProcess();
-        QVERIFY(home.writeConfiguration("IMAGE_PATH=/x/\nCALLSIGN=OLD\n"));
-        const SettingsWrite write =
-            writeStationSettings(home.path(u"program"_qs), {{u"CALLSIGN"_qs, u"NEW"_qs}});
-        QVERIFY2(write.error.isEmpty(), qPrintable(write.error));
-        QCOMPARE(write.path, home.confIni());
-        QVERIFY(write.governs);
-        QCOMPARE(fileContent(home.confIni()), QByteArray("IMAGE_PATH=/x/\nCALLSIGN=NEW\n"));
-        QCOMPARE(QFileInfo(home.confIni()).permissions() & 0x7077,
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QTest::addColumn<QByteArray>("user"); // empty: none
+        QTest::addColumn<QByteArray>("system");
+        QTest::addColumn<QByteArray>("written"); // the user's file then; empty: left, an error
+        QTest::newRow("the file in use")
+            << QByteArray("IMAGE_PATH=/x/\nCALLSIGN=OLD\n") << QByteArray()
+            << QByteArray("IMAGE_PATH=/x/\nCALLSIGN=NEW\n");
+        QTest::newRow("the user's own instead of the system's")
+            << QByteArray() << QByteArray("IMAGE_PATH=/shared/\n")
+            << QByteArray("IMAGE_PATH=/shared/\nCALLSIGN=NEW\n");
+        QTest::newRow("a file too long to rewrite")
+            << "CALLSIGN=OLD\n" + QByteArray(MaxConfigurationBytes, '#') + "\nIMAGE_PATH=/x/\n"
+            << QByteArray() << QByteArray();
     }
 
-    // Settings past the read limit would be lost by a rewrite: the file is left as it is.
-    void leavesAFileTooLongToRewrite()
+    void writesSettings()
     {
-        StationHome home;
-        home.applyToThisProcess();
-        const QByteArray longFile =
-            "CALLSIGN=OLD\n" + QByteArray(MaxConfigurationBytes, '#') + "\nIMAGE_PATH=/x/\n";
-        QVERIFY(home.writeConfiguration(longFile));
-        const SettingsWrite write =
-            writeStationSettings(home.path(u"program"_qs), {{u"CALLSIGN"_qs, u"NEW"_qs}});
-        QVERIFY(write.path.isEmpty());
-        QVERIFY(write.error.contains(home.confIni()));
-        QCOMPARE(fileContent(home.confIni()), longFile);
-    }
-
-    // The system's file cannot be written: the user's own gets its content and the change.
-    void writesTheUsersOwnFileInstead()
-    {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, system);
+        QFETCH(QByteArray, written);
         StationHome home;
         home.applyToThisProcess();
         QFile::remove(home.confIni());
-        const QString system = home.systemConfig() + u"/tovrin3/conf.ini"_qs;
-        QVERIFY(writeFile(system, "IMAGE_PATH=/shared/\n"));
+        QVERIFY(user.isEmpty() || home.writeConfiguration(user));
+        const QString systemFile = home.systemConfig() + u"/tovrin3/conf.ini"_qs;
+        QVERIFY(system.isEmpty() || writeFile(systemFile, system));
         const SettingsWrite write =
-            writeStationSettings(home.path(u"program"_qs), {{u"SHARE"_qs, u"yes"_qs}});
+            writeStationSettings(home.path(u"program"_qs), {{u"CALLSIGN"_qs, u"NEW"_qs}});
+        if (written.isEmpty()) {
+            QVERIFY(write.path.isEmpty());
+            QVERIFY(write.error.contains(home.confIni()));
+            QCOMPARE(fileContent(home.confIni()), user);
+            return;
+        }
+        QVERIFY2(write.error.isEmpty(), qPrintable(write.error));
         QCOMPARE(write.path, home.confIni());
         QVERIFY(write.governs);
-        QCOMPARE(fileContent(home.confIni()), QByteArray("IMAGE_PATH=/shared/\nSHARE=yes\n"));
-        QCOMPARE(fileContent(system), QByteArray("IMAGE_PATH=/shared/\n"));
+        QCOMPARE(fileContent(home.confIni()), written);
+        QCOMPARE(QFileInfo(home.confIni()).permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(system.isEmpty() || fileContent(systemFile) == system);
     }
 
     // A read-only conf.ini beside the program is searched first: the written file does not

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <span>
 #include <vector>
@@ -26,12 +27,13 @@ inline const QStringList CwTestTransmissions{
 inline const QStringList CwShortTransmissions{QStringLiteral("VVV QT7X"),
                                               QStringLiteral("TEST 73")};
 
-inline cwgen::KeyingSettings cwTestKeying(double sampleRate, double wordsPerMinute = 30.0)
+inline cwgen::KeyingSettings cwTestKeying(double sampleRate, double wordsPerMinute = 30.0,
+                                          double pitchHz = 700.0)
 {
     cwgen::KeyingSettings settings;
     settings.sampleRate = sampleRate;
     settings.wordsPerMinute = wordsPerMinute;
-    settings.pitchHz = 700.0;
+    settings.pitchHz = pitchHz;
     return settings;
 }
 
@@ -39,6 +41,18 @@ inline std::vector<float> cwTestSignal(double sampleRate,
                                        const QStringList &transmissions = CwTestTransmissions)
 {
     return cwgen::keyTransmissions(transmissions, cwTestKeying(sampleRate));
+}
+
+// A steady tone: `count` samples of amplitude * sin(2 pi hz t + phase), the stage tests' test
+// signal before keying.
+inline std::vector<float> steadyTone(double rate, double hz, double amplitude, std::size_t count,
+                                     double phase = 0.0)
+{
+    std::vector<float> samples(count);
+    for (std::size_t n = 0; n < count; ++n)
+        samples[n] =
+            float(amplitude * std::sin(2 * std::numbers::pi * hz * double(n) / rate + phase));
+    return samples;
 }
 
 // Random beacon frames, the same for the same seed.
@@ -52,11 +66,13 @@ inline QStringList beaconFrames(int count, std::uint32_t seed)
 }
 
 // The demodulator's lines for a whole signal fed in pieces of `chunk` samples (0: at once), the
-// stream then finished.
+// stream then finished; with a pitch held at lockedPitchHz when that is above 0.
 inline std::vector<morse::CopiedLine> copyLines(std::span<const float> samples, double rate,
-                                                std::size_t chunk = 0)
+                                                std::size_t chunk = 0, double lockedPitchHz = 0.0)
 {
     morse::CwDemodulator demodulator(rate);
+    if (lockedPitchHz > 0)
+        demodulator.lockPitch(lockedPitchHz);
     if (chunk == 0)
         chunk = std::max<std::size_t>(samples.size(), 1);
     for (std::size_t at = 0; at < samples.size(); at += chunk)

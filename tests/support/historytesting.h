@@ -5,6 +5,8 @@
 // benchmark.
 #include "stationlog.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include <vector>
@@ -37,6 +39,23 @@ inline bool logReceptions(const QString &path, const std::vector<station::Recept
 {
     station::StationLog log;
     return log.open(path) && log.log(receptions, queue).has_value();
+}
+
+// The first number a query gives on the log at the path, through a connection of its own; -1
+// when it gives none.
+inline qint64 logNumber(const QString &path, const QString &sql)
+{
+    qint64 result = -1;
+    {
+        QSqlDatabase database =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("logNumber"));
+        database.setDatabaseName(path);
+        QSqlQuery query(database);
+        if (database.open() && query.exec(sql) && query.next())
+            result = query.value(0).toLongLong();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("logNumber"));
+    return result;
 }
 
 // A reception of a sure frame from "pass.txt".

@@ -57,6 +57,29 @@ runWithOutputTo(const QString &program, const QStringList &arguments, const QStr
     return finishRun(process, program, arguments);
 }
 
+// The program with its standard output a pipe whose reading end is already closed, as when the
+// reader of a pipeline has stopped; its standard input is written and, when told, ended.
+inline ProgramRun runIntoClosedPipe(const QString &program, const QStringList &arguments,
+                                    const QByteArray &standardInput, bool endInput)
+{
+    QProcess process;
+    process.setChildProcessModifier([] {
+        int pipeEnds[2];
+        if (::pipe(pipeEnds) != 0)
+            return;
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+    });
+    process.start(program, arguments);
+    process.write(standardInput);
+    if (endInput)
+        process.closeWriteChannel();
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 // The program in a working folder of its own, for arguments that name files relative to it.
 inline ProgramRun
 runIn(const QString &workingFolder, const QString &program, const QStringList &arguments,
