@@ -3,6 +3,7 @@
 
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by
 // their names, and pasting through the clipboard.
+#include "decoder.h"
 #include "filetesting.h"
 #include "mainwindow.h"
 #include "reportview.h"
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +79,28 @@ inline void pasteInput(Form1 &window, const QString &text)
 inline QString reportText(const Form1 &window)
 {
     return control<ReportView>(window, "Text3")->toPlainText();
+}
+
+// The text as the input box holds it: CR+LF, a lone CR and a lone LF each end a paragraph.
+inline QString asParagraphs(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QChar(QChar::ParagraphSeparator));
+    text.replace(QLatin1Char('\r'), QChar(QChar::ParagraphSeparator));
+    return text.replace(QLatin1Char('\n'), QChar(QChar::ParagraphSeparator));
+}
+
+// What the core reports for one decode run of the text, as the report box holds it: LF line
+// ends, and U+FFFD for a surrogate without its partner. The report's own layout is the core's
+// and tested there; the window tests check that the window shows it.
+inline QString coreReport(const QString &text)
+{
+    FrameHistory history;
+    const QString lines =
+        asParagraphs(text).replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    const QString report =
+        decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringEncoder toUtf8(QStringEncoder::Utf8);
+    return QString::fromUtf8(toUtf8.encode(report));
 }
 
 // The block headings ("#1: ...") in the report box, in order.
