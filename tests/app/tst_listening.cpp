@@ -6,6 +6,7 @@
 #include "cwsignal.h"
 #include "listenwindow.h"
 #include "livecopy.h"
+#include "processtesting.h"
 #include "waterfall.h"
 #include "windowtesting.h"
 
@@ -96,15 +97,12 @@ public:
         return QStringLiteral("pulseaudio never answered");
     }
 
-    // What pactl printed, or nothing when it failed.
-    std::optional<QString> control(const QStringList &arguments) const
+    // Whether pactl did what it was told.
+    bool control(const QStringList &arguments) const
     {
-        QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), arguments);
-        if (!pactl.waitForFinished(5000) || pactl.exitStatus() != QProcess::NormalExit ||
-            pactl.exitCode() != 0)
-            return std::nullopt;
-        return QString::fromLocal8Bit(pactl.readAllStandardOutput()).trimmed();
+        return runProgram(QStringLiteral("pactl"), arguments,
+                          QProcessEnvironment::systemEnvironment(), {}, 5000)
+                   .exitCode == 0;
     }
 
     // Plays a recording into the sink and returns without waiting for its end.

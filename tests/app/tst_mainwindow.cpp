@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QTimer>
 
 using namespace tovrin3;

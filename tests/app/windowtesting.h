@@ -127,20 +127,44 @@ inline StartOptions startOptionsFrom(QByteArrayList received)
     return parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
 }
 
-// Clicks "S" and answers the message box that the click may show, so the test never blocks.
-// Returns the box's title, text and icon, or nothing without a box.
+// Closes every message box that comes up while it lives, keeping its title, text and icon, so
+// that no test blocks on one.
+class MessageBoxWatch
+{
+public:
+    MessageBoxWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown.append({box->windowTitle(), box->text(), QString::number(box->icon())});
+                box->reject();
+            }
+        });
+        m_timer.start(10);
+    }
+
+    QStringList texts() const
+    {
+        QStringList texts;
+        for (const QStringList &box : shown)
+            texts.append(box.at(1));
+        return texts;
+    }
+
+    QList<QStringList> shown;
+
+private:
+    QTimer m_timer;
+};
+
+// Clicks "S" and answers the message box that the click may show. Returns the box's title, text
+// and icon, or nothing without a box.
 inline QStringList clickScreenshotButton(Form1 &window)
 {
-    QStringList shown;
-    QTimer::singleShot(0, [&shown] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
-            box->accept();
-        }
-    });
+    const MessageBoxWatch watch;
     QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
     QCoreApplication::processEvents();
-    return shown;
+    return watch.shown.value(0);
 }
 
 // The converter we build, and the stand-in that records its arguments.
