@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The line rules of conf.ini on the text alone: comments, keys, values, line ends and the
-// encodings a hand-edited file comes in. The windows that apply the file are tested elsewhere.
+// The line rules of conf.ini on the text alone: values, line ends and the encodings a hand-edited
+// file comes in. Comments, the case of keys and the last line of a key winning are the rules the
+// station settings share (tst_stationsettings); the windows that apply the file are tested
+// elsewhere.
 #include "configuration.h"
 
 #include <QtTest>
@@ -39,8 +41,6 @@ private slots:
         QTest::addColumn<QString>("imageFolder");
         QTest::addColumn<ButtonSetting>("button");
 
-        QTest::newRow("comments in the first column")
-            << QByteArray("#SCREENSHOT=NO\r\n#IMAGE_PATH=/x/\r\n") << DefaultFolder << Unset;
         QTest::newRow("a hash in a value") << QByteArray("IMAGE_PATH=/a#1/") << "/a#1/" << Unset;
         QTest::newRow("keys and YES in any case, spaces trimmed")
             << QByteArray("  screenShot  =  yEs  \r\n") << DefaultFolder << Shown;
@@ -51,9 +51,6 @@ private slots:
             << QByteArray("image_path = /home/Op/My Shots/ \r\n") << "/home/Op/My Shots/" << Unset;
         QTest::newRow("only the first = splits")
             << QByteArray("IMAGE_PATH=/a=b/") << "/a=b/" << Unset;
-        QTest::newRow("later lines win")
-            << QByteArray("IMAGE_PATH=/1/\r\nSCREENSHOT=YES\r\nIMAGE_PATH=/2/\r\nSCREENSHOT=NO\r\n")
-            << "/2/" << Hidden;
         QTest::newRow("bare LF") << QByteArray("IMAGE_PATH=/a/\nSCREENSHOT=NO\n") << "/a/"
                                  << Hidden;
         QTest::newRow("bare CR") << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << "/a/"

@@ -22,13 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct KeyPress
-{
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-};
-using KeyPresses = QList<KeyPress>;
-
 // One thing the user or a decode run does to the box.
 struct Action
 {
@@ -39,34 +32,21 @@ struct Action
         Append,
         Paste,
         MenuCommand,
-        Select,
-    };
-    Kind kind;
+        Select
+    } kind;
     QString text;
-    KeyPress key = {Qt::Key_unknown};
+    Qt::Key key = Qt::Key_unknown;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
 };
 using Actions = QList<Action>;
 
-Action typed(const QString &text)
-{
-    return {Action::Type, text};
-}
-Action pressed(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    return {Action::Press, QString(), {key, modifiers}};
-}
-Action appended(const QString &text)
-{
-    return {Action::Append, text};
-}
-Action pasted(const QString &text)
-{
-    return {Action::Paste, text};
-}
-Action chosenFromMenu(const QString &command)
-{
-    return {Action::MenuCommand, command};
-}
+const auto typed = [](const QString &text) { return Action{Action::Type, text}; };
+const auto appended = [](const QString &text) { return Action{Action::Append, text}; };
+const auto pasted = [](const QString &text) { return Action{Action::Paste, text}; };
+const auto chosenFromMenu = [](const QString &name) { return Action{Action::MenuCommand, name}; };
+const auto pressed = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    return Action{Action::Press, {}, key, modifiers};
+};
 
 // A selection set by the program, from anchor to cursor in bytes.
 Action selectedBytes(int anchor, int position)
@@ -90,7 +70,6 @@ QString numberedLines(int count)
 
 } // namespace
 
-Q_DECLARE_METATYPE(KeyPresses)
 Q_DECLARE_METATYPE(Actions)
 
 class TestReportView : public QObject
@@ -165,40 +144,37 @@ private slots:
     void keysSelect_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<KeyPresses>("keys");
+        QTest::addColumn<Actions>("keys");
         QTest::addColumn<QString>("selected");
 
         const QString words = QStringLiteral("alpha beta\ngamma\n\ndelta\n");
-        const KeyPress home{Qt::Key_Home, Qt::ControlModifier};
-        const KeyPress end{Qt::Key_End, Qt::ControlModifier};
-        const KeyPress right{Qt::Key_Right};
-        const KeyPress down{Qt::Key_Down};
-        const KeyPress selectRight{Qt::Key_Right, Qt::ShiftModifier};
-        const KeyPress selectDown{Qt::Key_Down, Qt::ShiftModifier};
-        const KeyPress selectUp{Qt::Key_Up, Qt::ShiftModifier};
-        const KeyPress selectToLineEnd{Qt::Key_End, Qt::ShiftModifier};
+        const Action home = ToStart;
+        const Action right = pressed(Qt::Key_Right);
+        const Action down = pressed(Qt::Key_Down);
+        const Action selectRight = pressed(Qt::Key_Right, Qt::ShiftModifier);
+        const Action selectDown = pressed(Qt::Key_Down, Qt::ShiftModifier);
+        const Action selectUp = pressed(Qt::Key_Up, Qt::ShiftModifier);
 
         QTest::newRow("characters")
-            << words << KeyPresses{home, selectRight, selectRight, selectRight} << "alp";
-        QTest::newRow("a line") << words << KeyPresses{home, selectDown} << "alpha beta\n";
+            << words << Actions{home, selectRight, selectRight, selectRight} << "alp";
+        QTest::newRow("a line") << words << Actions{home, selectDown} << "alpha beta\n";
         QTest::newRow("over a line end")
-            << words << KeyPresses{home, {Qt::Key_End}, selectRight} << "\n";
+            << words << Actions{home, pressed(Qt::Key_End), selectRight} << "\n";
         QTest::newRow("down to a shorter line keeps to its end")
             << words
-            << KeyPresses{home, right, right, right, right, right, right, right, right, selectDown}
+            << Actions{home, right, right, right, right, right, right, right, right, selectDown}
             << "ta\ngamma";
         QTest::newRow("up from the end")
-            << words << KeyPresses{end, selectUp, selectUp} << "\ndelta\n";
-        QTest::newRow("all") << words << KeyPresses{{Qt::Key_A, Qt::ControlModifier}} << words;
+            << words << Actions{ToEnd, selectUp, selectUp} << "\ndelta\n";
+        QTest::newRow("all") << words << Actions{SelectAll} << words;
         QTest::newRow("letters of two and three bytes and a pair of surrogates, one step each")
             << u"\u00FC\u20AC\U0001F600x\n"_s
-            << KeyPresses{home, selectRight, selectRight, selectRight}
-            << u"\u00FC\u20AC\U0001F600"_s;
+            << Actions{home, selectRight, selectRight, selectRight} << u"\u00FC\u20AC\U0001F600"_s;
         // The box keeps the start of every 32nd line; lines on either side of those are found.
         for (const int line : {31, 32, 33, 64, 99}) {
-            KeyPresses keys{home};
-            keys.append(KeyPresses(line, down));
-            keys.append(selectToLineEnd);
+            Actions keys{home};
+            keys.append(Actions(line, down));
+            keys.append(pressed(Qt::Key_End, Qt::ShiftModifier));
             QTest::addRow("line %d", line)
                 << numberedLines(100) << keys << QStringLiteral("line %1").arg(line);
         }
@@ -207,11 +183,11 @@ private slots:
     void keysSelect()
     {
         QFETCH(QString, text);
-        QFETCH(KeyPresses, keys);
+        QFETCH(Actions, keys);
         QFETCH(QString, selected);
         m_view->appendText(text);
 
-        press(keys);
+        perform(keys);
 
         QCOMPARE(m_view->selectedText(), selected);
     }
@@ -487,12 +463,6 @@ private slots:
         QCOMPARE(view->toPlainText(), text);
     }
 
-    void press(const KeyPresses &keys)
-    {
-        for (const KeyPress &key : keys)
-            QTest::keyClick(m_view.get(), key.key, key.modifiers);
-    }
-
     void perform(const Actions &actions)
     {
         for (const Action &action : actions) {
@@ -501,7 +471,7 @@ private slots:
                 QTest::keyClicks(m_view.get(), action.text);
                 break;
             case Action::Press:
-                QTest::keyClick(m_view.get(), action.key.key, action.key.modifiers);
+                QTest::keyClick(m_view.get(), action.key, action.modifiers);
                 break;
             case Action::Append:
                 m_view->appendText(action.text);
