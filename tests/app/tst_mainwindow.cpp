@@ -9,7 +9,6 @@
 
 #include <QAccessible>
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -77,20 +76,13 @@ private slots:
         QCOMPARE(window.minimumSize(), window.maximumSize());
         QVERIFY(control<QPlainTextEdit>(window, "Text2")->document()->isEmpty());
         QVERIFY(control<ReportView>(window, "Text3")->isEmpty());
-        const auto *firstChannel = control<QRadioButton>(window, "Option1_0");
-        QVERIFY(firstChannel->isChecked());
-        QCOMPARE(firstChannel->text(), QStringLiteral("Batt Temperature"));
+        QVERIFY(control<QRadioButton>(window, "Option1_0")->isChecked());
         QCOMPARE(control<QGroupBox>(window, "Frame8")->title(), QString());
         QCOMPARE(control<QLabel>(window, "Label3")->text(), QString());
-
-        // The capture buffer is hidden but always has the client area's place and size.
-        const auto *buffer = control<CaptureBuffer>(window, "Picture2");
-        QVERIFY(!buffer->isVisible());
-        QCOMPARE(buffer->geometry(), QRect(0, 0, 550, 565));
-        QCOMPARE(buffer->image().size(), QSize(550, 565));
-
+        // The capture buffer is hidden; its size shows in every saved screenshot (tst_appearance,
+        // tst_hostilefiles), the image folder without conf.ini in tst_configurationsearch.
+        QVERIFY(!control<CaptureBuffer>(window, "Picture2")->isVisible());
         QVERIFY(control<QPushButton>(window, "Command1")->isVisible());
-        QCOMPARE(window.imageFolder(), m_shown->programFolder.path() + QDir::separator());
     }
 
     void everyControlHasASpokenName()
