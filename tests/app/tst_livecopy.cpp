@@ -213,53 +213,51 @@ private slots:
         CopyWatch watch(*copy);
         connect(copy.get(), &LiveCopy::statusChanged, this,
                 [&reports, raw = copy.get()] { reports.append(raw->status()); });
-    });
-    QVERIFY(copy->startFrom(&input, format));
-    if (waitForFirstLine) {
-        QTRY_VERIFY(!watch.lines.isEmpty());
-        QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
-        QVERIFY(copy->isRunning());
-        // A line and the status after it are two events: the status may come a moment later.
-        QTRY_VERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
-            return std::abs(status.pitchHz - 700.0) < 20.0 &&
-                   std::abs(status.wordsPerMinute - 30.0) < 5.0;
-        }));
+        QVERIFY(copy->startFrom(&input, format));
+        if (waitForFirstLine) {
+            QTRY_VERIFY(!watch.lines.isEmpty());
+            QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
+            QVERIFY(copy->isRunning());
+            // A line and the status after it are two events: the status may come a moment later.
+            QTRY_VERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
+                return std::abs(status.pitchHz - 700.0) < 20.0 &&
+                       std::abs(status.wordsPerMinute - 30.0) < 5.0;
+            }));
+        }
+
+        copy->stop();
+
+        QCOMPARE(watch.texts(), CwTestTransmissions);
+        QVERIFY(!copy->isRunning());
+        QVERIFY(!copy->findChild<QThread *>());
+        QCOMPARE(copy->status().pitchHz, 0.0);
+        copy.reset();
+        QCOMPARE(watch.texts(), CwTestTransmissions);
     }
-
-    copy->stop();
-
-    QCOMPARE(watch.texts(), CwTestTransmissions);
-    QVERIFY(!copy->isRunning());
-    QVERIFY(!copy->findChild<QThread *>());
-    QCOMPARE(copy->status().pitchHz, 0.0);
-    copy.reset();
-    QCOMPARE(watch.texts(), CwTestTransmissions);
-}
 
     // A click holds the pitch at once; the demodulator's reports then say what it made of it.
     void pitchCommandsShowAtOnce()
-{
-    const QAudioFormat format = layout(QAudioFormat::Float, 1);
-    QBuffer input;
-    input.setData(signalBytes(format, CwShortTransmissions));
-    input.open(QIODevice::ReadOnly);
-    LiveCopy copy;
-    QVERIFY(copy.startFrom(&input, format));
+    {
+        const QAudioFormat format = layout(QAudioFormat::Float, 1);
+        QBuffer input;
+        input.setData(signalBytes(format, CwShortTransmissions));
+        input.open(QIODevice::ReadOnly);
+        LiveCopy copy;
+        QVERIFY(copy.startFrom(&input, format));
 
-    copy.lockPitch(1200.0);
-    QVERIFY(copy.status().pitchHeld);
-    QCOMPARE(copy.status().pitchHz, 1200.0);
-    QTRY_COMPARE(copy.status().command, quint64(1));
-    QVERIFY(copy.status().pitchHeld);
+        copy.lockPitch(1200.0);
+        QVERIFY(copy.status().pitchHeld);
+        QCOMPARE(copy.status().pitchHz, 1200.0);
+        QTRY_COMPARE(copy.status().command, quint64(1));
+        QVERIFY(copy.status().pitchHeld);
 
-    copy.releasePitch();
-    QVERIFY(!copy.status().pitchHeld);
-    QTRY_COMPARE(copy.status().command, quint64(2));
-    QVERIFY(!copy.status().pitchHeld);
-    copy.stop();
-}
-}
-;
+        copy.releasePitch();
+        QVERIFY(!copy.status().pitchHeld);
+        QTRY_COMPARE(copy.status().command, quint64(2));
+        QVERIFY(!copy.status().pitchHeld);
+        copy.stop();
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLiveCopy)
 #include "tst_livecopy.moc"

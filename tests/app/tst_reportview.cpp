@@ -463,6 +463,7 @@ private slots:
         QCOMPARE(view->toPlainText(), text);
     }
 
+private:
     void perform(const Actions &actions)
     {
         for (const Action &action : actions) {
