@@ -77,19 +77,223 @@ class TestAccessibility : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QAccessible::installUpdateHandler(hearEvent);
+        // On X11 Qt turns accessibility on when the session bus has the accessibility bus, as a
+        // desktop with a screen reader has; tst_accessibility_x11 runs in a session bus of its own.
+        if (QGuiApplication::platformName() == u"xcb"_s &&
+            QDBusConnection::sessionBus().isConnected()) {
+            QDBusConnection::sessionBus().interface()->startService(u"org.a11y.Bus"_s);
+            QTRY_VERIFY(QAccessible::isActive());
+        }
+    }
 
-    void reportIsEditableText();
-    void offsetsCountUtf16_data();
-    void offsetsCountUtf16();
-    void readsLines();
-    void editsThroughInterface_data();
-    void editsThroughInterface();
-    void changesAreHeard_data();
-    void changesAreHeard();
-    void labelsSpeakWhatTheyShow();
+    void init()
+    {
+        m_shown = showWindow();
+        m_report = control<ReportView>(m_shown->window, "Text3");
+        listenedObject() = m_report;
+        heardEvents().clear();
+    }
+
+    void cleanup()
+    {
+        listenedObject() = nullptr;
+        m_shown.reset();
+    }
+
+    void reportIsEditableText()
+    {
+        pasteInput(m_shown->window, crlfJoined(frameLines(3)));
+        const QString report = testing::reportText(m_shown->window);
+        QVERIFY(!report.isEmpty());
+
+        QAccessibleInterface *accessible = reportInterface();
+        QCOMPARE(accessible->role(), QAccessible::EditableText);
+        QVERIFY(accessible->state().editable);
+        QVERIFY(accessible->state().multiLine);
+        QVERIFY(!accessible->state().readOnly);
+        QCOMPARE(accessible->text(QAccessible::Name), u"Decoded report"_s);
+        QCOMPARE(accessible->text(QAccessible::Value), report);
+        QVERIFY(accessible->editableTextInterface());
+        QAccessibleTextInterface *text = reportText();
+        QVERIFY(text);
+        QCOMPARE(text->characterCount(), report.size());
+        QCOMPARE(text->text(0, text->characterCount()), report);
+    }
+
+    void offsetsCountUtf16_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<int>("selectionStart");
+        QTest::addColumn<int>("selectionEnd");
+
+        QTest::newRow("a character of two bytes") << 1 << 2 << u"\u00FC"_s << 1 << 2;
+        QTest::newRow("a character of three bytes") << 2 << 3 << u"\u20AC"_s << 2 << 3;
+        QTest::newRow("a pair of surrogates") << 3 << 5 << u"\U0001F600"_s << 3 << 5;
+        QTest::newRow("an offset inside the pair falls back to its start")
+            << 4 << 6 << u"\U0001F600b"_s << 3 << 6;
+        QTest::newRow("over the line end") << 5 << 9 << u"b\nzw"_s << 5 << 9;
+        QTest::newRow("backwards, the cursor at the start") << 9 << 5 << u"b\nzw"_s << 5 << 9;
+        QTest::newRow("beyond the end stops at the end") << 12 << 99 << u"e\n"_s << 12 << 14;
+    }
+
+    // Offsets in, selections and text out, all in UTF-16 units.
+    void offsetsCountUtf16()
+    {
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, selected);
+        QFETCH(int, selectionStart);
+        QFETCH(int, selectionEnd);
+        m_report->appendText(MixedText);
+        QAccessibleTextInterface *text = reportText();
+        QCOMPARE(text->characterCount(), MixedText.size());
+
+        text->setSelection(0, start, end);
+
+        QCOMPARE(m_report->selectedText(), selected);
+        QCOMPARE(text->selectionCount(), 1);
+        int startOffset = -1;
+        int endOffset = -1;
+        text->selection(0, &startOffset, &endOffset);
+        QCOMPARE(startOffset, selectionStart);
+        QCOMPARE(endOffset, selectionEnd);
+        QCOMPARE(text->text(selectionStart, selectionEnd), selected);
+        QCOMPARE(text->cursorPosition(), end < start ? selectionStart : selectionEnd);
+    }
+
+    void readsLines()
+    {
+        m_report->appendText(MixedText);
+        QAccessibleTextInterface *text = reportText();
+        int start = -1;
+        int end = -1;
+
+        QCOMPARE(text->textAtOffset(8, QAccessible::LineBoundary, &start, &end), u"zweite\n"_s);
+        QCOMPARE(std::pair(start, end), std::pair(7, 14));
+        QCOMPARE(text->textBeforeOffset(8, QAccessible::LineBoundary, &start, &end),
+                 u"a\u00FC\u20AC\U0001F600b\n"_s);
+        QCOMPARE(std::pair(start, end), std::pair(0, 7));
+        QCOMPARE(text->textAfterOffset(3, QAccessible::LineBoundary, &start, &end), u"zweite\n"_s);
+        QCOMPARE(text->textAtOffset(3, QAccessible::CharBoundary, &start, &end), u"\U0001F600"_s);
+
+        text->setCursorPosition(5);
+        QCOMPARE(m_report->position(), 10);
+        QCOMPARE(text->cursorPosition(), 5);
+    }
+
+    void editsThroughInterface_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("an insertion after the pair of surrogates")
+            << 5 << 5 << u"+"_s << u"a\u00FC\u20AC\U0001F600+b\nzweite\n"_s;
+        QTest::newRow("a deletion of the multi-byte characters")
+            << 1 << 5 << QString() << u"ab\nzweite\n"_s;
+        QTest::newRow("a replacement over the line end")
+            << 5 << 8 << u"B\r\nZ"_s << u"a\u00FC\u20AC\U0001F600B\nZweite\n"_s;
+    }
+
+    // Each edit is the user's: one undo step, as if typed.
+    void editsThroughInterface()
+    {
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        m_report->appendText(MixedText);
+        QAccessibleEditableTextInterface *editable = reportInterface()->editableTextInterface();
+
+        if (text.isEmpty())
+            editable->deleteText(start, end);
+        else if (start == end)
+            editable->insertText(start, text);
+        else
+            editable->replaceText(start, end, text);
+
+        QCOMPARE(m_report->toPlainText(), expected);
+        QTest::keyClick(m_report, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_report->toPlainText(), MixedText);
+    }
+
+    void changesAreHeard_data()
+    {
+        QTest::addColumn<int>("caret"); // a position in bytes of MixedText
+        QTest::addColumn<QString>("appended");
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<QStringList>("heard");
+
+        const QKeySequence selectAll(QKeySequence::SelectAll);
+        const QKeySequence undo(Qt::CTRL | Qt::Key_Z);
+        const QKeySequence paste(Qt::CTRL | Qt::Key_V);
+        QTest::newRow("an append: inserted at the end, the caret stays")
+            << 0 << u"\u00FC\n"_s << QList<QKeySequence>()
+            << QStringList{u"inserted 14 \u00FC\n"_s};
+        QTest::newRow("typing: inserted at the caret, then the caret")
+            << 0 << QString() << QList<QKeySequence>{Qt::Key_X}
+            << QStringList{u"inserted 0 x"_s, u"caret 1"_s};
+        QTest::newRow("Backspace after a pair of surrogates")
+            << 10 << QString() << QList<QKeySequence>{Qt::Key_Backspace}
+            << QStringList{u"removed 3 \U0001F600"_s, u"caret 3"_s};
+        QTest::newRow("a selection and its end")
+            << 10 << QString() << QList<QKeySequence>{Qt::SHIFT | Qt::Key_Left, Qt::Key_Right}
+            << QStringList{u"caret 3"_s, u"selected 3-5"_s, u"caret 5"_s, u"selected 5-5"_s};
+        QTest::newRow("Ctrl+A then Delete")
+            << 0 << QString() << QList<QKeySequence>{selectAll, Qt::Key_Delete}
+            << QStringList{u"caret 14"_s, u"selected 0-14"_s, u"removed 0 "_s + MixedText,
+                           u"caret 0"_s, u"selected 0-0"_s};
+        QTest::newRow("Undo of a typed character")
+            << 1 << QString() << QList<QKeySequence>{Qt::Key_X, undo}
+            << QStringList{u"inserted 1 x"_s, u"caret 2"_s, u"removed 1 x"_s, u"caret 1"_s};
+        QTest::newRow("a paste over a selection")
+            << 0 << QString() << QList<QKeySequence>{Qt::SHIFT | Qt::Key_Right, paste}
+            << QStringList{u"caret 1"_s, u"selected 0-1"_s, u"replaced 0 a by pasted"_s,
+                           u"caret 6"_s, u"selected 6-6"_s};
+    }
+
+    void changesAreHeard()
+    {
+        if (!QAccessible::isActive())
+            QSKIP("accessibility is off on this platform; tst_accessibility_x11 hears the changes");
+        QFETCH(int, caret);
+        QFETCH(QString, appended);
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(QStringList, heard);
+        m_report->appendText(MixedText);
+        m_report->setSelection(caret, caret);
+        QApplication::clipboard()->setText(u"pasted"_s);
+        heardEvents().clear();
+
+        if (!appended.isEmpty())
+            m_report->appendText(appended);
+        for (const QKeySequence &key : keys)
+            QTest::keySequence(m_report, key);
+
+        QCOMPARE(heardEvents(), heard);
+    }
+
+    // "1/12" and the saved file are what the labels say; what they are for is their description.
+    void labelsSpeakWhatTheyShow()
+    {
+        pasteInput(m_shown->window, crlfJoined(frameLines(12)));
+        auto *position = control<QLabel>(m_shown->window, "Label2");
+        auto *status = control<QLabel>(m_shown->window, "Label3");
+        QCOMPARE(position->text(), u"1/12"_s);
+
+        QAccessibleInterface *spokenPosition = QAccessible::queryAccessibleInterface(position);
+        QCOMPARE(spokenPosition->text(QAccessible::Name), u"1/12"_s);
+        QVERIFY(spokenPosition->text(QAccessible::Description).contains(u"frame"_s));
+        QAccessibleInterface *spokenStatus = QAccessible::queryAccessibleInterface(status);
+        QCOMPARE(spokenStatus->text(QAccessible::Name), status->text());
+        QCOMPARE(spokenStatus->text(QAccessible::Description), u"Screenshot status"_s);
+    }
 
 private:
     QAccessibleInterface *reportInterface() const
@@ -101,223 +305,6 @@ private:
     std::unique_ptr<ShownWindow> m_shown;
     ReportView *m_report = nullptr;
 };
-
-void TestAccessibility::initTestCase()
-{
-    QAccessible::installUpdateHandler(hearEvent);
-    // On X11 Qt turns accessibility on when the session bus has the accessibility bus, as a
-    // desktop with a screen reader has; tst_accessibility_x11 runs in a session bus of its own.
-    if (QGuiApplication::platformName() == u"xcb"_s &&
-        QDBusConnection::sessionBus().isConnected()) {
-        QDBusConnection::sessionBus().interface()->startService(u"org.a11y.Bus"_s);
-        QTRY_VERIFY(QAccessible::isActive());
-    }
-}
-
-void TestAccessibility::init()
-{
-    m_shown = showWindow();
-    m_report = control<ReportView>(m_shown->window, "Text3");
-    listenedObject() = m_report;
-    heardEvents().clear();
-}
-
-void TestAccessibility::cleanup()
-{
-    listenedObject() = nullptr;
-    m_shown.reset();
-}
-
-void TestAccessibility::reportIsEditableText()
-{
-    pasteInput(m_shown->window, crlfJoined(frameLines(3)));
-    const QString report = testing::reportText(m_shown->window);
-    QVERIFY(!report.isEmpty());
-
-    QAccessibleInterface *accessible = reportInterface();
-    QCOMPARE(accessible->role(), QAccessible::EditableText);
-    QVERIFY(accessible->state().editable);
-    QVERIFY(accessible->state().multiLine);
-    QVERIFY(!accessible->state().readOnly);
-    QCOMPARE(accessible->text(QAccessible::Name), u"Decoded report"_s);
-    QCOMPARE(accessible->text(QAccessible::Value), report);
-    QVERIFY(accessible->editableTextInterface());
-    QAccessibleTextInterface *text = reportText();
-    QVERIFY(text);
-    QCOMPARE(text->characterCount(), report.size());
-    QCOMPARE(text->text(0, text->characterCount()), report);
-}
-
-void TestAccessibility::offsetsCountUtf16_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("end");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<int>("selectionStart");
-    QTest::addColumn<int>("selectionEnd");
-
-    QTest::newRow("a character of two bytes") << 1 << 2 << u"\u00FC"_s << 1 << 2;
-    QTest::newRow("a character of three bytes") << 2 << 3 << u"\u20AC"_s << 2 << 3;
-    QTest::newRow("a pair of surrogates") << 3 << 5 << u"\U0001F600"_s << 3 << 5;
-    QTest::newRow("an offset inside the pair falls back to its start")
-        << 4 << 6 << u"\U0001F600b"_s << 3 << 6;
-    QTest::newRow("over the line end") << 5 << 9 << u"b\nzw"_s << 5 << 9;
-    QTest::newRow("backwards, the cursor at the start") << 9 << 5 << u"b\nzw"_s << 5 << 9;
-    QTest::newRow("beyond the end stops at the end") << 12 << 99 << u"e\n"_s << 12 << 14;
-}
-
-// Offsets in, selections and text out, all in UTF-16 units.
-void TestAccessibility::offsetsCountUtf16()
-{
-    QFETCH(int, start);
-    QFETCH(int, end);
-    QFETCH(QString, selected);
-    QFETCH(int, selectionStart);
-    QFETCH(int, selectionEnd);
-    m_report->appendText(MixedText);
-    QAccessibleTextInterface *text = reportText();
-    QCOMPARE(text->characterCount(), MixedText.size());
-
-    text->setSelection(0, start, end);
-
-    QCOMPARE(m_report->selectedText(), selected);
-    QCOMPARE(text->selectionCount(), 1);
-    int startOffset = -1;
-    int endOffset = -1;
-    text->selection(0, &startOffset, &endOffset);
-    QCOMPARE(startOffset, selectionStart);
-    QCOMPARE(endOffset, selectionEnd);
-    QCOMPARE(text->text(selectionStart, selectionEnd), selected);
-    QCOMPARE(text->cursorPosition(), end < start ? selectionStart : selectionEnd);
-}
-
-void TestAccessibility::readsLines()
-{
-    m_report->appendText(MixedText);
-    QAccessibleTextInterface *text = reportText();
-    int start = -1;
-    int end = -1;
-
-    QCOMPARE(text->textAtOffset(8, QAccessible::LineBoundary, &start, &end), u"zweite\n"_s);
-    QCOMPARE(std::pair(start, end), std::pair(7, 14));
-    QCOMPARE(text->textBeforeOffset(8, QAccessible::LineBoundary, &start, &end),
-             u"a\u00FC\u20AC\U0001F600b\n"_s);
-    QCOMPARE(std::pair(start, end), std::pair(0, 7));
-    QCOMPARE(text->textAfterOffset(3, QAccessible::LineBoundary, &start, &end), u"zweite\n"_s);
-    QCOMPARE(text->textAtOffset(3, QAccessible::CharBoundary, &start, &end), u"\U0001F600"_s);
-
-    text->setCursorPosition(5);
-    QCOMPARE(m_report->position(), 10);
-    QCOMPARE(text->cursorPosition(), 5);
-}
-
-void TestAccessibility::editsThroughInterface_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("end");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("an insertion after the pair of surrogates")
-        << 5 << 5 << u"+"_s << u"a\u00FC\u20AC\U0001F600+b\nzweite\n"_s;
-    QTest::newRow("a deletion of the multi-byte characters")
-        << 1 << 5 << QString() << u"ab\nzweite\n"_s;
-    QTest::newRow("a replacement over the line end")
-        << 5 << 8 << u"B\r\nZ"_s << u"a\u00FC\u20AC\U0001F600B\nZweite\n"_s;
-}
-
-// Each edit is the user's: one undo step, as if typed.
-void TestAccessibility::editsThroughInterface()
-{
-    QFETCH(int, start);
-    QFETCH(int, end);
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    m_report->appendText(MixedText);
-    QAccessibleEditableTextInterface *editable = reportInterface()->editableTextInterface();
-
-    if (text.isEmpty())
-        editable->deleteText(start, end);
-    else if (start == end)
-        editable->insertText(start, text);
-    else
-        editable->replaceText(start, end, text);
-
-    QCOMPARE(m_report->toPlainText(), expected);
-    QTest::keyClick(m_report, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(m_report->toPlainText(), MixedText);
-}
-
-void TestAccessibility::changesAreHeard_data()
-{
-    QTest::addColumn<int>("caret"); // a position in bytes of MixedText
-    QTest::addColumn<QString>("appended");
-    QTest::addColumn<QList<QKeySequence>>("keys");
-    QTest::addColumn<QStringList>("heard");
-
-    const QKeySequence selectAll(QKeySequence::SelectAll);
-    const QKeySequence undo(Qt::CTRL | Qt::Key_Z);
-    const QKeySequence paste(Qt::CTRL | Qt::Key_V);
-    QTest::newRow("an append: inserted at the end, the caret stays")
-        << 0 << u"\u00FC\n"_s << QList<QKeySequence>() << QStringList{u"inserted 14 \u00FC\n"_s};
-    QTest::newRow("typing: inserted at the caret, then the caret")
-        << 0 << QString() << QList<QKeySequence>{Qt::Key_X}
-        << QStringList{u"inserted 0 x"_s, u"caret 1"_s};
-    QTest::newRow("Backspace after a pair of surrogates")
-        << 10 << QString() << QList<QKeySequence>{Qt::Key_Backspace}
-        << QStringList{u"removed 3 \U0001F600"_s, u"caret 3"_s};
-    QTest::newRow("a selection and its end")
-        << 10 << QString() << QList<QKeySequence>{Qt::SHIFT | Qt::Key_Left, Qt::Key_Right}
-        << QStringList{u"caret 3"_s, u"selected 3-5"_s, u"caret 5"_s, u"selected 5-5"_s};
-    QTest::newRow("Ctrl+A then Delete")
-        << 0 << QString() << QList<QKeySequence>{selectAll, Qt::Key_Delete}
-        << QStringList{u"caret 14"_s, u"selected 0-14"_s, u"removed 0 "_s + MixedText, u"caret 0"_s,
-                       u"selected 0-0"_s};
-    QTest::newRow("Undo of a typed character")
-        << 1 << QString() << QList<QKeySequence>{Qt::Key_X, undo}
-        << QStringList{u"inserted 1 x"_s, u"caret 2"_s, u"removed 1 x"_s, u"caret 1"_s};
-    QTest::newRow("a paste over a selection")
-        << 0 << QString() << QList<QKeySequence>{Qt::SHIFT | Qt::Key_Right, paste}
-        << QStringList{u"caret 1"_s, u"selected 0-1"_s, u"replaced 0 a by pasted"_s, u"caret 6"_s,
-                       u"selected 6-6"_s};
-}
-
-void TestAccessibility::changesAreHeard()
-{
-    if (!QAccessible::isActive())
-        QSKIP("accessibility is off on this platform; tst_accessibility_x11 hears the changes");
-    QFETCH(int, caret);
-    QFETCH(QString, appended);
-    QFETCH(QList<QKeySequence>, keys);
-    QFETCH(QStringList, heard);
-    m_report->appendText(MixedText);
-    m_report->setSelection(caret, caret);
-    QApplication::clipboard()->setText(u"pasted"_s);
-    heardEvents().clear();
-
-    if (!appended.isEmpty())
-        m_report->appendText(appended);
-    for (const QKeySequence &key : keys)
-        QTest::keySequence(m_report, key);
-
-    QCOMPARE(heardEvents(), heard);
-}
-
-// "1/12" and the saved file are what the labels say; what they are for is their description.
-void TestAccessibility::labelsSpeakWhatTheyShow()
-{
-    pasteInput(m_shown->window, crlfJoined(frameLines(12)));
-    auto *position = control<QLabel>(m_shown->window, "Label2");
-    auto *status = control<QLabel>(m_shown->window, "Label3");
-    QCOMPARE(position->text(), u"1/12"_s);
-
-    QAccessibleInterface *spokenPosition = QAccessible::queryAccessibleInterface(position);
-    QCOMPARE(spokenPosition->text(QAccessible::Name), u"1/12"_s);
-    QVERIFY(spokenPosition->text(QAccessible::Description).contains(u"frame"_s));
-    QAccessibleInterface *spokenStatus = QAccessible::queryAccessibleInterface(status);
-    QCOMPARE(spokenStatus->text(QAccessible::Name), status->text());
-    QCOMPARE(spokenStatus->text(QAccessible::Description), u"Screenshot status"_s);
-}
 
 QTEST_MAIN(TestAccessibility)
 #include "tst_accessibility.moc"

@@ -90,12 +90,133 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
     void cleanup() { QApplication::setPalette(QPalette()); }
 
-    void windowGreyWhereBackgroundShows_data();
-    void windowGreyWhereBackgroundShows();
-    void exportedPngKeepsOnlyWhatIsDrawn();
-    void frameCaptionOnBorderAroundChart();
-    void optionCirclesAreRound();
-    void infoFrameIsWhite();
+    void windowGreyWhereBackgroundShows_data()
+    {
+        QTest::addColumn<bool>("darkDesktop");
+        QTest::newRow("light desktop") << false;
+        QTest::newRow("dark desktop") << true;
+    }
+
+    // On a dark desktop the window stays light and its text dark: a label and an option caption
+    // have dark text, the text boxes stay white.
+    void windowGreyWhereBackgroundShows()
+    {
+        QFETCH(bool, darkDesktop);
+        if (darkDesktop)
+            QApplication::setPalette(darkDesktopPalette());
+        const auto shown = showWindow();
+        decodeThreeFrames(shown->window);
+
+        const QImage image = clientImage(shown->window);
+
+        for (const Sample &sample : BackgroundSamples)
+            QVERIFY2(image.pixelColor(sample.point) == WindowGrey, sample.where);
+        for (const Sample &sample : DrawnSamples)
+            QVERIFY2(image.pixelColor(sample.point) != WindowGrey, sample.where);
+        QCOMPARE(image.pixelColor(500, 160), QColor(Qt::white));
+        const QWidget *position = control<QLabel>(shown->window, "Label2");
+        QCOMPARE_LT(darkestLightness(image, position->geometry()), 100);
+        const QWidget *option = control<QRadioButton>(shown->window, "Option1_2");
+        QCOMPARE_LT(darkestLightness(image, option->geometry().adjusted(20, 0, 0, 0)), 100);
+    }
+
+    // The screenshot as our converter leaves it, laid on magenta: magenta shows wherever the
+    // window's background was, and nowhere something is drawn.
+    void exportedPngKeepsOnlyWhatIsDrawn()
+    {
+        QTemporaryDir programFolder;
+        QTemporaryDir imageFolder;
+        QVERIFY(prepareProgramFolder(programFolder.path(),
+                                     "IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n",
+                                     OurConverter));
+        const FixedClock clock;
+        DetachedProcessStarter starter;
+        Form1 window(programFolder.path(), clock, starter);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        decodeThreeFrames(window);
+
+        control<QPushButton>(window, "Command1")->click();
+
+        const QString png = imageFolder.filePath("tovrin3_05122026.png");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(png) &&
+                                     !QFile::exists(imageFolder.filePath("tovrin3_05122026.b")),
+                                 10000);
+        const QImage exported(png, "png");
+        QCOMPARE(exported.size(), QSize(550, 565));
+        QImage flattened(exported.size(), QImage::Format_RGB32);
+        flattened.fill(Magenta);
+        QPainter(&flattened).drawImage(0, 0, exported);
+        for (const Sample &sample : BackgroundSamples)
+            QVERIFY2(flattened.pixelColor(sample.point) == Magenta, sample.where);
+        for (const Sample &sample : DrawnSamples)
+            QVERIFY2(flattened.pixelColor(sample.point) != Magenta, sample.where);
+    }
+
+    // The top border line runs through the middle of the caption, and the chart leaves the border
+    // visible all round.
+    void frameCaptionOnBorderAroundChart()
+    {
+        const auto shown = showWindow();
+        decodeThreeFrames(shown->window);
+        const QImage frame = control<QGroupBox>(shown->window, "Frame8")->grab().toImage();
+        const int right = frame.width() - 1;
+        const int bottom = frame.height() - 1;
+
+        int borderTop = 0;
+        while (borderTop < bottom && frame.pixelColor(right - 3, borderTop) == WindowGrey)
+            ++borderTop;
+        QCOMPARE_GT(borderTop, 0);
+        const QRect captionAbove(0, 0, frame.width() / 2, borderTop);
+        const QRect captionBelow(0, borderTop + 2, frame.width() / 2, borderTop);
+        QCOMPARE_LT(darkestLightness(frame, captionAbove), 100);
+        QCOMPARE_LT(darkestLightness(frame, captionBelow), 100);
+        for (int y = borderTop + 2; y < bottom; ++y) {
+            QVERIFY2(frame.pixelColor(0, y) != WindowGrey, qPrintable(QString::number(y)));
+            QVERIFY2(frame.pixelColor(right, y) != WindowGrey, qPrintable(QString::number(y)));
+        }
+        for (int x = 1; x < right; ++x)
+            QVERIFY2(frame.pixelColor(x, bottom) != WindowGrey, qPrintable(QString::number(x)));
+    }
+
+    // A circle cut off at the button's 13-pixel height would be wider than high.
+    void optionCirclesAreRound()
+    {
+        const auto shown = showWindow();
+        for (const char *name : {"Option1_0", "Option1_1"}) {
+            const QImage button = control<QRadioButton>(shown->window, name)->grab().toImage();
+            QCOMPARE(button.height(), 13);
+            // What is drawn in the first run of columns with anything drawn: the circle.
+            QRect circle;
+            for (int x = 0; x < button.width(); ++x) {
+                const QRect before = circle;
+                for (int y = 0; y < button.height(); ++y) {
+                    if (button.pixelColor(x, y) != WindowGrey)
+                        circle |= QRect(x, y, 1, 1);
+                }
+                if (!before.isNull() && circle == before)
+                    break;
+            }
+            QCOMPARE(circle.height(), circle.width());
+        }
+    }
+
+    void infoFrameIsWhite()
+    {
+        QApplication::setPalette(darkDesktopPalette());
+        Form2 info;
+        info.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&info));
+        const QImage image = info.grab().toImage();
+        const QRect frame = control<QGroupBox>(info, "Frame1")->geometry();
+
+        QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(4, 20)), QColor(Qt::white));
+        QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(120, 36)), QColor(Qt::white));
+        QCOMPARE(image.pixelColor(300, 10), QColor(Qt::white));
+        QVERIFY(image.pixelColor(frame.topLeft() + QPoint(0, 20)) != QColor(Qt::white));
+        const QWidget *homepage = control<QLabel>(info, "Label6");
+        QCOMPARE_LT(darkestLightness(image, homepage->geometry()), 100);
+    }
 
 private:
     static void decodeThreeFrames(Form1 &window)
@@ -104,145 +225,6 @@ private:
         QCoreApplication::processEvents();
     }
 };
-
-void TestAppearance::windowGreyWhereBackgroundShows_data()
-{
-    QTest::addColumn<bool>("darkDesktop");
-    QTest::newRow("light desktop") << false;
-    QTest::newRow("dark desktop") << true;
-}
-
-// On a dark desktop the window stays light and its text dark: a label and an option caption
-// have dark text, the text boxes stay white.
-void TestAppearance::windowGreyWhereBackgroundShows()
-{
-    QFETCH(bool, darkDesktop);
-    if (darkDesktop)
-        QApplication::setPalette(darkDesktopPalette());
-    const auto shown = showWindow();
-    decodeThreeFrames(shown->window);
-
-    const QImage image = clientImage(shown->window);
-
-    for (const Sample &sample : BackgroundSamples)
-        QVERIFY2(image.pixelColor(sample.point) == WindowGrey, sample.where);
-    for (const Sample &sample : DrawnSamples)
-        QVERIFY2(image.pixelColor(sample.point) != WindowGrey, sample.where);
-    QCOMPARE(image.pixelColor(500, 160), QColor(Qt::white));
-    const QWidget *position = control<QLabel>(shown->window, "Label2");
-    QCOMPARE_LT(darkestLightness(image, position->geometry()), 100);
-    const QWidget *option = control<QRadioButton>(shown->window, "Option1_2");
-    QCOMPARE_LT(darkestLightness(image, option->geometry().adjusted(20, 0, 0, 0)), 100);
-}
-
-// The screenshot as our converter leaves it, laid on magenta: magenta shows wherever the window's
-// background was, and nowhere something is drawn.
-void TestAppearance::exportedPngKeepsOnlyWhatIsDrawn()
-{
-    QTemporaryDir programFolder;
-    QTemporaryDir imageFolder;
-    QVERIFY(prepareProgramFolder(programFolder.path(),
-                                 "IMAGE_PATH=" + QFile::encodeName(imageFolder.path()) + "/\n",
-                                 OurConverter));
-    const FixedClock clock;
-    DetachedProcessStarter starter;
-    Form1 window(programFolder.path(), clock, starter);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    decodeThreeFrames(window);
-
-    control<QPushButton>(window, "Command1")->click();
-
-    const QString png = imageFolder.filePath("tovrin3_05122026.png");
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QFile::exists(png) && !QFile::exists(imageFolder.filePath("tovrin3_05122026.b")), 10000);
-    const QImage exported(png, "png");
-    QCOMPARE(exported.size(), QSize(550, 565));
-    QImage flattened(exported.size(), QImage::Format_RGB32);
-    flattened.fill(Magenta);
-    QPainter(&flattened).drawImage(0, 0, exported);
-    for (const Sample &sample : BackgroundSamples)
-        QVERIFY2(flattened.pixelColor(sample.point) == Magenta, sample.where);
-    for (const Sample &sample : DrawnSamples)
-        QVERIFY2(flattened.pixelColor(sample.point) != Magenta, sample.where);
-}
-
-// The top border line runs through the middle of the caption, and the chart leaves the border
-// visible all round.
-void TestAppearance::frameCaptionOnBorderAroundChart()
-{
-    const auto shown = showWindow();
-    decodeThreeFrames(shown->window);
-    const QImage frame = control<QGroupBox>(shown->window, "Frame8")->grab().toImage();
-    const int right = frame.width() - 1;
-    const int bottom = frame.height() - 1;
-
-    int borderTop = 0;
-    while (borderTop < bottom && frame.pixelColor(right - 3, borderTop) == WindowGrey)
-        ++borderTop;
-    QCOMPARE_GT(borderTop, 0);
-    const QRect captionAbove(0, 0, frame.width() / 2, borderTop);
-    const QRect captionBelow(0, borderTop + 2, frame.width() / 2, borderTop);
-    QCOMPARE_LT(darkestLightness(frame, captionAbove), 100);
-    QCOMPARE_LT(darkestLightness(frame, captionBelow), 100);
-    for (int y = borderTop + 2; y < bottom; ++y) {
-        QVERIFY2(frame.pixelColor(0, y) != WindowGrey, qPrintable(QString::number(y)));
-        QVERIFY2(frame.pixelColor(right, y) != WindowGrey, qPrintable(QString::number(y)));
-    }
-    for (int x = 1; x < right; ++x)
-        QVERIFY2(frame.pixelColor(x, bottom) != WindowGrey, qPrintable(QString::number(x)));
-}
-
-// A circle cut off at the button's 13-pixel height would be wider than high.
-void TestAppearance::optionCirclesAreRound()
-{
-    const auto shown = showWindow();
-    for (const char *name : {"Option1_0", "Option1_1"}) {
-        const QImage button = control<QRadioButton>(shown->window, name)->grab().toImage();
-        QCOMPARE(button.height(), 13);
-        const auto drawnInColumn = [&button](int x) {
-            for (int y = 0; y < button.height(); ++y) {
-                if (button.pixelColor(x, y) != WindowGrey)
-                    return true;
-            }
-            return false;
-        };
-        int left = 0;
-        while (!drawnInColumn(left))
-            ++left;
-        int right = left;
-        while (drawnInColumn(right + 1))
-            ++right;
-        int top = button.height();
-        int lowest = -1;
-        for (int y = 0; y < button.height(); ++y) {
-            for (int x = left; x <= right; ++x) {
-                if (button.pixelColor(x, y) != WindowGrey) {
-                    top = std::min(top, y);
-                    lowest = std::max(lowest, y);
-                }
-            }
-        }
-        QCOMPARE(lowest - top, right - left);
-    }
-}
-
-void TestAppearance::infoFrameIsWhite()
-{
-    QApplication::setPalette(darkDesktopPalette());
-    Form2 info;
-    info.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&info));
-    const QImage image = info.grab().toImage();
-    const QRect frame = control<QGroupBox>(info, "Frame1")->geometry();
-
-    QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(4, 20)), QColor(Qt::white));
-    QCOMPARE(image.pixelColor(frame.topLeft() + QPoint(120, 36)), QColor(Qt::white));
-    QCOMPARE(image.pixelColor(300, 10), QColor(Qt::white));
-    QVERIFY(image.pixelColor(frame.topLeft() + QPoint(0, 20)) != QColor(Qt::white));
-    const QWidget *homepage = control<QLabel>(info, "Label6");
-    QCOMPARE_LT(darkestLightness(image, homepage->geometry()), 100);
-}
 
 QTEST_MAIN(TestAppearance)
 #include "tst_appearance.moc"

@@ -58,13 +58,16 @@ class TestConfigurationSearch : public QObject
 
     QString homePath(const QString &relative) const { return m_home.filePath(relative); }
 
-    // The conf.ini of each place the search knows.
+    // The conf.ini of each place the search knows: beside the program, the user's (in
+    // $XDG_CONFIG_HOME, or in ~/.config without it), a folder of $XDG_CONFIG_DIRS.
     QString configurationPath(const QString &place) const
     {
         if (place == u"program")
             return m_program.filePath("conf.ini");
         if (place == u"user")
             return homePath("config/tovrin3/conf.ini");
+        if (place == u"dot-config")
+            return homePath(".config/tovrin3/conf.ini");
         return homePath(place + "/tovrin3/conf.ini");
     }
 
@@ -100,6 +103,10 @@ private slots:
         QTest::newRow("configuration folders in their order")
             << QStringList{"system", "vendor"} << "system";
         QTest::newRow("the last configuration folder") << QStringList{"vendor"} << "vendor";
+        QTest::newRow("a folder named conf.ini beside the program is no file")
+            << QStringList{"program folder", "user"} << "user";
+        QTest::newRow("~/.config without XDG_CONFIG_HOME")
+            << QStringList{"dot-config", "system"} << "dot-config";
     }
 
     // Each file names its own image folder, so the folder shows which file was read.
@@ -107,9 +114,15 @@ private slots:
     {
         QFETCH(QStringList, places);
         QFETCH(QString, chosen);
-        for (const QString &place : places)
-            QVERIFY(writeIntoNewFolder(configurationPath(place),
-                                       "IMAGE_PATH=/from/" + place.toUtf8() + '/'));
+        for (const QString &place : places) {
+            if (place == u"program folder")
+                QVERIFY(QDir().mkpath(configurationPath("program")));
+            else
+                QVERIFY(writeIntoNewFolder(configurationPath(place),
+                                           "IMAGE_PATH=/from/" + place.toUtf8() + '/'));
+            if (place == u"dot-config")
+                qunsetenv("XDG_CONFIG_HOME");
+        }
 
         const Form1 window(m_program.path());
 
@@ -128,25 +141,6 @@ private slots:
 
         QVERIFY(control<QPushButton>(window, "Command1")->isHidden());
         QCOMPARE(window.imageFolder(), m_program.path() + QDir::separator());
-    }
-
-    // A folder named conf.ini beside the program is not a configuration file.
-    void onlyFilesCount()
-    {
-        QVERIFY(QDir().mkpath(configurationPath("program")));
-        QVERIFY(writeIntoNewFolder(configurationPath("user"), "IMAGE_PATH=/from/user/\n"));
-
-        QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/user/"));
-    }
-
-    // Without XDG_CONFIG_HOME the user's settings are in ~/.config.
-    void userSettingsDefaultToDotConfig()
-    {
-        qunsetenv("XDG_CONFIG_HOME");
-        QVERIFY(writeIntoNewFolder(homePath(".config/tovrin3/conf.ini"),
-                                   "IMAGE_PATH=/from/dot-config/\n"));
-
-        QCOMPARE(Form1(m_program.path()).imageFolder(), QStringLiteral("/from/dot-config/"));
     }
 
     void imageFolderOfAnInstalledCopy_data()

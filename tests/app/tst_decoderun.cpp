@@ -15,51 +15,184 @@
 using namespace tovrin3;
 using namespace tovrin3::testing;
 
-namespace {
-
-// The report of one run of frameLines(1) to frameLines(3) as the report box shows it.
-QString expectedReport(const QStringList &frameLines)
-{
-    static const QStringList blocks{
-        QStringLiteral("#1: 100010000C6A000101\n-----------------------\n"
-                       "  Battery Temperature: 1.00 C\n  COM Temperature: 1.00 C\n"
-                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000001\n"
-                       "  Kill Switch: 00000001 MAIN=ON, SUB=OFF\n\n"),
-        QStringLiteral("#2: 200020000C6A000202\n-----------------------\n"
-                       "  Battery Temperature: 2.00 C\n  COM Temperature: 2.00 C\n"
-                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000010\n"
-                       "  Kill Switch: 00000010 MAIN=OFF, SUB=ON\n\n"),
-        QStringLiteral("#3: 300030000C6A000303\n-----------------------\n"
-                       "  Battery Temperature: 3.00 C\n  COM Temperature: 3.00 C\n"
-                       "  Battery Voltage: 3.90 V\n  Mission: 00000000\n  Debug: 00000011\n"
-                       "  Kill Switch: 00000011 MAIN=OFF, SUB=OFF\n\n")};
-    return blocks.first(frameLines.size()).join(QString());
-}
-
-} // namespace
-
 class TestDecodeRun : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void keystrokeAppendsNextRun_data();
-    void keystrokeAppendsNextRun();
-    void runAppendsAfterUserEdits();
-    void decodesBundledSample();
-    void leavesPositionAndChart_data();
-    void leavesPositionAndChart();
-    void labelFollowsThumbOnRelease();
-    void channelButtonChartsUntilNextDecode_data();
-    void channelButtonChartsUntilNextDecode();
+    void init() { m_shown = showWindow(); }
+
+    void cleanup() { m_shown.reset(); }
+
+    void keystrokeAppendsNextRun_data()
+    {
+        QTest::addColumn<int>("anchor"); // -1: the end of the first report
+        QTest::addColumn<int>("position");
+
+        QTest::newRow("selection inside the report") << 4 << 20;
+        QTest::newRow("cursor at the end of the report") << -1 << -1;
+    }
+
+    // The report is appended, never rewritten: the user's selection stays where it was, and the
+    // second run's first line is scrolled to the top of the box.
+    void keystrokeAppendsNextRun()
+    {
+        QFETCH(int, anchor);
+        QFETCH(int, position);
+        const QStringList frames = frameLines(2);
+        const QString firstRun = coreReport(crlfJoined(frames));
+
+        pasteInput(m_shown->window, crlfJoined(frames));
+        QCOMPARE(reportText(m_shown->window), firstRun);
+
+        auto *report = control<ReportView>(m_shown->window, "Text3");
+        const qsizetype userAnchor = anchor < 0 ? firstRun.size() : anchor;
+        const qsizetype userPosition = position < 0 ? firstRun.size() : position;
+        report->setSelection(userAnchor, userPosition);
+
+        auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
+        input->moveCursor(QTextCursor::End);
+        QTest::keyClick(input, Qt::Key_Space);
+
+        QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2", "#1", "#2"}));
+        QCOMPARE(reportText(m_shown->window), firstRun + firstRun);
+        QCOMPARE(report->anchor(), userAnchor);
+        QCOMPARE(report->position(), userPosition);
+        QCOMPARE(report->positionAt(QPointF(0, 0)), firstRun.size());
+    }
+
+    // The user clears the report and types a note into it; the next run goes after the note, and
+    // Undo in the report takes back the user's edits only.
+    void runAppendsAfterUserEdits()
+    {
+        const QStringList frames = frameLines(2);
+        const QString run = coreReport(crlfJoined(frames));
+        pasteInput(m_shown->window, crlfJoined(frames));
+        auto *report = control<ReportView>(m_shown->window, "Text3");
+        report->setFocus();
+
+        QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(report, Qt::Key_Delete);
+        QTest::keyClicks(report, QStringLiteral("pass 2"));
+        QTest::keyClick(report, Qt::Key_Return);
+        QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n"));
+
+        auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
+        input->moveCursor(QTextCursor::End);
+        QTest::keyClick(input, Qt::Key_Space);
+        QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n") + run);
+        QCOMPARE(report->position(), QStringLiteral("pass 2\n").size());
+
+        QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(reportText(m_shown->window), run);
+        QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(reportText(m_shown->window), run + run);
+    }
+
+    void leavesPositionAndChart_data()
+    {
+        QTest::addColumn<QList<int>>("decodes"); // frame counts, in order
+        QTest::addColumn<int>("moveTo");         // position chosen after the first decode; 0: none
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("bars"); // frames charted, their COM temperatures being 1 to bars
+
+        QTest::newRow("one frame") << QList<int>{1} << 0 << "1/1" << 1;
+        QTest::newRow("100 frames") << QList<int>{100} << 0 << "1/100" << 100;
+        QTest::newRow("no frame") << QList<int>{0} << 0 << "1/0" << 0;
+        QTest::newRow("no frame, then 5 frames") << QList<int>{0, 5} << 0 << "1/5" << 5;
+        QTest::newRow("7 of 12, then 3 frames") << QList<int>{12, 3} << 7 << "3/3" << 3;
+        QTest::newRow("7 of 12, then 20 frames") << QList<int>{12, 20} << 7 << "7/20" << 20;
+        QTest::newRow("7 of 12, then no frame") << QList<int>{12, 0} << 7 << "1/0" << 12;
+        QTest::newRow("shorter decode leaves no old bar") << QList<int>{100, 3} << 0 << "1/3" << 3;
+    }
+
+    void leavesPositionAndChart()
+    {
+        QFETCH(QList<int>, decodes);
+        QFETCH(int, moveTo);
+        QFETCH(QString, label);
+        QFETCH(int, bars);
+
+        decode(decodes.first());
+        if (moveTo > 0)
+            scrollBar()->setValue(moveTo);
+        for (const int frameCount : decodes.sliced(1))
+            decode(frameCount);
+
+        QCOMPARE(positionText(), label);
+        QCOMPARE(scrollBar()->minimum(), 1);
+        QCOMPARE(scrollBar()->maximum(), std::max(1, decodes.last()));
+        QCOMPARE(chartTitle(), bars > 0 ? QStringLiteral("COM Temperature") : QString());
+        QList<double> values(bars);
+        std::iota(values.begin(), values.end(), 1.0);
+        QCOMPARE(chart()->values(), values);
+    }
+
+    // Moving only changes the label, and only once the thumb is let go.
+    void labelFollowsThumbOnRelease()
+    {
+        decode(12);
+        const QString report = reportText(m_shown->window);
+
+        scrollBar()->setSliderDown(true);
+        scrollBar()->setSliderPosition(5);
+        QCOMPARE(positionText(), QStringLiteral("1/12"));
+        scrollBar()->setSliderDown(false);
+        QCOMPARE(positionText(), QStringLiteral("5/12"));
+        QCOMPARE(reportText(m_shown->window), report);
+    }
+
+    void channelButtonChartsUntilNextDecode_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QList<double>>("values"); // of the two frames pasted below
+
+        const double volts = 3.8987915039062497; // 0C6A
+        QTest::newRow("battery temperature") << 0 << "Batt Temperature" << QList<double>{10, 11};
+        QTest::newRow("COM temperature") << 1 << "COM Temperature" << QList<double>{20, 21};
+        QTest::newRow("battery voltage") << 2 << "Battery Voltage" << QList<double>{volts, volts};
+        QTest::newRow("debug byte") << 3 << "Debug" << QList<double>{30, 31};
+        QTest::newRow("kill-switch byte") << 4 << "Kill Switch" << QList<double>{1, 2};
+    }
+
+    // A click charts its channel; a decode without frames leaves that chart, and the next decode
+    // with frames charts the COM temperature again while the clicked button stays chosen.
+    void channelButtonChartsUntilNextDecode()
+    {
+        QFETCH(int, channel);
+        QFETCH(QString, title);
+        QFETCH(QList<double>, values);
+        const QByteArray buttonName = "Option1_" + QByteArray::number(channel);
+        auto *button = control<QRadioButton>(m_shown->window, buttonName.constData());
+
+        pasteInput(m_shown->window,
+                   crlfJoined({frameLine(10, 20, 30, 1), frameLine(11, 21, 31, 2)}));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(chartTitle(), title);
+        QCOMPARE(chart()->rowLabels(), QStringList({"1", "2"}));
+        QCOMPARE(chart()->values(), values);
+
+        decode(0);
+        QCOMPARE(chartTitle(), title);
+        QCOMPARE(chart()->values(), values);
+
+        decode(3);
+        QCOMPARE(chartTitle(), QStringLiteral("COM Temperature"));
+        QCOMPARE(chart()->values(), QList<double>({1, 2, 3}));
+        QVERIFY(button->isChecked());
+    }
 
 private:
     // Pastes that many frame lines; 0 pastes a line without any frame.
-    void decode(int frameCount);
+
+    void decode(int frameCount)
+    {
+        pasteInput(m_shown->window, frameCount > 0 ? crlfJoined(frameLines(frameCount))
+                                                   : QStringLiteral("73 de NOCALL"));
+    }
     QString positionText() const { return control<QLabel>(m_shown->window, "Label2")->text(); }
     QString chartTitle() const { return control<QGroupBox>(m_shown->window, "Frame8")->title(); }
     ChannelChart *chart() const { return control<ChannelChart>(m_shown->window, "MSChart1"); }
@@ -67,200 +200,6 @@ private:
 
     std::unique_ptr<ShownWindow> m_shown;
 };
-
-void TestDecodeRun::initTestCase()
-{
-    QLocale::setDefault(QLocale::c());
-}
-
-void TestDecodeRun::init()
-{
-    m_shown = showWindow();
-}
-
-void TestDecodeRun::cleanup()
-{
-    m_shown.reset();
-}
-
-void TestDecodeRun::keystrokeAppendsNextRun_data()
-{
-    QTest::addColumn<int>("anchor"); // -1: the end of the first report
-    QTest::addColumn<int>("position");
-
-    QTest::newRow("selection inside the report") << 4 << 20;
-    QTest::newRow("cursor at the end of the report") << -1 << -1;
-}
-
-// The report is appended, never rewritten: the user's selection stays where it was, and the
-// second run's first line is scrolled to the top of the box.
-void TestDecodeRun::keystrokeAppendsNextRun()
-{
-    QFETCH(int, anchor);
-    QFETCH(int, position);
-    const QStringList frames = frameLines(2);
-    const QString firstRun = expectedReport(frames);
-
-    pasteInput(m_shown->window, crlfJoined(frames));
-    QCOMPARE(reportText(m_shown->window), firstRun);
-
-    auto *report = control<ReportView>(m_shown->window, "Text3");
-    const qsizetype userAnchor = anchor < 0 ? firstRun.size() : anchor;
-    const qsizetype userPosition = position < 0 ? firstRun.size() : position;
-    report->setSelection(userAnchor, userPosition);
-
-    auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
-    input->moveCursor(QTextCursor::End);
-    QTest::keyClick(input, Qt::Key_Space);
-
-    QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2", "#1", "#2"}));
-    QCOMPARE(reportText(m_shown->window), firstRun + firstRun);
-    QCOMPARE(report->anchor(), userAnchor);
-    QCOMPARE(report->position(), userPosition);
-    QCOMPARE(report->positionAt(QPointF(0, 0)), firstRun.size());
-}
-
-// The user clears the report and types a note into it; the next run goes after the note, and
-// Undo in the report takes back the user's edits only.
-void TestDecodeRun::runAppendsAfterUserEdits()
-{
-    const QStringList frames = frameLines(2);
-    const QString run = expectedReport(frames);
-    pasteInput(m_shown->window, crlfJoined(frames));
-    auto *report = control<ReportView>(m_shown->window, "Text3");
-    report->setFocus();
-
-    QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(report, Qt::Key_Delete);
-    QTest::keyClicks(report, QStringLiteral("pass 2"));
-    QTest::keyClick(report, Qt::Key_Return);
-    QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n"));
-
-    auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
-    input->moveCursor(QTextCursor::End);
-    QTest::keyClick(input, Qt::Key_Space);
-    QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n") + run);
-    QCOMPARE(report->position(), QStringLiteral("pass 2\n").size());
-
-    QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(reportText(m_shown->window), run);
-    QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(reportText(m_shown->window), run + run);
-}
-
-void TestDecodeRun::decodesBundledSample()
-{
-    QFile sample(QStringLiteral(SAMPLES_DIR "/beacon.txt"));
-    QFile expected(QStringLiteral(TEST_DATA_DIR "/beacon.report.txt"));
-    QVERIFY(sample.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
-
-    pasteInput(m_shown->window, QString::fromLatin1(sample.readAll()));
-
-    QCOMPARE(reportText(m_shown->window),
-             QString::fromLatin1(expected.readAll()).remove(QLatin1Char('\r')));
-    QCOMPARE(positionText(), QStringLiteral("1/12"));
-    QCOMPARE(chartTitle(), QStringLiteral("COM Temperature"));
-    QCOMPARE(chart()->rowCount(), 12);
-}
-
-void TestDecodeRun::decode(int frameCount)
-{
-    pasteInput(m_shown->window, frameCount > 0 ? crlfJoined(frameLines(frameCount))
-                                               : QStringLiteral("73 de NOCALL"));
-}
-
-void TestDecodeRun::leavesPositionAndChart_data()
-{
-    QTest::addColumn<QList<int>>("decodes"); // frame counts, in order
-    QTest::addColumn<int>("moveTo");         // position chosen after the first decode; 0: none
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<int>("bars"); // frames charted, their COM temperatures being 1 to bars
-
-    QTest::newRow("one frame") << QList<int>{1} << 0 << "1/1" << 1;
-    QTest::newRow("100 frames") << QList<int>{100} << 0 << "1/100" << 100;
-    QTest::newRow("no frame") << QList<int>{0} << 0 << "1/0" << 0;
-    QTest::newRow("no frame, then 5 frames") << QList<int>{0, 5} << 0 << "1/5" << 5;
-    QTest::newRow("7 of 12, then 3 frames") << QList<int>{12, 3} << 7 << "3/3" << 3;
-    QTest::newRow("7 of 12, then 20 frames") << QList<int>{12, 20} << 7 << "7/20" << 20;
-    QTest::newRow("7 of 12, then no frame") << QList<int>{12, 0} << 7 << "1/0" << 12;
-    QTest::newRow("shorter decode leaves no old bar") << QList<int>{100, 3} << 0 << "1/3" << 3;
-}
-
-void TestDecodeRun::leavesPositionAndChart()
-{
-    QFETCH(QList<int>, decodes);
-    QFETCH(int, moveTo);
-    QFETCH(QString, label);
-    QFETCH(int, bars);
-
-    decode(decodes.first());
-    if (moveTo > 0)
-        scrollBar()->setValue(moveTo);
-    for (const int frameCount : decodes.sliced(1))
-        decode(frameCount);
-
-    QCOMPARE(positionText(), label);
-    QCOMPARE(scrollBar()->minimum(), 1);
-    QCOMPARE(scrollBar()->maximum(), std::max(1, decodes.last()));
-    QCOMPARE(chartTitle(), bars > 0 ? QStringLiteral("COM Temperature") : QString());
-    QList<double> values(bars);
-    std::iota(values.begin(), values.end(), 1.0);
-    QCOMPARE(chart()->values(), values);
-}
-
-// Moving only changes the label, and only once the thumb is let go.
-void TestDecodeRun::labelFollowsThumbOnRelease()
-{
-    decode(12);
-    const QString report = reportText(m_shown->window);
-
-    scrollBar()->setSliderDown(true);
-    scrollBar()->setSliderPosition(5);
-    QCOMPARE(positionText(), QStringLiteral("1/12"));
-    scrollBar()->setSliderDown(false);
-    QCOMPARE(positionText(), QStringLiteral("5/12"));
-    QCOMPARE(reportText(m_shown->window), report);
-}
-
-void TestDecodeRun::channelButtonChartsUntilNextDecode_data()
-{
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QList<double>>("values"); // of the two frames pasted below
-
-    const double volts = 3.8987915039062497; // 0C6A
-    QTest::newRow("battery temperature") << 0 << "Batt Temperature" << QList<double>{10, 11};
-    QTest::newRow("COM temperature") << 1 << "COM Temperature" << QList<double>{20, 21};
-    QTest::newRow("battery voltage") << 2 << "Battery Voltage" << QList<double>{volts, volts};
-    QTest::newRow("debug byte") << 3 << "Debug" << QList<double>{30, 31};
-    QTest::newRow("kill-switch byte") << 4 << "Kill Switch" << QList<double>{1, 2};
-}
-
-// A click charts its channel; a decode without frames leaves that chart, and the next decode
-// with frames charts the COM temperature again while the clicked button stays chosen.
-void TestDecodeRun::channelButtonChartsUntilNextDecode()
-{
-    QFETCH(int, channel);
-    QFETCH(QString, title);
-    QFETCH(QList<double>, values);
-    const QByteArray buttonName = "Option1_" + QByteArray::number(channel);
-    auto *button = control<QRadioButton>(m_shown->window, buttonName.constData());
-
-    pasteInput(m_shown->window, crlfJoined({frameLine(10, 20, 30, 1), frameLine(11, 21, 31, 2)}));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(chartTitle(), title);
-    QCOMPARE(chart()->rowLabels(), QStringList({"1", "2"}));
-    QCOMPARE(chart()->values(), values);
-
-    decode(0);
-    QCOMPARE(chartTitle(), title);
-    QCOMPARE(chart()->values(), values);
-
-    decode(3);
-    QCOMPARE(chartTitle(), QStringLiteral("COM Temperature"));
-    QCOMPARE(chart()->values(), QList<double>({1, 2, 3}));
-    QVERIFY(button->isChecked());
-}
 
 QTEST_MAIN(TestDecodeRun)
 #include "tst_decoderun.moc"

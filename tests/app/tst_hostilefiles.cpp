@@ -8,9 +8,7 @@
 #include "windowtesting.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <future>
@@ -68,18 +66,6 @@ std::future<bool> rescueFromFifo(const QString &path, std::future<void> startedU
         });
 }
 
-// Closes every message box that comes up while the timer runs and keeps its text.
-void watchForMessages(QTimer &timer, QStringList &messages)
-{
-    QObject::connect(&timer, &QTimer::timeout, &timer, [&messages] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            messages.append(box->text());
-            box->reject();
-        }
-    });
-    timer.start(10);
-}
-
 } // namespace
 
 class TestHostileFiles : public QObject
@@ -129,9 +115,7 @@ private slots:
         QTemporaryDir programFolder;
         QVERIFY(makeConfiguration(FileKind(kind), content, programFolder.path()));
 
-        QStringList messages;
-        QTimer watch;
-        watchForMessages(watch, messages);
+        const MessageBoxWatch messages;
         std::promise<void> startedUp;
         std::future<bool> rescued =
             rescueFromFifo(programFolder.filePath("conf.ini"), startedUp.get_future());
@@ -141,7 +125,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        QCOMPARE(messages, QStringList());
+        QCOMPARE(messages.texts(), QStringList());
         QCOMPARE(window.imageFolder(), programFolder.path() + QLatin1Char('/'));
         QCOMPARE(control<QPushButton>(window, "Command1")->isVisible(), buttonShown);
     }
@@ -167,9 +151,7 @@ private slots:
         Form1 window(programFolder.path(), clock, starter);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QStringList messages;
-        QTimer watch;
-        watchForMessages(watch, messages);
+        const MessageBoxWatch messages;
         control<QPushButton>(window, "Command1")->click();
 
         // The stand-in records its argument count, then each argument ended by NUL.
@@ -180,7 +162,7 @@ private slots:
         for (const QString &argument : arguments)
             expectedRecord += QFile::encodeName(argument) + '\0';
         QTRY_COMPARE_WITH_TIMEOUT(fileContent(record), expectedRecord, 10000);
-        QCOMPARE(messages, QStringList());
+        QCOMPARE(messages.texts(), QStringList());
         QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + QStringLiteral(" saved"));
         const QImage image(bitmap, "bmp");
         QCOMPARE(image.size(), QSize(550, 565));

@@ -2,12 +2,10 @@
 // Whatever is pasted or typed into the input box, a decode run neither crashes nor changes what
 // the user gave it, and the report below only ever grows by the run's own text.
 #include "channelchart.h"
-#include "decoder.h"
 #include "windowtesting.h"
 
 #include <QLabel>
 #include <QRandomGenerator>
-#include <QStringEncoder>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -22,27 +20,6 @@ QString randomAsciiText(qsizetype length)
     for (QChar &character : text)
         character = QChar(static_cast<char16_t>(random.bounded(0x80)));
     return text;
-}
-
-// The text as the input box holds it: CR+LF, a lone CR and a lone LF each end a paragraph.
-QString asParagraphs(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QChar(QChar::ParagraphSeparator));
-    text.replace(QLatin1Char('\r'), QChar(QChar::ParagraphSeparator));
-    return text.replace(QLatin1Char('\n'), QChar(QChar::ParagraphSeparator));
-}
-
-// What the core reports for the lines of the text, as the report box holds it: LF line ends, and
-// U+FFFD for a surrogate without its partner.
-QString coreReport(const QString &text)
-{
-    FrameHistory history;
-    const QString lines =
-        asParagraphs(text).replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    const QString report =
-        decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringEncoder toUtf8(QStringEncoder::Utf8);
-    return QString::fromUtf8(toUtf8.encode(report));
 }
 
 } // namespace

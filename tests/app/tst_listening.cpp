@@ -6,6 +6,7 @@
 #include "cwsignal.h"
 #include "listenwindow.h"
 #include "livecopy.h"
+#include "processtesting.h"
 #include "waterfall.h"
 #include "windowtesting.h"
 
@@ -96,15 +97,12 @@ public:
         return QStringLiteral("pulseaudio never answered");
     }
 
-    // What pactl printed, or nothing when it failed.
-    std::optional<QString> control(const QStringList &arguments) const
+    // Whether pactl did what it was told.
+    bool control(const QStringList &arguments) const
     {
-        QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), arguments);
-        if (!pactl.waitForFinished(5000) || pactl.exitStatus() != QProcess::NormalExit ||
-            pactl.exitCode() != 0)
-            return std::nullopt;
-        return QString::fromLocal8Bit(pactl.readAllStandardOutput()).trimmed();
+        return runProgram(QStringLiteral("pactl"), arguments,
+                          QProcessEnvironment::systemEnvironment(), {}, 5000)
+                   .exitCode == 0;
     }
 
     // Plays a recording into the sink and returns without waiting for its end.
@@ -140,217 +138,209 @@ class TestListening : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void inputsAppearWhenServerStartsLater();
-    void copiesBeaconFromDefaultInput_data();
-    void copiesBeaconFromDefaultInput();
-    void windowGoesWhileListening_data();
-    void windowGoesWhileListening();
-    void serverThatGoesAwayIsReported();
+    void initTestCase()
+    {
+        if (const QString problem = m_server.prepare(); !problem.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no sound server can run: ") + problem));
+    }
+
+    // The first test, before any sound server runs: the window opens without one, Start says why it
+    // cannot start, and the server's inputs appear in the list once it runs, the default one
+    // chosen; "tovrin3 --listen" then starts on it.
+    void inputsAppearWhenServerStartsLater()
+    {
+        const auto shown = showWindow();
+        ListenWindow *listen = shown->window.showListenWindow();
+        auto *inputs = control<QComboBox>(*listen, "Combo1");
+        auto *status = control<QLabel>(*listen, "LblStatus");
+        QCOMPARE(inputs->count(), 0);
+        control<QPushButton>(*listen, "CmdStart")->click();
+        QVERIFY(!listen->isListening());
+        QVERIFY2(status->text().startsWith(QStringLiteral("No sound server answers")),
+                 qPrintable(status->text()));
+        listen->startDefaultInput();
+        QVERIFY(!listen->isListening());
+
+        if (const QString problem = ensureServer(); !problem.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+
+        QTRY_VERIFY_WITH_TIMEOUT(listen->isListening(), 15000);
+        QCOMPARE(inputs->currentText(), SourceDescription);
+        control<QPushButton>(*listen, "CmdStop")->click();
+        QVERIFY(!listen->isListening());
+        control<QPushButton>(*listen, "CmdStart")->click();
+        QVERIFY2(listen->isListening(), qPrintable(status->text()));
+        control<QPushButton>(*listen, "CmdStop")->click();
+    }
+
+    // Three transmissions, the middle one at another pitch. Each is announced as a line of its own
+    // once its break has been heard. Pitch and speed show while the first is being copied, the mark
+    // on its trace; a click on the trace then holds the pitch there, and the transmission at the
+    // other pitch moves neither the held value nor its mark, while the last one is copied on it.
+    void copiesBeaconFromDefaultInput_data()
+    {
+        QTest::addColumn<double>("pitchHz");
+        QTest::addColumn<double>("otherPitchHz");
+        QTest::newRow("700 Hz, then 1100 Hz") << 700.0 << 1100.0;
+        QTest::newRow("1100 Hz, then 700 Hz") << 1100.0 << 700.0;
+    }
+
+    void copiesBeaconFromDefaultInput()
+    {
+        QFETCH(double, pitchHz);
+        QFETCH(double, otherPitchHz);
+        if (const QString problem = ensureServer(); !problem.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+        std::mt19937 random(11);
+        const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random),
+                               cwgen::randomBeaconLine(random)};
+        cwgen::KeyingSettings settings;
+        settings.sampleRate = 16000.0;
+        settings.wordsPerMinute = 40.0;
+        settings.snrDb = 20.0;
+        settings.leadSeconds = 1.5;
+        std::vector<float> pass;
+        for (qsizetype line = 0; line < sent.size(); ++line) {
+            settings.pitchHz = line == 1 ? otherPitchHz : pitchHz;
+            const std::vector<float> samples = cwgen::keyTransmissions({sent[line]}, settings);
+            pass.insert(pass.end(), samples.begin(), samples.end());
+        }
+        QTemporaryDir folder;
+        const QString recording = folder.filePath(QStringLiteral("pass.wav"));
+        QVERIFY(cwgen::writeWav(recording, pass, static_cast<int>(settings.sampleRate)));
+
+        const auto shown = showWindow();
+        ListenWindow *listen = shown->window.showListenWindow();
+        listen->startDefaultInput();
+        QCOMPARE(control<QComboBox>(*listen, "Combo1")->currentText(), SourceDescription);
+        QVERIFY2(listen->isListening(), qPrintable(control<QLabel>(*listen, "LblStatus")->text()));
+        const auto *pitch = control<QLabel>(*listen, "LblPitch");
+        const auto *speed = control<QLabel>(*listen, "LblSpeed");
+        auto *waterfall = control<Waterfall>(*listen, "Picture1");
+        QSignalSpy lines(listen, &ListenWindow::lineCopied);
+        QSignalSpy levels(control<QProgressBar>(*listen, "Level1"), &QProgressBar::valueChanged);
+
+        QVERIFY(m_server.play(recording));
+
+        // The key-down level of the pass is 6 dB below full scale.
+        QTRY_VERIFY(std::any_of(levels.cbegin(), levels.cend(), [](const QList<QVariant> &level) {
+            return level[0].toInt() >= 50;
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(shownHz(*pitch) > 0, 30000);
+        QVERIFY2(lines.isEmpty(), "the pitch showed only after the first transmission ended");
+        QVERIFY2(std::abs(shownHz(*pitch) - pitchHz) <= 5.0, qPrintable(pitch->text()));
+        QVERIFY2(speed->text().contains(QStringLiteral("WPM")), qPrintable(speed->text()));
+        QVERIFY2(std::abs(waterfall->markHz() - shownHz(*pitch)) < 1.0,
+                 qPrintable(QString::number(waterfall->markHz())));
+        QVERIFY2(std::abs(waterfall->traceHz() - waterfall->markHz()) <= 16.0,
+                 qPrintable(QStringLiteral("trace at %1 Hz, mark at %2 Hz")
+                                .arg(waterfall->traceHz())
+                                .arg(waterfall->markHz())));
+
+        // A click a pixel beside the mark, as a user's hand puts it.
+        const QPoint click(waterfall->positionOf(waterfall->markHz()) + 1, waterfall->height() / 2);
+        const auto heldHz = static_cast<int>(std::lround(waterfall->frequencyAt(click.x())));
+        const QString heldText = QStringLiteral("Pitch: %1 Hz (held)").arg(heldHz);
+        QTest::mouseClick(waterfall, Qt::LeftButton, {}, click);
+        QCOMPARE(pitch->text(), heldText);
+
+        // Every report of the demodulator from here on, as the window shows it.
+        QStringList shownWhileHeld;
+        bool otherTraceSeen = false;
+        const QObject watching;
+        connect(listen->findChild<LiveCopy *>(), &LiveCopy::statusChanged, &watching, [&] {
+            if (pitch->text() != heldText || std::lround(waterfall->markHz()) != heldHz)
+                shownWhileHeld.append(pitch->text() + QStringLiteral(", mark at ") +
+                                      QString::number(waterfall->markHz()));
+            otherTraceSeen =
+                otherTraceSeen || std::abs(waterfall->traceHz() - otherPitchHz) <= 16.0;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 90000);
+        QVERIFY(otherTraceSeen);
+        QVERIFY2(shownWhileHeld.isEmpty(), qPrintable(shownWhileHeld.join(QStringLiteral("; "))));
+        QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()),
+                 (QStringList{sent[0], sent[2]}));
+        QCOMPARE(shown->window.frameHistory().frameCount(), 2);
+
+        control<QPushButton>(*listen, "CmdStop")->click();
+        QVERIFY(!listen->isListening());
+    }
+
+    // A window deleted while it listens, as when the program ends without closing it first, ends
+    // the capture on its way out, and so does one stopped just before.
+    void windowGoesWhileListening_data()
+    {
+        QTest::addColumn<bool>("stopFirst");
+        QTest::newRow("listening") << false;
+        QTest::newRow("stopped") << true;
+    }
+
+    void windowGoesWhileListening()
+    {
+        QFETCH(bool, stopFirst);
+        if (const QString problem = ensureServer(); !problem.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+        auto shown = showWindow();
+        const QPointer<ListenWindow> listen = shown->window.showListenWindow();
+        listen->startDefaultInput();
+        QVERIFY(listen->isListening());
+        if (stopFirst)
+            control<QPushButton>(*listen, "CmdStop")->click();
+
+        shown.reset();
+        QVERIFY(listen.isNull());
+    }
+
+    // The sound server gone while listening: the capture ends and the window says why, and says why
+    // again when Start is pressed. The last test, as it stops the server.
+    void serverThatGoesAwayIsReported()
+    {
+        if (const QString problem = ensureServer(); !problem.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+        const auto shown = showWindow();
+        ListenWindow *listen = shown->window.showListenWindow();
+        listen->startDefaultInput();
+        QVERIFY(listen->isListening());
+
+        m_server.stop();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 10000);
+        const QString status = control<QLabel>(*listen, "LblStatus")->text();
+        QVERIFY2(status.contains(SourceDescription) &&
+                     status.contains(QStringLiteral("cannot be used")),
+                 qPrintable(status));
+        QVERIFY(!control<QPushButton>(*listen, "CmdStop")->isEnabled());
+
+        control<QPushButton>(*listen, "CmdStart")->click();
+        QVERIFY(!listen->isListening());
+        const QString again = control<QLabel>(*listen, "LblStatus")->text();
+        QVERIFY2(again.contains(QStringLiteral("sound server does not answer")) ||
+                     again.startsWith(QStringLiteral("No sound server answers")),
+                 qPrintable(again));
+    }
 
 private:
-    QString ensureServer();
+    // Starts the server with the receiver as its default input, once; empty when it runs, otherwise
+    // why not.
+    QString ensureServer()
+    {
+        if (m_serverProblem)
+            return *m_serverProblem;
+        m_serverProblem = m_server.start();
+        if (m_serverProblem->isEmpty() &&
+            (!m_server.control(
+                 {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                  QStringLiteral("master=") + SinkName + QStringLiteral(".monitor"),
+                  QStringLiteral("source_name=") + SourceName,
+                  QStringLiteral("source_properties=device.description=") + SourceDescription}) ||
+             !m_server.control({QStringLiteral("set-default-source"), SourceName})))
+            m_serverProblem = QStringLiteral("pactl could not make the receiver input");
+        return *m_serverProblem;
+    }
 
     PrivateSoundServer m_server;
     std::optional<QString> m_serverProblem;
 };
-
-void TestListening::initTestCase()
-{
-    if (const QString problem = m_server.prepare(); !problem.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("no sound server can run: ") + problem));
-}
-
-// The first test, before any sound server runs: the window opens without one, Start says why it
-// cannot start, and the server's inputs appear in the list once it runs, the default one chosen;
-// "tovrin3 --listen" then starts on it.
-void TestListening::inputsAppearWhenServerStartsLater()
-{
-    const auto shown = showWindow();
-    ListenWindow *listen = shown->window.showListenWindow();
-    auto *inputs = control<QComboBox>(*listen, "Combo1");
-    auto *status = control<QLabel>(*listen, "LblStatus");
-    QCOMPARE(inputs->count(), 0);
-    control<QPushButton>(*listen, "CmdStart")->click();
-    QVERIFY(!listen->isListening());
-    QVERIFY2(status->text().startsWith(QStringLiteral("No sound server answers")),
-             qPrintable(status->text()));
-    listen->startDefaultInput();
-    QVERIFY(!listen->isListening());
-
-    if (const QString problem = ensureServer(); !problem.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-
-    QTRY_VERIFY_WITH_TIMEOUT(listen->isListening(), 15000);
-    QCOMPARE(inputs->currentText(), SourceDescription);
-    control<QPushButton>(*listen, "CmdStop")->click();
-    QVERIFY(!listen->isListening());
-    control<QPushButton>(*listen, "CmdStart")->click();
-    QVERIFY2(listen->isListening(), qPrintable(status->text()));
-    control<QPushButton>(*listen, "CmdStop")->click();
-}
-
-// Starts the server with the receiver as its default input, once; empty when it runs, otherwise
-// why not.
-QString TestListening::ensureServer()
-{
-    if (m_serverProblem)
-        return *m_serverProblem;
-    m_serverProblem = m_server.start();
-    if (m_serverProblem->isEmpty() &&
-        (!m_server.control(
-             {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-              QStringLiteral("master=") + SinkName + QStringLiteral(".monitor"),
-              QStringLiteral("source_name=") + SourceName,
-              QStringLiteral("source_properties=device.description=") + SourceDescription}) ||
-         !m_server.control({QStringLiteral("set-default-source"), SourceName})))
-        m_serverProblem = QStringLiteral("pactl could not make the receiver input");
-    return *m_serverProblem;
-}
-
-// Three transmissions, the middle one at another pitch. Each is announced as a line of its own
-// once its break has been heard. Pitch and speed show while the first is being copied, the mark
-// on its trace; a click on the trace then holds the pitch there, and the transmission at the
-// other pitch moves neither the held value nor its mark, while the last one is copied on it.
-void TestListening::copiesBeaconFromDefaultInput_data()
-{
-    QTest::addColumn<double>("pitchHz");
-    QTest::addColumn<double>("otherPitchHz");
-    QTest::newRow("700 Hz, then 1100 Hz") << 700.0 << 1100.0;
-    QTest::newRow("1100 Hz, then 700 Hz") << 1100.0 << 700.0;
-}
-
-void TestListening::copiesBeaconFromDefaultInput()
-{
-    QFETCH(double, pitchHz);
-    QFETCH(double, otherPitchHz);
-    if (const QString problem = ensureServer(); !problem.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-    std::mt19937 random(11);
-    const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random),
-                           cwgen::randomBeaconLine(random)};
-    cwgen::KeyingSettings settings;
-    settings.sampleRate = 16000.0;
-    settings.wordsPerMinute = 40.0;
-    settings.snrDb = 20.0;
-    settings.leadSeconds = 1.5;
-    std::vector<float> pass;
-    for (qsizetype line = 0; line < sent.size(); ++line) {
-        settings.pitchHz = line == 1 ? otherPitchHz : pitchHz;
-        const std::vector<float> samples = cwgen::keyTransmissions({sent[line]}, settings);
-        pass.insert(pass.end(), samples.begin(), samples.end());
-    }
-    QTemporaryDir folder;
-    const QString recording = folder.filePath(QStringLiteral("pass.wav"));
-    QVERIFY(cwgen::writeWav(recording, pass, static_cast<int>(settings.sampleRate)));
-
-    const auto shown = showWindow();
-    ListenWindow *listen = shown->window.showListenWindow();
-    listen->startDefaultInput();
-    QCOMPARE(control<QComboBox>(*listen, "Combo1")->currentText(), SourceDescription);
-    QVERIFY2(listen->isListening(), qPrintable(control<QLabel>(*listen, "LblStatus")->text()));
-    const auto *pitch = control<QLabel>(*listen, "LblPitch");
-    const auto *speed = control<QLabel>(*listen, "LblSpeed");
-    auto *waterfall = control<Waterfall>(*listen, "Picture1");
-    QSignalSpy lines(listen, &ListenWindow::lineCopied);
-    QSignalSpy levels(control<QProgressBar>(*listen, "Level1"), &QProgressBar::valueChanged);
-
-    QVERIFY(m_server.play(recording));
-
-    // The key-down level of the pass is 6 dB below full scale.
-    QTRY_VERIFY(std::any_of(levels.cbegin(), levels.cend(),
-                            [](const QList<QVariant> &level) { return level[0].toInt() >= 50; }));
-    QTRY_VERIFY_WITH_TIMEOUT(shownHz(*pitch) > 0, 30000);
-    QVERIFY2(lines.isEmpty(), "the pitch showed only after the first transmission ended");
-    QVERIFY2(std::abs(shownHz(*pitch) - pitchHz) <= 5.0, qPrintable(pitch->text()));
-    QVERIFY2(speed->text().contains(QStringLiteral("WPM")), qPrintable(speed->text()));
-    QVERIFY2(std::abs(waterfall->markHz() - shownHz(*pitch)) < 1.0,
-             qPrintable(QString::number(waterfall->markHz())));
-    QVERIFY2(std::abs(waterfall->traceHz() - waterfall->markHz()) <= 16.0,
-             qPrintable(QStringLiteral("trace at %1 Hz, mark at %2 Hz")
-                            .arg(waterfall->traceHz())
-                            .arg(waterfall->markHz())));
-
-    // A click a pixel beside the mark, as a user's hand puts it.
-    const QPoint click(waterfall->positionOf(waterfall->markHz()) + 1, waterfall->height() / 2);
-    const auto heldHz = static_cast<int>(std::lround(waterfall->frequencyAt(click.x())));
-    const QString heldText = QStringLiteral("Pitch: %1 Hz (held)").arg(heldHz);
-    QTest::mouseClick(waterfall, Qt::LeftButton, {}, click);
-    QCOMPARE(pitch->text(), heldText);
-
-    // Every report of the demodulator from here on, as the window shows it.
-    QStringList shownWhileHeld;
-    bool otherTraceSeen = false;
-    const QObject watching;
-    connect(listen->findChild<LiveCopy *>(), &LiveCopy::statusChanged, &watching, [&] {
-        if (pitch->text() != heldText || std::lround(waterfall->markHz()) != heldHz)
-            shownWhileHeld.append(pitch->text() + QStringLiteral(", mark at ") +
-                                  QString::number(waterfall->markHz()));
-        otherTraceSeen = otherTraceSeen || std::abs(waterfall->traceHz() - otherPitchHz) <= 16.0;
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 90000);
-    QVERIFY(otherTraceSeen);
-    QVERIFY2(shownWhileHeld.isEmpty(), qPrintable(shownWhileHeld.join(QStringLiteral("; "))));
-    QCOMPARE(nonEmptyLines(control<QPlainTextEdit>(shown->window, "Text2")->toPlainText()),
-             (QStringList{sent[0], sent[2]}));
-    QCOMPARE(shown->window.frameHistory().frameCount(), 2);
-
-    control<QPushButton>(*listen, "CmdStop")->click();
-    QVERIFY(!listen->isListening());
-}
-
-// A window deleted while it listens, as when the program ends without closing it first, ends the
-// capture on its way out, and so does one stopped just before.
-void TestListening::windowGoesWhileListening_data()
-{
-    QTest::addColumn<bool>("stopFirst");
-    QTest::newRow("listening") << false;
-    QTest::newRow("stopped") << true;
-}
-
-void TestListening::windowGoesWhileListening()
-{
-    QFETCH(bool, stopFirst);
-    if (const QString problem = ensureServer(); !problem.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-    auto shown = showWindow();
-    const QPointer<ListenWindow> listen = shown->window.showListenWindow();
-    listen->startDefaultInput();
-    QVERIFY(listen->isListening());
-    if (stopFirst)
-        control<QPushButton>(*listen, "CmdStop")->click();
-
-    shown.reset();
-    QVERIFY(listen.isNull());
-}
-
-// The sound server gone while listening: the capture ends and the window says why, and says why
-// again when Start is pressed. The last test, as it stops the server.
-void TestListening::serverThatGoesAwayIsReported()
-{
-    if (const QString problem = ensureServer(); !problem.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-    const auto shown = showWindow();
-    ListenWindow *listen = shown->window.showListenWindow();
-    listen->startDefaultInput();
-    QVERIFY(listen->isListening());
-
-    m_server.stop();
-
-    QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 10000);
-    const QString status = control<QLabel>(*listen, "LblStatus")->text();
-    QVERIFY2(status.contains(SourceDescription) &&
-                 status.contains(QStringLiteral("cannot be used")),
-             qPrintable(status));
-    QVERIFY(!control<QPushButton>(*listen, "CmdStop")->isEnabled());
-
-    control<QPushButton>(*listen, "CmdStart")->click();
-    QVERIFY(!listen->isListening());
-    const QString again = control<QLabel>(*listen, "LblStatus")->text();
-    QVERIFY2(again.contains(QStringLiteral("sound server does not answer")) ||
-                 again.startsWith(QStringLiteral("No sound server answers")),
-             qPrintable(again));
-}
 
 QTEST_MAIN(TestListening)
 #include "tst_listening.moc"

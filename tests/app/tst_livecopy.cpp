@@ -102,184 +102,162 @@ class TestLiveCopy : public QObject
     Q_OBJECT
 
 private slots:
-    void convertsLayoutsCutAnywhere_data();
-    void convertsLayoutsCutAnywhere();
-    void refusesFormatsItCannotRead_data();
-    void refusesFormatsItCannotRead();
-    void linesArriveWhileCopying();
-    void stoppingAnnouncesEveryFinishedLine_data();
-    void stoppingAnnouncesEveryFinishedLine();
-    void pitchCommandsShowAtOnce();
-};
-
-void TestLiveCopy::convertsLayoutsCutAnywhere_data()
-{
-    QTest::addColumn<QAudioFormat>("format");
-    QTest::addColumn<int>("pieceBytes");
-    QTest::addColumn<float>("tolerance"); // the layout's quantisation
-
-    const struct
+    void convertsLayoutsCutAnywhere_data()
     {
-        const char *name;
-        QAudioFormat format;
-        float tolerance;
-    } layouts[]{
-        {"32-bit float mono", layout(QAudioFormat::Float, 1), 1e-6F},
-        {"32-bit float stereo", layout(QAudioFormat::Float, 2), 1e-6F},
-        {"16-bit mono", layout(QAudioFormat::Int16, 1), 1e-4F},
-        {"16-bit stereo", layout(QAudioFormat::Int16, 2), 1e-4F},
-        {"8-bit stereo", layout(QAudioFormat::UInt8, 2), 1e-2F},
-        {"32-bit integer, 3 channels", layout(QAudioFormat::Int32, 3), 1e-6F},
-    };
-    // Pieces of one byte, of pieces that end inside a sample and between the channels of a
-    // frame, and of more than one frame that end inside one.
-    for (const auto &each : layouts) {
-        for (const int piece : {1, 3, 5, 7, 13, 1000}) {
-            QTest::addRow("%s, pieces of %d bytes", each.name, piece)
-                << each.format << piece << each.tolerance;
+        QTest::addColumn<QAudioFormat>("format");
+        QTest::addColumn<int>("pieceBytes");
+        QTest::addColumn<float>("tolerance"); // the layout's quantisation
+
+        const struct
+        {
+            const char *name;
+            QAudioFormat format;
+            float tolerance;
+        } layouts[]{
+            {"32-bit float mono", layout(QAudioFormat::Float, 1), 1e-6F},
+            {"32-bit float stereo", layout(QAudioFormat::Float, 2), 1e-6F},
+            {"16-bit mono", layout(QAudioFormat::Int16, 1), 1e-4F},
+            {"16-bit stereo", layout(QAudioFormat::Int16, 2), 1e-4F},
+            {"8-bit stereo", layout(QAudioFormat::UInt8, 2), 1e-2F},
+            {"32-bit integer, 3 channels", layout(QAudioFormat::Int32, 3), 1e-6F},
+        };
+        // Pieces of one byte, of pieces that end inside a sample and between the channels of a
+        // frame, and of more than one frame that end inside one.
+        for (const auto &each : layouts) {
+            for (const int piece : {1, 3, 5, 7, 13, 1000}) {
+                QTest::addRow("%s, pieces of %d bytes", each.name, piece)
+                    << each.format << piece << each.tolerance;
+            }
         }
     }
-}
 
-void TestLiveCopy::convertsLayoutsCutAnywhere()
-{
-    QFETCH(QAudioFormat, format);
-    QFETCH(int, pieceBytes);
-    QFETCH(float, tolerance);
-    std::vector<float> expected;
-    // Not a whole number of pieces: the last frame is cut off and must wait.
-    const QByteArray bytes = capturedBytes(format, 257, expected) + QByteArray(1, '\0');
+    void convertsLayoutsCutAnywhere()
+    {
+        QFETCH(QAudioFormat, format);
+        QFETCH(int, pieceBytes);
+        QFETCH(float, tolerance);
+        std::vector<float> expected;
+        // Not a whole number of pieces: the last frame is cut off and must wait.
+        const QByteArray bytes = capturedBytes(format, 257, expected) + QByteArray(1, '\0');
 
-    MonoConverter converter(format);
-    std::vector<float> samples;
-    std::vector<float> copied;
-    for (qsizetype offset = 0; offset < bytes.size(); offset += pieceBytes) {
-        converter.convert(QByteArrayView(bytes).sliced(offset).first(
-                              std::min<qsizetype>(pieceBytes, bytes.size() - offset)),
-                          samples);
-        copied.insert(copied.end(), samples.begin(), samples.end());
+        MonoConverter converter(format);
+        std::vector<float> samples;
+        std::vector<float> copied;
+        for (qsizetype offset = 0; offset < bytes.size(); offset += pieceBytes) {
+            converter.convert(QByteArrayView(bytes).sliced(offset).first(
+                                  std::min<qsizetype>(pieceBytes, bytes.size() - offset)),
+                              samples);
+            copied.insert(copied.end(), samples.begin(), samples.end());
+        }
+
+        QCOMPARE(copied.size(), expected.size());
+        for (std::size_t index = 0; index < expected.size(); ++index) {
+            QVERIFY2(std::abs(copied[index] - expected[index]) <= tolerance,
+                     qPrintable(QStringLiteral("sample %1: %2 instead of %3")
+                                    .arg(index)
+                                    .arg(static_cast<double>(copied[index]))
+                                    .arg(static_cast<double>(expected[index]))));
+        }
     }
 
-    QCOMPARE(copied.size(), expected.size());
-    for (std::size_t index = 0; index < expected.size(); ++index) {
-        QVERIFY2(std::abs(copied[index] - expected[index]) <= tolerance,
-                 qPrintable(QStringLiteral("sample %1: %2 instead of %3")
-                                .arg(index)
-                                .arg(static_cast<double>(copied[index]))
-                                .arg(static_cast<double>(expected[index]))));
+    void refusesFormatsItCannotRead_data()
+    {
+        QTest::addColumn<QAudioFormat>("format");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("no sample format") << layout(QAudioFormat::Unknown, 2) << "no sample format";
+        QTest::newRow("no channels") << layout(QAudioFormat::Int16, 0) << "no sample format";
+        QTest::newRow("4 kHz") << layout(QAudioFormat::Int16, 1, 4000) << "no usable sample rate";
+        QTest::newRow("384 kHz") << layout(QAudioFormat::Float, 1, 384000)
+                                 << "no usable sample rate";
     }
-}
 
-void TestLiveCopy::refusesFormatsItCannotRead_data()
-{
-    QTest::addColumn<QAudioFormat>("format");
-    QTest::addColumn<QString>("reason");
+    void refusesFormatsItCannotRead()
+    {
+        QFETCH(QAudioFormat, format);
+        QFETCH(QString, reason);
+        QBuffer input;
+        input.setData(QByteArray(4096, '\1'));
+        input.open(QIODevice::ReadOnly);
 
-    QTest::newRow("no sample format") << layout(QAudioFormat::Unknown, 2) << "no sample format";
-    QTest::newRow("no channels") << layout(QAudioFormat::Int16, 0) << "no sample format";
-    QTest::newRow("4 kHz") << layout(QAudioFormat::Int16, 1, 4000) << "no usable sample rate";
-    QTest::newRow("384 kHz") << layout(QAudioFormat::Float, 1, 384000) << "no usable sample rate";
-}
+        LiveCopy copy;
+        QVERIFY(!copy.startFrom(&input, format));
 
-void TestLiveCopy::refusesFormatsItCannotRead()
-{
-    QFETCH(QAudioFormat, format);
-    QFETCH(QString, reason);
-    QBuffer input;
-    input.setData(QByteArray(4096, '\1'));
-    input.open(QIODevice::ReadOnly);
+        QVERIFY(!copy.isRunning());
+        QVERIFY2(copy.errorString().contains(reason), qPrintable(copy.errorString()));
+    }
 
-    LiveCopy copy;
-    QVERIFY(!copy.startFrom(&input, format));
+    // The lines come back through the event loop while the capture goes on, with the pitch and
+    // speed of what is being copied. The last transmission ends only with the stream: stop() hands
+    // it to the demodulator's thread, waits for that thread and announces the line before it
+    // returns, so that a window closing right after loses nothing. Again at once, before the first
+    // chunk was read.
+    void stoppingAnnouncesEveryFinishedLine_data()
+    {
+        QTest::addColumn<bool>("waitForFirstLine");
 
-    QVERIFY(!copy.isRunning());
-    QVERIFY2(copy.errorString().contains(reason), qPrintable(copy.errorString()));
-}
+        QTest::newRow("while copying") << true;
+        QTest::newRow("right after the start") << false;
+    }
 
-// The lines come back through the event loop while the capture goes on, with the pitch and speed
-// of what is being copied.
-void TestLiveCopy::linesArriveWhileCopying()
-{
-    const QAudioFormat format = layout(QAudioFormat::Int16, 2);
-    QBuffer input;
-    input.setData(signalBytes(format, CwTestTransmissions));
-    input.open(QIODevice::ReadOnly);
-    // Declared before the copy, which still reports while it is destroyed.
-    QList<LiveStatus> reports;
-    LiveCopy copy;
-    CopyWatch watch(copy);
-    connect(&copy, &LiveCopy::statusChanged, this, [&] { reports.append(copy.status()); });
+    void stoppingAnnouncesEveryFinishedLine()
+    {
+        QFETCH(bool, waitForFirstLine);
+        const QAudioFormat format = layout(QAudioFormat::Float, 1);
+        QBuffer input;
+        input.setData(signalBytes(format, CwTestTransmissions));
+        input.open(QIODevice::ReadOnly);
+        // Declared before the copy, which still reports while it is destroyed.
+        QList<LiveStatus> reports;
+        auto copy = std::make_unique<LiveCopy>();
+        CopyWatch watch(*copy);
+        connect(copy.get(), &LiveCopy::statusChanged, this,
+                [&reports, raw = copy.get()] { reports.append(raw->status()); });
+        QVERIFY(copy->startFrom(&input, format));
+        if (waitForFirstLine) {
+            QTRY_VERIFY(!watch.lines.isEmpty());
+            QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
+            QVERIFY(copy->isRunning());
+            // A line and the status after it are two events: the status may come a moment later.
+            QTRY_VERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
+                return std::abs(status.pitchHz - 700.0) < 20.0 &&
+                       std::abs(status.wordsPerMinute - 30.0) < 5.0;
+            }));
+        }
 
-    QVERIFY(copy.startFrom(&input, format));
+        copy->stop();
 
-    QTRY_VERIFY(!watch.lines.isEmpty());
-    QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
-    QVERIFY(copy.isRunning());
-    // A line and the status after it are two events: the status may come a moment later.
-    QTRY_VERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
-        return std::abs(status.pitchHz - 700.0) < 20.0 &&
-               std::abs(status.wordsPerMinute - 30.0) < 5.0;
-    }));
-    copy.stop();
-    QCOMPARE(watch.texts(), CwTestTransmissions);
-}
+        QCOMPARE(watch.texts(), CwTestTransmissions);
+        QVERIFY(!copy->isRunning());
+        QVERIFY(!copy->findChild<QThread *>());
+        QCOMPARE(copy->status().pitchHz, 0.0);
+        copy.reset();
+        QCOMPARE(watch.texts(), CwTestTransmissions);
+    }
 
-// The last transmission ends only with the stream: stop() hands it to the demodulator's thread,
-// waits for that thread and announces the line before it returns, so that a window closing
-// right after loses nothing. Again at once, before the first chunk was read.
-void TestLiveCopy::stoppingAnnouncesEveryFinishedLine_data()
-{
-    QTest::addColumn<bool>("waitForFirstLine");
+    // A click holds the pitch at once; the demodulator's reports then say what it made of it.
+    void pitchCommandsShowAtOnce()
+    {
+        const QAudioFormat format = layout(QAudioFormat::Float, 1);
+        QBuffer input;
+        input.setData(signalBytes(format, CwShortTransmissions));
+        input.open(QIODevice::ReadOnly);
+        LiveCopy copy;
+        QVERIFY(copy.startFrom(&input, format));
 
-    QTest::newRow("while copying") << true;
-    QTest::newRow("right after the start") << false;
-}
+        copy.lockPitch(1200.0);
+        QVERIFY(copy.status().pitchHeld);
+        QCOMPARE(copy.status().pitchHz, 1200.0);
+        QTRY_COMPARE(copy.status().command, quint64(1));
+        QVERIFY(copy.status().pitchHeld);
 
-void TestLiveCopy::stoppingAnnouncesEveryFinishedLine()
-{
-    QFETCH(bool, waitForFirstLine);
-    const QAudioFormat format = layout(QAudioFormat::Float, 1);
-    QBuffer input;
-    input.setData(signalBytes(format, CwTestTransmissions));
-    input.open(QIODevice::ReadOnly);
-    auto copy = std::make_unique<LiveCopy>();
-    CopyWatch watch(*copy);
-    QVERIFY(copy->startFrom(&input, format));
-    if (waitForFirstLine)
-        QTRY_VERIFY(!watch.lines.isEmpty());
-
-    copy->stop();
-
-    QCOMPARE(watch.texts(), CwTestTransmissions);
-    QVERIFY(!copy->isRunning());
-    QVERIFY(!copy->findChild<QThread *>());
-    QCOMPARE(copy->status().pitchHz, 0.0);
-    copy.reset();
-    QCOMPARE(watch.texts(), CwTestTransmissions);
-}
-
-// A click holds the pitch at once; the demodulator's reports then say what it made of it.
-void TestLiveCopy::pitchCommandsShowAtOnce()
-{
-    const QAudioFormat format = layout(QAudioFormat::Float, 1);
-    QBuffer input;
-    input.setData(signalBytes(format, CwShortTransmissions));
-    input.open(QIODevice::ReadOnly);
-    LiveCopy copy;
-    QVERIFY(copy.startFrom(&input, format));
-
-    copy.lockPitch(1200.0);
-    QVERIFY(copy.status().pitchHeld);
-    QCOMPARE(copy.status().pitchHz, 1200.0);
-    QTRY_COMPARE(copy.status().command, quint64(1));
-    QVERIFY(copy.status().pitchHeld);
-
-    copy.releasePitch();
-    QVERIFY(!copy.status().pitchHeld);
-    QTRY_COMPARE(copy.status().command, quint64(2));
-    QVERIFY(!copy.status().pitchHeld);
-    copy.stop();
-}
+        copy.releasePitch();
+        QVERIFY(!copy.status().pitchHeld);
+        QTRY_COMPARE(copy.status().command, quint64(2));
+        QVERIFY(!copy.status().pitchHeld);
+        copy.stop();
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLiveCopy)
 #include "tst_livecopy.moc"

@@ -22,13 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct KeyPress
-{
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-};
-using KeyPresses = QList<KeyPress>;
-
 // One thing the user or a decode run does to the box.
 struct Action
 {
@@ -39,34 +32,21 @@ struct Action
         Append,
         Paste,
         MenuCommand,
-        Select,
-    };
-    Kind kind;
+        Select
+    } kind;
     QString text;
-    KeyPress key = {Qt::Key_unknown};
+    Qt::Key key = Qt::Key_unknown;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
 };
 using Actions = QList<Action>;
 
-Action typed(const QString &text)
-{
-    return {Action::Type, text};
-}
-Action pressed(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    return {Action::Press, QString(), {key, modifiers}};
-}
-Action appended(const QString &text)
-{
-    return {Action::Append, text};
-}
-Action pasted(const QString &text)
-{
-    return {Action::Paste, text};
-}
-Action chosenFromMenu(const QString &command)
-{
-    return {Action::MenuCommand, command};
-}
+const auto typed = [](const QString &text) { return Action{Action::Type, text}; };
+const auto appended = [](const QString &text) { return Action{Action::Append, text}; };
+const auto pasted = [](const QString &text) { return Action{Action::Paste, text}; };
+const auto chosenFromMenu = [](const QString &name) { return Action{Action::MenuCommand, name}; };
+const auto pressed = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    return Action{Action::Press, {}, key, modifiers};
+};
 
 // A selection set by the program, from anchor to cursor in bytes.
 Action selectedBytes(int anchor, int position)
@@ -90,7 +70,6 @@ QString numberedLines(int count)
 
 } // namespace
 
-Q_DECLARE_METATYPE(KeyPresses)
 Q_DECLARE_METATYPE(Actions)
 
 class TestReportView : public QObject
@@ -98,34 +77,451 @@ class TestReportView : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_view = std::make_unique<ReportView>();
+        m_view->setFont(QFont(QStringLiteral("Monospace"), 9));
+        m_view->resize(300, 4 + 8 + 5 * m_view->fontMetrics().lineSpacing());
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->setFocus();
+    }
     void cleanup() { m_view.reset(); }
 
-    void appendsAndShowsFirstNewLine_data();
-    void appendsAndShowsFirstNewLine();
-    void keysSelect_data();
-    void keysSelect();
-    void copiesSelectionOnly();
-    void mouseSelects();
-    void edits_data();
-    void edits();
-    void keepsLineIndexThroughEdits_data();
-    void keepsLineIndexThroughEdits();
-    void appendKeepsCursorAndSelection();
-    void cutsToClipboard();
-    void menuOffersWhatApplies();
-    void keysGoToBoxOrWindow_data();
-    void keysGoToBoxOrWindow();
-    void showsLoneSurrogateAsReplacement();
+    void appendsAndShowsFirstNewLine_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("topLine");
+        QTest::addColumn<bool>("focused");
+
+        // The box shows five lines; the last line can come up to the bottom, no further. A piece
+        // that repeats the lines shown before is drawn as much as one that does not.
+        const QString run = numberedLines(4) + u"line 4 changed\n"_s + numberedLines(3);
+        QTest::newRow("nothing") << QStringList{QString()} << 1 << 0 << true;
+        QTest::newRow("one piece, shorter than the box")
+            << QStringList{numberedLines(3)} << 4 << 0 << true;
+        QTest::newRow("a second piece, its first line at the top")
+            << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << true;
+        QTest::newRow("a second piece, not focused")
+            << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << false;
+        QTest::newRow("a last piece too short to reach the top")
+            << QStringList{numberedLines(40), numberedLines(2)} << 43 << 38 << false;
+        QTest::newRow("a piece that continues an unfinished line")
+            << QStringList{numberedLines(33) + u"unfinished"_s, u" line\n"_s + numberedLines(9)}
+            << 44 << 33 << false;
+        QTest::newRow("runs that differ in one line shown")
+            << QStringList{numberedLines(8), run, numberedLines(8)} << 25 << 16 << false;
+        QTest::newRow("runs of one and two lines near the end")
+            << QStringList{numberedLines(10), u"a\n"_s, u"a\nb\n"_s, u"a\n"_s} << 15 << 10 << false;
+        QTest::newRow("an empty piece changes nothing")
+            << QStringList{numberedLines(20), QString()} << 21 << 0 << true;
+    }
+
+    void appendsAndShowsFirstNewLine()
+    {
+        QFETCH(QStringList, pieces);
+        QFETCH(int, lines);
+        QFETCH(int, topLine);
+        QFETCH(bool, focused);
+        if (!focused)
+            m_view->clearFocus();
+
+        // Each piece is painted before the next comes, as decode runs are.
+        for (const QString &piece : pieces) {
+            m_view->appendText(piece);
+            QCoreApplication::processEvents();
+        }
+
+        QCOMPARE(m_view->toPlainText(), pieces.join(QString()));
+        QCOMPARE(m_view->lineCount(), lines);
+        QCOMPARE(m_view->firstVisibleLine(), topLine);
+        const QImage shown = shownOnScreen();
+        m_view->viewport()->repaint();
+        QVERIFY2(shown == shownOnScreen(), "the box shows other text than it holds");
+    }
+
+    void keysSelect_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Actions>("keys");
+        QTest::addColumn<QString>("selected");
+
+        const QString words = QStringLiteral("alpha beta\ngamma\n\ndelta\n");
+        const Action home = ToStart;
+        const Action right = pressed(Qt::Key_Right);
+        const Action down = pressed(Qt::Key_Down);
+        const Action selectRight = pressed(Qt::Key_Right, Qt::ShiftModifier);
+        const Action selectDown = pressed(Qt::Key_Down, Qt::ShiftModifier);
+        const Action selectUp = pressed(Qt::Key_Up, Qt::ShiftModifier);
+
+        QTest::newRow("characters")
+            << words << Actions{home, selectRight, selectRight, selectRight} << "alp";
+        QTest::newRow("a line") << words << Actions{home, selectDown} << "alpha beta\n";
+        QTest::newRow("over a line end")
+            << words << Actions{home, pressed(Qt::Key_End), selectRight} << "\n";
+        QTest::newRow("down to a shorter line keeps to its end")
+            << words
+            << Actions{home, right, right, right, right, right, right, right, right, selectDown}
+            << "ta\ngamma";
+        QTest::newRow("up from the end")
+            << words << Actions{ToEnd, selectUp, selectUp} << "\ndelta\n";
+        QTest::newRow("all") << words << Actions{SelectAll} << words;
+        QTest::newRow("letters of two and three bytes and a pair of surrogates, one step each")
+            << u"\u00FC\u20AC\U0001F600x\n"_s
+            << Actions{home, selectRight, selectRight, selectRight} << u"\u00FC\u20AC\U0001F600"_s;
+        // The box keeps the start of every 32nd line; lines on either side of those are found.
+        for (const int line : {31, 32, 33, 64, 99}) {
+            Actions keys{home};
+            keys.append(Actions(line, down));
+            keys.append(pressed(Qt::Key_End, Qt::ShiftModifier));
+            QTest::addRow("line %d", line)
+                << numberedLines(100) << keys << QStringLiteral("line %1").arg(line);
+        }
+    }
+
+    void keysSelect()
+    {
+        QFETCH(QString, text);
+        QFETCH(Actions, keys);
+        QFETCH(QString, selected);
+        m_view->appendText(text);
+
+        perform(keys);
+
+        QCOMPARE(m_view->selectedText(), selected);
+    }
+
+    void mouseSelects()
+    {
+        m_view->appendText(u"  Battery Voltage: 3.90 V\n  Mission: 00000000\n"_s);
+        QWidget *viewport = m_view->viewport();
+
+        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(20));
+        QCOMPARE(m_view->selectedText(), QStringLiteral("3.90"));
+
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(2));
+        QTest::mouseMove(viewport, pointOfColumn(9));
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(9));
+        QCOMPARE(m_view->selectedText(), QStringLiteral("Battery"));
+
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, pointOfColumn(17));
+        QCOMPARE(m_view->selectedText(), QStringLiteral("Battery Voltage"));
+    }
+
+    void edits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Actions>("actions");
+        QTest::addColumn<QString>("expected");
+
+        const Action left = pressed(Qt::Key_Left);
+        const Action right = pressed(Qt::Key_Right);
+        const Action down = pressed(Qt::Key_Down);
+        const Action backspace = pressed(Qt::Key_Backspace);
+        const Action deleteKey = pressed(Qt::Key_Delete);
+        const Action redo = pressed(Qt::Key_Y, Qt::ControlModifier);
+        const Action selectRight = pressed(Qt::Key_Right, Qt::ShiftModifier);
+        const QString words = QStringLiteral("alpha beta\n");
+        Actions toMiddleLine{ToStart};
+        toMiddleLine.append(Actions(50, down));
+
+        QTest::newRow("typing at the end")
+            << u"line 0\n"_s << Actions{ToEnd, typed(u"abc"_s)} << u"line 0\nabc"_s;
+        QTest::newRow("typing inside a line")
+            << words << Actions{ToStart, right, right, right, right, right, typed(u","_s)}
+            << u"alpha, beta\n"_s;
+        QTest::newRow("Return splits a line")
+            << words << Actions{ToStart, right, right, right, right, right, pressed(Qt::Key_Return)}
+            << u"alpha\n beta\n"_s;
+        QTest::newRow("typing replaces the selection")
+            << words << Actions{ToStart, pressed(Qt::Key_End, Qt::ShiftModifier), typed(u"gamma"_s)}
+            << u"gamma\n"_s;
+        QTest::newRow("Escape types nothing") << words << Actions{pressed(Qt::Key_Escape)} << words;
+        QTest::newRow("Backspace at a line start joins the line above")
+            << u"one\ntwo\n"_s << Actions{ToStart, down, backspace} << u"onetwo\n"_s;
+        QTest::newRow("Delete at a line end joins the line below")
+            << u"one\ntwo\n"_s << Actions{ToStart, pressed(Qt::Key_End), deleteKey}
+            << u"onetwo\n"_s;
+        QTest::newRow("Backspace takes characters of four, three and two bytes whole")
+            << u"\u00FC\u20AC\U0001F600x"_s << Actions{ToEnd, left, backspace, backspace, backspace}
+            << u"x"_s;
+        QTest::newRow("Delete takes a pair of surrogates whole")
+            << u"a\U0001F600b"_s << Actions{ToStart, right, deleteKey} << u"ab"_s;
+        QTest::newRow("Ctrl+Backspace takes the word before the cursor")
+            << u"Battery Voltage"_s
+            << Actions{ToEnd, pressed(Qt::Key_Backspace, Qt::ControlModifier)} << u"Battery "_s;
+        QTest::newRow("Ctrl+A then Delete clears the box")
+            << numberedLines(100) << Actions{SelectAll, deleteKey} << QString();
+        QTest::newRow("Ctrl+A then Backspace clears it too")
+            << numberedLines(100) << Actions{SelectAll, backspace} << QString();
+        QTest::newRow("a paste's line ends become line feeds")
+            << QString() << Actions{pasted(u"a\r\nb\rc\u2029d\n"_s)} << u"a\nb\nc\nd\n"_s;
+        QTest::newRow("Delete after a selection set inside a character takes that character")
+            << u"a\u20ACb"_s << Actions{selectedBytes(2, 2), deleteKey} << u"ab"_s;
+        QTest::newRow("a paste replaces the selection")
+            << words << Actions{ToStart, selectRight, selectRight, pasted(u"ALPH"_s)}
+            << u"ALPHpha beta\n"_s;
+
+        QTest::newRow("one Undo takes back the characters typed in a row")
+            << u"one\n"_s << Actions{ToEnd, typed(u"two"_s), Undo} << u"one\n"_s;
+        QTest::newRow("Ctrl+Y redoes")
+            << u"one\n"_s << Actions{ToEnd, typed(u"two"_s), Undo, redo} << u"one\ntwo"_s;
+        QTest::newRow("Ctrl+Shift+Z redoes")
+            << u"one\n"_s
+            << Actions{ToEnd, typed(u"two"_s), Undo,
+                       pressed(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier)}
+            << u"one\ntwo"_s;
+        QTest::newRow("one Undo takes back a run of Backspaces")
+            << u"one two"_s << Actions{ToEnd, backspace, backspace, backspace, Undo}
+            << u"one two"_s;
+        QTest::newRow("a moved cursor starts a new undo step")
+            << u"ab"_s << Actions{ToEnd, typed(u"c"_s), left, right, typed(u"d"_s), Undo}
+            << u"abc"_s;
+        QTest::newRow("Undo brings back a deleted character of four bytes")
+            << u"a\U0001F600b"_s << Actions{ToStart, right, deleteKey, Undo} << u"a\U0001F600b"_s;
+        QTest::newRow("a new edit forgets what could be redone")
+            << u"one"_s << Actions{ToEnd, typed(u"x"_s), Undo, typed(u"y"_s), redo} << u"oney"_s;
+        Actions middleEdit = toMiddleLine;
+        middleEdit.append({typed(u"x"_s), deleteKey, Undo, Undo});
+        QTest::newRow("undoing edits in the middle of a long report")
+            << numberedLines(100) << middleEdit << numberedLines(100);
+
+        QTest::newRow("Undo of clearing a long report, an append in between")
+            << numberedLines(100) << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
+            << numberedLines(100) + u"new\n"_s;
+        const QString manyBytes = u"\u00FC\u20AC\U0001F600\n"_s.repeated(80);
+        QTest::newRow("clearing lines of several bytes undone, redone and undone")
+            << manyBytes << Actions{SelectAll, deleteKey, Undo, redo, Undo} << manyBytes;
+        Actions replaceMiddle = toMiddleLine;
+        replaceMiddle.append(Actions(40, pressed(Qt::Key_Down, Qt::ShiftModifier)));
+        replaceMiddle.append({typed(u"x"_s), Undo, redo, Undo, appended(u"new\n"_s)});
+        QTest::newRow("typing over 40 lines undone, redone and undone, then an append")
+            << numberedLines(100) << replaceMiddle << numberedLines(100) + u"new\n"_s;
+
+        QTest::newRow("a decode run's append is no undo step")
+            << u"one\n"_s << Actions{appended(u"two\n"_s), Undo} << u"one\ntwo\n"_s;
+        QTest::newRow("typing goes on at the cursor after an append")
+            << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s)}
+            << u"one\nxytwo\n"_s;
+        QTest::newRow("Undo after an append takes back the edit only")
+            << u"one\n"_s
+            << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s), Undo}
+            << u"one\ntwo\n"_s;
+        QTest::newRow("a cleared box, an append, and Undo: the old text comes back before the new")
+            << u"old\n"_s << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
+            << u"old\nnew\n"_s;
+        QTest::newRow("Redo after an append clears the old text again")
+            << u"old\n"_s << Actions{SelectAll, deleteKey, Undo, appended(u"new\n"_s), redo}
+            << u"new\n"_s;
+
+        QTest::newRow("Undo in the context menu")
+            << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), chosenFromMenu(u"undo"_s)} << u"one\n"_s;
+        QTest::newRow("Redo in the context menu")
+            << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), Undo, chosenFromMenu(u"redo"_s)}
+            << u"one\nx"_s;
+        QTest::newRow("Cut and Paste in the context menu")
+            << words
+            << Actions{ToStart} + Actions(6, selectRight) +
+                   Actions{chosenFromMenu(u"cut"_s), pressed(Qt::Key_End),
+                           chosenFromMenu(u"paste"_s)}
+            << u"betaalpha \n"_s;
+
+        // The clipboard holds what Ctrl+C and Ctrl+X took: the paste at the end shows it.
+        const Action copy = pressed(Qt::Key_C, Qt::ControlModifier);
+        const Action paste = pressed(Qt::Key_V, Qt::ControlModifier);
+        QTest::newRow("Ctrl+C copies the selection only")
+            << u"ab"_s << Actions{ToStart, selectRight, copy, ToEnd, paste} << u"aba"_s;
+        QTest::newRow("Ctrl+C without a selection leaves the clipboard")
+            << u"ab"_s << Actions{pasted(u"x"_s), ToStart, copy, ToEnd, paste} << u"xabx"_s;
+        QTest::newRow("Ctrl+X cuts the selection")
+            << u"ab"_s
+            << Actions{ToStart, selectRight, pressed(Qt::Key_X, Qt::ControlModifier), ToEnd, paste}
+            << u"ba"_s;
+        // A surrogate without its partner is no character; the box shows and copies U+FFFD.
+        QTest::newRow("a lone surrogate becomes U+FFFD")
+            << u"#1: 9001"_s + QChar(0xD800) + u"0010C6A00A503\n"_s << Actions{}
+            << u"#1: 9001\uFFFD0010C6A00A503\n"_s;
+    }
+
+    // Also checks that the line index agrees with the text the edits leave.
+    void edits()
+    {
+        QFETCH(QString, text);
+        QFETCH(Actions, actions);
+        QFETCH(QString, expected);
+        m_view->appendText(text);
+
+        perform(actions);
+
+        QCOMPARE(m_view->toPlainText(), expected);
+        verifyLineIndex();
+    }
+
+    void keepsLineIndexThroughEdits_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("inserted");
+
+        // 200 lines of "line N\n": lines 0-9 take 7 characters, 10-99 take 8, the rest 9.
+        const auto startOfLine = [](int line) {
+            return std::min(line, 10) * 7 + std::clamp(line - 10, 0, 90) * 8 +
+                   std::max(line - 100, 0) * 9;
+        };
+        QTest::newRow("a character in the first 32 lines")
+            << startOfLine(3) << startOfLine(3) << u"x"_s;
+        QTest::newRow("the line end before line 32")
+            << startOfLine(32) - 1 << startOfLine(32) << QString();
+        QTest::newRow("lines 20 to 90 removed") << startOfLine(20) << startOfLine(90) << QString();
+        QTest::newRow("a hundred lines inserted in the middle")
+            << startOfLine(70) + 2 << startOfLine(70) + 2 << numberedLines(100);
+        QTest::newRow("lines of two, three and four bytes inserted")
+            << startOfLine(40) << startOfLine(41) << u"\u00FC\u20AC\U0001F600\n"_s.repeated(40);
+        QTest::newRow("all but the last line removed") << 0 << startOfLine(199) << QString();
+        QTest::newRow("everything replaced by one line") << 0 << startOfLine(200) << u"one line"_s;
+    }
+
+    // Every line start and UTF-16 offset is found again after an edit and after an append.
+    void keepsLineIndexThroughEdits()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, inserted);
+        QString expected = numberedLines(200);
+        m_view->appendText(expected);
+
+        m_view->replaceText(from, to, inserted);
+        expected.replace(from, to - from, inserted);
+        QCOMPARE(m_view->toPlainText(), expected);
+        verifyLineIndex();
+
+        m_view->appendText(numberedLines(70));
+        QCOMPARE(m_view->toPlainText(), expected + numberedLines(70));
+        verifyLineIndex();
+    }
+
+    void menuOffersWhatApplies()
+    {
+        const auto enabledCommands = [this] {
+            const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
+            QStringList names;
+            for (const QAction *action : menu->actions()) {
+                if (action->isEnabled() && !action->isSeparator())
+                    names.append(action->objectName());
+            }
+            return names;
+        };
+        QApplication::clipboard()->clear();
+        QCOMPARE(enabledCommands(), QStringList());
+
+        QTest::keyClicks(m_view.get(), u"abc"_s);
+        QTest::keyClick(m_view.get(), Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(enabledCommands(),
+                 (QStringList{u"undo"_s, u"cut"_s, u"copy"_s, u"delete"_s, u"selectAll"_s}));
+
+        QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QApplication::clipboard()->setText(u"pasted"_s);
+        QCOMPARE(enabledCommands(), (QStringList{u"redo"_s, u"paste"_s}));
+    }
+
+    void keysGoToBoxOrWindow_data()
+    {
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<bool>("windowShortcut");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("Alt with a letter is the window's menu")
+            << QKeySequence(Qt::ALT | Qt::Key_F) << true << u"ab"_s;
+        QTest::newRow("a letter is typed") << QKeySequence(Qt::Key_F) << false << u"abf"_s;
+        QTest::newRow("Ctrl+Z is the box's Undo")
+            << QKeySequence(Qt::CTRL | Qt::Key_Z) << false << u"a"_s;
+        QTest::newRow("Backspace is the box's")
+            << QKeySequence(Qt::Key_Backspace) << false << u"a"_s;
+    }
+
+    // The window's shortcuts do not take the box's editing keys, nor the box the window's menus.
+    void keysGoToBoxOrWindow()
+    {
+        QFETCH(QKeySequence, key);
+        QFETCH(bool, windowShortcut);
+        QFETCH(QString, text);
+        QWidget window;
+        auto *view = new ReportView(&window);
+        QShortcut shortcut(key, &window);
+        const QSignalSpy fired(&shortcut, &QShortcut::activated);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        view->setFocus();
+        view->appendText(u"a"_s);
+        QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(view, u"b"_s);
+
+        QTest::keySequence(view, key);
+
+        QCOMPARE(fired.count(), windowShortcut ? 1 : 0);
+        QCOMPARE(view->toPlainText(), text);
+    }
 
 private:
-    void press(const KeyPresses &keys)
+    void perform(const Actions &actions)
     {
-        for (const KeyPress &key : keys)
-            QTest::keyClick(m_view.get(), key.key, key.modifiers);
+        for (const Action &action : actions) {
+            switch (action.kind) {
+            case Action::Type:
+                QTest::keyClicks(m_view.get(), action.text);
+                break;
+            case Action::Press:
+                QTest::keyClick(m_view.get(), action.key, action.modifiers);
+                break;
+            case Action::Append:
+                m_view->appendText(action.text);
+                break;
+            case Action::Paste:
+                QApplication::clipboard()->setText(action.text);
+                QTest::keyClick(m_view.get(), Qt::Key_V, Qt::ControlModifier);
+                break;
+            case Action::Select: {
+                const QStringList ends = action.text.split(u' ');
+                m_view->setSelection(ends.at(0).toInt(), ends.at(1).toInt());
+                break;
+            }
+            case Action::MenuCommand: {
+                const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
+                auto *command = menu->findChild<QAction *>(action.text);
+                QVERIFY2(command && command->isEnabled(), qPrintable(action.text));
+                command->trigger();
+                break;
+            }
+            }
+        }
     }
-    void perform(const Actions &actions);
-    void verifyLineIndex() const;
+
+    // The line, its start and the UTF-16 offset of every position, as the text itself has them.
+    void verifyLineIndex() const
+    {
+        const QByteArray text = m_view->toPlainText().toUtf8();
+        QCOMPARE(m_view->lineCount(), text.count('\n') + 1);
+        QCOMPARE(m_view->utf16Size(), QString::fromUtf8(text).size());
+        qsizetype line = 0;
+        qsizetype lineStart = 0;
+        qsizetype units = 0;
+        for (qsizetype position = 0; position <= text.size(); ++position) {
+            const auto byte =
+                position < text.size() ? static_cast<unsigned char>(text[position]) : 0;
+            if ((byte & 0xC0) == 0x80)
+                continue;
+            QCOMPARE(m_view->lineNumberOf(position), line);
+            QCOMPARE(m_view->lineStartOf(position), lineStart);
+            QCOMPARE(m_view->utf16OffsetOf(position), units);
+            QCOMPARE(m_view->positionOfUtf16(units), position);
+            units += byte >= 0xF0 ? 2 : 1;
+            if (byte == '\n') {
+                ++line;
+                lineStart = position + 1;
+            }
+        }
+    }
     // The middle of a character of the line at the top of the box.
     QPoint pointOfColumn(int column) const
     {
@@ -139,481 +535,6 @@ private:
 
     std::unique_ptr<ReportView> m_view;
 };
-
-void TestReportView::init()
-{
-    m_view = std::make_unique<ReportView>();
-    m_view->setFont(QFont(QStringLiteral("Monospace"), 9));
-    m_view->resize(300, 4 + 8 + 5 * m_view->fontMetrics().lineSpacing());
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    m_view->setFocus();
-}
-
-void TestReportView::perform(const Actions &actions)
-{
-    for (const Action &action : actions) {
-        switch (action.kind) {
-        case Action::Type:
-            QTest::keyClicks(m_view.get(), action.text);
-            break;
-        case Action::Press:
-            QTest::keyClick(m_view.get(), action.key.key, action.key.modifiers);
-            break;
-        case Action::Append:
-            m_view->appendText(action.text);
-            break;
-        case Action::Paste:
-            QApplication::clipboard()->setText(action.text);
-            QTest::keyClick(m_view.get(), Qt::Key_V, Qt::ControlModifier);
-            break;
-        case Action::Select: {
-            const QStringList ends = action.text.split(u' ');
-            m_view->setSelection(ends.at(0).toInt(), ends.at(1).toInt());
-            break;
-        }
-        case Action::MenuCommand: {
-            const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
-            auto *command = menu->findChild<QAction *>(action.text);
-            QVERIFY2(command && command->isEnabled(), qPrintable(action.text));
-            command->trigger();
-            break;
-        }
-        }
-    }
-}
-
-// The line, its start and the UTF-16 offset of every position, as the text itself has them.
-void TestReportView::verifyLineIndex() const
-{
-    const QByteArray text = m_view->toPlainText().toUtf8();
-    QCOMPARE(m_view->lineCount(), text.count('\n') + 1);
-    QCOMPARE(m_view->utf16Size(), QString::fromUtf8(text).size());
-    qsizetype line = 0;
-    qsizetype lineStart = 0;
-    qsizetype units = 0;
-    for (qsizetype position = 0; position <= text.size(); ++position) {
-        const auto byte = position < text.size() ? static_cast<unsigned char>(text[position]) : 0;
-        if ((byte & 0xC0) == 0x80)
-            continue;
-        QCOMPARE(m_view->lineNumberOf(position), line);
-        QCOMPARE(m_view->lineStartOf(position), lineStart);
-        QCOMPARE(m_view->utf16OffsetOf(position), units);
-        QCOMPARE(m_view->positionOfUtf16(units), position);
-        units += byte >= 0xF0 ? 2 : 1;
-        if (byte == '\n') {
-            ++line;
-            lineStart = position + 1;
-        }
-    }
-}
-
-void TestReportView::appendsAndShowsFirstNewLine_data()
-{
-    QTest::addColumn<QStringList>("pieces");
-    QTest::addColumn<int>("lines");
-    QTest::addColumn<int>("topLine");
-    QTest::addColumn<bool>("focused");
-
-    // The box shows five lines; the last line can come up to the bottom, no further. A piece
-    // that repeats the lines shown before is drawn as much as one that does not.
-    const QString run = numberedLines(4) + u"line 4 changed\n"_s + numberedLines(3);
-    QTest::newRow("nothing") << QStringList{QString()} << 1 << 0 << true;
-    QTest::newRow("one piece, shorter than the box")
-        << QStringList{numberedLines(3)} << 4 << 0 << true;
-    QTest::newRow("a second piece, its first line at the top")
-        << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << true;
-    QTest::newRow("a second piece, not focused")
-        << QStringList{numberedLines(40), numberedLines(10)} << 51 << 40 << false;
-    QTest::newRow("a last piece too short to reach the top")
-        << QStringList{numberedLines(40), numberedLines(2)} << 43 << 38 << false;
-    QTest::newRow("a piece that continues an unfinished line")
-        << QStringList{numberedLines(33) + u"unfinished"_s, u" line\n"_s + numberedLines(9)} << 44
-        << 33 << false;
-    QTest::newRow("runs that differ in one line shown")
-        << QStringList{numberedLines(8), run, numberedLines(8)} << 25 << 16 << false;
-    QTest::newRow("runs of one and two lines near the end")
-        << QStringList{numberedLines(10), u"a\n"_s, u"a\nb\n"_s, u"a\n"_s} << 15 << 10 << false;
-    QTest::newRow("an empty piece changes nothing")
-        << QStringList{numberedLines(20), QString()} << 21 << 0 << true;
-}
-
-void TestReportView::appendsAndShowsFirstNewLine()
-{
-    QFETCH(QStringList, pieces);
-    QFETCH(int, lines);
-    QFETCH(int, topLine);
-    QFETCH(bool, focused);
-    if (!focused)
-        m_view->clearFocus();
-
-    // Each piece is painted before the next comes, as decode runs are.
-    for (const QString &piece : pieces) {
-        m_view->appendText(piece);
-        QCoreApplication::processEvents();
-    }
-
-    QCOMPARE(m_view->toPlainText(), pieces.join(QString()));
-    QCOMPARE(m_view->lineCount(), lines);
-    QCOMPARE(m_view->firstVisibleLine(), topLine);
-    const QImage shown = shownOnScreen();
-    m_view->viewport()->repaint();
-    QVERIFY2(shown == shownOnScreen(), "the box shows other text than it holds");
-}
-
-void TestReportView::keysSelect_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<KeyPresses>("keys");
-    QTest::addColumn<QString>("selected");
-
-    const QString words = QStringLiteral("alpha beta\ngamma\n\ndelta\n");
-    const KeyPress home{Qt::Key_Home, Qt::ControlModifier};
-    const KeyPress end{Qt::Key_End, Qt::ControlModifier};
-    const KeyPress right{Qt::Key_Right};
-    const KeyPress down{Qt::Key_Down};
-    const KeyPress selectRight{Qt::Key_Right, Qt::ShiftModifier};
-    const KeyPress selectDown{Qt::Key_Down, Qt::ShiftModifier};
-    const KeyPress selectUp{Qt::Key_Up, Qt::ShiftModifier};
-    const KeyPress selectToLineEnd{Qt::Key_End, Qt::ShiftModifier};
-
-    QTest::newRow("characters") << words << KeyPresses{home, selectRight, selectRight, selectRight}
-                                << "alp";
-    QTest::newRow("a line") << words << KeyPresses{home, selectDown} << "alpha beta\n";
-    QTest::newRow("over a line end")
-        << words << KeyPresses{home, {Qt::Key_End}, selectRight} << "\n";
-    QTest::newRow("down to a shorter line keeps to its end")
-        << words
-        << KeyPresses{home, right, right, right, right, right, right, right, right, selectDown}
-        << "ta\ngamma";
-    QTest::newRow("up from the end") << words << KeyPresses{end, selectUp, selectUp} << "\ndelta\n";
-    QTest::newRow("all") << words << KeyPresses{{Qt::Key_A, Qt::ControlModifier}} << words;
-    QTest::newRow("letters of two and three bytes and a pair of surrogates, one step each")
-        << u"\u00FC\u20AC\U0001F600x\n"_s << KeyPresses{home, selectRight, selectRight, selectRight}
-        << u"\u00FC\u20AC\U0001F600"_s;
-    // The box keeps the start of every 32nd line; lines on either side of those are found.
-    for (const int line : {31, 32, 33, 64, 99}) {
-        KeyPresses keys{home};
-        keys.append(KeyPresses(line, down));
-        keys.append(selectToLineEnd);
-        QTest::addRow("line %d", line)
-            << numberedLines(100) << keys << QStringLiteral("line %1").arg(line);
-    }
-}
-
-void TestReportView::keysSelect()
-{
-    QFETCH(QString, text);
-    QFETCH(KeyPresses, keys);
-    QFETCH(QString, selected);
-    m_view->appendText(text);
-
-    press(keys);
-
-    QCOMPARE(m_view->selectedText(), selected);
-}
-
-void TestReportView::copiesSelectionOnly()
-{
-    m_view->appendText(u"  Battery Voltage: 3.90 V\n"_s);
-    QApplication::clipboard()->setText(QStringLiteral("before"));
-
-    QTest::keyClick(m_view.get(), Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
-
-    press({{Qt::Key_End, Qt::ShiftModifier}});
-    QTest::keyClick(m_view.get(), Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("  Battery Voltage: 3.90 V"));
-}
-
-void TestReportView::mouseSelects()
-{
-    m_view->appendText(u"  Battery Voltage: 3.90 V\n  Mission: 00000000\n"_s);
-    QWidget *viewport = m_view->viewport();
-
-    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(20));
-    QCOMPARE(m_view->selectedText(), QStringLiteral("3.90"));
-
-    QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(2));
-    QTest::mouseMove(viewport, pointOfColumn(9));
-    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(9));
-    QCOMPARE(m_view->selectedText(), QStringLiteral("Battery"));
-
-    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, pointOfColumn(17));
-    QCOMPARE(m_view->selectedText(), QStringLiteral("Battery Voltage"));
-}
-
-void TestReportView::edits_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<Actions>("actions");
-    QTest::addColumn<QString>("expected");
-
-    const Action left = pressed(Qt::Key_Left);
-    const Action right = pressed(Qt::Key_Right);
-    const Action down = pressed(Qt::Key_Down);
-    const Action backspace = pressed(Qt::Key_Backspace);
-    const Action deleteKey = pressed(Qt::Key_Delete);
-    const Action redo = pressed(Qt::Key_Y, Qt::ControlModifier);
-    const Action selectRight = pressed(Qt::Key_Right, Qt::ShiftModifier);
-    const QString words = QStringLiteral("alpha beta\n");
-    Actions toMiddleLine{ToStart};
-    toMiddleLine.append(Actions(50, down));
-
-    QTest::newRow("typing at the end")
-        << u"line 0\n"_s << Actions{ToEnd, typed(u"abc"_s)} << u"line 0\nabc"_s;
-    QTest::newRow("typing inside a line")
-        << words << Actions{ToStart, right, right, right, right, right, typed(u","_s)}
-        << u"alpha, beta\n"_s;
-    QTest::newRow("Return splits a line")
-        << words << Actions{ToStart, right, right, right, right, right, pressed(Qt::Key_Return)}
-        << u"alpha\n beta\n"_s;
-    QTest::newRow("typing replaces the selection")
-        << words << Actions{ToStart, pressed(Qt::Key_End, Qt::ShiftModifier), typed(u"gamma"_s)}
-        << u"gamma\n"_s;
-    QTest::newRow("Escape types nothing") << words << Actions{pressed(Qt::Key_Escape)} << words;
-    QTest::newRow("Backspace at a line start joins the line above")
-        << u"one\ntwo\n"_s << Actions{ToStart, down, backspace} << u"onetwo\n"_s;
-    QTest::newRow("Delete at a line end joins the line below")
-        << u"one\ntwo\n"_s << Actions{ToStart, pressed(Qt::Key_End), deleteKey} << u"onetwo\n"_s;
-    QTest::newRow("Backspace takes characters of four, three and two bytes whole")
-        << u"\u00FC\u20AC\U0001F600x"_s << Actions{ToEnd, left, backspace, backspace, backspace}
-        << u"x"_s;
-    QTest::newRow("Delete takes a pair of surrogates whole")
-        << u"a\U0001F600b"_s << Actions{ToStart, right, deleteKey} << u"ab"_s;
-    QTest::newRow("Ctrl+Backspace takes the word before the cursor")
-        << u"Battery Voltage"_s << Actions{ToEnd, pressed(Qt::Key_Backspace, Qt::ControlModifier)}
-        << u"Battery "_s;
-    QTest::newRow("Ctrl+A then Delete clears the box")
-        << numberedLines(100) << Actions{SelectAll, deleteKey} << QString();
-    QTest::newRow("Ctrl+A then Backspace clears it too")
-        << numberedLines(100) << Actions{SelectAll, backspace} << QString();
-    QTest::newRow("a paste's line ends become line feeds")
-        << QString() << Actions{pasted(u"a\r\nb\rc\u2029d\n"_s)} << u"a\nb\nc\nd\n"_s;
-    QTest::newRow("Delete after a selection set inside a character takes that character")
-        << u"a\u20ACb"_s << Actions{selectedBytes(2, 2), deleteKey} << u"ab"_s;
-    QTest::newRow("a paste replaces the selection")
-        << words << Actions{ToStart, selectRight, selectRight, pasted(u"ALPH"_s)}
-        << u"ALPHpha beta\n"_s;
-
-    QTest::newRow("one Undo takes back the characters typed in a row")
-        << u"one\n"_s << Actions{ToEnd, typed(u"two"_s), Undo} << u"one\n"_s;
-    QTest::newRow("Ctrl+Y redoes")
-        << u"one\n"_s << Actions{ToEnd, typed(u"two"_s), Undo, redo} << u"one\ntwo"_s;
-    QTest::newRow("Ctrl+Shift+Z redoes")
-        << u"one\n"_s
-        << Actions{ToEnd, typed(u"two"_s), Undo,
-                   pressed(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier)}
-        << u"one\ntwo"_s;
-    QTest::newRow("one Undo takes back a run of Backspaces")
-        << u"one two"_s << Actions{ToEnd, backspace, backspace, backspace, Undo} << u"one two"_s;
-    QTest::newRow("a moved cursor starts a new undo step")
-        << u"ab"_s << Actions{ToEnd, typed(u"c"_s), left, right, typed(u"d"_s), Undo} << u"abc"_s;
-    QTest::newRow("Undo brings back a deleted character of four bytes")
-        << u"a\U0001F600b"_s << Actions{ToStart, right, deleteKey, Undo} << u"a\U0001F600b"_s;
-    QTest::newRow("a new edit forgets what could be redone")
-        << u"one"_s << Actions{ToEnd, typed(u"x"_s), Undo, typed(u"y"_s), redo} << u"oney"_s;
-    Actions middleEdit = toMiddleLine;
-    middleEdit.append({typed(u"x"_s), deleteKey, Undo, Undo});
-    QTest::newRow("undoing edits in the middle of a long report")
-        << numberedLines(100) << middleEdit << numberedLines(100);
-
-    QTest::newRow("Undo of clearing a long report, an append in between")
-        << numberedLines(100) << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
-        << numberedLines(100) + u"new\n"_s;
-    const QString manyBytes = u"\u00FC\u20AC\U0001F600\n"_s.repeated(80);
-    QTest::newRow("clearing lines of several bytes undone, redone and undone")
-        << manyBytes << Actions{SelectAll, deleteKey, Undo, redo, Undo} << manyBytes;
-    Actions replaceMiddle = toMiddleLine;
-    replaceMiddle.append(Actions(40, pressed(Qt::Key_Down, Qt::ShiftModifier)));
-    replaceMiddle.append({typed(u"x"_s), Undo, redo, Undo, appended(u"new\n"_s)});
-    QTest::newRow("typing over 40 lines undone, redone and undone, then an append")
-        << numberedLines(100) << replaceMiddle << numberedLines(100) + u"new\n"_s;
-
-    QTest::newRow("a decode run's append is no undo step")
-        << u"one\n"_s << Actions{appended(u"two\n"_s), Undo} << u"one\ntwo\n"_s;
-    QTest::newRow("typing goes on at the cursor after an append")
-        << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s)}
-        << u"one\nxytwo\n"_s;
-    QTest::newRow("Undo after an append takes back the edit only")
-        << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s), Undo}
-        << u"one\ntwo\n"_s;
-    QTest::newRow("a cleared box, an append, and Undo: the old text comes back before the new")
-        << u"old\n"_s << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
-        << u"old\nnew\n"_s;
-    QTest::newRow("Redo after an append clears the old text again")
-        << u"old\n"_s << Actions{SelectAll, deleteKey, Undo, appended(u"new\n"_s), redo}
-        << u"new\n"_s;
-
-    QTest::newRow("Undo in the context menu")
-        << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), chosenFromMenu(u"undo"_s)} << u"one\n"_s;
-    QTest::newRow("Redo in the context menu")
-        << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), Undo, chosenFromMenu(u"redo"_s)}
-        << u"one\nx"_s;
-    QTest::newRow("Cut and Paste in the context menu") << words
-                                                       << Actions{ToStart,
-                                                                  selectRight,
-                                                                  selectRight,
-                                                                  selectRight,
-                                                                  selectRight,
-                                                                  selectRight,
-                                                                  selectRight,
-                                                                  chosenFromMenu(u"cut"_s),
-                                                                  pressed(Qt::Key_End),
-                                                                  chosenFromMenu(u"paste"_s)}
-                                                       << u"betaalpha \n"_s;
-}
-
-// Also checks that the line index agrees with the text the edits leave.
-void TestReportView::edits()
-{
-    QFETCH(QString, text);
-    QFETCH(Actions, actions);
-    QFETCH(QString, expected);
-    m_view->appendText(text);
-
-    perform(actions);
-
-    QCOMPARE(m_view->toPlainText(), expected);
-    verifyLineIndex();
-}
-
-void TestReportView::keepsLineIndexThroughEdits_data()
-{
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("inserted");
-
-    // 200 lines of "line N\n": lines 0-9 take 7 characters, 10-99 take 8, the rest 9.
-    const auto startOfLine = [](int line) {
-        return std::min(line, 10) * 7 + std::clamp(line - 10, 0, 90) * 8 +
-               std::max(line - 100, 0) * 9;
-    };
-    QTest::newRow("a character in the first 32 lines")
-        << startOfLine(3) << startOfLine(3) << u"x"_s;
-    QTest::newRow("the line end before line 32")
-        << startOfLine(32) - 1 << startOfLine(32) << QString();
-    QTest::newRow("lines 20 to 90 removed") << startOfLine(20) << startOfLine(90) << QString();
-    QTest::newRow("a hundred lines inserted in the middle")
-        << startOfLine(70) + 2 << startOfLine(70) + 2 << numberedLines(100);
-    QTest::newRow("lines of two, three and four bytes inserted")
-        << startOfLine(40) << startOfLine(41) << u"\u00FC\u20AC\U0001F600\n"_s.repeated(40);
-    QTest::newRow("all but the last line removed") << 0 << startOfLine(199) << QString();
-    QTest::newRow("everything replaced by one line") << 0 << startOfLine(200) << u"one line"_s;
-}
-
-// Every line start and UTF-16 offset is found again after an edit and after an append.
-void TestReportView::keepsLineIndexThroughEdits()
-{
-    QFETCH(int, from);
-    QFETCH(int, to);
-    QFETCH(QString, inserted);
-    QString expected = numberedLines(200);
-    m_view->appendText(expected);
-
-    m_view->replaceText(from, to, inserted);
-    expected.replace(from, to - from, inserted);
-    QCOMPARE(m_view->toPlainText(), expected);
-    verifyLineIndex();
-
-    m_view->appendText(numberedLines(70));
-    QCOMPARE(m_view->toPlainText(), expected + numberedLines(70));
-    verifyLineIndex();
-}
-
-void TestReportView::appendKeepsCursorAndSelection()
-{
-    m_view->appendText(numberedLines(10));
-    m_view->setSelection(3, 10);
-
-    m_view->appendText(numberedLines(40));
-    QCOMPARE(m_view->anchor(), 3);
-    QCOMPARE(m_view->position(), 10);
-    QCOMPARE(m_view->firstVisibleLine(), 10);
-
-    QTest::keyClicks(m_view.get(), u"X"_s);
-    QCOMPARE(m_view->toPlainText(), numberedLines(10).replace(3, 7, u"X"_s) + numberedLines(40));
-}
-
-void TestReportView::cutsToClipboard()
-{
-    m_view->appendText(u"alpha beta"_s);
-    m_view->setSelection(0, 5);
-
-    QTest::keyClick(m_view.get(), Qt::Key_X, Qt::ControlModifier);
-
-    QCOMPARE(QApplication::clipboard()->text(), u"alpha"_s);
-    QCOMPARE(m_view->toPlainText(), u" beta"_s);
-}
-
-void TestReportView::menuOffersWhatApplies()
-{
-    const auto enabledCommands = [this] {
-        const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
-        QStringList names;
-        for (const QAction *action : menu->actions()) {
-            if (action->isEnabled() && !action->isSeparator())
-                names.append(action->objectName());
-        }
-        return names;
-    };
-    QApplication::clipboard()->clear();
-    QCOMPARE(enabledCommands(), QStringList());
-
-    QTest::keyClicks(m_view.get(), u"abc"_s);
-    QTest::keyClick(m_view.get(), Qt::Key_Left, Qt::ShiftModifier);
-    QCOMPARE(enabledCommands(),
-             (QStringList{u"undo"_s, u"cut"_s, u"copy"_s, u"delete"_s, u"selectAll"_s}));
-
-    QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
-    QApplication::clipboard()->setText(u"pasted"_s);
-    QCOMPARE(enabledCommands(), (QStringList{u"redo"_s, u"paste"_s}));
-}
-
-void TestReportView::keysGoToBoxOrWindow_data()
-{
-    QTest::addColumn<QKeySequence>("key");
-    QTest::addColumn<bool>("windowShortcut");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("Alt with a letter is the window's menu")
-        << QKeySequence(Qt::ALT | Qt::Key_F) << true << u"ab"_s;
-    QTest::newRow("a letter is typed") << QKeySequence(Qt::Key_F) << false << u"abf"_s;
-    QTest::newRow("Ctrl+Z is the box's Undo")
-        << QKeySequence(Qt::CTRL | Qt::Key_Z) << false << u"a"_s;
-    QTest::newRow("Backspace is the box's") << QKeySequence(Qt::Key_Backspace) << false << u"a"_s;
-}
-
-// The window's shortcuts do not take the box's editing keys, nor the box the window's menus.
-void TestReportView::keysGoToBoxOrWindow()
-{
-    QFETCH(QKeySequence, key);
-    QFETCH(bool, windowShortcut);
-    QFETCH(QString, text);
-    QWidget window;
-    auto *view = new ReportView(&window);
-    QShortcut shortcut(key, &window);
-    const QSignalSpy fired(&shortcut, &QShortcut::activated);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    view->setFocus();
-    view->appendText(u"a"_s);
-    QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
-    QTest::keyClicks(view, u"b"_s);
-
-    QTest::keySequence(view, key);
-
-    QCOMPARE(fired.count(), windowShortcut ? 1 : 0);
-    QCOMPARE(view->toPlainText(), text);
-}
-
-// A surrogate without its partner is no character; the box shows and copies U+FFFD for it.
-void TestReportView::showsLoneSurrogateAsReplacement()
-{
-    m_view->appendText(u"#1: 9001"_s + QChar(0xD800) + u"0010C6A00A503\n"_s);
-
-    QCOMPARE(m_view->toPlainText(), u"#1: 9001\uFFFD0010C6A00A503\n"_s);
-}
 
 QTEST_MAIN(TestReportView)
 #include "tst_reportview.moc"

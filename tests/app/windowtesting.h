@@ -3,6 +3,7 @@
 
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by
 // their names, and pasting through the clipboard.
+#include "decoder.h"
 #include "filetesting.h"
 #include "mainwindow.h"
 #include "reportview.h"
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -79,6 +81,28 @@ inline QString reportText(const Form1 &window)
     return control<ReportView>(window, "Text3")->toPlainText();
 }
 
+// The text as the input box holds it: CR+LF, a lone CR and a lone LF each end a paragraph.
+inline QString asParagraphs(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QChar(QChar::ParagraphSeparator));
+    text.replace(QLatin1Char('\r'), QChar(QChar::ParagraphSeparator));
+    return text.replace(QLatin1Char('\n'), QChar(QChar::ParagraphSeparator));
+}
+
+// What the core reports for one decode run of the text, as the report box holds it: LF line
+// ends, and U+FFFD for a surrogate without its partner. The report's own layout is the core's
+// and tested there; the window tests check that the window shows it.
+inline QString coreReport(const QString &text)
+{
+    FrameHistory history;
+    const QString lines =
+        asParagraphs(text).replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    const QString report =
+        decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringEncoder toUtf8(QStringEncoder::Utf8);
+    return QString::fromUtf8(toUtf8.encode(report));
+}
+
 // The block headings ("#1: ...") in the report box, in order.
 inline QStringList reportHeadings(const Form1 &window)
 {
@@ -103,20 +127,44 @@ inline StartOptions startOptionsFrom(QByteArrayList received)
     return parseStartOptions(decoded, static_cast<int>(argv.size()), argv.data());
 }
 
-// Clicks "S" and answers the message box that the click may show, so the test never blocks.
-// Returns the box's title, text and icon, or nothing without a box.
+// Closes every message box that comes up while it lives, keeping its title, text and icon, so
+// that no test blocks on one.
+class MessageBoxWatch
+{
+public:
+    MessageBoxWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown.append({box->windowTitle(), box->text(), QString::number(box->icon())});
+                box->reject();
+            }
+        });
+        m_timer.start(10);
+    }
+
+    QStringList texts() const
+    {
+        QStringList texts;
+        for (const QStringList &box : shown)
+            texts.append(box.at(1));
+        return texts;
+    }
+
+    QList<QStringList> shown;
+
+private:
+    QTimer m_timer;
+};
+
+// Clicks "S" and answers the message box that the click may show. Returns the box's title, text
+// and icon, or nothing without a box.
 inline QStringList clickScreenshotButton(Form1 &window)
 {
-    QStringList shown;
-    QTimer::singleShot(0, [&shown] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = {box->windowTitle(), box->text(), QString::number(box->icon())};
-            box->accept();
-        }
-    });
+    const MessageBoxWatch watch;
     QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
     QCoreApplication::processEvents();
-    return shown;
+    return watch.shown.value(0);
 }
 
 // The converter we build, and the stand-in that records its arguments.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The converter killed at any moment, or failing, leaves under the PNG's name either nothing or
 // the complete picture, and never loses the bitmap: it goes only once its PNG is in place.
-#include "filetesting.h"
+#include "processtesting.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -15,8 +15,7 @@
 
 #include <algorithm>
 
-using tovrin3::testing::fileContent;
-using tovrin3::testing::writeFile;
+using namespace tovrin3::testing;
 
 namespace {
 
@@ -27,11 +26,12 @@ enum KillMoment
     Never
 };
 
+const QString Converter = QStringLiteral(BIN_DIR "/nconvert");
+
 // Converts shot.b in the folder into shot.png and deletes it, as the screenshot export asks.
-void startConverter(QProcess &process, const QString &folder)
+QStringList converterArguments(const QString &folder)
 {
-    process.start(QStringLiteral(BIN_DIR "/nconvert"),
-                  {"-out", "png", "-quiet", "-D", folder + QStringLiteral("/shot.b")});
+    return {"-out", "png", "-quiet", "-D", folder + QStringLiteral("/shot.b")};
 }
 
 // True while the process holds a file in the folder open that is not the bitmap: the PNG being
@@ -108,23 +108,22 @@ private slots:
         if (pngNameTaken)
             QVERIFY(QDir().mkdir(png));
 
-        QProcess process;
-        startConverter(process, folder.path());
-        QVERIFY(process.waitForStarted());
-        if (moment == WhileWritingPng) {
-            bool writing = false;
+        if (moment == Never) {
+            const ProgramRun run = runProgram(Converter, converterArguments(folder.path()));
+            QCOMPARE(run.exitCode, filesAfterRun.contains("shot.b") ? 1 : 0);
+            const auto allEntries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+            QCOMPARE(QDir(folder.path()).entryList(allEntries), filesAfterRun);
+        } else {
+            QProcess process;
+            process.start(Converter, converterArguments(folder.path()));
+            QVERIFY(process.waitForStarted());
+            bool writing = moment == AsItStarts;
             while (!writing && !process.waitForFinished(1))
                 writing = isWritingInto(process, folder.path());
             QVERIFY2(writing, "the conversion ended before it was seen writing");
-        } else if (moment == Never) {
-            QVERIFY(process.waitForFinished(60000));
-            QCOMPARE(process.exitCode(), filesAfterRun.contains("shot.b") ? 1 : 0);
-            const auto allEntries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
-            QCOMPARE(QDir(folder.path()).entryList(allEntries), filesAfterRun);
+            process.kill();
+            process.waitForFinished();
         }
-        process.kill();
-        process.waitForFinished();
-        QCOMPARE(process.state(), QProcess::NotRunning);
 
         if (QFileInfo(png).isFile())
             QCOMPARE(QImage(png, "png").convertToFormat(m_picture.format()), m_picture);

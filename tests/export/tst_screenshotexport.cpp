@@ -8,6 +8,7 @@
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -62,12 +63,10 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("folder with separator") << "/shots/"
-                                               << "/shots/tovrin3_05122026.b";
-        QTest::newRow("folder glued without separator") << "/shots"
-                                                        << "/shotstovrin3_05122026.b";
-        QTest::newRow("empty folder") << ""
-                                      << "tovrin3_05122026.b";
+        QTest::newRow("folder with separator") << u"/shots/"_s << u"/shots/tovrin3_05122026.b"_s;
+        QTest::newRow("folder glued without separator")
+            << u"/shots"_s << u"/shotstovrin3_05122026.b"_s;
+        QTest::newRow("empty folder") << QString() << u"tovrin3_05122026.b"_s;
     }
 
     void fileName()
