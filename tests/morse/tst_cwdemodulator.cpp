@@ -175,6 +175,23 @@ private slots:
         QVERIFY2(exactSure >= leastExact, qPrintable(QString::number(exactSure)));
     }
 
+    // Another station keying without pause holds the transmission open until it is cut for
+    // length, 150 s in: the frame under way at the cut is copied whole all the same.
+    void framesAcrossTheLengthCut()
+    {
+        cwgen::KeyingSettings settings = keying(8000, 20, 700);
+        settings.snrDb = 0;
+        settings.seed = 7;
+        settings.stations.push_back({150.0, 25.0, 0.0});
+        const QStringList sent = beaconLines(12, settings.seed);
+        QStringList exactSure;
+        for (const CopiedLine &line : copyLines(cwgen::keyTransmissions(sent, settings), 8000)) {
+            if (morse::isFrameShaped(line.text) && !line.doubtful)
+                exactSure << line.text;
+        }
+        QCOMPARE(exactSure, sent);
+    }
+
     void noiseAloneMakesNoFrames()
     {
         cwgen::KeyingSettings settings = keying(8000, 20, 700);
