@@ -53,7 +53,9 @@ private slots:
         QTest::newRow("on the track") << 0.0 << 0.0 << 0.2;
         QTest::newRow("30 Hz off, inside the passband") << 30.0 << -0.4 << 0.4;
         QTest::newRow("300 Hz off, another station") << 300.0 << -25.0 << 100.0;
-        QTest::newRow("1000 Hz off") << 1000.0 << -40.0 << 100.0;
+        QTest::newRow("400 Hz off, a carrier") << 400.0 << -50.0 << 100.0;
+        QTest::newRow("900 Hz off, a carrier") << 900.0 << -50.0 << 100.0;
+        QTest::newRow("1000 Hz off") << 1000.0 << -50.0 << 100.0;
     }
 
     // A carrier on the track comes out at Decimation times half its amplitude (the triangle's
