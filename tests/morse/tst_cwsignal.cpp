@@ -523,8 +523,10 @@ private slots:
         const std::vector<float> written = readWav(path);
         const std::vector<float> made = cwgen::keyTransmissions({"TEST DE QT7X"}, settings);
         QCOMPARE(written.size(), made.size());
+        const float peak = std::ranges::max(made, {}, [](float x) { return std::abs(x); });
+        const float scale = std::abs(peak) > 1.0f ? cwgen::WavPeak / std::abs(peak) : 1.0f;
         for (std::size_t n = 0; n < made.size(); ++n) {
-            if (std::abs(written[n] - std::clamp(made[n], -1.0f, 1.0f)) > 2e-4f)
+            if (std::abs(written[n] - scale * made[n]) > 2e-4f)
                 QFAIL(qPrintable(QStringLiteral("sample %1: %2 against %3")
                                      .arg(n)
                                      .arg(written[n])
@@ -559,11 +561,16 @@ private slots:
         QTemporaryDir directory;
         QVERIFY(directory.isValid());
         const QString path = directory.filePath(QStringLiteral("signal.wav"));
-        const std::vector<float> samples{0.0f, 0.5f, -0.5f, 2.0f};
+        const auto same = [](float a, float b) { return std::abs(a - b) < 1e-4f; };
+        const std::vector<float> samples{0.0f, 0.5f, -0.5f, 1.0f};
         QVERIFY(cwgen::writeWav(path, samples, 8000));
-        const std::vector<float> expected{0.0f, 0.5f, -0.5f, 32767.0f / 32768};
-        QVERIFY(std::ranges::equal(readWav(path), expected,
-                                   [](float a, float b) { return std::abs(a - b) < 1e-4f; }));
+        const std::vector<float> clean{0.0f, 0.5f, -0.5f, 32767.0f / 32768};
+        QVERIFY(std::ranges::equal(readWav(path), clean, same));
+        // Louder than full scale: scaled down as a whole, never clipped.
+        const std::vector<float> loud{0.0f, 0.5f, -0.5f, -2.0f};
+        QVERIFY(cwgen::writeWav(path, loud, 8000));
+        const std::vector<float> scaled{0.0f, 0.2375f, -0.2375f, -0.95f};
+        QVERIFY(std::ranges::equal(readWav(path), scaled, same));
         QVERIFY(!cwgen::writeWav(directory.filePath(QStringLiteral("missing/signal.wav")), samples,
                                  8000));
     }

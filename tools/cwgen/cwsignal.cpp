@@ -554,6 +554,16 @@ bool writeWav(const QString &path, std::span<const float> samples, int sampleRat
     if (!file)
         return false;
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    float peak = 0.0f;
+    for (const float sample : samples)
+        peak = std::max(peak, std::abs(sample));
+    std::vector<float> scaled;
+    if (peak > 1.0f) {
+        scaled.reserve(samples.size());
+        for (const float sample : samples)
+            scaled.push_back(sample * float(WavPeak / peak));
+        samples = scaled;
+    }
     const auto written = sf_write_float(file, samples.data(), sf_count_t(samples.size()));
     const bool closed = sf_close(file) == 0;
     return closed && written == sf_count_t(samples.size());

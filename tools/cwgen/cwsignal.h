@@ -122,7 +122,11 @@ QString randomBeaconLine(std::mt19937 &random);
 // Plain text as another station sends it: calls, reports and words, about `characters` long.
 QString randomChatter(std::mt19937 &random, int characters);
 
-// Writes mono samples as a 16-bit WAV file; false when it cannot.
+// Writes mono samples as a 16-bit WAV file; false when it cannot. Samples that would clip (a
+// weak beacon's noise, a strong carrier beside it) are scaled down as a whole to a peak of
+// WavPeak, as a receiver's level control keeps the audio short of clipping: clipping would fill
+// the band with the products of the strong signals.
+inline constexpr float WavPeak = 0.95f;
 bool writeWav(const QString &path, std::span<const float> samples, int sampleRate);
 
 } // namespace tovrin3::cwgen
