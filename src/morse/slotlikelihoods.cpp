@@ -35,6 +35,17 @@ constexpr double LevelReachSeconds = 1.0;
 constexpr std::ptrdiff_t FewestLevelSlots = 8;
 // Fewer keyed slots than this nearby (a deep fade, a pause) take the transmission's level.
 constexpr double FewestKeyedForLevel = 4.0;
+// A fade of half a second to a second drops the level faster than the second-long average
+// follows, and a keyed slot in the trough, judged at the level around it, would score as a
+// confident gap. So the level is also taken over this long either side, and the lower of the two
+// holds: a level too low only makes the slots' evidence weaker, one too high makes it wrong.
+constexpr double ShortLevelReachSeconds = 0.3;
+constexpr std::ptrdiff_t FewestShortLevelSlots = 3;
+// Fewer keyed slots than this in the short reach (the trough itself) take the level from all of
+// its slots' energy above the noise, over the transmission's keyed share: no decision of the
+// pass before, which the trough made unkeyed, enters it. The share is held at or above a fifth.
+constexpr double FewestKeyedForShortLevel = 2.0;
+constexpr double LeastKeyedShare = 0.2;
 
 // log I0(x), with the asymptotic form where the Bessel function overflows a double.
 double logBesselI0(double x)
@@ -85,6 +96,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     // The keyed level is followed over about a second either side, quick enough for slow fading.
     const auto reach = std::max<std::ptrdiff_t>(
         FewestLevelSlots, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
+    const auto shortReach = std::max<std::ptrdiff_t>(
+        FewestShortLevelSlots, std::lround(ShortLevelReachSeconds * BasebandRate / grid.unit));
+    std::vector<double> energySum(count + 1, 0.0);
+    for (std::size_t i = 0; i < count; ++i)
+        energySum[i + 1] = energySum[i] + energy[i];
     std::size_t clearlyKeyed = 0;
     for (int pass = 0; pass < LevelPasses; ++pass) {
         if (pass > 0)
@@ -102,13 +118,25 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             globalCount += keyed[i] ? 1 : 0;
         }
         const double globalLevel = globalCount > 0 ? globalSum / double(globalCount) : 2 * noise;
+        const double keyedShare = std::max(LeastKeyedShare, double(globalCount) / double(count));
         for (std::size_t i = 0; i < count; ++i) {
             const auto from = std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - reach));
             const std::size_t to = std::min(count, i + std::size_t(reach) + 1);
             const double n = prefixCount[to] - prefixCount[from];
             const double mean =
                 n >= FewestKeyedForLevel ? (prefixSum[to] - prefixSum[from]) / n : globalLevel;
-            level[i] = std::sqrt(std::max(mean - noise, noise));
+            const auto nearFrom =
+                std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
+            const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
+            const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
+            const double nearMean =
+                nearKeyed >= FewestKeyedForShortLevel
+                    ? (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed
+                    : noise + std::max(0.0, (energySum[nearTo] - energySum[nearFrom]) /
+                                                    double(nearTo - nearFrom) -
+                                                noise) /
+                                  keyedShare;
+            level[i] = std::sqrt(std::max(std::min(mean, nearMean) - noise, noise));
         }
         for (std::size_t i = 0; i < count; ++i) {
             const double a = level[i];
