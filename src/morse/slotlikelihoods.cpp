@@ -47,6 +47,9 @@ constexpr std::ptrdiff_t FewestShortLevelSlots = 3;
 // Fewer keyed slots than this in the short reach (the trough itself) take the level from all of
 // its slots' energy above the noise, over the transmission's keyed share: no decision of the
 // pass before, which the trough made unkeyed, enters it. The share is held at or above a fifth.
+// Only between keying on both sides (as many keyed slots as a level needs within the second
+// either side): before the first element and after the last, the quiet is no trough, and its gaps
+// stay confident so noise there makes no letters.
 constexpr double FewestKeyedForShortLevel = 2.0;
 constexpr double LeastKeyedShare = 0.2;
 // The nearer views of the level take over only where they fall under half the wider one (3 dB in
@@ -85,6 +88,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     const std::size_t count = energy.size();
     SlotLikelihoods result;
     result.keyed.assign(count, 0.0f);
+    result.level.assign(count, 1.0f);
     if (count < FewestSlots)
         return result;
 
@@ -171,13 +175,16 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
                 std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
             const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
             const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
-            const double nearMean =
-                nearKeyed >= FewestKeyedForShortLevel
-                    ? (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed
-                    : noise + std::max(0.0, (energySum[nearTo] - energySum[nearFrom]) /
-                                                    double(nearTo - nearFrom) -
-                                                noise) /
-                                  keyedShare;
+            const bool between = prefixCount[i] - prefixCount[from] >= FewestKeyedForLevel &&
+                                 prefixCount[to] - prefixCount[i + 1] >= FewestKeyedForLevel;
+            double nearMean = mean;
+            if (nearKeyed >= FewestKeyedForShortLevel)
+                nearMean = (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed;
+            else if (between)
+                nearMean = noise + std::max(0.0, (energySum[nearTo] - energySum[nearFrom]) /
+                                                         double(nearTo - nearFrom) -
+                                                     noise) /
+                                       keyedShare;
             const double around = std::sqrt(
                 std::max((nearMean < FadedShare * mean ? nearMean : mean) - noise, noise));
             double toward = std::max(towardTrough(i, -1, nearFrom, nearTo),
@@ -190,6 +197,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             const double a = level[i];
             const double llr = logBesselI0(2 * a * magnitude[i] / noise) - a * a / noise;
             result.keyed[i] = float(llr);
+            result.level[i] = float(a * a / noise);
             keyed[i] = llr > 0;
             clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }
