@@ -171,7 +171,7 @@ struct FrameReading
 // slots around it, and the pitch and timing there on little signal, so its confidence runs high.
 // On our own fading signals (Rayleigh, 0.2 Hz spread, seeds apart from the benchmark's), of the
 // frames stated sure that crossed a trough, the wrong ones stated 0.995 to 0.998 where exact ones
-// mostly stated over 0.9999. So where the keyed level falls 13 dB or more under the frame's
+// mostly stated 0.999 or more. So where the keyed level falls 13 dB or more under the frame's
 // median, the confidence counts as its tenth power: such a frame must state 0.999 to pass the
 // sure confidence.
 constexpr float TroughShare = 0.05f;
