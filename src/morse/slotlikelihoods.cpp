@@ -2,7 +2,9 @@
 #include "slotlikelihoods.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace tovrin3::morse {
@@ -35,6 +37,32 @@ constexpr double LevelReachSeconds = 1.0;
 constexpr std::ptrdiff_t FewestLevelSlots = 8;
 // Fewer keyed slots than this nearby (a deep fade, a pause) take the transmission's level.
 constexpr double FewestKeyedForLevel = 4.0;
+// A fade of half a second to a second drops the level faster than the second-long average
+// follows, and a keyed slot in the trough, judged at the level around it, would score as a
+// confident gap. So the level is also taken over this long either side, and where it is clearly
+// the lower of the two it holds: a level too low only makes the slots' evidence weaker, one too
+// high makes it wrong.
+constexpr double ShortLevelReachSeconds = 0.3;
+constexpr std::ptrdiff_t FewestShortLevelSlots = 3;
+// Fewer keyed slots than this in the short reach (the trough itself) take the level from all of
+// its slots' energy above the noise, over the transmission's keyed share: no decision of the
+// pass before, which the trough made unkeyed, enters it. The share is held at or above a fifth.
+// Only between keying on both sides (as many keyed slots as a level needs within the second
+// either side): before the first element and after the last, the quiet is no trough, and its gaps
+// stay confident so noise there makes no letters.
+constexpr double FewestKeyedForShortLevel = 2.0;
+constexpr double LeastKeyedShare = 0.2;
+// The nearer views of the level take over only where they fall under half the wider one (3 dB in
+// energy, 6 dB in amplitude): in steady noise a level over a few slots rarely falls that far,
+// and a level taken a little low there would weaken every slot's evidence for nothing.
+constexpr double FadedShare = 0.5;
+// Where Rayleigh fading passes near a null, the amplitude falls in a V to near 0 and rises again
+// within the short reach, whose louder slots still hold the level. So the level is also held at
+// or under where the keyed slots on either side lead: a slot both sides lead down toward lies in a
+// trough, while in steady noise both sides rarely fall toward a slot at once. A side leads down
+// only where its amplitude falls by three times the noise's spread of such a fall (the noise
+// amplitude of a slot), which noise alone rarely does and a fade near a null does in a slot or two.
+constexpr double TroughFall = 3.0;
 
 // log I0(x), with the asymptotic form where the Bessel function overflows a double.
 double logBesselI0(double x)
@@ -60,6 +88,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     const std::size_t count = energy.size();
     SlotLikelihoods result;
     result.keyed.assign(count, 0.0f);
+    result.level.assign(count, 1.0f);
     if (count < FewestSlots)
         return result;
 
@@ -85,6 +114,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     // The keyed level is followed over about a second either side, quick enough for slow fading.
     const auto reach = std::max<std::ptrdiff_t>(
         FewestLevelSlots, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
+    const auto shortReach = std::max<std::ptrdiff_t>(
+        FewestShortLevelSlots, std::lround(ShortLevelReachSeconds * BasebandRate / grid.unit));
+    std::vector<double> energySum(count + 1, 0.0);
+    for (std::size_t i = 0; i < count; ++i)
+        energySum[i + 1] = energySum[i] + energy[i];
     std::size_t clearlyKeyed = 0;
     for (int pass = 0; pass < LevelPasses; ++pass) {
         if (pass > 0)
@@ -102,18 +136,68 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             globalCount += keyed[i] ? 1 : 0;
         }
         const double globalLevel = globalCount > 0 ? globalSum / double(globalCount) : 2 * noise;
+        // The keyed amplitude at slot i as the keyed slots of the short reach on one side (step
+        // -1 or 1) lead toward it: where the nearest is well under the farthest, the straight line
+        // through both on to i, else the nearest's; -1 without two keyed slots there. A pause on
+        // one side leaves the other to judge.
+        const auto towardTrough = [&](std::size_t i, int step, std::size_t from, std::size_t to) {
+            std::ptrdiff_t nearest = -1;
+            std::ptrdiff_t farthest = -1;
+            for (auto j = std::ptrdiff_t(i) + step;
+                 j >= std::ptrdiff_t(from) && j < std::ptrdiff_t(to); j += step) {
+                if (!keyed[std::size_t(j)])
+                    continue;
+                if (nearest < 0)
+                    nearest = j;
+                farthest = j;
+            }
+            if (farthest == nearest)
+                return -1.0;
+            const auto amplitude = [&](std::ptrdiff_t j) {
+                return std::sqrt(std::max(energy[std::size_t(j)] - noise, 0.0));
+            };
+            const double nearer = amplitude(nearest);
+            const double farther = amplitude(farthest);
+            if (farther - nearer < TroughFall * std::sqrt(noise))
+                return nearer;
+            const double distance = double(std::abs(nearest - std::ptrdiff_t(i)));
+            const double spacing = double(std::abs(farthest - nearest));
+            return std::max(0.0, nearer - (farther - nearer) * distance / spacing);
+        };
+        const double keyedShare = std::max(LeastKeyedShare, double(globalCount) / double(count));
         for (std::size_t i = 0; i < count; ++i) {
             const auto from = std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - reach));
             const std::size_t to = std::min(count, i + std::size_t(reach) + 1);
             const double n = prefixCount[to] - prefixCount[from];
             const double mean =
                 n >= FewestKeyedForLevel ? (prefixSum[to] - prefixSum[from]) / n : globalLevel;
-            level[i] = std::sqrt(std::max(mean - noise, noise));
+            const auto nearFrom =
+                std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
+            const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
+            const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
+            const bool between = prefixCount[i] - prefixCount[from] >= FewestKeyedForLevel &&
+                                 prefixCount[to] - prefixCount[i + 1] >= FewestKeyedForLevel;
+            double nearMean = mean;
+            if (nearKeyed >= FewestKeyedForShortLevel)
+                nearMean = (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed;
+            else if (between)
+                nearMean = noise + std::max(0.0, (energySum[nearTo] - energySum[nearFrom]) /
+                                                         double(nearTo - nearFrom) -
+                                                     noise) /
+                                       keyedShare;
+            const double around = std::sqrt(
+                std::max((nearMean < FadedShare * mean ? nearMean : mean) - noise, noise));
+            double toward = std::max(towardTrough(i, -1, nearFrom, nearTo),
+                                     towardTrough(i, 1, nearFrom, nearTo));
+            if (toward < 0)
+                toward = std::numeric_limits<double>::infinity();
+            level[i] = std::max(toward < FadedShare * around ? toward : around, std::sqrt(noise));
         }
         for (std::size_t i = 0; i < count; ++i) {
             const double a = level[i];
             const double llr = logBesselI0(2 * a * magnitude[i] / noise) - a * a / noise;
             result.keyed[i] = float(llr);
+            result.level[i] = float(a * a / noise);
             keyed[i] = llr > 0;
             clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }

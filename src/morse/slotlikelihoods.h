@@ -16,13 +16,18 @@ struct SlotLikelihoods
     // of a strong signal scores far above 0, a gap far below.
     std::vector<float> keyed;
     double signalToNoise = 0.0; // mean keyed slot energy over the noise energy of a slot
+    // Per slot: the keyed level the ratio was judged at, its energy over the noise energy of a
+    // slot (at least 1); where fading dips, so does this.
+    std::vector<float> level;
 };
 
 // Each slot's sum is a carrier of unknown phase in complex Gaussian noise: the keyed hypothesis
 // is Rician with the local keyed level, the unkeyed one Rayleigh. The noise comes from the
 // quieter slots; the keyed level is followed along the transmission (about a second either
-// side), so slow fading moves the decision threshold with it. Fewer than ten slots give all
-// ratios 0.
+// side), so slow fading moves the decision threshold with it. Where a fade drops the level faster
+// (within 0.3 s, or down toward a null between keyed slots), the lower level holds: a slot whose
+// level has fallen near the noise scores near 0, missing evidence rather than a confident gap.
+// Fewer than ten slots give all ratios 0.
 SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid);
 
 } // namespace tovrin3::morse

@@ -9,6 +9,7 @@
 #include "slotlikelihoods.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace tovrin3::morse {
@@ -84,6 +85,7 @@ struct Reading
     UnitGrid grid;
     SlotLikelihoods likelihoods;
     std::vector<double> slotStart; // baseband samples, stretch after stretch
+    std::vector<float> levels;     // keyed level over noise per slot, stretch after stretch
     SlotScores scores{std::span<const float>()};
     std::vector<FrameCandidate> frameList;
     std::vector<Token> tokens;
@@ -133,6 +135,7 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
         for (std::size_t i = 0; i < partLikelihoods.keyed.size(); ++i) {
             reading.slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
             ratios.push_back(partLikelihoods.keyed[i]);
+            reading.levels.push_back(partLikelihoods.level[i]);
         }
     }
     reading.scores = SlotScores(ratios);
@@ -164,6 +167,29 @@ struct FrameReading
     double confidence = 0.0;
 };
 
+// A frame across a deep fade: its slot ratios in the trough rest on a level guessed from the
+// slots around it, and the pitch and timing there on little signal, so its confidence runs high.
+// On our own fading signals (Rayleigh, 0.2 Hz spread, seeds apart from the benchmark's), of the
+// frames stated sure that crossed a trough, the wrong ones stated 0.995 to 0.998 where exact ones
+// mostly stated 0.999 or more. So where the keyed level falls 13 dB or more under the frame's
+// median, the confidence counts as its tenth power: such a frame must state 0.999 to pass the
+// sure confidence.
+constexpr float TroughShare = 0.05f;
+constexpr double TroughTempering = 10.0;
+
+bool crossesTrough(const Reading &reading, const Token &frame)
+{
+    const auto from = std::size_t(std::clamp(frame.start, 0, int(reading.levels.size())));
+    const auto to = std::size_t(std::clamp(frame.end, int(from), int(reading.levels.size())));
+    if (to - from < 2)
+        return false;
+    std::vector<float> levels(reading.levels.begin() + std::ptrdiff_t(from),
+                              reading.levels.begin() + std::ptrdiff_t(to));
+    const auto middle = levels.begin() + std::ptrdiff_t(levels.size() / 2);
+    std::nth_element(levels.begin(), middle, levels.end());
+    return *std::min_element(levels.begin(), levels.end()) < TroughShare * *middle;
+}
+
 FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, const Token &frame)
 {
     FrameReading result{frame.text, reading.sampleOfSlot(frame.start), 0.0};
@@ -172,6 +198,8 @@ FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, c
     const FrameCandidate &candidate = reading.frameList[std::size_t(frame.frame)];
     if (const auto digits = digitsOf(candidate.token.text))
         result.confidence = frameConfidence(reading.scores, candidate.bodyStart, *digits);
+    if (crossesTrough(reading, frame))
+        result.confidence = std::pow(result.confidence, TroughTempering);
     return result;
 }
 

@@ -102,6 +102,53 @@ private slots:
         QVERIFY(likelihoods.signalToNoise < 4);
     }
 
+    void trough_data()
+    {
+        QTest::addColumn<int>("halfWidth"); // slots from the null to the full level
+        QTest::addColumn<double>("slotSnrDb");
+        QTest::addColumn<float>("most"); // the largest ratio either way under 0 dB a slot
+        QTest::newRow("Rayleigh null, 0.4 s either side, 25 dB a slot") << 10 << 25.0 << 4.0f;
+        QTest::newRow("wide trough, 1 s either side, 20 dB a slot") << 25 << 20.0 << 6.0f;
+    }
+
+    // Where fading passes near a null, a slot's own level is near the noise: keyed or not, the slot
+    // is missing evidence and scores near 0, never as a confident gap, while the slots at the full
+    // level either side keep their decisions.
+    void trough()
+    {
+        QFETCH(int, halfWidth);
+        QFETCH(double, slotSnrDb);
+        QFETCH(float, most);
+        Keyed keyed = keyedBaseband(400, slotSnrDb, 0.0, 11);
+        constexpr int Null = 200;
+        const double nullSnr = std::pow(10.0, slotSnrDb / 10);
+        for (int s = Null - halfWidth; s <= Null + halfWidth; ++s) {
+            const double gain = std::abs(s - Null) / double(halfWidth);
+            for (int k = 0; k < Unit; ++k) {
+                Complex &value = keyed.baseband[std::size_t(s * Unit + k)];
+                if (keyed.pattern[std::size_t(s)])
+                    value -= Complex(float(std::sqrt(nullSnr / Unit) * (1 - gain) * 0.6),
+                                     float(std::sqrt(nullSnr / Unit) * (1 - gain) * 0.8));
+            }
+        }
+        const CumulativeSum sums(keyed.baseband);
+        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        // The level the slots were judged at dips with the fade, so a frame across it can be
+        // told by its level alone.
+        QVERIFY2(likelihoods.level[Null] < 0.1f * likelihoods.level[Null - halfWidth - 20],
+                 qPrintable(QString::number(likelihoods.level[Null])));
+        for (int s = 0; s < 400; ++s) {
+            const double gain = std::min(1.0, std::abs(s - Null) / double(halfWidth));
+            const float ratio = likelihoods.keyed[std::size_t(s)];
+            const QString where = QStringLiteral("slot %1, ratio %2").arg(s).arg(ratio);
+            // Under 0 dB a slot, the slot says little either way.
+            if (nullSnr * gain * gain < 1.0)
+                QVERIFY2(std::abs(ratio) < most, qPrintable(where));
+            else if (gain == 1.0)
+                QVERIFY2((ratio > 0) == keyed.pattern[std::size_t(s)], qPrintable(where));
+        }
+    }
+
     void tooFewSlots_data()
     {
         QTest::addColumn<int>("slotCount");
