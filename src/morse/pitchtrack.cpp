@@ -21,8 +21,14 @@ constexpr int LockedReach = 4;
 // Power ratio that counts as the carrier in a frame; noise alone exceeds it in 2 % of frames
 // (e^-4).
 constexpr double KeyedPower = 4.0;
-// Frames either side averaged into the pitch: about half a second, several elements.
-constexpr int TrackReach = 8;
+// Frames either side the pitch line is fitted over: about 0.8 s, a dozen elements at 20 WPM.
+constexpr int TrackReach = 40;
+// The line's slope counts only where the keyed frames spread over this many frames squared
+// (a standard deviation of two frames): a few frames close together give no slope.
+constexpr double LeastSlopeSpread = 4.0;
+// Standard errors the slope must reach to count: two, so a steady pitch takes no slope in 19 of
+// 20 windows.
+constexpr double SlopeSignificance = 2.0;
 // Bins on the path that still count as the same trace when averaging.
 constexpr int SameTraceBins = 2;
 
@@ -108,17 +114,58 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
+    // A straight line through the keyed frames nearby, weighted by their keyed power, read at
+    // the frame: a drift or a Doppler slope moves the pitch along the line, so the window can
+    // be long enough to hold many elements without lagging behind the slope.
     std::vector<double> track(static_cast<std::size_t>(frames));
     for (int f = 0; f < frames; ++f) {
-        double sum = 0.0;
         double total = 0.0;
-        for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
-            if (std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
+        double meanFrame = 0.0;
+        double meanPitch = 0.0;
+        const int from = std::max(0, f - TrackReach);
+        const int to = std::min(frames - 1, f + TrackReach);
+        const auto sameTrace = [&](int g) {
+            return std::abs(path[std::size_t(g)] - path[std::size_t(f)]) <= SameTraceBins;
+        };
+        for (int g = from; g <= to; ++g) {
+            if (!sameTrace(g))
                 continue;
-            sum += weight[std::size_t(g)] * raw[std::size_t(g)];
             total += weight[std::size_t(g)];
+            meanFrame += weight[std::size_t(g)] * g;
+            meanPitch += weight[std::size_t(g)] * raw[std::size_t(g)];
         }
-        track[std::size_t(f)] = total > 0 ? sum / total : -1.0;
+        if (!(total > 0)) {
+            track[std::size_t(f)] = -1.0;
+            continue;
+        }
+        meanFrame /= total;
+        meanPitch /= total;
+        double spread = 0.0;
+        double covariance = 0.0;
+        double spreadSquares = 0.0;
+        for (int g = from; g <= to; ++g) {
+            if (!sameTrace(g))
+                continue;
+            const double w = weight[std::size_t(g)];
+            spread += w * (g - meanFrame) * (g - meanFrame);
+            spreadSquares += w * w * (g - meanFrame) * (g - meanFrame);
+            covariance += w * (g - meanFrame) * (raw[std::size_t(g)] - meanPitch);
+        }
+        double slope = spread > LeastSlopeSpread * total ? covariance / spread : 0.0;
+        // The slope counts only where it stands clear of what the frames' scatter alone would
+        // give: a steady pitch takes the plain mean, which does not swing at the window's ends.
+        double scatter = 0.0;
+        for (int g = from; g <= to; ++g) {
+            if (!sameTrace(g))
+                continue;
+            const double residual = raw[std::size_t(g)] - meanPitch - slope * (g - meanFrame);
+            scatter += weight[std::size_t(g)] * residual * residual;
+        }
+        scatter /= total;
+        const double slopeVariance = spread > 0 ? scatter * spreadSquares / (spread * spread) : 0;
+        if (slope * slope < SlopeSignificance * SlopeSignificance * slopeVariance)
+            slope = 0.0;
+        track[std::size_t(f)] = meanPitch + slope * (f - meanFrame);
     }
     const auto firstKeyed =
         std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });
