@@ -119,53 +119,54 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
     // be long enough to hold many elements without lagging behind the slope.
     std::vector<double> track(static_cast<std::size_t>(frames));
     for (int f = 0; f < frames; ++f) {
+        // Weighted moments in one pass, frames and pitches taken from this frame's so the sums
+        // stay small.
         double total = 0.0;
-        double meanFrame = 0.0;
-        double meanPitch = 0.0;
-        const int from = std::max(0, f - TrackReach);
-        const int to = std::min(frames - 1, f + TrackReach);
-        const auto sameTrace = [&](int g) {
-            return std::abs(path[std::size_t(g)] - path[std::size_t(f)]) <= SameTraceBins;
-        };
-        for (int g = from; g <= to; ++g) {
-            if (!sameTrace(g))
+        double sumX = 0.0;
+        double sumY = 0.0;
+        double sumXX = 0.0;
+        double sumXY = 0.0;
+        double sumYY = 0.0;
+        double sumWW = 0.0;
+        double sumWWX = 0.0;
+        double sumWWXX = 0.0;
+        const double here = raw[std::size_t(f)];
+        for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
+            const double w = weight[std::size_t(g)];
+            if (w <= 0 || std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
                 continue;
-            total += weight[std::size_t(g)];
-            meanFrame += weight[std::size_t(g)] * g;
-            meanPitch += weight[std::size_t(g)] * raw[std::size_t(g)];
+            const double x = g - f;
+            const double y = raw[std::size_t(g)] - here;
+            total += w;
+            sumX += w * x;
+            sumY += w * y;
+            sumXX += w * x * x;
+            sumXY += w * x * y;
+            sumYY += w * y * y;
+            sumWW += w * w;
+            sumWWX += w * w * x;
+            sumWWXX += w * w * x * x;
         }
         if (!(total > 0)) {
             track[std::size_t(f)] = -1.0;
             continue;
         }
-        meanFrame /= total;
-        meanPitch /= total;
-        double spread = 0.0;
-        double covariance = 0.0;
-        double spreadSquares = 0.0;
-        for (int g = from; g <= to; ++g) {
-            if (!sameTrace(g))
-                continue;
-            const double w = weight[std::size_t(g)];
-            spread += w * (g - meanFrame) * (g - meanFrame);
-            spreadSquares += w * w * (g - meanFrame) * (g - meanFrame);
-            covariance += w * (g - meanFrame) * (raw[std::size_t(g)] - meanPitch);
-        }
+        const double meanX = sumX / total;
+        const double meanY = sumY / total;
+        const double spread = sumXX - total * meanX * meanX;
+        const double covariance = sumXY - total * meanX * meanY;
         double slope = spread > LeastSlopeSpread * total ? covariance / spread : 0.0;
         // The slope counts only where it stands clear of what the frames' scatter alone would
         // give: a steady pitch takes the plain mean, which does not swing at the window's ends.
-        double scatter = 0.0;
-        for (int g = from; g <= to; ++g) {
-            if (!sameTrace(g))
-                continue;
-            const double residual = raw[std::size_t(g)] - meanPitch - slope * (g - meanFrame);
-            scatter += weight[std::size_t(g)] * residual * residual;
-        }
-        scatter /= total;
+        const double scatter = std::max(sumYY - total * meanY * meanY - 2 * slope * covariance +
+                                            slope * slope * spread,
+                                        0.0) /
+                               total;
+        const double spreadSquares = sumWWXX - 2 * meanX * sumWWX + meanX * meanX * sumWW;
         const double slopeVariance = spread > 0 ? scatter * spreadSquares / (spread * spread) : 0;
         if (slope * slope < SlopeSignificance * SlopeSignificance * slopeVariance)
             slope = 0.0;
-        track[std::size_t(f)] = meanPitch + slope * (f - meanFrame);
+        track[std::size_t(f)] = here + meanY - slope * meanX;
     }
     const auto firstKeyed =
         std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });
