@@ -12,6 +12,8 @@ namespace tovrin3::morse {
 namespace {
 
 constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
+// A dash's units: the one run SlotScores may score as a whole.
+constexpr int DashUnits = 3;
 // Log-likelihood ratio a generic character must beat: about what two keyed slots at 0 dB give,
 // so noise slots that happen to look keyed do not become letters.
 constexpr float CharacterPenalty = 4.0f;
@@ -147,10 +149,20 @@ const KeyingTemplate &headerKeying()
     return templates().header;
 }
 
-SlotScores::SlotScores(std::span<const float> keyed) : m_prefix(keyed.size() + 1, 0.0)
+SlotScores::SlotScores(std::span<const float> keyed, std::span<const float> dashes)
+    : m_prefix(keyed.size() + 1, 0.0)
 {
     for (std::size_t i = 0; i < keyed.size(); ++i)
         m_prefix[i + 1] = m_prefix[i] + keyed[i];
+    if (dashes.size() == keyed.size())
+        m_dashes.assign(dashes.begin(), dashes.end());
+}
+
+double SlotScores::runScore(int from, int units) const
+{
+    if (units == DashUnits && !m_dashes.empty())
+        return m_dashes[std::size_t(from)];
+    return m_prefix[std::size_t(from + units)] - m_prefix[std::size_t(from)];
 }
 
 float SlotScores::score(const KeyingTemplate &keying, int start) const
@@ -159,7 +171,7 @@ float SlotScores::score(const KeyingTemplate &keying, int start) const
         return MinusInfinity;
     double sum = 0.0;
     for (const auto &[offset, run] : keying.runs)
-        sum += m_prefix[std::size_t(start + offset + run)] - m_prefix[std::size_t(start + offset)];
+        sum += runScore(start + offset, run);
     return float(sum);
 }
 
@@ -171,7 +183,8 @@ float SlotScores::scoreWithin(const KeyingTemplate &keying, int start) const
     for (const auto &[offset, run] : keying.runs) {
         const int from = std::min(start + offset, count());
         const int to = std::min(start + offset + run, count());
-        sum += m_prefix[std::size_t(to)] - m_prefix[std::size_t(from)];
+        sum += to - from == run ? runScore(from, run)
+                                : m_prefix[std::size_t(to)] - m_prefix[std::size_t(from)];
     }
     return float(sum);
 }

@@ -34,12 +34,13 @@ std::span<const KeyingTemplate> hexDigitKeyings();
 // The beacon header as keyed, letter gaps between its characters.
 const KeyingTemplate &headerKeying();
 
-// Sums of slot log-likelihood ratios over a template's key-downs: the log-likelihood of the
-// template at a place over that of silence there.
+// Sums of log-likelihood ratios over a template's key-downs: the log-likelihood of the template
+// at a place over that of silence there. A dash takes its run's own ratio where one is given
+// (SlotLikelihoods::dashes), else the sum of its three slots'.
 class SlotScores
 {
 public:
-    explicit SlotScores(std::span<const float> keyed);
+    explicit SlotScores(std::span<const float> keyed, std::span<const float> dashes = {});
     int count() const { return int(m_prefix.size()) - 1; }
     // Score of a template placed at slot `start`; minus infinity where it runs off the end.
     float score(const KeyingTemplate &keying, int start) const;
@@ -48,7 +49,10 @@ public:
     float scoreWithin(const KeyingTemplate &keying, int start) const;
 
 private:
+    double runScore(int from, int units) const;
+
     std::vector<double> m_prefix;
+    std::vector<float> m_dashes;
 };
 
 struct Token

@@ -21,8 +21,14 @@ constexpr int LockedReach = 4;
 // Power ratio that counts as the carrier in a frame; noise alone exceeds it in 2 % of frames
 // (e^-4).
 constexpr double KeyedPower = 4.0;
-// Frames either side averaged into the pitch: about half a second, several elements.
-constexpr int TrackReach = 8;
+// Frames either side the pitch line is fitted over: about 0.8 s, a dozen elements at 20 WPM.
+constexpr int TrackReach = 40;
+// The line's slope counts only where the keyed frames spread over this many frames squared
+// (a standard deviation of two frames): a few frames close together give no slope.
+constexpr double LeastSlopeSpread = 4.0;
+// Standard errors the slope must reach to count: two, so a steady pitch takes no slope in 19 of
+// 20 windows.
+constexpr double SlopeSignificance = 2.0;
 // Bins on the path that still count as the same trace when averaging.
 constexpr int SameTraceBins = 2;
 
@@ -108,17 +114,59 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
+    // A straight line through the keyed frames nearby, weighted by their keyed power, read at
+    // the frame: a drift or a Doppler slope moves the pitch along the line, so the window can
+    // be long enough to hold many elements without lagging behind the slope.
     std::vector<double> track(static_cast<std::size_t>(frames));
     for (int f = 0; f < frames; ++f) {
-        double sum = 0.0;
+        // Weighted moments in one pass, frames and pitches taken from this frame's so the sums
+        // stay small.
         double total = 0.0;
+        double sumX = 0.0;
+        double sumY = 0.0;
+        double sumXX = 0.0;
+        double sumXY = 0.0;
+        double sumYY = 0.0;
+        double sumWW = 0.0;
+        double sumWWX = 0.0;
+        double sumWWXX = 0.0;
+        const double here = raw[std::size_t(f)];
         for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
-            if (std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
+            const double w = weight[std::size_t(g)];
+            if (w <= 0 || std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
                 continue;
-            sum += weight[std::size_t(g)] * raw[std::size_t(g)];
-            total += weight[std::size_t(g)];
+            const double x = g - f;
+            const double y = raw[std::size_t(g)] - here;
+            total += w;
+            sumX += w * x;
+            sumY += w * y;
+            sumXX += w * x * x;
+            sumXY += w * x * y;
+            sumYY += w * y * y;
+            sumWW += w * w;
+            sumWWX += w * w * x;
+            sumWWXX += w * w * x * x;
         }
-        track[std::size_t(f)] = total > 0 ? sum / total : -1.0;
+        if (!(total > 0)) {
+            track[std::size_t(f)] = -1.0;
+            continue;
+        }
+        const double meanX = sumX / total;
+        const double meanY = sumY / total;
+        const double spread = sumXX - total * meanX * meanX;
+        const double covariance = sumXY - total * meanX * meanY;
+        double slope = spread > LeastSlopeSpread * total ? covariance / spread : 0.0;
+        // The slope counts only where it stands clear of what the frames' scatter alone would
+        // give: a steady pitch takes the plain mean, which does not swing at the window's ends.
+        const double scatter = std::max(sumYY - total * meanY * meanY - 2 * slope * covariance +
+                                            slope * slope * spread,
+                                        0.0) /
+                               total;
+        const double spreadSquares = sumWWXX - 2 * meanX * sumWWX + meanX * meanX * sumWW;
+        const double slopeVariance = spread > 0 ? scatter * spreadSquares / (spread * spread) : 0;
+        if (slope * slope < SlopeSignificance * SlopeSignificance * slopeVariance)
+            slope = 0.0;
+        track[std::size_t(f)] = here + meanY - slope * meanX;
     }
     const auto firstKeyed =
         std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });

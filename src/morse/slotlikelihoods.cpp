@@ -64,6 +64,13 @@ constexpr double FadedShare = 0.5;
 // amplitude of a slot), which noise alone rarely does and a fade near a null does in a slot or two.
 constexpr double TroughFall = 3.0;
 
+// A dash's likelihood is a mixture: its phase holds through the run (scored as one coherent
+// sum) or turns within it (three slots of their own phase), each half the prior. Where the phase
+// holds, the run's score gains up to several nats over the slots apart for a cost of ln 2; where
+// it does not, the slots apart lose ln 2 only.
+constexpr double CoherentRunShare = 0.5;
+constexpr int DashUnits = 3;
+
 // log I0(x), with the asymptotic form where the Bessel function overflows a double.
 double logBesselI0(double x)
 {
@@ -78,9 +85,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
 {
     std::vector<double> energy;
     std::vector<double> magnitude;
+    std::vector<std::complex<double>> slotSums;
     std::complex<double> previous = sums.at(grid.phase);
     for (double t = grid.phase + grid.unit; t <= sums.length(); t += grid.unit) {
         const std::complex<double> current = sums.at(t);
+        slotSums.push_back(current - previous);
         energy.push_back(std::norm(current - previous));
         magnitude.push_back(std::abs(current - previous));
         previous = current;
@@ -89,6 +98,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     SlotLikelihoods result;
     result.keyed.assign(count, 0.0f);
     result.level.assign(count, 1.0f);
+    result.dashes.assign(count, 0.0f);
     if (count < FewestSlots)
         return result;
 
@@ -202,6 +212,25 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }
         result.signalToNoise = std::max(globalLevel - noise, 0.0) / noise;
+    }
+    // A dash of level a over three slots: the coherent sum has amplitude 3a and noise 3 N.
+    const double coherentPrior = std::log(CoherentRunShare);
+    const double apartPrior = std::log1p(-CoherentRunShare);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t end = std::min(count, i + DashUnits);
+        double apart = 0.0;
+        for (std::size_t j = i; j < end; ++j)
+            apart += double(result.keyed[j]);
+        if (end - i < DashUnits) {
+            result.dashes[i] = float(apart);
+            continue;
+        }
+        const double a = (level[i] + level[i + 1] + level[i + 2]) / DashUnits;
+        const double run = std::abs(slotSums[i] + slotSums[i + 1] + slotSums[i + 2]);
+        const double coherent = logBesselI0(2 * a * run / noise) - DashUnits * a * a / noise;
+        const double high = std::max(coherent + coherentPrior, apart + apartPrior);
+        const double low = std::min(coherent + coherentPrior, apart + apartPrior);
+        result.dashes[i] = float(high + std::log1p(std::exp(low - high)));
     }
     return result;
 }

@@ -3,7 +3,8 @@
 
 // Stage 4, slot likelihoods. In: the baseband's running sums and the unit grid (stage 3). Out:
 // for every whole unit slot of the grid, the log-likelihood ratio [nats] of "keyed" over
-// "unkeyed", and the keyed slots' energy over the noise's for the whole transmission.
+// "unkeyed", the same for a dash (three slots keyed as one element) starting there, and the
+// keyed slots' energy over the noise's for the whole transmission.
 #include "baseband.h"
 
 #include <vector>
@@ -15,6 +16,12 @@ struct SlotLikelihoods
     // Per slot from the grid's phase on: log p(slot | keyed) - log p(slot | unkeyed). A keyed slot
     // of a strong signal scores far above 0, a gap far below.
     std::vector<float> keyed;
+    // Per slot: log p(three slots | one dash) - log p(three slots | unkeyed). The carrier's phase
+    // holds within an element, so a dash is scored as one run of unknown phase, which weighs its
+    // three slots together; where the phase turns inside the run (a pitch error, a satellite
+    // that does not keep it) the three slots scored apart take over. The last two slots hold
+    // what they hold of a dash, scored apart.
+    std::vector<float> dashes;
     double signalToNoise = 0.0; // mean keyed slot energy over the noise energy of a slot
     // Per slot: the keyed level the ratio was judged at, its energy over the noise energy of a
     // slot (at least 1); where fading dips, so does this.

@@ -125,6 +125,7 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
     const CumulativeSum sums(baseband);
     reading.likelihoods = slotLikelihoods(sums, grid);
     std::vector<float> ratios;
+    std::vector<float> dashes;
     for (const Stretch &stretch : stretchesOf(reading.likelihoods.keyed, grid, baseband.size())) {
         const auto from = std::size_t(stretch.from);
         const std::span<const Complex> part =
@@ -136,9 +137,10 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
             reading.slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
             ratios.push_back(partLikelihoods.keyed[i]);
             reading.levels.push_back(partLikelihoods.level[i]);
+            dashes.push_back(partLikelihoods.dashes[i]);
         }
     }
-    reading.scores = SlotScores(ratios);
+    reading.scores = SlotScores(ratios, dashes);
     reading.frameList = frameCandidates(reading.scores, reading.likelihoods.signalToNoise);
     reading.tokens = bestTokens(reading.scores, reading.frameList);
     if (reading.tokens.empty())

@@ -148,7 +148,7 @@ private slots:
             << QStringList{Timestamps, Start, QStringLiteral("10000-01-01T00:00:00Z"), m_pass}
             << QByteArray() << QByteArray() << usageError(noTime + "'10000-01-01T00:00:00Z'") << 2;
         QTest::newRow("line times that would run past the year 9999")
-            << QStringList{Timestamps, Start, QStringLiteral("9999-12-31T23:59:59Z"), m_pass}
+            << QStringList{Timestamps, Start, QStringLiteral("9999-12-31T23:59:59.5Z"), m_pass}
             << QByteArray() << QByteArray()
             << "tovrin3-cw: " + m_pass.toLocal8Bit() +
                    ": the line times run past the year 9999: --start is too late\n"

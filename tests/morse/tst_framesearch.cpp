@@ -130,26 +130,37 @@ private slots:
     void scoresAtTheEnd_data()
     {
         QTest::addColumn<int>("start");
+        QTest::addColumn<bool>("dashRuns");
         QTest::addColumn<float>("score");
         QTest::addColumn<float>("within");
         const float ruledOut = -std::numeric_limits<float>::infinity();
-        // The slots read 1, 2, ... 8; the template is a dash, a gap and a dot (-.), 5 slots.
-        QTest::newRow("inside") << 0 << 1.0f + 2 + 3 + 5 << 1.0f + 2 + 3 + 5;
-        QTest::newRow("ends on the last slot") << 3 << 4.0f + 5 + 6 + 8 << 4.0f + 5 + 6 + 8;
-        QTest::newRow("its dot past the end") << 4 << ruledOut << 5.0f + 6 + 7;
-        QTest::newRow("half its dash past the end") << 6 << ruledOut << 7.0f + 8;
-        QTest::newRow("starts at the end") << 8 << ruledOut << 0.0f;
-        QTest::newRow("starts past the end") << 9 << ruledOut << ruledOut;
-        QTest::newRow("starts before the first slot") << -1 << ruledOut << ruledOut;
+        // The slots read 1, 2, ... 8, a dash from slot i 100 (i + 1) where dash runs are given;
+        // the template is a dash, a gap and a dot (-.), 5 slots.
+        QTest::newRow("inside") << 0 << false << 1.0f + 2 + 3 + 5 << 1.0f + 2 + 3 + 5;
+        QTest::newRow("ends on the last slot")
+            << 3 << false << 4.0f + 5 + 6 + 8 << 4.0f + 5 + 6 + 8;
+        QTest::newRow("its dot past the end") << 4 << false << ruledOut << 5.0f + 6 + 7;
+        QTest::newRow("half its dash past the end") << 6 << false << ruledOut << 7.0f + 8;
+        QTest::newRow("starts at the end") << 8 << false << ruledOut << 0.0f;
+        QTest::newRow("starts past the end") << 9 << false << ruledOut << ruledOut;
+        QTest::newRow("starts before the first slot") << -1 << false << ruledOut << ruledOut;
+        QTest::newRow("dash runs: the dash as one run") << 0 << true << 100.0f + 5 << 100.0f + 5;
+        QTest::newRow("dash runs: ends on the last slot") << 3 << true << 400.0f + 8 << 400.0f + 8;
+        QTest::newRow("dash runs: its dot past the end") << 5 << true << ruledOut << 600.0f;
+        QTest::newRow("dash runs: half its dash past the end, slots apart")
+            << 6 << true << ruledOut << 7.0f + 8;
     }
 
     void scoresAtTheEnd()
     {
         QFETCH(int, start);
+        QFETCH(bool, dashRuns);
         QFETCH(float, score);
         QFETCH(float, within);
         const std::vector<float> ratios{1, 2, 3, 4, 5, 6, 7, 8};
-        const SlotScores scores(ratios);
+        const std::vector<float> dashes{100, 200, 300, 400, 500, 600, 700, 800};
+        const SlotScores scores(ratios, dashRuns ? std::span<const float>(dashes)
+                                                 : std::span<const float>());
         const KeyingTemplate keying = keyingOf("-.", {});
         QCOMPARE(scores.score(keying, start), score);
         QCOMPARE(scores.scoreWithin(keying, start), within);

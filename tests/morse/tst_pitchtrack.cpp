@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("between bins, 1007 Hz, -6 dB") << 1007.0 << 0.0 << -6.0 << 4.0;
         QTest::newRow("drift up 20 Hz/s") << 500.0 << 20.0 << 6.0 << 6.0;
         QTest::newRow("drift down 15 Hz/s, 0 dB") << 1800.0 << -15.0 << 0.0 << 6.0;
+        QTest::newRow("Doppler slope, 60 Hz/s, 0 dB") << 600.0 << 60.0 << 0.0 << 6.0;
+        QTest::newRow("steady, weak, -12 dB") << 700.0 << 0.0 << -12.0 << 4.0;
     }
 
     // At every keyed moment, the track is within a few Hz of the sent pitch.

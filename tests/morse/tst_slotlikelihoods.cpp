@@ -22,9 +22,9 @@ struct Keyed
 
 // PARIS-like keying: runs of 1 or 3 keyed slots with gaps of 1, 3 or 7. slotSnrDb: a keyed
 // slot's energy over a slot's noise energy. fadeDb: the level falls linearly to this over the
-// stretch.
+// stretch. phaseTurns: the carrier takes a random phase in every slot instead of holding one.
 Keyed keyedBaseband(int slotCount, double slotSnrDb, double fadeDb, std::uint32_t seed,
-                    bool noSignal = false)
+                    bool noSignal = false, bool phaseTurns = false)
 {
     std::mt19937 random(seed);
     Keyed result;
@@ -38,12 +38,14 @@ Keyed keyedBaseband(int slotCount, double slotSnrDb, double fadeDb, std::uint32_
     const double noise = 1.0; // per sample
     const double amplitude = std::sqrt(std::pow(10.0, slotSnrDb / 10) * noise / Unit);
     std::normal_distribution<float> gauss(0.0f, float(std::sqrt(noise / 2)));
+    std::uniform_real_distribution<float> turn(0.0f, 6.2832f);
     for (int s = 0; s < slotCount; ++s) {
         const double fade = std::pow(10.0, fadeDb * s / slotCount / 20);
+        const Complex carrier = phaseTurns ? std::polar(1.0f, turn(random)) : Complex(0.6f, 0.8f);
         for (int k = 0; k < Unit; ++k) {
             Complex value(gauss(random), gauss(random));
             if (result.pattern[std::size_t(s)])
-                value += Complex(float(amplitude * fade * 0.6), float(amplitude * fade * 0.8));
+                value += float(amplitude * fade) * carrier;
             result.baseband.push_back(value);
         }
     }
@@ -149,6 +151,53 @@ private slots:
         }
     }
 
+    void dashes_data()
+    {
+        QTest::addColumn<bool>("phaseTurns");
+        QTest::addColumn<double>("leastGain"); // mean dash ratio over its slots' sum [nats]
+        QTest::addColumn<double>("mostGain");
+        QTest::newRow("phase held through the dash: the run gains") << false << 1.5 << 20.0;
+        QTest::newRow("phase turning in every slot: the slots apart, less ln 2")
+            << true << -0.7 << 0.5;
+    }
+
+    // A dash scored as one run of unknown phase: where the phase holds, it tells a dash from
+    // noise better than its three slots apart; where it turns, it costs at most the ln 2 of the
+    // mixture. After a gap the run still reads unkeyed.
+    void dashes()
+    {
+        QFETCH(bool, phaseTurns);
+        QFETCH(double, leastGain);
+        QFETCH(double, mostGain);
+        const Keyed keyed = keyedBaseband(3000, 6.0, 0.0, 12, false, phaseTurns);
+        const CumulativeSum sums(keyed.baseband);
+        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        QCOMPARE(likelihoods.dashes.size(), likelihoods.keyed.size());
+        double gain = 0.0;
+        int dashCount = 0;
+        int unkeyedRight = 0;
+        int unkeyedCount = 0;
+        const auto &pattern = keyed.pattern;
+        for (std::size_t s = 1; s + 3 < pattern.size(); ++s) {
+            const double apart =
+                double(likelihoods.keyed[s]) + likelihoods.keyed[s + 1] + likelihoods.keyed[s + 2];
+            if (!pattern[s - 1] && pattern[s] && pattern[s + 1] && pattern[s + 2]) {
+                gain += likelihoods.dashes[s] - apart;
+                ++dashCount;
+            } else if (!pattern[s] && !pattern[s + 1] && !pattern[s + 2]) {
+                unkeyedRight += likelihoods.dashes[s] < 0 ? 1 : 0;
+                ++unkeyedCount;
+            }
+        }
+        QVERIFY(dashCount > 100);
+        gain /= dashCount;
+        QVERIFY2(gain >= leastGain && gain <= mostGain, qPrintable(QString::number(gain)));
+        QVERIFY2(unkeyedRight > 0.95 * unkeyedCount,
+                 qPrintable(QStringLiteral("%1 of %2").arg(unkeyedRight).arg(unkeyedCount)));
+        const std::size_t last = likelihoods.keyed.size() - 1;
+        QCOMPARE(likelihoods.dashes[last], likelihoods.keyed[last]);
+    }
+
     void tooFewSlots_data()
     {
         QTest::addColumn<int>("slotCount");
@@ -163,6 +212,8 @@ private slots:
         const CumulativeSum sums(keyed.baseband);
         const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
         for (const float ratio : likelihoods.keyed)
+            QCOMPARE(ratio, 0.0f);
+        for (const float ratio : likelihoods.dashes)
             QCOMPARE(ratio, 0.0f);
     }
 };
