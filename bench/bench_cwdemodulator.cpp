@@ -168,8 +168,7 @@ const std::vector<Band> &bands()
         cwgen::ForeignSettings ownNoise;
         ownNoise.writersNoise = true;
         ownNoise.pitchHz = 800;
-        list.push_back(
-            foreign(QStringLiteral("ebook2cw's own noise and 2.1 kHz filter (its SNR)"), ownNoise));
+        list.push_back(foreign(QStringLiteral("ebook2cw's own noise (its SNR)"), ownNoise));
         return list;
     }();
     return all;

@@ -149,7 +149,7 @@ private slots:
         QTest::addColumn<double>("snr");
         QTest::addColumn<bool>("writersNoise");
         QTest::newRow("ebook2cw, sox noise +6 dB, 300-2700 Hz filter") << 6.0 << false;
-        QTest::newRow("ebook2cw's own noise and filter, its +10 dB") << 10.0 << true;
+        QTest::newRow("ebook2cw's own noise, its 0 dB") << 0.0 << true;
     }
 
     void foreignWriter()
@@ -168,8 +168,6 @@ private slots:
         const QStringList sent = beaconFrames(3, 1701);
         const cwgen::ForeignSignal signal = cwgen::foreignSignal(sent, settings, directory.path());
         QVERIFY2(signal.error.isEmpty(), qPrintable(signal.error));
-        if (writersNoise)
-            QEXPECT_FAIL("", "nothing is copied yet through ebook2cw's own shaped noise", Abort);
         QCOMPARE(lineTexts(copyLines(signal.samples, settings.sampleRate, 4096)), sent);
     }
 };

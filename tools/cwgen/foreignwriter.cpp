@@ -124,8 +124,7 @@ ForeignSignal foreignSignal(const QStringList &lines, const ForeignSettings &set
                        QStringLiteral("-c"), QStringLiteral("-"),
                        QStringLiteral("-o"), dir.filePath(QStringLiteral("keyed"))};
     if (settings.writersNoise)
-        writer << QStringLiteral("-N") << number(settings.snrDb) << QStringLiteral("-B")
-               << QStringLiteral("2100") << QStringLiteral("-C") << QStringLiteral("800");
+        writer << QStringLiteral("-N") << number(settings.snrDb);
     writer << text.fileName();
     result.error = run(QStringLiteral("ebook2cw"), writer);
     if (!result.error.isEmpty())
@@ -143,6 +142,11 @@ ForeignSignal foreignSignal(const QStringList &lines, const ForeignSettings &set
     double rate = 0.0;
     if (!readWav(keyed, clean, rate) || rate != settings.sampleRate) {
         result.error = QStringLiteral("cannot read %1").arg(keyed);
+        return result;
+    }
+    // A writer that fails quietly gives digital silence, which would read as frames lost.
+    if (std::all_of(clean.begin(), clean.end(), [](float sample) { return sample == 0.0f; })) {
+        result.error = QStringLiteral("ebook2cw wrote only silence");
         return result;
     }
     const double seconds = double(clean.size()) / rate;

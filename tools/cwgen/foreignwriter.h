@@ -20,8 +20,8 @@ struct ForeignSettings
     // Key-down carrier power over the noise power in 3 kHz at the pitch, sox's white noise;
     // infinity: no noise.
     double snrDb = std::numeric_limits<double>::infinity();
-    // Instead: ebook2cw's own noise and filter at its own SNR (-10 to 10 dB, its filter 2.1 kHz
-    // wide around 800 Hz, so pitchHz should be 800).
+    // Instead: ebook2cw's own noise at its own SNR (-10 to 10 dB). Its own band-pass filter (-B)
+    // is left out: the ebook2cw Debian ships writes digital silence with it.
     bool writersNoise = false;
     // A receiver's filter after the noise: sox's "sinc" passband, and a peaking equalizer's hump
     // humpDb high at humpHz (0: none).
