@@ -21,7 +21,7 @@ constexpr int LockedReach = 4;
 // Power ratio that counts as the carrier in a frame; noise alone exceeds it in 2 % of frames
 // (e^-4).
 constexpr double KeyedPower = 4.0;
-// Frames either side the pitch line is fitted over: about 0.8 s, a dozen elements at 20 WPM.
+// Frames either side the pitch line is fitted over: about 1.3 s, a score of elements at 20 WPM.
 constexpr int TrackReach = 40;
 // The line's slope counts only where the keyed frames spread over this many frames squared
 // (a standard deviation of two frames): a few frames close together give no slope.
