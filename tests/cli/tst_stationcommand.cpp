@@ -208,15 +208,6 @@ private slots:
         QVERIFY(!QFile::exists(m_home->logPath()));
     }
 
-    void logSendsNothing()
-    {
-        const ProgramRun run = decode({u"--log"_qs}, TimedLine);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 1);
-        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);
-        QCOMPARE(m_server->requests.size(), 0);
-    }
-
     // A server that fails keeps the frame queued, and the program says why. That a later try
     // sends it, byte for byte and once, is the sender's (tst_sidssender, "500 then 200").
     void keepsWhatFails()
@@ -272,6 +263,7 @@ private slots:
         QCOMPARE(m_server->requests.size(), 1);
     }
 
+    // Two programs logging at once lose nothing.
     void twoProgramsLogAtOnce()
     {
         QByteArray first;
@@ -296,6 +288,9 @@ private slots:
         QCOMPARE(one.exitCode(), 0);
         QCOMPARE(two.exitCode(), 0);
         QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 800);
+        // --log sends nothing, now or later, though sharing is on.
+        QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);
+        QCOMPARE(m_server->requests.size(), 0);
     }
 
     // A log that cannot be written: one message, the decoding goes on, status 1.
