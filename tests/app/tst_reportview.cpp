@@ -155,8 +155,6 @@ private slots:
         const Action selectDown = pressed(Qt::Key_Down, Qt::ShiftModifier);
         const Action selectUp = pressed(Qt::Key_Up, Qt::ShiftModifier);
 
-        QTest::newRow("characters")
-            << words << Actions{home, selectRight, selectRight, selectRight} << "alp";
         QTest::newRow("a line") << words << Actions{home, selectDown} << "alpha beta\n";
         QTest::newRow("over a line end")
             << words << Actions{home, pressed(Qt::Key_End), selectRight} << "\n";
@@ -226,8 +224,6 @@ private slots:
         Actions toMiddleLine{ToStart};
         toMiddleLine.append(Actions(50, down));
 
-        QTest::newRow("typing at the end")
-            << u"line 0\n"_s << Actions{ToEnd, typed(u"abc"_s)} << u"line 0\nabc"_s;
         QTest::newRow("typing inside a line")
             << words << Actions{ToStart, right, right, right, right, right, typed(u","_s)}
             << u"alpha, beta\n"_s;
