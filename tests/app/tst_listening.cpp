@@ -310,7 +310,7 @@ private slots:
 
         m_server.stop();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 30000);
         const QString status = control<QLabel>(*listen, "LblStatus")->text();
         QVERIFY2(status.contains(SourceDescription) &&
                      status.contains(QStringLiteral("cannot be used")),
