@@ -182,14 +182,15 @@ private slots:
         QCOMPARE(field("Installed-Size").toLongLong(), kibibytes);
     }
 
-    // The installed programs run from their place, and say the package's version.
+    // The installed programs run from their place, and say the package's version and licence.
     void installedProgramsRun()
     {
         for (const char *path : {"usr/bin/tovrin3-decode", "usr/lib/tovrin3/tovrin3",
                                  "usr/bin/tovrin3-cw", "usr/lib/tovrin3/nconvert"}) {
             const ProgramRun version = run(installed(path), {"--version"});
             QVERIFY2(version.exitCode == 0, described(version).constData());
-            QVERIFY2(version.output.contains(' ' + field("Version").toUtf8() + '\n'),
+            QVERIFY2(version.output.contains(' ' + field("Version").toUtf8() + '\n') &&
+                         version.output.contains("License GPL-3.0-or-later"),
                      described(version).constData());
         }
     }
