@@ -63,34 +63,6 @@ private slots:
         QCOMPARE(report->positionAt(QPointF(0, 0)), firstRun.size());
     }
 
-    // The user clears the report and types a note into it; the next run goes after the note, and
-    // Undo in the report takes back the user's edits only.
-    void runAppendsAfterUserEdits()
-    {
-        const QStringList frames = frameLines(2);
-        const QString run = coreReport(crlfJoined(frames));
-        pasteInput(m_shown->window, crlfJoined(frames));
-        auto *report = control<ReportView>(m_shown->window, "Text3");
-        report->setFocus();
-
-        QTest::keyClick(report, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(report, Qt::Key_Delete);
-        QTest::keyClicks(report, QStringLiteral("pass 2"));
-        QTest::keyClick(report, Qt::Key_Return);
-        QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n"));
-
-        auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
-        input->moveCursor(QTextCursor::End);
-        QTest::keyClick(input, Qt::Key_Space);
-        QCOMPARE(reportText(m_shown->window), QStringLiteral("pass 2\n") + run);
-        QCOMPARE(report->position(), QStringLiteral("pass 2\n").size());
-
-        QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(reportText(m_shown->window), run);
-        QTest::keyClick(report, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(reportText(m_shown->window), run + run);
-    }
-
     void leavesPositionAndChart_data()
     {
         QTest::addColumn<QList<int>>("decodes"); // frame counts, in order

@@ -80,9 +80,6 @@ private slots:
         QTest::addColumn<QString>("title");
 
         QTest::newRow("down") << 0 << int(Qt::Key_Down) << 1 << "COM Temperature";
-        QTest::newRow("right") << 2 << int(Qt::Key_Right) << 3 << "Debug";
-        QTest::newRow("up") << 2 << int(Qt::Key_Up) << 1 << "COM Temperature";
-        QTest::newRow("left") << 4 << int(Qt::Key_Left) << 3 << "Debug";
         QTest::newRow("down from the last, round to the first")
             << 4 << int(Qt::Key_Down) << 0 << "Batt Temperature";
         QTest::newRow("up from the first, round to the last")

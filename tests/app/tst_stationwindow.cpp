@@ -231,19 +231,6 @@ private slots:
         QCOMPARE(state.accepted, 0);
     }
 
-    // LOG=no logs nothing, so nothing can be sent either.
-    void logOffLogsNothing()
-    {
-        SidsServer server;
-        QVERIFY(server.listen());
-        QVERIFY(m_home->writeConfiguration(sharingConfiguration(server, "no")));
-        StationLink link(programFolder());
-        link.take({copied(Frame1, 1.0)}, Noon, u"listen"_s);
-        QTest::qWait(200);
-        QVERIFY(!QFile::exists(m_home->logPath()));
-        QVERIFY(server.requests.isEmpty());
-    }
-
     // A log that is no database, or read-only, is told once; copying goes on.
     void damagedLogIsToldOnce_data()
     {

@@ -172,9 +172,6 @@ private slots:
         QTest::newRow("UTF-16 text with a byte-order mark, little-endian")
             << QStringList{} << utf16(sure, QStringConverter::Utf16LE) << block << QByteArray()
             << 0;
-        QTest::newRow("UTF-16 text with a byte-order mark, big-endian")
-            << QStringList{} << utf16(sure, QStringConverter::Utf16BE) << block << QByteArray()
-            << 0;
         const QByteArray neither = "tovrin3-decode: -: neither text nor an audio recording (raw "
                                    "samples are read by tovrin3-cw --raw-rate)\n";
         QTest::newRow("raw samples are neither text nor a recording")

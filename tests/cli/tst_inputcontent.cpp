@@ -3,12 +3,10 @@
 #include "cwtesting.h"
 #include "filetesting.h"
 #include "inputcontent.h"
+#include "soundtesting.h"
 
 #include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <sndfile.h>
 
 using namespace tovrin3;
 
@@ -16,20 +14,8 @@ namespace {
 
 QByteArray recording(int format, int sampleRate = 8000)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("recording"));
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = 1;
-    info.format = format;
-    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!file)
-        return {};
-    const std::vector<float> signal =
-        testing::cwTestSignal(sampleRate, testing::CwShortTransmissions);
-    sf_write_float(file, signal.data(), std::ssize(signal));
-    sf_close(file);
-    return testing::fileContent(path);
+    return testing::soundBytes(testing::cwTestSignal(sampleRate, testing::CwShortTransmissions),
+                               sampleRate, format);
 }
 
 } // namespace

@@ -128,36 +128,14 @@ private slots:
                  QFileInfo(installed("usr/lib/tovrin3/tovrin3")).canonicalFilePath());
     }
 
-    // Programs stripped, documents compressed, icons transparent in their sizes.
-    void filesAreInShape_data()
+    // Icons transparent in their sizes. Stripped programs and compressed documents are
+    // lintian's to check (checkersFindNothingToFault).
+    void iconsAreInShape()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("shape"); // "stripped", "gzip" or the icon's side
-        for (const char *program :
-             {"usr/lib/tovrin3/tovrin3", "usr/lib/tovrin3/nconvert", "usr/bin/tovrin3-decode"})
-            QTest::newRow(program) << program << "stripped";
-        for (const QString &document :
-             manualPages() + QStringList{"usr/share/doc/tovrin3/changelog.gz"})
-            QTest::newRow(qPrintable(document)) << document << "gzip";
-        for (const char *side : {"64", "128", "256"})
-            QTest::addRow("icon %s", side)
-                << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/tovrin3.png").arg(side)
-                << side;
-    }
-
-    void filesAreInShape()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, shape);
-        if (shape == u"stripped") {
-            const QByteArray kind = run("file", {"-b", installed(path)}).output;
-            QVERIFY2(kind.contains("ELF") && kind.contains(", stripped"), kind.constData());
-        } else if (shape == u"gzip") {
-            const ProgramRun test = run("gzip", {"-t", installed(path)});
-            QVERIFY2(test.exitCode == 0, described(test).constData());
-        } else {
-            const QImage icon(installed(path));
-            QCOMPARE(icon.size(), QSize(shape.toInt(), shape.toInt()));
+        for (const int side : {64, 128, 256}) {
+            const QImage icon(installed(
+                QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/tovrin3.png").arg(side)));
+            QCOMPARE(icon.size(), QSize(side, side));
             QVERIFY(icon.hasAlphaChannel());
             QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
         }
@@ -174,7 +152,6 @@ private slots:
         QCOMPARE(QDir(control).entryList(QDir::Files, QDir::Name),
                  QStringList({"control", "md5sums"}));
         QCOMPARE(field("Package"), QStringLiteral("tovrin3"));
-        QCOMPARE(field("Version"), QStringLiteral("0.3"));
         QCOMPARE(field("Architecture"),
                  QString::fromUtf8(run("dpkg", {"--print-architecture"}).output.trimmed()));
 
@@ -188,13 +165,6 @@ private slots:
             QVERIFY2(named, qPrintable(package + " missing from " + depends.join(", ")));
         }
         QVERIFY2(!depends.join(' ').contains(u"qt6-qpa-plugins"), qPrintable(depends.join(", ")));
-
-        const QStringList description = field("Description").split('\n');
-        QVERIFY(description.size() > 1);
-        QCOMPARE(description.first(),
-                 QStringLiteral("KAMO TOVRIN-III CW beacon telemetry decoder"));
-        for (const QString &line : description)
-            QVERIFY2(line.size() <= 80, qPrintable(line));
     }
 
     // As dpkg-gencontrol counts it: every file in whole KiB, rounded up, and one KiB for every
@@ -212,28 +182,17 @@ private slots:
         QCOMPARE(field("Installed-Size").toLongLong(), kibibytes);
     }
 
-    void installedProgramsShowVersionAndLicence_data()
+    // The installed programs run from their place, and say the package's version and licence.
+    void installedProgramsRun()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("firstLine");
-        QTest::newRow("decoder") << "usr/bin/tovrin3-decode"
-                                 << "tovrin3-decode 0.3";
-        QTest::newRow("window program") << "usr/lib/tovrin3/tovrin3"
-                                        << "tovrin3 0.3";
-        QTest::newRow("CW copier") << "usr/bin/tovrin3-cw"
-                                   << "tovrin3-cw 0.3";
-        QTest::newRow("converter") << "usr/lib/tovrin3/nconvert"
-                                   << "nconvert (tovrin3) 0.3";
-    }
-
-    void installedProgramsShowVersionAndLicence()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, firstLine);
-        const ProgramRun version = run(installed(path), {"--version"});
-        QCOMPARE(version.exitCode, 0);
-        QCOMPARE(QString::fromUtf8(version.output).section('\n', 0, 0), firstLine);
-        QVERIFY(version.output.contains("License GPL-3.0-or-later"));
+        for (const char *path : {"usr/bin/tovrin3-decode", "usr/lib/tovrin3/tovrin3",
+                                 "usr/bin/tovrin3-cw", "usr/lib/tovrin3/nconvert"}) {
+            const ProgramRun version = run(installed(path), {"--version"});
+            QVERIFY2(version.exitCode == 0, described(version).constData());
+            QVERIFY2(version.output.contains(' ' + field("Version").toUtf8() + '\n') &&
+                         version.output.contains("License GPL-3.0-or-later"),
+                     described(version).constData());
+        }
     }
 
     // dpkg with a database of its own in a temporary root, as root or not, so that nothing

@@ -2,6 +2,7 @@
 #include "audiofile.h"
 #include "cwtesting.h"
 #include "filetesting.h"
+#include "soundtesting.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -15,29 +16,10 @@
 #include <limits>
 
 using namespace tovrin3;
+using testing::soundBytes;
+using testing::writeSound;
 
 namespace {
-
-// Writes the mono samples into the first channel of a file of the given kind; the other
-// channels stay silent.
-bool writeSound(const QString &path, std::span<const float> samples, int sampleRate, int format,
-                int channels = 1)
-{
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    std::vector<float> frames(samples.size() * static_cast<size_t>(channels), 0.0F);
-    for (size_t index = 0; index < samples.size(); ++index)
-        frames[index * static_cast<size_t>(channels)] = samples[index];
-    const auto count = static_cast<sf_count_t>(samples.size());
-    const bool written = sf_writef_float(file, frames.data(), count) == count;
-    return sf_close(file) == 0 && written;
-}
 
 // The bytes with a little-endian field of the value's width at the offset set to the value.
 template<typename Field> QByteArray patched(QByteArray bytes, qsizetype offset, Field value)
@@ -91,15 +73,9 @@ private slots:
         QLocale::setDefault(QLocale::c());
         QVERIFY(m_dir.isValid());
         const std::vector<float> tone = testing::cwTestSignal(8000.0, {QStringLiteral("TEST")});
-        const QString wav = m_dir.filePath(QStringLiteral("tone.wav"));
-        const QString flac = m_dir.filePath(QStringLiteral("tone.flac"));
-        const QString ogg = m_dir.filePath(QStringLiteral("tone.ogg"));
-        QVERIFY(writeSound(wav, tone, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-        QVERIFY(writeSound(flac, tone, 8000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
-        QVERIFY(writeSound(ogg, tone, 8000, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
-        m_wav = testing::fileContent(wav);
-        m_flac = testing::fileContent(flac);
-        m_ogg = testing::fileContent(ogg);
+        m_wav = soundBytes(tone, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        m_flac = soundBytes(tone, 8000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        m_ogg = soundBytes(tone, 8000, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
         const QList<std::pair<QString, int>> others{
             {QStringLiteral("au"), SF_FORMAT_AU | SF_FORMAT_PCM_16},
             {QStringLiteral("w64"), SF_FORMAT_W64 | SF_FORMAT_PCM_16},
@@ -107,16 +83,14 @@ private slots:
             {QStringLiteral("nist"), SF_FORMAT_NIST | SF_FORMAT_PCM_16},
             {QStringLiteral("opus"), SF_FORMAT_OGG | SF_FORMAT_OPUS}};
         for (const auto &[name, format] : others) {
-            const QString path = m_dir.filePath(QStringLiteral("tone.") + name);
-            QVERIFY(writeSound(path, tone, 8000, format));
-            m_recordings.insert(name, testing::fileContent(path));
+            m_recordings.insert(name, soundBytes(tone, 8000, format));
+            QVERIFY(!m_recordings.value(name).isEmpty());
         }
         // The FLAC frames of the first samples are those of the whole file: a file that holds
         // only them ends where a frame of the whole file ends.
-        const QString shorter = m_dir.filePath(QStringLiteral("shorter.flac"));
-        QVERIFY(writeSound(shorter, std::span(tone).first(FlacBlock * 2), 8000,
-                           SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
-        m_flacFrameEnd = testing::fileContent(shorter).size();
+        m_flacFrameEnd = soundBytes(std::span(tone).first(FlacBlock * 2), 8000,
+                                    SF_FORMAT_FLAC | SF_FORMAT_PCM_16)
+                             .size();
         QCOMPARE(m_wav.sliced(36, 4), QByteArray("data"));
     }
 
@@ -130,7 +104,6 @@ private slots:
         QTest::newRow("WAV unsigned 8-bit, 8 kHz") << (wav | SF_FORMAT_PCM_U8) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 11025 Hz, stereo") << (wav | SF_FORMAT_PCM_16) << 11025 << 2;
         QTest::newRow("WAV 24-bit, 22050 Hz") << (wav | SF_FORMAT_PCM_24) << 22050 << 1;
-        QTest::newRow("WAV 32-bit, 44.1 kHz") << (wav | SF_FORMAT_PCM_32) << 44100 << 1;
         QTest::newRow("WAV float, 48 kHz, four channels") << (wav | SF_FORMAT_FLOAT) << 48000 << 4;
         QTest::newRow("WAV double, 8 kHz") << (wav | SF_FORMAT_DOUBLE) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 192 kHz") << (wav | SF_FORMAT_PCM_16) << 192000 << 1;
@@ -142,7 +115,6 @@ private slots:
             << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 22050 << 2;
         QTest::newRow("Ogg Opus, 48 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << 1;
         QTest::newRow("Ogg Opus, 8 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 8000 << 1;
-        QTest::newRow("AIFF 16-bit, 8 kHz") << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << 8000 << 1;
     }
 
     void copiesEveryFormat()
@@ -344,19 +316,12 @@ private slots:
         QCOMPARE(copy.lines.front().text, testing::CwShortTransmissions.front());
     }
 
-    // A sample far out of the signal's range, or no number at all, costs only its moment.
-    void impulsesCostOnlyTheirMoment_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::newRow("1000") << 1000.0F;
-        QTest::newRow("1e20") << 1e20F;
-        QTest::newRow("the largest float") << -std::numeric_limits<float>::max();
-        QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
-    }
-
+    // A sample far out of the signal's range costs only its moment in a copied file. Which
+    // samples are blanked is the blanker's (tst_impulseblanker: 1000, 1e20, the largest float),
+    // what a sample that is no number reads as the reader's (readsSamples).
     void impulsesCostOnlyTheirMoment()
     {
-        QFETCH(float, value);
+        const float value = 1e20F;
         std::vector<float> signal = testing::cwTestSignal(8000, testing::CwShortTransmissions);
         // Inside the first transmission, and in the pause after it.
         const auto lead = static_cast<size_t>(testing::cwTestKeying(8000).leadSeconds * 8000);

@@ -35,8 +35,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("frame") << QString::fromLatin1(sidsFrameHex(u"900140010C6A00A503"))
-                               << "515437584D524B5433484B4420393030313430303130433641303041353033";
         QTest::newRow("time before 1970 is no concern; a whole second")
             << sidsTimestamp(0) << "1970-01-01T00:00:00.000Z";
         QTest::newRow("east") << sidsLongitude(12.3454) << "12.345E";

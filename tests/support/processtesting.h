@@ -35,14 +35,20 @@ inline QProcessEnvironment environmentWithoutDisplay()
     return environment;
 }
 
+// What the started process gave once it has ended; nothing when it did not end normally in time.
+inline ProgramRun endedRun(QProcess &process)
+{
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 // Starts the prepared process with the program and waits for its end, without standard input.
 inline ProgramRun finishRun(QProcess &process, const QString &program, const QStringList &arguments)
 {
     process.start(program, arguments);
     process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    return endedRun(process);
 }
 
 // The program with its standard output sent to a file, such as /dev/full, which refuses every
@@ -75,9 +81,7 @@ inline ProgramRun runIntoClosedPipe(const QString &program, const QStringList &a
     process.write(standardInput);
     if (endInput)
         process.closeWriteChannel();
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    return endedRun(process);
 }
 
 // The program in a working folder of its own, for arguments that name files relative to it.
