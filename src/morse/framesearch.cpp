@@ -15,13 +15,9 @@ namespace {
 constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
 // A dash's units: the one run SlotScores may score as a whole.
 constexpr int DashUnits = 3;
-// A character's key-downs share one phase throughout, or within each block of this many slots
-// from its start, or none: a third each, so a carrier whose phase wanders across a long
-// character still gains the phase it holds over a dash's length, and one that turns from slot to
-// slot loses only ln 3. The blocks start with the character, the same for every character, so two
-// digits that differ in one slot score it within the same block.
-constexpr int PhaseBlockSlots = 3;
-constexpr double PhaseShare = 1.0 / 3;
+// The prior odds that a character's key-downs share one phase: even, so a carrier that keeps
+// its phase gains the coherent score for ln 2, and one that does not loses only ln 2.
+constexpr double InPhaseShare = 0.5;
 // Log-likelihood ratio a generic character must beat: about what two keyed slots at 0 dB give,
 // so noise slots that happen to look keyed do not become letters.
 constexpr float CharacterPenalty = 4.0f;
@@ -211,38 +207,23 @@ float SlotScores::characterScoreWithin(const KeyingTemplate &keying, int start) 
     if (start < 0 || start > count())
         return MinusInfinity;
     double apart = 0.0;
+    std::complex<double> matched;
+    double level = 0.0;
     for (const auto &[offset, run] : keying.runs) {
         const auto from = std::size_t(std::min(start + offset, count()));
         const auto to = std::size_t(std::min(start + offset + run, count()));
         apart += m_prefix[to] - m_prefix[from];
+        if (!m_matchedPrefix.empty()) {
+            matched += m_matchedPrefix[to] - m_matchedPrefix[from];
+            level += m_levelPrefix[to] - m_levelPrefix[from];
+        }
     }
     if (m_matchedPrefix.empty())
         return float(apart);
-    // The key-downs within slots [first, last) from the character's start, in one phase.
-    const auto inPhase = [&](int first, int last) {
-        std::complex<double> matched;
-        double level = 0.0;
-        bool keyed = false;
-        for (const auto &[offset, run] : keying.runs) {
-            const int low = std::max(offset, first);
-            const int high = std::min(offset + run, last);
-            if (low >= high)
-                continue;
-            const auto from = std::size_t(std::min(start + low, count()));
-            const auto to = std::size_t(std::min(start + high, count()));
-            matched += m_matchedPrefix[to] - m_matchedPrefix[from];
-            level += m_levelPrefix[to] - m_levelPrefix[from];
-            keyed = true;
-        }
-        return keyed ? logBesselI0(std::abs(matched)) - level : 0.0;
-    };
-    const double whole = inPhase(0, keying.length);
-    double blocks = 0.0;
-    for (int first = 0; first < keying.length; first += PhaseBlockSlots)
-        blocks += inPhase(first, first + PhaseBlockSlots);
-    const double high = std::max({whole, blocks, apart});
-    return float(high + std::log(PhaseShare * (std::exp(whole - high) + std::exp(blocks - high) +
-                                               std::exp(apart - high))));
+    const double inPhase = logBesselI0(std::abs(matched)) - level;
+    const double high = std::max(inPhase, apart);
+    return float(high + std::log1p(std::exp(std::min(inPhase, apart) - high)) +
+                 std::log(InPhaseShare));
 }
 
 std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise)

@@ -53,10 +53,10 @@ public:
     // template out: a transmission cut off after a dot may have gone on with more elements.
     float scoreWithin(const KeyingTemplate &keying, int start) const;
     // A character's score as scoreWithin gives it, but with nothing gained from a dash's run
-    // alone: its key-downs all in one phase (the carrier held through the character, as a keyed
-    // oscillator holds it), in one phase within each three slots from its start, or each in a
-    // phase of its own. Two dots and the gap between them then share their phase as a dash does,
-    // so no digit gains over another for holding a run. Without matched sums, the slots apart.
+    // alone: its key-downs either all in one phase (the carrier held through the character, as
+    // a keyed oscillator holds it) or each in a phase of its own, at even odds. Two dots and the
+    // gap between them then share their phase as a dash does, so no digit gains over another
+    // for holding a run. Without matched sums, the slots apart.
     float characterScoreWithin(const KeyingTemplate &keying, int start) const;
 
 private:
