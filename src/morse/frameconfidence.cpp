@@ -13,9 +13,9 @@ namespace tovrin3::morse {
 namespace {
 
 constexpr double MinusInfinity = -std::numeric_limits<double>::infinity();
-// How much less likely the beacon sends a byte that breaks a field rule than one that keeps it:
-// a real beacon always keeps them, but a frame from a faulty beacon must still be copyable at a
-// strong signal, so the odds are steep (e^-6, 1 in 400) without being zero.
+// How much less likely the beacon sends a byte that breaks a field rule than one that keeps it,
+// where the rules speak against the chosen body: steep (e^-6, 1 in 400) without being zero, so a
+// frame that breaks them still copies at a strong signal.
 constexpr double ImplausibleByteLogOdds = -6.0;
 // The log-likelihood ratio of a body made of unkeyed slots only, against which the bodies'
 // scores are measured, at even prior odds.
@@ -70,35 +70,23 @@ double logAdd(double a, double b)
     return high + std::log1p(std::exp(-std::abs(a - b)));
 }
 
-} // namespace
-
-bool frameFieldsPlausible(const FrameDigits &digits)
+// Each hexadecimal digit's score at each slot of the body, from its first slot on.
+struct DigitScores
 {
-    for (int group = 0; group < BeaconGroups; ++group) {
-        if (bytePrior(group, digits[std::size_t(2 * group)], digits[std::size_t(2 * group + 1)]) <
-            0)
-            return false;
-    }
-    return true;
-}
+    int reach = 0; // slots from the body's first
+    std::vector<double> values;
 
-double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits)
+    double at(std::size_t digit, int slot) const
+    {
+        return values[digit * std::size_t(reach + 1) + std::size_t(slot)];
+    }
+};
+
+// The posterior of the chosen digits, the field rules' log odds weighed fieldWeight times.
+double posterior(const DigitScores &scores, const FrameDigits &digits, double fieldWeight)
 {
     const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
-    int longest = 0;
-    for (const KeyingTemplate &keying : keyings)
-        longest = std::max(longest, keying.length);
-    const int reach = BeaconDigits * (longest + WordGap);
-    // Each digit's score at each slot of the body.
-    std::vector<double> digitScore(keyings.size() * std::size_t(reach + 1));
-    const auto scoreOf = [&](std::size_t digit, int x) -> double & {
-        return digitScore[digit * std::size_t(reach + 1) + std::size_t(x)];
-    };
-    for (std::size_t d = 0; d < keyings.size(); ++d) {
-        for (int x = 0; x <= reach; ++x)
-            scoreOf(d, x) = scores.scoreWithin(keyings[d], bodyStart + x);
-    }
-
+    const int reach = scores.reach;
     // The chosen body's log-likelihood and prior.
     double chosen = 0.0;
     int x = 0;
@@ -106,10 +94,10 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
         const auto digit = std::size_t(digits[std::size_t(k)]);
         if (x > reach)
             return 0.0;
-        chosen += scoreOf(digit, x);
+        chosen += scores.at(digit, x);
         x += keyings[digit].length + (k % 2 == 0 ? LetterGap : WordGap);
         if (k % 2 == 1)
-            chosen += bytePrior(k / 2, digits[std::size_t(k - 1)], int(digit));
+            chosen += fieldWeight * bytePrior(k / 2, digits[std::size_t(k - 1)], int(digit));
     }
     if (!std::isfinite(chosen))
         return 0.0;
@@ -133,7 +121,7 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
                     continue;
                 for (std::size_t d = 0; d < keyings.size(); ++d) {
                     const int target = slot + keyings[d].length + gap;
-                    const double score = scoreOf(d, slot);
+                    const double score = scores.at(d, slot);
                     if (target > reach || score == MinusInfinity)
                         continue;
                     if (high) {
@@ -142,8 +130,9 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
                     } else {
                         // Any high digit of this class stands for its byte's prior.
                         const int representative = type == HighF ? 15 : type == HighZero ? 0 : 1;
+                        const double prior = bytePrior(group, representative, int(d));
                         double &to = cell(next, target, HighZero);
-                        to = logAdd(to, here + score + bytePrior(group, representative, int(d)));
+                        to = logAdd(to, here + score + fieldWeight * prior);
                     }
                 }
             }
@@ -159,6 +148,35 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
     if (total == MinusInfinity)
         return 0.0;
     return std::clamp(std::exp(chosen - total), 0.0, 1.0);
+}
+
+} // namespace
+
+bool frameFieldsPlausible(const FrameDigits &digits)
+{
+    for (int group = 0; group < BeaconGroups; ++group) {
+        if (bytePrior(group, digits[std::size_t(2 * group)], digits[std::size_t(2 * group + 1)]) <
+            0)
+            return false;
+    }
+    return true;
+}
+
+double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits)
+{
+    const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
+    int longest = 0;
+    for (const KeyingTemplate &keying : keyings)
+        longest = std::max(longest, keying.length);
+    DigitScores digitScores;
+    digitScores.reach = BeaconDigits * (longest + WordGap);
+    digitScores.values.reserve(keyings.size() * std::size_t(digitScores.reach + 1));
+    for (const KeyingTemplate &keying : keyings) {
+        for (int x = 0; x <= digitScores.reach; ++x)
+            digitScores.values.push_back(scores.characterScoreWithin(keying, bodyStart + x));
+    }
+    // The rules lower the confidence where they speak against the chosen body, and never raise it.
+    return std::min(posterior(digitScores, digits, 0.0), posterior(digitScores, digits, 1.0));
 }
 
 } // namespace tovrin3::morse

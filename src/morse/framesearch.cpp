@@ -2,6 +2,7 @@
 #include "framesearch.h"
 
 #include "morsecode.h"
+#include "slotlikelihoods.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,9 @@ namespace {
 constexpr float MinusInfinity = -std::numeric_limits<float>::infinity();
 // A dash's units: the one run SlotScores may score as a whole.
 constexpr int DashUnits = 3;
+// The prior odds that a character's key-downs share one phase: even, so a carrier that keeps
+// its phase gains the coherent score for ln 2, and one that does not loses only ln 2.
+constexpr double InPhaseShare = 0.5;
 // Log-likelihood ratio a generic character must beat: about what two keyed slots at 0 dB give,
 // so noise slots that happen to look keyed do not become letters.
 constexpr float CharacterPenalty = 4.0f;
@@ -149,13 +153,22 @@ const KeyingTemplate &headerKeying()
     return templates().header;
 }
 
-SlotScores::SlotScores(std::span<const float> keyed, std::span<const float> dashes)
+SlotScores::SlotScores(std::span<const float> keyed, std::span<const float> dashes,
+                       std::span<const std::complex<float>> matched, std::span<const float> levels)
     : m_prefix(keyed.size() + 1, 0.0)
 {
     for (std::size_t i = 0; i < keyed.size(); ++i)
         m_prefix[i + 1] = m_prefix[i] + keyed[i];
     if (dashes.size() == keyed.size())
         m_dashes.assign(dashes.begin(), dashes.end());
+    if (matched.size() == keyed.size() && levels.size() == keyed.size()) {
+        m_matchedPrefix.assign(keyed.size() + 1, {});
+        m_levelPrefix.assign(keyed.size() + 1, 0.0);
+        for (std::size_t i = 0; i < keyed.size(); ++i) {
+            m_matchedPrefix[i + 1] = m_matchedPrefix[i] + std::complex<double>(matched[i]);
+            m_levelPrefix[i + 1] = m_levelPrefix[i] + levels[i];
+        }
+    }
 }
 
 double SlotScores::runScore(int from, int units) const
@@ -187,6 +200,30 @@ float SlotScores::scoreWithin(const KeyingTemplate &keying, int start) const
                                 : m_prefix[std::size_t(to)] - m_prefix[std::size_t(from)];
     }
     return float(sum);
+}
+
+float SlotScores::characterScoreWithin(const KeyingTemplate &keying, int start) const
+{
+    if (start < 0 || start > count())
+        return MinusInfinity;
+    double apart = 0.0;
+    std::complex<double> matched;
+    double level = 0.0;
+    for (const auto &[offset, run] : keying.runs) {
+        const auto from = std::size_t(std::min(start + offset, count()));
+        const auto to = std::size_t(std::min(start + offset + run, count()));
+        apart += m_prefix[to] - m_prefix[from];
+        if (!m_matchedPrefix.empty()) {
+            matched += m_matchedPrefix[to] - m_matchedPrefix[from];
+            level += m_levelPrefix[to] - m_levelPrefix[from];
+        }
+    }
+    if (m_matchedPrefix.empty())
+        return float(apart);
+    const double inPhase = logBesselI0(std::abs(matched)) - level;
+    const double high = std::max(inPhase, apart);
+    return float(high + std::log1p(std::exp(std::min(inPhase, apart) - high)) +
+                 std::log(InPhaseShare));
 }
 
 std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise)

@@ -6,6 +6,7 @@
 // header fits), each with its first and past-the-last keyed slot.
 #include <QString>
 
+#include <complex>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -40,19 +41,31 @@ const KeyingTemplate &headerKeying();
 class SlotScores
 {
 public:
-    explicit SlotScores(std::span<const float> keyed, std::span<const float> dashes = {});
+    // matched and levels (SlotLikelihoods::matched and ::level), where given, let a character be
+    // scored as keyed in one phase (characterScoreWithin).
+    explicit SlotScores(std::span<const float> keyed, std::span<const float> dashes = {},
+                        std::span<const std::complex<float>> matched = {},
+                        std::span<const float> levels = {});
     int count() const { return int(m_prefix.size()) - 1; }
     // Score of a template placed at slot `start`; minus infinity where it runs off the end.
     float score(const KeyingTemplate &keying, int start) const;
     // The same, but slots past the last count as unknown (ratio 0) instead of ruling the
     // template out: a transmission cut off after a dot may have gone on with more elements.
     float scoreWithin(const KeyingTemplate &keying, int start) const;
+    // A character's score as scoreWithin gives it, but with nothing gained from a dash's run
+    // alone: its key-downs either all in one phase (the carrier held through the character, as
+    // a keyed oscillator holds it) or each in a phase of its own, at even odds. Two dots and the
+    // gap between them then share their phase as a dash does, so no digit gains over another
+    // for holding a run. Without matched sums, the slots apart.
+    float characterScoreWithin(const KeyingTemplate &keying, int start) const;
 
 private:
     double runScore(int from, int units) const;
 
     std::vector<double> m_prefix;
     std::vector<float> m_dashes;
+    std::vector<std::complex<double>> m_matchedPrefix; // empty without matched sums
+    std::vector<double> m_levelPrefix;
 };
 
 struct Token

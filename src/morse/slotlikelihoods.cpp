@@ -71,15 +71,14 @@ constexpr double TroughFall = 3.0;
 constexpr double CoherentRunShare = 0.5;
 constexpr int DashUnits = 3;
 
-// log I0(x), with the asymptotic form where the Bessel function overflows a double.
+} // namespace
+
 double logBesselI0(double x)
 {
     if (x < 50)
         return std::log(std::cyl_bessel_i(0.0, x));
     return x - 0.5 * std::log(2 * std::numbers::pi * x) + std::log1p(1 / (8 * x));
 }
-
-} // namespace
 
 SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
 {
@@ -99,6 +98,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
     result.keyed.assign(count, 0.0f);
     result.level.assign(count, 1.0f);
     result.dashes.assign(count, 0.0f);
+    result.matched.assign(count, {});
     if (count < FewestSlots)
         return result;
 
@@ -208,6 +208,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             const double llr = logBesselI0(2 * a * magnitude[i] / noise) - a * a / noise;
             result.keyed[i] = float(llr);
             result.level[i] = float(a * a / noise);
+            result.matched[i] = std::complex<float>(2 * a * slotSums[i] / noise);
             keyed[i] = llr > 0;
             clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }

@@ -3,10 +3,12 @@
 
 // Stage 4, slot likelihoods. In: the baseband's running sums and the unit grid (stage 3). Out:
 // for every whole unit slot of the grid, the log-likelihood ratio [nats] of "keyed" over
-// "unkeyed", the same for a dash (three slots keyed as one element) starting there, and the
-// keyed slots' energy over the noise's for the whole transmission.
+// "unkeyed", the same for a dash (three slots keyed as one element) starting there, the slot's
+// sum weighted for scoring any run of slots in one phase, and the keyed slots' energy over the
+// noise's for the whole transmission.
 #include "baseband.h"
 
+#include <complex>
 #include <vector>
 
 namespace tovrin3::morse {
@@ -26,6 +28,11 @@ struct SlotLikelihoods
     // Per slot: the keyed level the ratio was judged at, its energy over the noise energy of a
     // slot (at least 1); where fading dips, so does this.
     std::vector<float> level;
+    // Per slot: its sum weighted by the keyed amplitude, 2 a s / N (a: the level's amplitude, s:
+    // the slot's sum, N: the noise energy of a slot). Over slots keyed in one phase the magnitude
+    // of their total is the argument of the Bessel function in the ratio of the whole run, so any
+    // set of slots, a character's, can be scored as keyed in one phase.
+    std::vector<std::complex<float>> matched;
 };
 
 // Each slot's sum is a carrier of unknown phase in complex Gaussian noise: the keyed hypothesis
@@ -36,5 +43,9 @@ struct SlotLikelihoods
 // level has fallen near the noise scores near 0, missing evidence rather than a confident gap.
 // Fewer than ten slots give all ratios 0.
 SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid);
+
+// log I0(x), the modified Bessel function of order 0: the log-likelihood of a carrier of unknown
+// phase, with the asymptotic form where the function overflows a double.
+double logBesselI0(double x);
 
 } // namespace tovrin3::morse

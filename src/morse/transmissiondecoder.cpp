@@ -126,6 +126,7 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
     reading.likelihoods = slotLikelihoods(sums, grid);
     std::vector<float> ratios;
     std::vector<float> dashes;
+    std::vector<std::complex<float>> matched;
     for (const Stretch &stretch : stretchesOf(reading.likelihoods.keyed, grid, baseband.size())) {
         const auto from = std::size_t(stretch.from);
         const std::span<const Complex> part =
@@ -138,9 +139,10 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
             ratios.push_back(partLikelihoods.keyed[i]);
             reading.levels.push_back(partLikelihoods.level[i]);
             dashes.push_back(partLikelihoods.dashes[i]);
+            matched.push_back(partLikelihoods.matched[i]);
         }
     }
-    reading.scores = SlotScores(ratios, dashes);
+    reading.scores = SlotScores(ratios, dashes, matched, reading.levels);
     reading.frameList = frameCandidates(reading.scores, reading.likelihoods.signalToNoise);
     reading.tokens = bestTokens(reading.scores, reading.frameList);
     if (reading.tokens.empty())

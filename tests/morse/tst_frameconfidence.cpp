@@ -2,10 +2,13 @@
 // Stage 6: the confidence of a frame's digits from slot likelihoods made in the test, and the
 // frame's own fields as evidence.
 #include "frameconfidence.h"
+#include "slotlikelihoods.h"
 #include "slottesting.h"
 
 #include <QTest>
 
+#include <cmath>
+#include <complex>
 #include <random>
 
 using namespace tovrin3;
@@ -131,23 +134,119 @@ private slots:
                  qPrintable(QString::number(confidence)));
     }
 
-    // At a middling signal the same keying is surer where the fields are as the beacon sends
-    // them, since bodies that break them weigh less.
-    void fieldsAsEvidence()
+    // Digits that differ in one slot only (6 and C, 5 and B, 5 and F: two dots and the gap
+    // between them, or a dash) are told apart by that slot alone, however clear the others are.
+    // In phase, two dots and the noise between them also score as a dash run, so that run's
+    // coherent score is no evidence for the dash over the dots; nor is a field rule that the
+    // digit read keeps and the digit sent breaks, since the beacon's frames may break them.
+    void oneSlotDecides_data()
     {
-        const QString plausible = QStringLiteral("90 01 40 01 0C 6A 00 A5 03");
-        const QString implausible = QStringLiteral("90 71 40 01 0C 6A 00 A5 73");
-        const auto confidenceOf = [](const QString &groups) {
-            std::vector<float> ratios = slotsOf(frameOf(groups), 1.2f, Margin);
-            std::mt19937 random(5);
-            std::normal_distribution<float> gauss(0.0f, 1.2f);
-            for (float &ratio : ratios)
-                ratio += gauss(random);
-            return frameConfidence(SlotScores(ratios), bodyStart(), digitsOf(groups));
-        };
-        const double sure = confidenceOf(plausible);
-        const double unsure = confidenceOf(implausible);
-        QVERIFY2(sure > unsure, qPrintable(QStringLiteral("%1 %2").arg(sure).arg(unsure)));
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<int>("digit");     // whose one slot decides
+        QTest::addColumn<int>("slot");      // within the digit's keying
+        QTest::addColumn<float>("ratio");   // of that slot
+        QTest::addColumn<float>("runGain"); // of the dash run through it, over its slots apart
+        QTest::addColumn<double>("least");
+        QTest::addColumn<double>("most");
+        const QString withC = QStringLiteral("68 20 6C 62 27 96 EC 3D 4C");
+        QTest::newRow("C, 6 sent: the gap between two dots weakly keyed, in phase with them")
+            << withC << 13 << 7 << 2.8f << 2.5f << 0.0 << 0.98;
+        QTest::newRow("C, its dash clearly keyed and in phase")
+            << withC << 13 << 7 << 12.0f << 3.0f << 0.999 << 1.0;
+        QTest::newRow("B, 5 sent: the gap after the first dot weakly keyed, in phase")
+            << QStringLiteral("26 C7 BA FE D8 5C 18 BD B5") << 4 << 1 << 3.0f << 2.0f << 0.0
+            << 0.98;
+        QTest::newRow("FF, 5F sent: a sign byte kept only as read")
+            << QStringLiteral("1B 4B 24 FF 62 7F F8 67 A2") << 6 << 5 << 4.0f << 0.0f << 0.0
+            << 0.99;
+        QTest::newRow("0F, 05 near: a sign byte broken as read, kept one slot away")
+            << QStringLiteral("90 0F 40 01 0C 6A 00 A5 03") << 3 << 5 << 4.0f << 0.0f << 0.0 << 0.5;
+    }
+
+    void oneSlotDecides()
+    {
+        QFETCH(QString, groups);
+        QFETCH(int, digit);
+        QFETCH(int, slot);
+        QFETCH(float, ratio);
+        QFETCH(float, runGain);
+        QFETCH(double, least);
+        QFETCH(double, most);
+        std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
+        const FrameDigits digits = digitsOf(groups);
+        int start = bodyStart();
+        for (int k = 0; k < digit; ++k)
+            start += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
+                     (k % 2 == 0 ? LetterGap : WordGap);
+        const int deciding = start + slot;
+        ratios[std::size_t(deciding)] = ratio;
+        std::vector<float> dashes(ratios.size());
+        for (std::size_t i = 0; i + 2 < ratios.size(); ++i)
+            dashes[i] = ratios[i] + ratios[i + 1] + ratios[i + 2];
+        dashes[std::size_t(deciding - 1)] += runGain;
+        const double confidence = frameConfidence(SlotScores(ratios, dashes), bodyStart(), digits);
+        QVERIFY2(confidence >= least && confidence <= most,
+                 qPrintable(QString::number(confidence)));
+    }
+
+    // The same with the slots as the decoder gives them: noiseless keying, every key-down in one
+    // phase (a keyed oscillator's), at an energy of 12 over the noise, and one slot's sum set by
+    // hand. Every digit is scored in that phase, so the one slot's part of it decides, and
+    // a dash run's coherent gain over slots apart speaks for no digit.
+    void inPhase_data()
+    {
+        QTest::addColumn<double>("amplitude"); // of the deciding slot's sum, noise amplitude 1
+        QTest::addColumn<double>("phase");     // of that sum against the keying's [radians]
+        QTest::addColumn<double>("least");
+        QTest::addColumn<double>("most");
+        // C read at digit 13; 6 differs from it in slot 7, the middle of C's second dash.
+        QTest::newRow("6 sent: the gap between two dots noisy in phase with them")
+            << 2.34 << 0.0 << 0.0 << 0.989;
+        QTest::newRow("6 sent: the gap's noise across the phase") << 2.34 << 1.57 << 0.0 << 0.5;
+        QTest::newRow("C sent: its dash's middle keyed") << std::sqrt(12.0) << 0.0 << 0.999 << 1.0;
+    }
+
+    void inPhase()
+    {
+        QFETCH(double, amplitude);
+        QFETCH(double, phase);
+        QFETCH(double, least);
+        QFETCH(double, most);
+        constexpr double Level = 12.0; // energy over noise, so the keyed amplitude is its root
+        const double keyed = std::sqrt(Level);
+        const QString groups = QStringLiteral("68 20 6C 62 27 96 EC 3D 4C");
+        const FrameDigits digits = digitsOf(groups);
+        const std::vector<float> pattern = slotsOf(frameOf(groups), 1.0f, Margin);
+        std::vector<std::complex<double>> sums(pattern.size());
+        for (std::size_t i = 0; i < pattern.size(); ++i)
+            sums[i] = pattern[i] > 0 ? keyed : 0.0;
+        int deciding = bodyStart() + 7;
+        for (int k = 0; k < 13; ++k)
+            deciding += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
+                        (k % 2 == 0 ? LetterGap : WordGap);
+        sums[std::size_t(deciding)] = std::polar(amplitude, phase);
+        // The slot likelihoods' formulas at noise energy 1: a slot's ratio, its matched sum, and a
+        // dash run's even mixture of one phase and slots apart.
+        std::vector<float> ratios(sums.size());
+        std::vector<std::complex<float>> matched(sums.size());
+        const std::vector<float> levels(sums.size(), float(Level));
+        for (std::size_t i = 0; i < sums.size(); ++i) {
+            ratios[i] = float(logBesselI0(2 * keyed * std::abs(sums[i])) - Level);
+            matched[i] = std::complex<float>(2 * keyed * sums[i]);
+        }
+        std::vector<float> dashes(sums.size());
+        for (std::size_t i = 0; i + 2 < sums.size(); ++i) {
+            const double run =
+                logBesselI0(2 * keyed * std::abs(sums[i] + sums[i + 1] + sums[i + 2])) - 3 * Level;
+            const double apart = double(ratios[i]) + ratios[i + 1] + ratios[i + 2];
+            const double high = std::max(run, apart);
+            dashes[i] =
+                float(high + std::log1p(std::exp(std::min(run, apart) - high)) + std::log(0.5));
+        }
+        const double confidence =
+            frameConfidence(SlotScores(ratios, dashes, matched, levels), bodyStart(), digits);
+        QVERIFY2(confidence >= least && confidence <= most,
+                 qPrintable(QString::number(confidence)));
     }
 
     void plausibleFields_data()

@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <cmath>
+#include <complex>
 #include <limits>
 
 using namespace tovrin3;
@@ -164,6 +166,60 @@ private slots:
         const KeyingTemplate keying = keyingOf("-.", {});
         QCOMPARE(scores.score(keying, start), score);
         QCOMPARE(scores.scoreWithin(keying, start), within);
+    }
+
+    // A character scored with its key-downs in one phase or each in its own: noiseless slots of
+    // the sent character at a level of 10 (energy over noise), every element turned by
+    // `phaseStep` radians from the one before. The character sent must beat its neighbour by a
+    // margin; one slot apart, that margin is the one slot's evidence, whichever holds the dash.
+    void characterScores_data()
+    {
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<double>("phaseStep");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<double>("least"); // margin of sent over other
+        QTest::addColumn<double>("most");
+        // A gap slot scores -10 against keyed; a keyed slot about +7.6 apart, +10 in one phase
+        // with the rest of its character.
+        QTest::newRow("6 in phase over C: its gap, not a run through it")
+            << "6" << 0.0 << "C" << 9.0 << 11.0;
+        QTest::newRow("C in phase over 6: its dash's middle, the one slot")
+            << "C" << 0.0 << "6" << 9.0 << 11.0;
+        QTest::newRow("6, each element in its own phase, over C")
+            << "6" << 2.0 << "C" << 9.0 << 11.0;
+        QTest::newRow("C, each element in its own phase, over 6")
+            << "C" << 2.0 << "6" << 6.0 << 8.0;
+        QTest::newRow("5 in phase over B") << "5" << 0.0 << "B" << 9.0 << 11.0;
+        QTest::newRow("F in phase over 5") << "F" << 0.0 << "5" << 9.0 << 11.0;
+    }
+
+    void characterScores()
+    {
+        QFETCH(QString, sent);
+        QFETCH(double, phaseStep);
+        QFETCH(QString, other);
+        QFETCH(double, least);
+        QFETCH(double, most);
+        constexpr double Level = 10.0;
+        const KeyingTemplate keying = keyingOf(morseElements(sent.front()), sent);
+        std::vector<float> ratios(std::size_t(keying.length), float(-Level));
+        std::vector<std::complex<float>> matched(ratios.size());
+        const std::vector<float> levels(ratios.size(), float(Level));
+        double phase = 0.0;
+        for (const auto &[start, run] : keying.runs) {
+            for (int slot = start; slot < start + run; ++slot) {
+                // Noise energy 1 per slot, so 2 a s / N is 2 a^2 in the element's phase.
+                matched[std::size_t(slot)] = std::polar(float(2 * Level), float(phase));
+                ratios[std::size_t(slot)] =
+                    float(std::log(std::cyl_bessel_i(0.0, 2 * Level)) - Level);
+            }
+            phase += phaseStep;
+        }
+        const SlotScores scores(ratios, {}, matched, levels);
+        const KeyingTemplate otherKeying = keyingOf(morseElements(other.front()), other);
+        const double margin =
+            scores.characterScoreWithin(keying, 0) - scores.characterScoreWithin(otherKeying, 0);
+        QVERIFY2(margin >= least && margin <= most, qPrintable(QString::number(margin)));
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <complex>
 #include <random>
 
 using namespace tovrin3::morse;
@@ -89,6 +90,36 @@ private slots:
             const double snr = 10 * std::log10(likelihoods.signalToNoise);
             QVERIFY2(std::abs(snr - slotSnrDb) < 1.5, qPrintable(QString::number(snr)));
         }
+    }
+
+    // A slot's matched sum, 2 a s / N, is on average twice its level in the carrier's phase
+    // where keyed, and 0 where not: summed over a character's key-downs it scores them in one
+    // phase.
+    void matchedSums()
+    {
+        const Keyed keyed = keyedBaseband(2000, 10.0, 0.0, 9);
+        const CumulativeSum sums(keyed.baseband);
+        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        QCOMPARE(likelihoods.matched.size(), keyed.pattern.size());
+        const std::complex<double> carrier(0.6, 0.8);
+        std::complex<double> keyedSum;
+        std::complex<double> gapSum;
+        double twiceLevels = 0.0;
+        for (std::size_t s = 0; s < keyed.pattern.size(); ++s) {
+            const std::complex<double> matched(likelihoods.matched[s]);
+            if (keyed.pattern[s]) {
+                keyedSum += matched * std::conj(carrier);
+                twiceLevels += 2 * double(likelihoods.level[s]);
+            } else {
+                gapSum += matched;
+            }
+        }
+        const double inPhase = keyedSum.real() / twiceLevels;
+        QVERIFY2(std::abs(inPhase - 1) < 0.15, qPrintable(QString::number(inPhase)));
+        QVERIFY2(std::abs(keyedSum.imag()) < 0.1 * twiceLevels,
+                 qPrintable(QString::number(keyedSum.imag() / twiceLevels)));
+        QVERIFY2(std::abs(gapSum) < 0.1 * twiceLevels,
+                 qPrintable(QString::number(std::abs(gapSum) / twiceLevels)));
     }
 
     // Noise alone: the signal-to-noise ratio stays low and under a third of the slots look
