@@ -30,6 +30,19 @@ constexpr float MeanSmoothing = 1.0f / 32;
 // every bin is taken as steady, so a carrier there from the start never stands out.
 constexpr float SteadyVariation = 0.2f;
 constexpr long SteadyFrames = 8;
+// A steady part plus noise varies by less than that only when the part is 10 dB over the noise:
+// power |A + n|^2 with noise power N has the mean m = A^2 + N and the variance N (2m - N), so the
+// window's skirt beside a carrier (its leakage a few dB over the noise, 13 to 18 dB under the
+// carrier one bin and a half away) varies almost as much as noise. Within SkirtBins of a steady
+// bin stronger than itself, a bin whose variance stays under SkirtFit times that of a steady part
+// plus the noise around it takes its mean as well: keying there varies by far more (down half the
+// time: by a quarter of its power squared more), as soon as it stands 6 dB over the noise (a
+// keyed bin at -14 dB in 3 kHz stands 7 dB over its own). SkirtBins, 94 Hz: a Hann window's
+// leakage falls under the noise 6 bins from a carrier 57 dB over it (30 dB over a beacon 27 dB
+// over its bin's noise, at +6 dB in 3 kHz). SkirtFit: the variance measured over about a second
+// wavers by about a quarter.
+constexpr int SkirtBins = 6;
+constexpr float SkirtFit = 2.0f;
 // The bins either side whose floors, with the bin's own, give the median floor of a bin that is
 // not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
 // sides, close enough to follow a hump; the median of eleven also steadies the floor to about
@@ -133,23 +146,40 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
         m_own[b] = m_quantile[b] / QuantileOfMean;
     }
     const float lowest = *std::max_element(m_mean.begin(), m_mean.end()) * DynamicRange;
+    m_steady.resize(bins);
     for (std::size_t b = 0; b < bins; ++b) {
         const float mean = std::max(m_mean[b], SmallestFloor);
-        const float variation = m_meanSquare[b] / mean / mean - 1.0f;
-        float floor = 0.0f;
-        if (m_frames < SteadyFrames || variation < SteadyVariation) {
-            floor = m_mean[b];
-        } else {
+        m_steady[b] =
+            m_frames < SteadyFrames || m_meanSquare[b] / mean / mean - 1.0f < SteadyVariation;
+    }
+    for (std::size_t b = 0; b < bins; ++b) {
+        float floor = m_mean[b];
+        if (!m_steady[b]) {
             const std::size_t from = b >= std::size_t(AroundBins) ? b - AroundBins : 0;
             const std::size_t to = std::min(bins, b + AroundBins + 1);
             m_around.assign(m_own.begin() + std::ptrdiff_t(from),
                             m_own.begin() + std::ptrdiff_t(to));
             const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
             std::nth_element(m_around.begin(), middle, m_around.end());
-            floor = std::max(*middle, noisePeakFloor(b));
+            if (!isSteadySkirt(b, *middle))
+                floor = std::max(*middle, noisePeakFloor(b));
         }
         floors[b] = std::max({floor, lowest, SmallestFloor});
     }
+}
+
+bool NoiseFloor::isSteadySkirt(std::size_t bin, float noise) const
+{
+    const std::size_t from = bin >= std::size_t(SkirtBins) ? bin - SkirtBins : 0;
+    const std::size_t to = std::min(m_mean.size(), bin + SkirtBins + 1);
+    bool besideCarrier = false;
+    for (std::size_t b = from; b < to && !besideCarrier; ++b)
+        besideCarrier = m_steady[b] && m_mean[b] > m_mean[bin];
+    if (!besideCarrier)
+        return false;
+    const float mean = m_mean[bin];
+    const float variance = m_meanSquare[bin] - mean * mean;
+    return variance < SkirtFit * noise * (2.0f * mean - noise);
 }
 
 float NoiseFloor::noisePeakFloor(std::size_t bin) const
