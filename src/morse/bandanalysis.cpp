@@ -2,6 +2,7 @@
 #include "bandanalysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -32,16 +33,20 @@ constexpr float SteadyVariation = 0.2f;
 constexpr long SteadyFrames = 8;
 // A steady part plus noise varies by less than that only when the part is 10 dB over the noise:
 // power |A + n|^2 with noise power N has the mean m = A^2 + N and the variance N (2m - N), so the
-// window's skirt beside a carrier (its leakage a few dB over the noise, 13 to 18 dB under the
-// carrier one bin and a half away) varies almost as much as noise. Within SkirtBins of a steady
-// bin stronger than itself, a bin whose variance stays under SkirtFit times that of a steady part
-// plus the noise around it takes its mean as well: keying there varies by far more (down half the
-// time: by a quarter of its power squared more), as soon as it stands 6 dB over the noise (a
-// keyed bin at -14 dB in 3 kHz stands 7 dB over its own). SkirtBins, 94 Hz: a Hann window's
-// leakage falls under the noise 6 bins from a carrier 57 dB over it (30 dB over a beacon 27 dB
-// over its bin's noise, at +6 dB in 3 kHz). SkirtFit: the variance measured over about a second
-// wavers by about a quarter.
+// window's skirt beside a carrier (its leakage a few dB over the noise) varies almost as much as
+// noise, and over the floor of the bins around, which lies under the leakage, it would read as
+// keyed. A bin counts as such a skirt when a steady bin nearby can leak at least the noise into it
+// (SkirtLeakage: the most a Hann window leaks a tone into a bin 1 to 6 bins away, the tone half a
+// bin off the centre of its own, in power: -1.4, -15.4, -32.3, -41.8, -48.7 and -54.1 dB), and
+// it then takes its mean as well when its power varies as a steady part plus the noise around it
+// does: a variance under SkirtFit times N (2m - N), and its low quantile over its mean, as
+// noise's or a steady part's is. Keying there has pauses at the noise: its quantile lies under
+// its mean, and its variance exceeds N (2m - N) by a quarter of its power squared when down half
+// the time, twice N (2m - N) at 7 dB over the noise (-14 dB in 3 kHz). SkirtFit: the variance
+// measured over about a second wavers by about a quarter.
 constexpr int SkirtBins = 6;
+constexpr std::array<float, SkirtBins + 1> SkirtLeakage{1.0f,     0.72f,    0.0288f, 5.88e-4f,
+                                                        6.54e-5f, 1.35e-5f, 3.92e-6f};
 constexpr float SkirtFit = 2.0f;
 // The bins either side whose floors, with the bin's own, give the median floor of a bin that is
 // not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
@@ -173,13 +178,15 @@ bool NoiseFloor::isSteadySkirt(std::size_t bin, float noise) const
     const std::size_t from = bin >= std::size_t(SkirtBins) ? bin - SkirtBins : 0;
     const std::size_t to = std::min(m_mean.size(), bin + SkirtBins + 1);
     bool besideCarrier = false;
-    for (std::size_t b = from; b < to && !besideCarrier; ++b)
-        besideCarrier = m_steady[b] && m_mean[b] > m_mean[bin];
+    for (std::size_t b = from; b < to && !besideCarrier; ++b) {
+        const auto distance = std::size_t(std::abs(std::ptrdiff_t(b) - std::ptrdiff_t(bin)));
+        besideCarrier = m_steady[b] && m_mean[b] * SkirtLeakage[distance] > noise;
+    }
     if (!besideCarrier)
         return false;
     const float mean = m_mean[bin];
     const float variance = m_meanSquare[bin] - mean * mean;
-    return variance < SkirtFit * noise * (2.0f * mean - noise);
+    return m_own[bin] >= mean && variance < SkirtFit * noise * (2.0f * mean - noise);
 }
 
 float NoiseFloor::noisePeakFloor(std::size_t bin) const
