@@ -51,7 +51,8 @@ constexpr float SkirtFit = 2.0f;
 // The bins either side whose floors, with the bin's own, give the median floor of a bin that is
 // not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
 // sides, close enough to follow a hump; the median of eleven also steadies the floor to about
-// half a dB.
+// half a dB. Steady bins among them are left out: a carrier's own bins, their quantile near
+// their mean, would lift the median far over the noise of keying 50 Hz beside it.
 constexpr int AroundBins = 5;
 // The median around puts the floor under the top of a narrow noise hump (200 Hz wide at half
 // its height in dB: 3.5 dB under it at the top of a 25 dB hump), where the noise would then read
@@ -162,8 +163,11 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
         if (!m_steady[b]) {
             const std::size_t from = b >= std::size_t(AroundBins) ? b - AroundBins : 0;
             const std::size_t to = std::min(bins, b + AroundBins + 1);
-            m_around.assign(m_own.begin() + std::ptrdiff_t(from),
-                            m_own.begin() + std::ptrdiff_t(to));
+            m_around.clear();
+            for (std::size_t c = from; c < to; ++c) {
+                if (!m_steady[c])
+                    m_around.push_back(m_own[c]);
+            }
             const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
             std::nth_element(m_around.begin(), middle, m_around.end());
             if (!isSteadySkirt(b, *middle))
