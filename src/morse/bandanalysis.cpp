@@ -39,11 +39,12 @@ constexpr long SteadyFrames = 8;
 // (SkirtLeakage: the most a Hann window leaks a tone into a bin 1 to 6 bins away, the tone half a
 // bin off the centre of its own, in power: -1.4, -15.4, -32.3, -41.8, -48.7 and -54.1 dB), and
 // it then takes its mean as well when its power varies as a steady part plus the noise around it
-// does: a variance under SkirtFit times N (2m - N), and its low quantile over its mean, as
-// noise's or a steady part's is. Keying there has pauses at the noise: its quantile lies under
-// its mean, and its variance exceeds N (2m - N) by a quarter of its power squared when down half
-// the time, twice N (2m - N) at 7 dB over the noise (-14 dB in 3 kHz). SkirtFit: the variance
-// measured over about a second wavers by about a quarter.
+// does: a variance under SkirtFit times N (2m - N), and its low quantile, as a floor, at or over
+// its mean (a steady part's lies over it, noise's about at it). Keying there has pauses at the
+// noise: its quantile lies under its mean, and its variance exceeds N (2m - N) by a quarter of
+// its power squared when down half the time, twice N (2m - N) at 7 dB over the noise (-14 dB in
+// 3 kHz). SkirtFit: the variance measured over about a second wavers by a quarter on a skirt, now
+// and then by a half.
 constexpr int SkirtBins = 6;
 constexpr std::array<float, SkirtBins + 1> SkirtLeakage{1.0f,     0.72f,    0.0288f, 5.88e-4f,
                                                         6.54e-5f, 1.35e-5f, 3.92e-6f};

@@ -54,7 +54,8 @@ private:
     // The floor at the top of a narrow noise hump, 0 where the bin is not on one.
     float noisePeakFloor(std::size_t bin) const;
     // Whether a bin that varies more than a steady one is a steady part plus noise of the power
-    // `noise` beside a steady, stronger bin: a carrier's leakage on the window's skirt.
+    // `noise`, near a steady bin that can leak that much into it: a carrier's leakage on the
+    // window's skirt.
     bool isSteadySkirt(std::size_t bin, float noise) const;
 
     std::vector<float> m_quantile;
