@@ -40,20 +40,21 @@ constexpr long SteadyFrames = 8;
 // bin off the centre of its own, in power: -1.4, -15.4, -32.3, -41.8, -48.7 and -54.1 dB), and
 // it then takes its mean as well when its power varies as a steady part plus the noise around it
 // does: a variance under SkirtFit times N (2m - N), and its low quantile, as a floor, at or over
-// its mean (a steady part's lies over it, noise's about at it). Keying there has pauses at the
-// noise: its quantile lies under its mean, and its variance exceeds N (2m - N) by a quarter of
-// its power squared when down half the time, twice N (2m - N) at 7 dB over the noise (-14 dB in
-// 3 kHz). SkirtFit: the variance measured over about a second wavers by a quarter on a skirt, now
-// and then by a half.
+// SkirtQuantile of its mean (a steady part's lies over its mean, noise's about at it). Keying
+// there has pauses at the noise: down half the time, its quantile lies under two thirds of its
+// mean, and its variance exceeds N (2m - N) by a quarter of its power squared, twice N (2m - N)
+// from 7 dB over the noise (-14 dB in 3 kHz) on. SkirtFit and SkirtQuantile: over about a second
+// the variance wavers by a quarter on a skirt, now and then by a half, and the quantile by about
+// 1.3 dB.
 constexpr int SkirtBins = 6;
 constexpr std::array<float, SkirtBins + 1> SkirtLeakage{1.0f,     0.72f,    0.0288f, 5.88e-4f,
                                                         6.54e-5f, 1.35e-5f, 3.92e-6f};
 constexpr float SkirtFit = 2.0f;
+constexpr float SkirtQuantile = 0.75f;
 // The bins either side whose floors, with the bin's own, give the median floor of a bin that is
 // not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
 // sides, close enough to follow a hump; the median of eleven also steadies the floor to about
-// half a dB. Steady bins among them are left out: a carrier's own bins, their quantile near
-// their mean, would lift the median far over the noise of keying 50 Hz beside it.
+// half a dB.
 constexpr int AroundBins = 5;
 // The median around puts the floor under the top of a narrow noise hump (200 Hz wide at half
 // its height in dB: 3.5 dB under it at the top of a 25 dB hump), where the noise would then read
@@ -164,11 +165,8 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
         if (!m_steady[b]) {
             const std::size_t from = b >= std::size_t(AroundBins) ? b - AroundBins : 0;
             const std::size_t to = std::min(bins, b + AroundBins + 1);
-            m_around.clear();
-            for (std::size_t c = from; c < to; ++c) {
-                if (!m_steady[c])
-                    m_around.push_back(m_own[c]);
-            }
+            m_around.assign(m_own.begin() + std::ptrdiff_t(from),
+                            m_own.begin() + std::ptrdiff_t(to));
             const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
             std::nth_element(m_around.begin(), middle, m_around.end());
             if (!isSteadySkirt(b, *middle))
@@ -191,7 +189,8 @@ bool NoiseFloor::isSteadySkirt(std::size_t bin, float noise) const
         return false;
     const float mean = m_mean[bin];
     const float variance = m_meanSquare[bin] - mean * mean;
-    return m_own[bin] >= mean && variance < SkirtFit * noise * (2.0f * mean - noise);
+    return m_own[bin] >= SkirtQuantile * mean &&
+           variance < SkirtFit * noise * (2.0f * mean - noise);
 }
 
 float NoiseFloor::noisePeakFloor(std::size_t bin) const

@@ -39,8 +39,8 @@ std::vector<float> hannWindow(int size);
 // reads about 1; so does a bin on such a carrier's skirt whose power varies as a steady part
 // plus the noise around it does (the carrier's leakage a few dB over the noise), never keying
 // with its pauses at the noise. Any other bin takes the median floor of the bins around it and its
-// own that are not steady: a keyed bin's quantile sits on its pauses only and reads high by the
-// share of time keyed down, its neighbours' do not. At the top of a narrow hump, where the floors
+// own: a keyed bin's quantile sits on its pauses only and reads high by the share of time keyed
+// down, its neighbours' do not. At the top of a narrow hump, where the floors
 // around rise toward the bin from both sides, the floor is drawn from the hump's curvature.
 class NoiseFloor
 {
