@@ -2,6 +2,7 @@
 #include "bandanalysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -30,6 +31,26 @@ constexpr float MeanSmoothing = 1.0f / 32;
 // every bin is taken as steady, so a carrier there from the start never stands out.
 constexpr float SteadyVariation = 0.2f;
 constexpr long SteadyFrames = 8;
+// A steady part plus noise varies by less than that only when the part is 10 dB over the noise:
+// power |A + n|^2 with noise power N has the mean m = A^2 + N and the variance N (2m - N), so the
+// window's skirt beside a carrier (its leakage a few dB over the noise) varies almost as much as
+// noise, and over the floor of the bins around, which lies under the leakage, it would read as
+// keyed. A bin counts as such a skirt when a steady bin nearby can leak at least the noise into it
+// (SkirtLeakage: the most a Hann window leaks a tone into a bin 1 to 6 bins away, the tone half a
+// bin off the centre of its own, in power: -1.4, -15.4, -32.3, -41.8, -48.7 and -54.1 dB), and
+// it then takes its mean as well when its power varies as a steady part plus the noise around it
+// does: a variance under SkirtFit times N (2m - N), and its low quantile, as a floor, at or over
+// SkirtQuantile of its mean (a steady part's lies over its mean, noise's about at it). Keying
+// there has pauses at the noise: down half the time, its quantile lies under two thirds of its
+// mean, and its variance exceeds N (2m - N) by a quarter of its power squared, twice N (2m - N)
+// from 7 dB over the noise (-14 dB in 3 kHz) on. SkirtFit and SkirtQuantile: over about a second
+// the variance wavers by a quarter on a skirt, now and then by a half, and the quantile by about
+// 1.3 dB.
+constexpr int SkirtBins = 6;
+constexpr std::array<float, SkirtBins + 1> SkirtLeakage{1.0f,     0.72f,    0.0288f, 5.88e-4f,
+                                                        6.54e-5f, 1.35e-5f, 3.92e-6f};
+constexpr float SkirtFit = 2.0f;
+constexpr float SkirtQuantile = 0.75f;
 // The bins either side whose floors, with the bin's own, give the median floor of a bin that is
 // not steady: 5 bins, 78 Hz, past a keyed signal's own spread (a 40 WPM dot, about 30 Hz) on both
 // sides, close enough to follow a hump; the median of eleven also steadies the floor to about
@@ -133,23 +154,43 @@ void NoiseFloor::update(std::span<const float> powers, std::span<float> floors)
         m_own[b] = m_quantile[b] / QuantileOfMean;
     }
     const float lowest = *std::max_element(m_mean.begin(), m_mean.end()) * DynamicRange;
+    m_steady.resize(bins);
     for (std::size_t b = 0; b < bins; ++b) {
         const float mean = std::max(m_mean[b], SmallestFloor);
-        const float variation = m_meanSquare[b] / mean / mean - 1.0f;
-        float floor = 0.0f;
-        if (m_frames < SteadyFrames || variation < SteadyVariation) {
-            floor = m_mean[b];
-        } else {
+        m_steady[b] =
+            m_frames < SteadyFrames || m_meanSquare[b] / mean / mean - 1.0f < SteadyVariation;
+    }
+    for (std::size_t b = 0; b < bins; ++b) {
+        float floor = m_mean[b];
+        if (!m_steady[b]) {
             const std::size_t from = b >= std::size_t(AroundBins) ? b - AroundBins : 0;
             const std::size_t to = std::min(bins, b + AroundBins + 1);
             m_around.assign(m_own.begin() + std::ptrdiff_t(from),
                             m_own.begin() + std::ptrdiff_t(to));
             const auto middle = m_around.begin() + std::ptrdiff_t(m_around.size() / 2);
             std::nth_element(m_around.begin(), middle, m_around.end());
-            floor = std::max(*middle, noisePeakFloor(b));
+            if (!isSteadySkirt(b, *middle))
+                floor = std::max(*middle, noisePeakFloor(b));
         }
         floors[b] = std::max({floor, lowest, SmallestFloor});
     }
+}
+
+bool NoiseFloor::isSteadySkirt(std::size_t bin, float noise) const
+{
+    const std::size_t from = bin >= std::size_t(SkirtBins) ? bin - SkirtBins : 0;
+    const std::size_t to = std::min(m_mean.size(), bin + SkirtBins + 1);
+    bool besideCarrier = false;
+    for (std::size_t b = from; b < to && !besideCarrier; ++b) {
+        const auto distance = std::size_t(std::abs(std::ptrdiff_t(b) - std::ptrdiff_t(bin)));
+        besideCarrier = m_steady[b] && m_mean[b] * SkirtLeakage[distance] > noise;
+    }
+    if (!besideCarrier)
+        return false;
+    const float mean = m_mean[bin];
+    const float variance = m_meanSquare[bin] - mean * mean;
+    return m_own[bin] >= SkirtQuantile * mean &&
+           variance < SkirtFit * noise * (2.0f * mean - noise);
 }
 
 float NoiseFloor::noisePeakFloor(std::size_t bin) const

@@ -36,10 +36,12 @@ std::vector<float> hannWindow(int size);
 // stochastic approximation) and its mean and mean square power over about a second. Noise power
 // in a bin is exponential, so the quantile over its known share of the mean gives the floor. A
 // steady bin (its power varies far less than noise's: a carrier) takes its mean, so the carrier
-// reads about 1. Any other bin takes the median floor of the bins around it and its own: a keyed
-// bin's quantile sits on its pauses only and reads high by the share of time keyed down, its
-// neighbours' do not. At the top of a narrow hump, where the floors around rise toward
-// the bin from both sides, the floor is drawn from the hump's curvature.
+// reads about 1; so does a bin on such a carrier's skirt whose power varies as a steady part
+// plus the noise around it does (the carrier's leakage a few dB over the noise), never keying
+// with its pauses at the noise. Any other bin takes the median floor of the bins around it and its
+// own: a keyed bin's quantile sits on its pauses only and reads high by the share of time keyed
+// down, its neighbours' do not. At the top of a narrow hump, where the floors
+// around rise toward the bin from both sides, the floor is drawn from the hump's curvature.
 class NoiseFloor
 {
 public:
@@ -51,12 +53,17 @@ private:
     bool isNewBand(std::span<const float> powers);
     // The floor at the top of a narrow noise hump, 0 where the bin is not on one.
     float noisePeakFloor(std::size_t bin) const;
+    // Whether a bin that varies more than a steady one is a steady part plus noise of the power
+    // `noise`, near a steady bin that can leak that much into it: a carrier's leakage on the
+    // window's skirt.
+    bool isSteadySkirt(std::size_t bin, float noise) const;
 
     std::vector<float> m_quantile;
     std::vector<float> m_mean;
     std::vector<float> m_meanSquare;
     std::vector<float> m_own;
     std::vector<float> m_around;
+    std::vector<char> m_steady;
     long m_frames = 0;
     int m_louderFrames = 0;
 };

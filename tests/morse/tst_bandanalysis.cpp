@@ -2,6 +2,7 @@
 // Stage 1: the FFT class, the window, the per-bin noise floor, keying presence, the frame spectrum
 // over its floor, the waterfall rows.
 #include "bandanalysis.h"
+#include "cwtesting.h"
 
 #include <QTest>
 
@@ -351,6 +352,84 @@ private slots:
         if (keyed)
             QVERIFY2(keyedFrames >= (Frames - Found) * 98 / 100,
                      qPrintable(QString::number(keyedFrames)));
+    }
+
+    void carrierSkirt_data()
+    {
+        QTest::addColumn<double>("beaconSnrDb");
+        QTest::addColumn<double>("carrierOffsetHz"); // from the beacon's 700 Hz
+        QTest::addColumn<double>("carrierDb");       // over the beacon's key-down power
+        QTest::addColumn<double>("leastKeyedShare"); // of the beacon's frames
+        QTest::newRow("carrier 28 dB over its bin's noise, 0.4 bins off a bin, at 1600 Hz")
+            << -3.0 << 900.0 << 10.0 << 0.95;
+        QTest::newRow("the same at 1100 Hz") << -3.0 << 400.0 << 10.0 << 0.95;
+        QTest::newRow("a quarter bin off, its skirt 4 dB over the noise")
+            << -3.0 << 897.66 << 10.0 << 0.95;
+        QTest::newRow("carrier 57 dB over its bin's noise, 100 Hz from keying 30 dB under it")
+            << 6.0 << 100.0 << 30.0 << 0.95;
+        // Six bins from this carrier, past its skirt, weak keying must not be taken for one: it
+        // keeps the presence the median floor around gives it (three quarters of its frames
+        // here, nine tenths without the carrier).
+        QTest::newRow("keying at -12 dB 100 Hz from a carrier 25 dB over it")
+            << -12.0 << 100.0 << 25.0 << 0.72;
+    }
+
+    // Through the frame spectrum and the presence, a beacon frame beside a steady carrier: the
+    // bins on the carrier's skirt, its leakage a few dB over the noise, read about 1 and are never
+    // keyed; the beacon's bin stays keyed through its keying, on a stronger carrier's skirt too.
+    void carrierSkirt()
+    {
+        QFETCH(double, beaconSnrDb);
+        QFETCH(double, carrierOffsetHz);
+        QFETCH(double, carrierDb);
+        QFETCH(double, leastKeyedShare);
+        tovrin3::cwgen::KeyingSettings settings =
+            tovrin3::testing::cwTestKeying(InternalRate, 20.0);
+        settings.snrDb = beaconSnrDb;
+        settings.leadSeconds = 1.5;
+        settings.seed = 23;
+        settings.carriers.push_back({carrierOffsetHz, carrierDb});
+        const std::vector<float> samples =
+            tovrin3::cwgen::keyTransmissions(tovrin3::testing::beaconFrames(1, 23), settings);
+        const int beaconBin = int(std::lround(settings.pitchHz / BinHz)) - LowestBin;
+        const int carrierBin =
+            int(std::lround((settings.pitchHz + carrierOffsetHz) / BinHz)) - LowestBin;
+        // Presence judged from 2.5 s into the keying until 0.5 s before its end.
+        const int frames = int((samples.size() - FftSize) / FrameHop) + 1;
+        const int from = int((settings.leadSeconds + 2.5) / FrameSeconds);
+        const int to = frames - int((settings.leadSeconds + 0.5) / FrameSeconds);
+        FrameSpectrum spectrum;
+        KeyingPresence presence;
+        std::vector<float> ratios(SearchBins);
+        std::vector<double> meanRatio(SearchBins, 0.0);
+        int beaconKeyed = 0;
+        for (int f = 0; f < frames; ++f) {
+            spectrum.process(std::span(samples).subspan(std::size_t(f * FrameHop), FftSize),
+                             ratios);
+            presence.update(ratios);
+            if (f < from || f >= to)
+                continue;
+            for (int b = 0; b < SearchBins; ++b) {
+                meanRatio[std::size_t(b)] += ratios[std::size_t(b)] / double(to - from);
+                if (std::abs(b - beaconBin) > 2)
+                    QVERIFY2(
+                        !presence.isKeyed(b),
+                        qPrintable(
+                            QStringLiteral("bin %1 keyed in frame %2").arg(b + LowestBin).arg(f)));
+            }
+            beaconKeyed += presence.isKeyed(beaconBin) ? 1 : 0;
+        }
+        QVERIFY2(
+            beaconKeyed >= leastKeyedShare * (to - from),
+            qPrintable(QStringLiteral("keyed in %1 of %2 frames").arg(beaconKeyed).arg(to - from)));
+        for (int b = std::max(carrierBin - 6, 0); b <= std::min(carrierBin + 6, SearchBins - 1);
+             ++b) {
+            if (std::abs(b - beaconBin) > 2)
+                QVERIFY2(meanRatio[std::size_t(b)] < 1.6,
+                         qPrintable(QStringLiteral("bin %1 reads %2")
+                                        .arg(b + LowestBin)
+                                        .arg(meanRatio[std::size_t(b)])));
+        }
     }
 
     void waterfallRows_data()
