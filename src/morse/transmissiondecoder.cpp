@@ -141,7 +141,8 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
         }
     }
     reading.scores = SlotScores(ratios, dashes);
-    reading.frameList = frameCandidates(reading.scores, reading.likelihoods.signalToNoise);
+    reading.frameList =
+        frameCandidates(reading.scores, reading.likelihoods.signalToNoise, reading.levels);
     reading.tokens = bestTokens(reading.scores, reading.frameList);
     if (reading.tokens.empty())
         return std::nullopt;
