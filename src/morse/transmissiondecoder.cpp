@@ -86,6 +86,8 @@ struct Reading
     SlotLikelihoods likelihoods;
     std::vector<double> slotStart; // baseband samples, stretch after stretch
     std::vector<float> levels;     // keyed level over noise per slot, stretch after stretch
+    std::vector<float> ratios;     // the slots' and dash runs' scores, stretch after stretch
+    std::vector<float> dashes;
     SlotScores scores{std::span<const float>()};
     std::vector<FrameCandidate> frameList;
     std::vector<Token> tokens;
@@ -141,12 +143,44 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
         }
     }
     reading.scores = SlotScores(ratios, dashes);
+    reading.ratios = std::move(ratios);
+    reading.dashes = std::move(dashes);
     reading.frameList =
         frameCandidates(reading.scores, reading.likelihoods.signalToNoise, reading.levels);
     reading.tokens = bestTokens(reading.scores, reading.frameList);
     if (reading.tokens.empty())
         return std::nullopt;
     return reading;
+}
+
+// Whether the reading's keying ends inside a beacon frame: continued by a frame's length of unknown
+// slots (ratio 0, what a fade leaves), its slots give a frame after the last one copied whose body
+// runs past the last slot.
+bool endsInsideFrame(const Reading &reading)
+{
+    int copiedUntil = 0;
+    for (const Token &token : reading.tokens) {
+        if (token.frame >= 0)
+            copiedUntil = token.end;
+    }
+    int longestDigit = 0;
+    for (const KeyingTemplate &digit : hexDigitKeyings())
+        longestDigit = std::max(longestDigit, digit.length);
+    const int groups = BeaconDigits / 2;
+    const auto longestFrame = std::size_t(headerKeying().length + groups * WordGap +
+                                          groups * LetterGap + BeaconDigits * longestDigit);
+    const auto after = [&](const std::vector<float> &values, float unknown) {
+        std::vector<float> continued(values.begin() + copiedUntil, values.end());
+        continued.resize(continued.size() + longestFrame, unknown);
+        return continued;
+    };
+    const std::vector<float> levels = after(reading.levels, 1.0f);
+    const SlotScores continued(after(reading.ratios, 0.0f), after(reading.dashes, 0.0f));
+    const int heard = reading.scores.count() - copiedUntil;
+    const std::vector<FrameCandidate> frames =
+        frameCandidates(continued, reading.likelihoods.signalToNoise, levels);
+    return std::any_of(frames.begin(), frames.end(),
+                       [&](const FrameCandidate &frame) { return frame.token.end > heard; });
 }
 
 // Whether the trace jumps (more than the one bin a drift moves per frame) anywhere from a frame's
@@ -297,6 +331,7 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
     result.pitchHz = reading.track[pitchFrame] + reading.offset;
     const bool framed = std::any_of(tokens.begin(), tokens.end(),
                                     [](const Token &token) { return token.frame >= 0; });
+    result.endsInsideFrame = endsInsideFrame(reading);
     result.heard = framed || reading.likelihoods.signalToNoise >= HeardSignalToNoise;
 
     std::vector<Token> line;
