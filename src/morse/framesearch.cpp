@@ -198,16 +198,18 @@ std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double sig
     // Each place's fit as a share of what its keyed slots give: a header in a fade's trough
     // competes for the best place on what the trough can give, not against a misplaced fit where
     // the signal is loud.
+    std::vector<double> levelSums(local ? levels.size() + 1 : 0, 0.0);
+    for (std::size_t i = 0; local && i < levels.size(); ++i)
+        levelSums[i + 1] = levelSums[i] + std::max(double(levels[i]), 1.0);
     std::vector<float> fit(std::size_t(std::max(last + 1, 0)));
     std::vector<float> share(fit.size());
     for (int p = 0; p <= last; ++p) {
         double expected = templates().headerKeyedUnits * std::max(signalToNoise, 1.0);
         if (local) {
             expected = 0.0;
-            for (const auto &[offset, run] : header.runs) {
-                for (int k = 0; k < run; ++k)
-                    expected += std::max(double(levels[std::size_t(p + offset + k)]), 1.0);
-            }
+            for (const auto &[offset, run] : header.runs)
+                expected +=
+                    levelSums[std::size_t(p + offset + run)] - levelSums[std::size_t(p + offset)];
         }
         fit[std::size_t(p)] = scores.score(header, p);
         share[std::size_t(p)] =
