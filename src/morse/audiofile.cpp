@@ -387,6 +387,10 @@ void demodulate(AudioFileReader &reader, const CopyProgress &progress,
     }
     demodulator.finish();
     std::ranges::move(demodulator.takeLines(), std::back_inserter(copy.lines));
+    // A transmission that lasts to the end of the file is decoded only now.
+    if (lockChanged)
+        if (const auto lock = lockWatch.update(demodulator))
+            lockChanged(*lock, static_cast<double>(samplesDone) / reader.sampleRate());
 }
 
 } // namespace

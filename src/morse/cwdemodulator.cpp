@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace tovrin3::morse {
 
@@ -30,6 +31,13 @@ constexpr double LookBackSeconds = 2.5;
 // under its keying level, and a transmission cut before them ends in a wrong digit. Shorter
 // than the break, so it never reaches keying the segmenter would start a new transmission on.
 constexpr double TailSeconds = 1.0;
+// A fade can hold a frame's keying under the segmenter's keying level for longer than the break:
+// the transmission would end in the middle of the frame, and neither piece would hold a frame.
+// So where the keying stops inside a frame (its header copied, its body not yet whole), the
+// transmission is held open for up to this long after its last element, and keying that comes
+// back within it goes on the same transmission. Sine fading of 5 s, or Rayleigh fading of
+// 0.2 Hz spread, hide the keying for 2 to 4 s.
+constexpr double FrameFadeSeconds = 5.0;
 // A transmission this long is cut into lines, so memory and decoding time stay bounded: keying
 // that never pauses (another station beside the beacon) holds one open for ever. The lines that
 // start in the last CutOverlapSeconds are decoded again with what follows, so a frame under way
@@ -84,6 +92,10 @@ struct CwDemodulator::State
     qint64 consumedUntil = 0;
     qint64 lastKeyFrame = 0;
     int trackedBin = 0;
+    // Held open after the break because the keying stopped inside a frame: the keying's end then
+    // and the decoding up to it.
+    std::optional<qint64> heldKeyEnd;
+    DecodedTransmission held;
 
     double lockedPitch = 0.0;
     // Of the last keying decoded: the transmission under way once its text was asked for.
@@ -108,6 +120,7 @@ struct CwDemodulator::State
     // Adds the decoded lines whose first element lies before startingBefore [sample].
     void addLines(const DecodedTransmission &decoded, qint64 startingBefore);
     void endTransmission(qint64 end);
+    void endTransmission(qint64 end, const DecodedTransmission &decoded);
     // Ends the lines of an overlong transmission and goes on with the rest of it.
     void cutTransmission(qint64 now);
     void trim();
@@ -187,10 +200,18 @@ void CwDemodulator::State::startOrTrack(qint64 frame)
 
     const qint64 now = frame * FrameHop + FftSize;
     const qint64 keyEnd = lastKeyFrame * FrameHop + FftSize;
-    if (now - keyEnd >= seconds(BreakSeconds))
-        endTransmission(keyEnd + seconds(TailSeconds));
-    else if (now - blockStart >= seconds(LongestTransmissionSeconds))
+    if (heldKeyEnd && *heldKeyEnd != keyEnd)
+        heldKeyEnd.reset();
+    if (now - keyEnd >= seconds(BreakSeconds)) {
+        if (!heldKeyEnd) {
+            held = decode(keyEnd + seconds(TailSeconds));
+            heldKeyEnd = keyEnd;
+        }
+        if (!held.endsInsideFrame || now - keyEnd >= seconds(FrameFadeSeconds))
+            endTransmission(keyEnd + seconds(TailSeconds), held);
+    } else if (now - blockStart >= seconds(LongestTransmissionSeconds)) {
         cutTransmission(now);
+    }
 }
 
 DecodedTransmission CwDemodulator::State::decode(qint64 end) const
@@ -230,8 +251,14 @@ void CwDemodulator::State::addLines(const DecodedTransmission &decoded, qint64 s
 
 void CwDemodulator::State::endTransmission(qint64 end)
 {
-    addLines(decode(end), std::numeric_limits<qint64>::max());
+    endTransmission(end, decode(end));
+}
+
+void CwDemodulator::State::endTransmission(qint64 end, const DecodedTransmission &decoded)
+{
+    addLines(decoded, std::numeric_limits<qint64>::max());
     active = false;
+    heldKeyEnd.reset();
     consumedUntil = std::min(end, historyEnd());
     pendingFrames = -1;
 }

@@ -38,8 +38,10 @@ struct CopiedLine
 // by (from about 95 Hz away), the frames of both traces are read, each on its own pitch; a frame
 // whose trace strays to the other keying inside it is read again on its own, or else doubtful.
 // Fading: the keyed level is followed within a fraction of a second, so slots in a fade's trough
-// count as missing evidence, not as gaps; a frame across a deep fade (13 dB under its median
-// level) passes as sure only from a confidence of 0.999.
+// count as missing evidence, not as gaps; a frame across a deep fade (16 dB under its median
+// level) passes as sure only from a confidence of 0.999. A fade that hides the keying for longer
+// than the break inside a frame (its header copied, its body not whole) does not end the line:
+// keying that comes back within 5 s of the last element goes on the same transmission.
 class CwDemodulator
 {
 public:

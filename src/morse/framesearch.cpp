@@ -226,24 +226,40 @@ float SlotScores::characterScoreWithin(const KeyingTemplate &keying, int start) 
                  std::log(InPhaseShare));
 }
 
-std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise)
+std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise,
+                                            std::span<const float> levels)
 {
     const KeyingTemplate &header = templates().header;
     const int last = scores.count() - header.length;
+    const bool local = levels.size() == std::size_t(scores.count());
+    // Each place's fit as a share of what its keyed slots give: a header in a fade's trough
+    // competes for the best place on what the trough can give, not against a misplaced fit where
+    // the signal is loud.
+    std::vector<double> levelSums(local ? levels.size() + 1 : 0, 0.0);
+    for (std::size_t i = 0; local && i < levels.size(); ++i)
+        levelSums[i + 1] = levelSums[i] + std::max(double(levels[i]), 1.0);
     std::vector<float> fit(std::size_t(std::max(last + 1, 0)));
-    for (int p = 0; p <= last; ++p)
+    std::vector<float> share(fit.size());
+    for (int p = 0; p <= last; ++p) {
+        double expected = templates().headerKeyedUnits * std::max(signalToNoise, 1.0);
+        if (local) {
+            expected = 0.0;
+            for (const auto &[offset, run] : header.runs)
+                expected +=
+                    levelSums[std::size_t(p + offset + run)] - levelSums[std::size_t(p + offset)];
+        }
         fit[std::size_t(p)] = scores.score(header, p);
-    const float needed =
-        float(std::max(LeastHeaderFit, HeaderFitShare * templates().headerKeyedUnits *
-                                           std::max(signalToNoise, 1.0)));
+        share[std::size_t(p)] =
+            fit[std::size_t(p)] < LeastHeaderFit ? 0.0f : float(fit[std::size_t(p)] / expected);
+    }
     std::vector<FrameCandidate> candidates;
     for (int p = 0; p <= last; ++p) {
-        const float value = fit[std::size_t(p)];
-        if (value < needed)
+        const float value = share[std::size_t(p)];
+        if (value < HeaderFitShare)
             continue;
         const int from = std::max(0, p - header.length / 2);
         const int to = std::min(last, p + header.length / 2);
-        if (*std::max_element(fit.begin() + from, fit.begin() + to + 1) > value)
+        if (*std::max_element(share.begin() + from, share.begin() + to + 1) > value)
             continue;
         float body = 0.0f;
         Token token;
@@ -252,7 +268,7 @@ std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double sig
         token.start = p;
         token.text = header.text + QLatin1Char(' ') + token.text;
         token.frame = int(candidates.size());
-        candidates.push_back({p, value + body, token, p + header.length + WordGap});
+        candidates.push_back({p, fit[std::size_t(p)] + body, token, p + header.length + WordGap});
     }
     return candidates;
 }

@@ -89,8 +89,11 @@ struct FrameCandidate
 
 // The headers that fit at least a share of their keyed slots' expected score (so noise alone
 // rarely passes), each the best within half a header's length, with their best bodies.
-// signalToNoise: the transmission's keyed slot energy over noise.
-std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise);
+// signalToNoise: the transmission's keyed slot energy over noise. levels, where given (one per
+// slot): the keyed level each slot was judged at, energy over noise; a header's keyed slots then
+// expect their own levels, so a header in a fade's trough is held to what the trough can give.
+std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double signalToNoise,
+                                            std::span<const float> levels = {});
 
 // The most likely text: characters of the full alphabet or whole frames, at least a letter gap
 // after each, any number of unkeyed slots between. A character must beat a penalty, so noise

@@ -42,6 +42,9 @@ struct DecodedTransmission
     double lastElementSample = 0.0; // end of the last element, within the block
     double pitchHz = 0.0;           // of the keying, at its last element
     double wordsPerMinute = 0.0;
+    // The keying ends inside a beacon frame: after the last frame copied, a header fits whose
+    // body would run past the end of the block. A fade, not the frame's end, stopped the keying.
+    bool endsInsideFrame = false;
 };
 
 // Decodes one transmission as a whole: tracks its pitch, finds its unit length and timing

@@ -360,6 +360,24 @@ private slots:
         QCOMPARE(cancelled.error, QString());
     }
 
+    // A transmission that lasts to the end of the file is decoded only when the stream ends: the
+    // lock on it is reported all the same.
+    void reportsTheLockAtTheEnd()
+    {
+        const QString text = QStringLiteral("CQ CQ DE TEST K");
+        std::vector<float> samples = testing::cwTestSignal(8000.0, {text});
+        samples.resize(samples.size() - 6000); // a quarter second after the last element
+        const QString path = m_dir.filePath(QStringLiteral("lastlock.wav"));
+        QVERIFY(cwgen::writeWav(path, samples, 8000));
+        QList<morse::CwLock> locks;
+        const morse::AudioFileCopy copy = morse::copyAudioFile(
+            path, {}, [&](const morse::CwLock &lock, double) { locks.append(lock); });
+        QCOMPARE(testing::lineTexts(copy.lines), QStringList{text});
+        QCOMPARE(locks.size(), 1);
+        QVERIFY2(std::abs(locks.front().pitchHz - 700.0) < 10.0,
+                 qPrintable(QString::number(locks.front().pitchHz)));
+    }
+
 private:
     QTemporaryDir m_dir;
     QByteArray m_wav;

@@ -106,6 +106,19 @@ private slots:
         fading.fadingDepthDb = 12;
         QTest::newRow("slow fading of 12 dB")
             << QList<Segment>{{fading, beaconLines(1, 11)}} << 8000.0;
+        // Fades that hold the keying under the segmenter's level for longer than the break in the
+        // middle of the first frame: the frame is one line all the same.
+        for (const auto &[depth, snr] : {std::pair{16.0, 3.0}, std::pair{20.0, 6.0}}) {
+            cwgen::KeyingSettings deep = keying(8000, 20, 700);
+            deep.snrDb = snr;
+            deep.fadingPeriodSeconds = 5;
+            deep.fadingDepthDb = depth;
+            QTest::newRow(
+                qPrintable(QStringLiteral("fading of %1 dB, longer than the break, at %2 dB")
+                               .arg(depth)
+                               .arg(snr)))
+                << QList<Segment>{{deep, beaconLines(2, 1)}} << 8000.0;
+        }
     }
 
     void changingConditions()

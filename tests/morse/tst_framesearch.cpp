@@ -23,10 +23,10 @@ struct Copy
     int frames = 0;
 };
 
-Copy search(std::span<const float> ratios, double signalToNoise)
+Copy search(std::span<const float> ratios, double signalToNoise, std::span<const float> levels = {})
 {
     const SlotScores scores(ratios);
-    const std::vector<FrameCandidate> candidates = frameCandidates(scores, signalToNoise);
+    const std::vector<FrameCandidate> candidates = frameCandidates(scores, signalToNoise, levels);
     const std::vector<Token> tokens = bestTokens(scores, candidates);
     Copy copy{joinTokens(tokens), 0};
     for (const Token &token : tokens)
@@ -83,6 +83,24 @@ private slots:
         const Copy copy = search(ratios, 10.0);
         QCOMPARE(copy.frames, 1);
         QVERIFY(isFrameShaped(copy.text));
+    }
+
+    // A header in a fade's trough with the body loud after it: misplaced fits over the loud body
+    // outscore the header's own, but not as a share of what their slots' levels give.
+    void headerInATrough()
+    {
+        const QString frame = QStringLiteral("QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03");
+        constexpr float Loud = 400.0f;
+        constexpr float Faded = 4.0f;
+        std::vector<float> ratios = slotsOf(frame, Loud);
+        std::vector<float> levels(ratios.size(), Loud);
+        const auto trough = std::ptrdiff_t(10 + headerKeying().length + WordGap);
+        for (auto i = ratios.begin(); i < ratios.begin() + trough; ++i)
+            *i *= Faded / Loud;
+        std::fill_n(levels.begin(), trough, Faded);
+        const Copy copy = search(ratios, Loud, levels);
+        QCOMPARE(copy.text, frame);
+        QCOMPARE(copy.frames, 1);
     }
 
     void alphabet_data()
