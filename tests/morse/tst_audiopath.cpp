@@ -143,15 +143,15 @@ private slots:
     }
 
     // Frames keyed by ebook2cw and carried through noise and a receiver's filter: sox's noise is
-    // repeatable, so every frame must copy; ebook2cw's own noise is new on every run, so there a
-    // frame may be lost or held as doubtful, but a frame passed as sure is always one sent.
+    // repeatable, so every frame must copy; ebook2cw's own noise is new on every run, so its row
+    // stands well clear of the threshold (how it fares near it is the benchmark's to say), and
+    // there a frame may be lost or held as doubtful, but a frame passed as sure is always one sent.
     void foreignWriter_data()
     {
         QTest::addColumn<double>("snr");
         QTest::addColumn<bool>("writersNoise");
         QTest::addColumn<int>("leastExact");
         QTest::newRow("ebook2cw, sox noise +6 dB, 300-2700 Hz filter") << 6.0 << false << 3;
-        QTest::newRow("ebook2cw's own noise, its 0 dB") << 0.0 << true << 0;
         QTest::newRow("ebook2cw's own noise, its 10 dB") << 10.0 << true << 2;
     }
 
