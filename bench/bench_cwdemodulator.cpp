@@ -169,6 +169,13 @@ const std::vector<Band> &bands()
         ownNoise.writersNoise = true;
         ownNoise.pitchHz = 800;
         list.push_back(foreign(QStringLiteral("ebook2cw's own noise (its SNR)"), ownNoise));
+        // Carriers close to the beacon, where the baseband's own filter must keep them out;
+        // last, so the seeds of the bands before stay as they were.
+        for (const double offset : {150.0, 100.0})
+            list.push_back(generated(QStringLiteral("carrier %1 Hz away, 20 dB").arg(offset),
+                                     [=](auto &settings) {
+                                         settings.carriers.push_back({offset, 20.0});
+                                     }));
         return list;
     }();
     return all;

@@ -25,8 +25,9 @@ inline constexpr double ShortestUnit = 6.5;
 inline constexpr double LongestUnit = 40.0;
 
 // Mixes the samples down along the pitch track and keeps one sample per Decimation input
-// samples, each a triangle-weighted sum over twice that span (a passband of about 250 Hz, so
-// other carriers stay out). Baseband sample k is centred on input sample Decimation * (k + 1).
+// samples, low-passed before and again after (half amplitude at 55 Hz, wide enough for a 40 WPM
+// dot), so a steady carrier 75 Hz or more away stays well under the keying even 30 dB stronger.
+// Baseband sample k is centred on input sample Decimation * (k + 1).
 // Spectrum frame f of the track is centred on input sample firstFrameOffset + f * FrameHop +
 // FftSize / 2.
 std::vector<Complex> mixDown(std::span<const float> samples, const std::vector<double> &track,

@@ -52,15 +52,19 @@ private slots:
         QTest::addColumn<double>("toleranceDb");
         QTest::newRow("on the track") << 0.0 << 0.0 << 0.2;
         QTest::newRow("30 Hz off, inside the passband") << 30.0 << -0.4 << 0.4;
+        QTest::newRow("75 Hz off, past a fast dot's spectrum") << 75.0 << -30.0 << 100.0;
+        QTest::newRow("100 Hz off, a close carrier") << 100.0 << -50.0 << 100.0;
+        QTest::newRow("150 Hz off, folding to -100 Hz") << 150.0 << -50.0 << 100.0;
+        QTest::newRow("175 Hz off, folding to -75 Hz") << 175.0 << -50.0 << 100.0;
         QTest::newRow("300 Hz off, another station") << 300.0 << -25.0 << 100.0;
         QTest::newRow("400 Hz off, a carrier") << 400.0 << -50.0 << 100.0;
         QTest::newRow("900 Hz off, a carrier") << 900.0 << -50.0 << 100.0;
         QTest::newRow("1000 Hz off") << 1000.0 << -50.0 << 100.0;
     }
 
-    // A carrier on the track comes out at Decimation times half its amplitude (the triangle's
-    // weights sum to Decimation^2); one far off stays out (rows with
-    // a large tolerance only bound it from above).
+    // A carrier on the track comes out at Decimation times half its amplitude; one 75 Hz or more
+    // off stays out, so even 30 dB stronger it lies under the keying (rows with a large tolerance
+    // only bound it from above).
     void passband()
     {
         QFETCH(double, offsetHz);
@@ -102,13 +106,18 @@ private slots:
         QTest::addColumn<double>("wpm");
         QTest::addColumn<double>("snr");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("carrierOffsetHz"); // 0: none
         const double clean = std::numeric_limits<double>::infinity();
-        QTest::newRow("8 WPM, slowest") << 8.0 << clean << "TEST DE K";
-        QTest::newRow("20 WPM") << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01";
-        QTest::newRow("40 WPM, fastest") << 40.0 << clean << "CQ CQ DE TOVRIN3 TOVRIN3 K";
-        QTest::newRow("25 WPM, -6 dB") << 25.0 << -6.0 << "QT7XMRKT3HKD 28 01 64 01 0C";
-        QTest::newRow("dots only") << 18.0 << clean << "5 5 5 5 5 5 H H H H";
-        QTest::newRow("dashes only") << 18.0 << clean << "0 0 0 0 O O O O M M M";
+        QTest::newRow("8 WPM, slowest") << 8.0 << clean << "TEST DE K" << 0.0;
+        QTest::newRow("20 WPM") << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01" << 0.0;
+        QTest::newRow("40 WPM, fastest") << 40.0 << clean << "CQ CQ DE TOVRIN3 TOVRIN3 K" << 0.0;
+        QTest::newRow("25 WPM, -6 dB") << 25.0 << -6.0 << "QT7XMRKT3HKD 28 01 64 01 0C" << 0.0;
+        QTest::newRow("dots only") << 18.0 << clean << "5 5 5 5 5 5 H H H H" << 0.0;
+        QTest::newRow("dashes only") << 18.0 << clean << "0 0 0 0 O O O O M M M" << 0.0;
+        QTest::newRow("carrier 150 Hz away, 20 dB stronger")
+            << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01" << 150.0;
+        QTest::newRow("carrier 100 Hz below, 20 dB stronger")
+            << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01" << -100.0;
     }
 
     // The unit within 1 % of the sent one, and slot boundaries on the keying's edges.
@@ -117,10 +126,13 @@ private slots:
         QFETCH(double, wpm);
         QFETCH(double, snr);
         QFETCH(QString, text);
+        QFETCH(double, carrierOffsetHz);
         cwgen::KeyingSettings settings;
         settings.wordsPerMinute = wpm;
         settings.snrDb = snr;
         settings.seed = 3;
+        if (carrierOffsetHz != 0)
+            settings.carriers.push_back({carrierOffsetHz, 20.0});
         const std::vector<float> samples = cwgen::keyTransmissions({text}, settings);
         const std::vector<Complex> baseband =
             mixDown(samples, steadyTrack(samples.size(), settings.pitchHz), 0);
