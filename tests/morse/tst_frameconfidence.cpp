@@ -40,6 +40,16 @@ int bodyStart()
     return Margin + headerKeying().length + WordGap;
 }
 
+// The slot where digit `index` of the frame's body starts.
+int digitStart(const FrameDigits &digits, int index)
+{
+    int start = bodyStart();
+    for (int k = 0; k < index; ++k)
+        start += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
+                 (k % 2 == 0 ? LetterGap : WordGap);
+    return start;
+}
+
 } // namespace
 
 class FrameConfidenceTest : public QObject
@@ -86,10 +96,7 @@ private slots:
         }
         if (erasedDigit >= 0) {
             const FrameDigits digits = digitsOf(groups);
-            int slot = bodyStart();
-            for (int k = 0; k < erasedDigit; ++k)
-                slot += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
-                        (k % 2 == 0 ? LetterGap : WordGap);
+            const int slot = digitStart(digits, erasedDigit);
             const auto &erased = hexDigitKeyings()[std::size_t(digits[std::size_t(erasedDigit)])];
             std::fill_n(ratios.begin() + slot, erased.length, 0.0f);
         }
@@ -124,10 +131,7 @@ private slots:
         QFETCH(double, most);
         std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
         const FrameDigits digits = digitsOf(groups);
-        int end = bodyStart();
-        for (int k = 0; k < BeaconDigits - 1; ++k)
-            end += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
-                   (k % 2 == 0 ? LetterGap : WordGap);
+        const int end = digitStart(digits, BeaconDigits - 1);
         ratios.resize(std::size_t(end + lastDigitSlots));
         const double confidence = frameConfidence(SlotScores(ratios), bodyStart(), digits);
         QVERIFY2(confidence >= least && confidence <= most,
@@ -174,11 +178,7 @@ private slots:
         QFETCH(double, most);
         std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
         const FrameDigits digits = digitsOf(groups);
-        int start = bodyStart();
-        for (int k = 0; k < digit; ++k)
-            start += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
-                     (k % 2 == 0 ? LetterGap : WordGap);
-        const int deciding = start + slot;
+        const int deciding = digitStart(digits, digit) + slot;
         ratios[std::size_t(deciding)] = ratio;
         std::vector<float> dashes(ratios.size());
         for (std::size_t i = 0; i + 2 < ratios.size(); ++i)
@@ -220,10 +220,7 @@ private slots:
         std::vector<std::complex<double>> sums(pattern.size());
         for (std::size_t i = 0; i < pattern.size(); ++i)
             sums[i] = pattern[i] > 0 ? keyed : 0.0;
-        int deciding = bodyStart() + 7;
-        for (int k = 0; k < 13; ++k)
-            deciding += hexDigitKeyings()[std::size_t(digits[std::size_t(k)])].length +
-                        (k % 2 == 0 ? LetterGap : WordGap);
+        const int deciding = digitStart(digits, 13) + 7;
         sums[std::size_t(deciding)] = std::polar(amplitude, phase);
         // The slot likelihoods' formulas at noise energy 1: a slot's ratio, its matched sum, and a
         // dash run's even mixture of one phase and slots apart.
