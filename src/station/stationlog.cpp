@@ -3,6 +3,7 @@
 
 #include "framebuckets.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QVariant>
 
 #include <atomic>
@@ -29,6 +31,10 @@ using namespace Qt::StringLiterals;
 // 2 added the summaries per time bucket (frame_buckets, bucket_sources) and outbox rows
 // cancelled for deleted frames; a log of version 1 is brought up to date when opened.
 constexpr int SchemaVersion = 2;
+
+// Between tries of a lock SQLite does not wait for itself: short beside the busy time.
+constexpr unsigned long RetryPauseMs = 10;
+const QString SqliteBusy = u"5"_s; // SQLITE_BUSY as the driver reports it
 
 // The schema the README documents. Times are UTC milliseconds since 1970.
 constexpr const char *SchemaStatements[] = {
@@ -176,13 +182,8 @@ bool StationLog::open(const QString &path, int busyTimeoutMs)
     if (found > SchemaVersion)
         return fail(u"cannot be used"_s,
                     u"it was made by a newer version of this program (schema %1)"_s.arg(found));
-    // A second program opening a new log while the first still creates it cannot switch the
-    // journal itself (SQLite answers busy without waiting); the first has switched it already.
-    if (!execute(u"PRAGMA journal_mode=WAL"_s)) {
-        if (!isWriteAheadLogged())
-            return false;
-        m_error.clear();
-    }
+    if (!switchToWriteAheadLog(busyTimeoutMs))
+        return false;
     if (!execute(u"PRAGMA synchronous=NORMAL"_s) || !execute(u"PRAGMA foreign_keys=ON"_s))
         return false;
     if (found == SchemaVersion)
@@ -226,11 +227,20 @@ bool StationLog::createSchema()
     return execute(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
 }
 
-bool StationLog::isWriteAheadLogged()
+// Two programs opening a new log at once each hold a read lock the other's switch must wait
+// for, so SQLite answers one of them busy at once, without waiting; that one tries again until
+// the other has switched or the busy time is over.
+bool StationLog::switchToWriteAheadLog(int busyTimeoutMs)
 {
-    QSqlQuery mode(m_database);
-    return mode.exec(u"PRAGMA journal_mode"_s) && mode.next() &&
-           mode.value(0).toString().compare(u"wal"_s, Qt::CaseInsensitive) == 0;
+    const QDeadlineTimer deadline(busyTimeoutMs);
+    for (;;) {
+        QSqlQuery mode(m_database);
+        if (mode.exec(u"PRAGMA journal_mode=WAL"_s))
+            return true;
+        if (mode.lastError().nativeErrorCode() != SqliteBusy || deadline.hasExpired())
+            return fail(u"cannot be used"_s, sqlError(mode.lastError()));
+        QThread::msleep(RetryPauseMs);
+    }
 }
 
 std::optional<LogResult> StationLog::log(std::span<const Reception> receptions,

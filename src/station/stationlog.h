@@ -116,7 +116,7 @@ private:
     // Ends the open transaction: commits it when `why` is empty, otherwise (or when the commit
     // fails) rolls it back, so a failed write leaves the log as it was.
     bool endTransaction(const QString &why = {});
-    bool isWriteAheadLogged();
+    bool switchToWriteAheadLog(int busyTimeoutMs);
     bool createSchema();
 
     QString m_connectionName;

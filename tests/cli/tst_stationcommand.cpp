@@ -285,8 +285,8 @@ private slots:
             process->closeWriteChannel();
         }
         QVERIFY(one.waitForFinished(60'000) && two.waitForFinished(60'000));
-        QCOMPARE(one.exitCode(), 0);
-        QCOMPARE(two.exitCode(), 0);
+        for (QProcess *process : {&one, &two})
+            QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
         QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames"_qs), 800);
         // --log sends nothing, now or later, though sharing is on.
         QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox"_qs), 0);

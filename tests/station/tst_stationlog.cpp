@@ -3,11 +3,16 @@
 #include "stationlog.h"
 #include "stationtesting.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
+
+#include <thread>
 
 using namespace tovrin3::station;
 using tovrin3::testing::logNumber;
@@ -211,6 +216,37 @@ private slots:
         QVERIFY2(log.log(std::span(&reception, 1)), "usable again once the lock is gone");
         hold.finish();
         holder.close();
+    }
+
+    // Another program that holds a new log's write lock, as while it creates the log: SQLite
+    // answers the switch of the journal busy without waiting, and the open waits for it anyway.
+    void opensALogAnotherProgramCreates()
+    {
+        StationHome home;
+        QVERIFY(QDir().mkpath(QFileInfo(home.logPath()).absolutePath()));
+        QVERIFY(writeFile(home.logPath(), {}));
+        QSemaphore locked;
+        std::thread other([&] {
+            {
+                QSqlDatabase holder = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"creator"_qs);
+                holder.setDatabaseName(home.logPath());
+                QSqlQuery hold(holder);
+                const bool held = holder.open() && hold.exec(u"BEGIN IMMEDIATE"_qs);
+                locked.release();
+                if (held) {
+                    QThread::msleep(300);
+                    hold.exec(u"ROLLBACK"_qs);
+                }
+            }
+            QSqlDatabase::removeDatabase(u"creator"_qs);
+        });
+        locked.acquire();
+        StationLog log;
+        const bool opened = log.open(home.logPath());
+        other.join();
+        QVERIFY2(opened, qPrintable(log.errorString()));
+        const Reception reception{Frame, Noon, u"a"_qs, {}, false};
+        QVERIFY(log.log(std::span(&reception, 1)));
     }
 
     void reportsAReadOnlyLog()
