@@ -100,7 +100,9 @@ struct Input
     std::unique_ptr<QIODevice> device;
     QByteArray head; // read from the device already
     InputContent content = InputContent::Utf8Text;
-    bool isRegularFile = false;
+    // A regular file named by the user, which can be opened again by its name. Standard input
+    // never is, even when the shell redirected a file to it: its head is read already.
+    bool isNamedFile = false;
 };
 
 // Whether the first bytes already tell text: a line of it has ended, and no NUL came (the
@@ -150,19 +152,20 @@ std::optional<Input> openInput(const QByteArray &name)
     struct stat status
     {
     };
-    input.isRegularFile = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    input.isNamedFile =
+        name != StandardInputName && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
     input.device = std::make_unique<DescriptorDevice>(descriptor, QIODevice::ReadOnly, ownership);
     if (!readHead(input))
         return std::nullopt;
     return input;
 }
 
-// A recording that is no regular file (a pipe, a FIFO) is first copied to a temporary file: the
-// audio library needs to seek.
+// A recording that is no named file (a pipe, a FIFO, standard input) is first copied to a
+// temporary file: the audio library needs to seek.
 morse::AudioFileCopy copyRecording(Input &input)
 {
     morse::AudioFileReader reader;
-    if (input.isRegularFile) {
+    if (input.isNamedFile) {
         reader.open(input.name);
         return morse::copyAudio(reader);
     }
@@ -248,14 +251,14 @@ InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSet
 }
 
 // Every input is looked at before the first output, as CSV and JSON carry a confidence column
-// when any input is a recording. Regular files are opened again when their turn comes, so that
+// when any input is a recording. Named files are opened again when their turn comes, so that
 // any number of them can be named.
 std::vector<std::optional<Input>> openInputs(const std::vector<QByteArray> &names)
 {
     std::vector<std::optional<Input>> inputs;
     for (const QByteArray &name : names) {
         std::optional<Input> input = openInput(name);
-        if (input && input->isRegularFile)
+        if (input && input->isNamedFile)
             input->device.reset();
         inputs.push_back(std::move(input));
     }

@@ -236,6 +236,11 @@ private slots:
         const ProgramRun piped = run(DecodeProgram, arguments, testing::fileContent(m_beaconPass));
         QCOMPARE(piped.errors, QByteArray());
         QCOMPARE(piped.output, direct.output);
+        // Standard input that is the file itself can be neither opened by name nor read again.
+        const ProgramRun redirected =
+            testing::runWithInputFile(DecodeProgram, arguments, m_beaconPass);
+        QCOMPARE(redirected.errors, QByteArray());
+        QCOMPARE(redirected.output, direct.output);
         const ProgramRun text =
             run(DecodeProgram, arguments, run(CwProgram, {m_beaconPass}).output);
         QCOMPARE(text.output == direct.output, sameAsCopiedText);

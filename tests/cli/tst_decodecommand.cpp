@@ -13,6 +13,7 @@ using tovrin3::testing::fileContent;
 using tovrin3::testing::ProgramRun;
 using tovrin3::testing::runIn;
 using tovrin3::testing::runProgram;
+using tovrin3::testing::runWithInputFile;
 using tovrin3::testing::runWithOutputTo;
 using tovrin3::testing::writeFile;
 
@@ -198,6 +199,23 @@ private slots:
         QTEST(run.output, "output");
         QTEST(run.errors, "errors");
         QTEST(run.exitCode, "exitCode");
+    }
+
+    // A text redirected from a file, longer than the bytes read first to tell text from audio:
+    // every line is decoded, the first too.
+    void readsAFileAsStandardInput()
+    {
+        QByteArray text;
+        while (text.size() <= 4 * 4096)
+            text += m_sample;
+        const QString path = m_dir.filePath(QStringLiteral("long.txt"));
+        QVERIFY(writeFile(path, text));
+        const ProgramRun named = runDecoder({QStringLiteral("--format=csv"), path});
+        QCOMPARE(named.exitCode, 0);
+        const ProgramRun redirected =
+            runWithInputFile(Program, {QStringLiteral("--format=csv")}, path);
+        QCOMPARE(redirected.errors, QByteArray());
+        QCOMPARE(redirected.output, named.output);
     }
 
     // A pipe that delivers a text line by line gets each frame decoded as its line ends, the

@@ -84,6 +84,16 @@ inline ProgramRun runIntoClosedPipe(const QString &program, const QStringList &a
     return endedRun(process);
 }
 
+// The program with a file as its standard input, as a shell's `< file` gives it.
+inline ProgramRun runWithInputFile(const QString &program, const QStringList &arguments,
+                                   const QString &inputFile)
+{
+    QProcess process;
+    process.setStandardInputFile(inputFile);
+    process.start(program, arguments);
+    return endedRun(process);
+}
+
 // The program in a working folder of its own, for arguments that name files relative to it.
 inline ProgramRun
 runIn(const QString &workingFolder, const QString &program, const QStringList &arguments,
