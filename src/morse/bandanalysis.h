@@ -98,6 +98,8 @@ public:
     // frame: FftSize samples, the frames in order. powers: SearchBins ratios, bin LowestBin
     // first.
     void process(std::span<const float> frame, std::span<float> powers);
+    // The floors the last frame's powers were divided by, bin LowestBin first.
+    std::span<const float> floors() const { return m_floors; }
 
 private:
     RealFft m_fft;

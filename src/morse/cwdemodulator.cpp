@@ -83,6 +83,7 @@ struct CwDemodulator::State
     std::vector<float> history;
     qint64 historyStart = 0;
     std::vector<float> spectra;
+    std::vector<float> floors; // the spectra's floors, frame for frame
     qint64 firstFrame = 0;
     qint64 nextFrame = 0;
     std::vector<float> smoothed;
@@ -143,6 +144,7 @@ void CwDemodulator::State::analyseFrame(qint64 frame)
     const std::span<float> powers = std::span(spectra).last(SearchBins);
     analyser.process(
         std::span(history).subspan(std::size_t(frame * FrameHop - historyStart), FftSize), powers);
+    floors.insert(floors.end(), analyser.floors().begin(), analyser.floors().end());
     presence.update(powers);
     for (int b = 0; b < SearchBins; ++b)
         smoothed[std::size_t(b)] +=
@@ -223,9 +225,12 @@ DecodedTransmission CwDemodulator::State::decode(qint64 end) const
     TransmissionBlock block;
     block.samples = std::span(history).subspan(std::size_t(blockStart - historyStart),
                                                std::size_t(end - blockStart));
-    if (last > first)
+    if (last > first) {
         block.spectra = std::span(spectra).subspan(std::size_t(first - firstFrame) * SearchBins,
                                                    std::size_t(last - first) * SearchBins);
+        block.floors = std::span(floors).subspan(std::size_t(first - firstFrame) * SearchBins,
+                                                 std::size_t(last - first) * SearchBins);
+    }
     block.firstFrameOffset = int(first * FrameHop - blockStart);
     block.lockedPitchHz = lockedPitch;
     return decodeTransmission(block, BreakSeconds);
@@ -291,6 +296,8 @@ void CwDemodulator::State::trim()
     if (frame > firstFrame) {
         spectra.erase(spectra.begin(),
                       spectra.begin() + std::ptrdiff_t((frame - firstFrame) * SearchBins));
+        floors.erase(floors.begin(),
+                     floors.begin() + std::ptrdiff_t((frame - firstFrame) * SearchBins));
         firstFrame = frame;
     }
 }

@@ -2,6 +2,7 @@
 #include "pitchtrack.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -86,30 +87,44 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
     return path;
 }
 
-std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path)
+std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
+                               std::span<const float> floors)
 {
     const int frames = int(path.size());
     const auto power = [&](int f, int b) {
         return double(spectra[std::size_t(f) * SearchBins + std::size_t(b)]);
     };
+    const auto unscaled = [&](int f, int b) {
+        const std::size_t at = std::size_t(f) * SearchBins + std::size_t(b);
+        return floors.empty() ? double(spectra[at]) : double(spectra[at]) * double(floors[at]);
+    };
     std::vector<double> raw(static_cast<std::size_t>(frames));
     std::vector<double> weight(static_cast<std::size_t>(frames));
     for (int f = 0; f < frames; ++f) {
         const int b = path[std::size_t(f)];
-        double sums[3] = {0, 0, 0};
+        // Sums over the frames around of the path's bin and two either side.
+        std::array<double, 5> sums{};
         for (int g = std::max(0, f - 2); g <= std::min(frames - 1, f + 2); ++g) {
-            for (int d = -1; d <= 1; ++d)
-                sums[d + 1] += power(g, std::clamp(b + d, 0, SearchBins - 1));
+            for (int d = -2; d <= 2; ++d)
+                sums[std::size_t(d + 2)] += unscaled(g, std::clamp(b + d, 0, SearchBins - 1));
         }
-        double offset = 0.0;
-        if (b > 0 && b < SearchBins - 1) {
+        // The path follows the ratios, which may favour a bin beside the peak of the powers.
+        int centre = 0;
+        if (sums[1] > sums[2] && sums[1] >= sums[3] && b > 1)
+            centre = -1;
+        else if (sums[3] > sums[2] && b < SearchBins - 2)
+            centre = 1;
+        double offset = centre;
+        const int peak = b + centre;
+        if (peak > 0 && peak < SearchBins - 1) {
             // A Gaussian through three log powers: the Hann window's main lobe is close to one.
-            const double a = std::log(sums[0] + 1e-9);
-            const double c = std::log(sums[1] + 1e-9);
-            const double e = std::log(sums[2] + 1e-9);
+            const auto at = std::size_t(centre + 2);
+            const double a = std::log(sums[at - 1] + 1e-9);
+            const double c = std::log(sums[at] + 1e-9);
+            const double e = std::log(sums[at + 1] + 1e-9);
             const double curvature = a - 2 * c + e;
             if (curvature < 0)
-                offset = std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
+                offset += std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
         }
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);

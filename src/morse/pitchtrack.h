@@ -18,7 +18,11 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
 
 // The pitch per frame along the path: the peak interpolated between bins, averaged over nearby
 // frames weighted by their keyed power, never across a jump. Frames without keying nearby keep
-// the pitch of the keying before them (after them, at the start).
-std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path);
+// the pitch of the keying before them (after them, at the start). floors, where given (the
+// spectra's floors, the same layout): the peak is interpolated on the powers, not on the ratios,
+// since a strong signal's own leakage lifts the floors of the bins beside it unevenly, and over
+// them the peak would lean toward the bin whose floor stayed lowest.
+std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
+                               std::span<const float> floors = {});
 
 } // namespace tovrin3::morse

@@ -27,7 +27,7 @@ constexpr double PhaseSplitSeconds = 1.2;
 // PARIS, the standard word, lasts 50 units: at W words per minute a unit lasts 1.2 s / W.
 constexpr double ParisUnitSeconds = 1.2;
 
-// The digits of a frame's text: the header, then nine groups of two.
+// The digits of a frame's text: the header, then 18 digits, grouped or not.
 std::optional<FrameDigits> digitsOf(const QString &frameText)
 {
     FrameDigits digits{};
@@ -115,7 +115,7 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
 {
     Reading reading;
     reading.path = pitchPath(block.spectra, frames, lockedHz);
-    reading.track = pitchTrack(block.spectra, reading.path);
+    reading.track = pitchTrack(block.spectra, reading.path, block.floors);
     std::vector<Complex> baseband = mixDown(block.samples, reading.track, block.firstFrameOffset);
     reading.offset = refineFrequency(baseband);
 
