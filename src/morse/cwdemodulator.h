@@ -30,15 +30,15 @@ struct CopiedLine
 // words per minute) ends a line. A transmission is decoded as a whole about 1.5 to 2 s after
 // its last element; a beacon frame is always a line of its own. Pitch (200 to 2000 Hz, drifting or
 // jumping) and speed (8 to 40 words per minute) are found anew for every transmission. A beacon
-// frame (the header and nine groups of two hexadecimal digits) is copied over the hexadecimal
-// digits once its header fits; everything else over the full alphabet. Keying too weak to tell from
-// noise gives no line. Presence is keying, never power alone: a steady unkeyed carrier anywhere in
-// the pitch range becomes background within a quarter second (at once when it is there from the
-// start) and neither starts nor holds a line nor draws the pitch. Where another station keys close
-// by (from about 95 Hz away), the frames of both traces are read, each on its own pitch; a frame
-// whose trace strays to the other keying inside it is read again on its own, or else doubtful.
-// Fading: the keyed level is followed within a fraction of a second, so slots in a fade's trough
-// count as missing evidence, not as gaps; a frame across a deep fade (16 dB under its median
+// frame (the header and 18 hexadecimal digits, in groups of two or as one word) is copied over the
+// hexadecimal digits once its header fits; everything else over the full alphabet. Keying too weak
+// to tell from noise gives no line. Presence is keying, never power alone: a steady unkeyed carrier
+// anywhere in the pitch range becomes background within a quarter second (at once when it is there
+// from the start) and neither starts nor holds a line nor draws the pitch. Where another station
+// keys close by (from about 95 Hz away), the frames of both traces are read, each on its own pitch;
+// a frame whose trace strays to the other keying inside it is read again on its own, or else
+// doubtful. Fading: the keyed level is followed within a fraction of a second, so slots in a fade's
+// trough count as missing evidence, not as gaps; a frame across a deep fade (16 dB under its median
 // level) passes as sure only from a confidence of 0.999. A fade that hides the keying for longer
 // than the break inside a frame (its header copied, its body not whole) does not end the line:
 // keying that comes back within 5 s of the last element goes on the same transmission.

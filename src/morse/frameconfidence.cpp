@@ -82,27 +82,31 @@ struct DigitScores
     }
 };
 
-// The posterior of the chosen digits, the field rules' log odds weighed fieldWeight times.
-double posterior(const DigitScores &scores, const FrameDigits &digits, double fieldWeight)
+// The chosen body's log-likelihood and prior, keyed in the layout.
+double chosenScore(const DigitScores &scores, const FrameDigits &digits, BodyLayout layout,
+                   double fieldWeight)
 {
     const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
-    const int reach = scores.reach;
-    // The chosen body's log-likelihood and prior.
     double chosen = 0.0;
     int x = 0;
     for (int k = 0; k < BeaconDigits; ++k) {
         const auto digit = std::size_t(digits[std::size_t(k)]);
-        if (x > reach)
-            return 0.0;
+        if (x > scores.reach)
+            return MinusInfinity;
         chosen += scores.at(digit, x);
-        x += keyings[digit].length + (k % 2 == 0 ? LetterGap : WordGap);
+        x += keyings[digit].length + gapAfterDigit(layout, k);
         if (k % 2 == 1)
             chosen += fieldWeight * bytePrior(k / 2, digits[std::size_t(k - 1)], int(digit));
     }
-    if (!std::isfinite(chosen))
-        return 0.0;
+    return std::isfinite(chosen) ? chosen : MinusInfinity;
+}
 
-    // Forward sums over every body: states are (slot, class of the pending high digit).
+// The log of the sum over every body keyed in the layout (forward algorithm): states are (slot,
+// class of the pending high digit).
+double everyBodyScore(const DigitScores &scores, BodyLayout layout, double fieldWeight)
+{
+    const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
+    const int reach = scores.reach;
     std::vector<double> cells(std::size_t(reach + 1) * HighClasses, MinusInfinity);
     std::vector<double> next(cells.size());
     const auto cell = [](std::vector<double> &v, int slot, int type) -> double & {
@@ -112,7 +116,7 @@ double posterior(const DigitScores &scores, const FrameDigits &digits, double fi
     for (int k = 0; k < BeaconDigits; ++k) {
         const int group = k / 2;
         const bool high = k % 2 == 0;
-        const int gap = high ? LetterGap : WordGap;
+        const int gap = gapAfterDigit(layout, k);
         std::fill(next.begin(), next.end(), MinusInfinity);
         for (int slot = 0; slot <= reach; ++slot) {
             for (int type = 0; type < HighClasses; ++type) {
@@ -139,13 +143,27 @@ double posterior(const DigitScores &scores, const FrameDigits &digits, double fi
         }
         std::swap(cells, next);
     }
+    double total = MinusInfinity;
+    for (const double value : cells)
+        total = logAdd(total, value);
+    return total;
+}
+
+// The posterior of the chosen digits, the field rules' log odds weighed fieldWeight times. The
+// digits count in either layout and compete with every body in both: a layout is no evidence
+// for its digits.
+double posterior(const DigitScores &scores, const FrameDigits &digits, double fieldWeight)
+{
+    double chosen = MinusInfinity;
     // "No frame body here", whose slots are all unkeyed, is the null hypothesis with the score
     // 0: a body that fits worse than silence is no frame, however much better than the other
     // bodies it fits.
     double total = NoBodyScore;
-    for (const double value : cells)
-        total = logAdd(total, value);
-    if (total == MinusInfinity)
+    for (const BodyLayout layout : BodyLayouts) {
+        chosen = logAdd(chosen, chosenScore(scores, digits, layout, fieldWeight));
+        total = logAdd(total, everyBodyScore(scores, layout, fieldWeight));
+    }
+    if (chosen == MinusInfinity || total == MinusInfinity)
         return 0.0;
     return std::clamp(std::exp(chosen - total), 0.0, 1.0);
 }

@@ -27,19 +27,19 @@ using FrameDigits = std::array<int, 18>; // digit values 0 to 15, first sent fir
 // it overstate), which no threshold removes.
 inline constexpr double SureConfidence = 0.99;
 
-// The posterior probability of the chosen digits among every body of nine hexadecimal groups
-// after the header (forward algorithm over digits and slots). Each digit is scored as a whole
-// character (SlotScores::characterScoreWithin): its key-downs in one phase or each in a phase of
-// its own, never a dash's run alone. Two dots and the gap between them hold their phase as well as
-// a dash does, so a run's coherent gain would speak for the dash only, and pass a 6 sent as C, or
-// 5 as B or F, on one weakly keyed slot. The frame's own fields weigh only against it: the beacon
-// keeps the five sign bits of each temperature word (digits 1-4 and 5-8, low byte first) equal
-// and sends a kill-switch byte (digits 17-18) of 0 to 3, so a body that keeps these rules where
-// the chosen one breaks them makes the chosen less likely; but no body is surer for keeping them,
-// since frames that break them are sent too (the decoding reports them), and a wrong digit that
-// happens to make a byte keep its rule would otherwise pass as sure. Slots past the end of the
-// scores are unknown: a body whose last digits run past them competes with what was cut off, not
-// with nothing.
+// The posterior probability of the chosen digits among every body of 18 hexadecimal digits after
+// the header, in either layout (BodyLayout; forward algorithm over digits and slots). Each digit is
+// scored as a whole character (SlotScores::characterScoreWithin): its key-downs in one phase or
+// each in a phase of its own, never a dash's run alone. Two dots and the gap between them hold
+// their phase as well as a dash does, so a run's coherent gain would speak for the dash only, and
+// pass a 6 sent as C, or 5 as B or F, on one weakly keyed slot. The frame's own fields weigh only
+// against it: the beacon keeps the five sign bits of each temperature word (digits 1-4 and 5-8, low
+// byte first) equal and sends a kill-switch byte (digits 17-18) of 0 to 3, so a body that keeps
+// these rules where the chosen one breaks them makes the chosen less likely; but no body is surer
+// for keeping them, since frames that break them are sent too (the decoding reports them), and a
+// wrong digit that happens to make a byte keep its rule would otherwise pass as sure. Slots past
+// the end of the scores are unknown: a body whose last digits run past them competes with what was
+// cut off, not with nothing.
 double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits);
 
 // The frame's fields as the beacon sends them: sign bits that agree and a kill-switch byte of

@@ -28,6 +28,13 @@ constexpr float FrameBonus = 20.0f;
 // keyed slots give at the transmission's signal-to-noise ratio.
 constexpr double LeastHeaderFit = 30.0;
 constexpr double HeaderFitShare = 0.3;
+// What a body keyed as one word must fit better than grouped to be taken. With letter gaps
+// only, 18 digits of few elements (E, A, D) tile almost any text after a header, where the
+// word gaps of groups do not fit; the frame's bonus and its characters' penalties would then
+// turn such text into a frame. 30 keeps "HELLO WORLD" after a header text at clearly keyed
+// slots (20 would not) and still finds a frame keyed as one word at a ratio of 1.5 a slot
+// (50 would not).
+constexpr float PackedBodyCost = 30.0f;
 
 KeyingTemplate headerTemplate()
 {
@@ -71,9 +78,10 @@ const Templates &templates()
     return all;
 }
 
-// The most likely nine groups of two hexadecimal digits from slot `start` on, a letter gap
-// inside each group and a word gap between groups (Viterbi over digit and slot).
-bool bestFrameBody(const SlotScores &scores, int start, float &score, Token &token)
+// The most likely 18 hexadecimal digits from slot `start` on, keyed in the layout (Viterbi over
+// digit and slot).
+bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float &score,
+                   Token &token)
 {
     const auto &digits = templates().hexadecimal;
     const int limit = scores.count();
@@ -90,7 +98,7 @@ bool bestFrameBody(const SlotScores &scores, int start, float &score, Token &tok
     cells[0][0].score = 0.0f;
     // Position k holds where digit k may start.
     for (int k = 0; k < BeaconDigits; ++k) {
-        const int gap = k == BeaconDigits - 1 ? 0 : (k % 2 == 0 ? LetterGap : WordGap);
+        const int gap = k == BeaconDigits - 1 ? 0 : gapAfterDigit(layout, k);
         for (int x = 0; x < span; ++x) {
             const Cell &cell = cells[std::size_t(k)][std::size_t(x)];
             if (cell.score == MinusInfinity)
@@ -120,7 +128,7 @@ bool bestFrameBody(const SlotScores &scores, int start, float &score, Token &tok
     for (int k = BeaconDigits; k > 0; --k) {
         const Cell &cell = cells[std::size_t(k)][std::size_t(x)];
         text.prepend(digits[std::size_t(cell.digit)].text);
-        if (k % 2 == 1 && k > 1)
+        if (k > 1 && gapAfterDigit(layout, k - 2) == WordGap)
             text.prepend(QLatin1Char(' '));
         x = cell.previous;
     }
@@ -261,9 +269,21 @@ std::vector<FrameCandidate> frameCandidates(const SlotScores &scores, double sig
         const int to = std::min(last, p + header.length / 2);
         if (*std::max_element(share.begin() + from, share.begin() + to + 1) > value)
             continue;
-        float body = 0.0f;
+        float body = MinusInfinity;
         Token token;
-        if (!bestFrameBody(scores, p + header.length + WordGap, body, token))
+        for (const BodyLayout layout : BodyLayouts) {
+            float score = 0.0f;
+            Token read;
+            if (!bestFrameBody(scores, p + header.length + WordGap, layout, score, read))
+                continue;
+            if (layout == BodyLayout::Packed)
+                score -= PackedBodyCost;
+            if (score > body) {
+                body = score;
+                token = read;
+            }
+        }
+        if (body == MinusInfinity)
             continue;
         token.start = p;
         token.text = header.text + QLatin1Char(' ') + token.text;

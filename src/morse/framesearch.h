@@ -20,6 +20,22 @@ inline constexpr int LetterGap = 3;
 inline constexpr int WordGap = 7;
 inline constexpr int WordGapThreshold = 5;
 
+// How a beacon frame's body is keyed: nine groups of two digits, a word gap before each group and
+// a letter gap inside, or its 18 digits as one word, letter gaps only (a frame written without
+// spaces, as the decoded text shows it, keys so). The header is a word of its own either way.
+enum class BodyLayout
+{
+    Grouped,
+    Packed
+};
+inline constexpr BodyLayout BodyLayouts[] = {BodyLayout::Grouped, BodyLayout::Packed};
+
+// The gap after digit k of a body (0 first) [units].
+constexpr int gapAfterDigit(BodyLayout layout, int k)
+{
+    return layout == BodyLayout::Grouped && k % 2 == 1 ? WordGap : LetterGap;
+}
+
 // The keying of a text in unit slots: where each key-down starts and how many units it lasts.
 struct KeyingTemplate
 {
@@ -76,9 +92,8 @@ struct Token
     int frame = -1; // for a beacon frame, its index among the frame candidates
 };
 
-// A place where the header fits strongly enough, with the best body after it (nine groups of
-// two hexadecimal digits, a word gap before each group, a letter gap inside). score: the header's
-// and the body's log-likelihood ratio.
+// A place where the header fits strongly enough, with the best body after it in either layout.
+// score: the header's and the body's log-likelihood ratio.
 struct FrameCandidate
 {
     int start = 0;

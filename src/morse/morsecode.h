@@ -22,8 +22,8 @@ std::span<const MorseSymbol> morseAlphabet();
 // The elements of a character (either case), or an empty view when Morse code has none.
 std::string_view morseElements(QChar character);
 
-// The beacon's header and the layout of one frame: header, then nine groups of two
-// hexadecimal digits, each group after a word gap.
+// The beacon's header and the layout of one frame: header, then nine groups (bytes) of two
+// hexadecimal digits, keyed as groups or as one word (BodyLayout).
 inline constexpr std::string_view BeaconHeader = "QT7XMRKT3HKD";
 inline constexpr int BeaconGroups = 9;
 inline constexpr int BeaconDigits = 2 * BeaconGroups;

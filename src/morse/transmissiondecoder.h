@@ -21,6 +21,9 @@ struct TransmissionBlock
     std::span<const float> samples;
     // SearchBins powers per frame; frame f starts at sample firstFrameOffset + f * FrameHop.
     std::span<const float> spectra;
+    // The floors the spectra were divided by, the same layout: ratio times floor is the power.
+    // Empty: the ratios stand for the powers.
+    std::span<const float> floors;
     int firstFrameOffset = 0;
     double lockedPitchHz = 0.0; // 0: search the whole range
 };
@@ -49,7 +52,7 @@ struct DecodedTransmission
 
 // Decodes one transmission as a whole: tracks its pitch, finds its unit length and timing
 // phase, and decides over whole unit slots with soft likelihoods. A beacon frame (the header
-// and nine groups of two hexadecimal digits) is preferred where its known keying fits; any
+// and 18 hexadecimal digits, grouped or not) is preferred where its known keying fits; any
 // other keying is copied over the full alphabet. The text is cut into lines where the keying
 // pauses for breakSeconds or more, and before and after every frame, so a frame is a line of
 // its own. Unless the pitch is locked, a second keyed trace (another station) is read too, and

@@ -68,6 +68,8 @@ private slots:
         const QString plausible = QStringLiteral("90 01 40 01 0C 6A 00 A5 03");
         QTest::newRow("clean") << plausible << 12.0f << 0.0f << -1 << 0.999 << 1.0;
         QTest::newRow("noisy, still clear") << plausible << 12.0f << 2.0f << -1 << 0.99 << 1.0;
+        QTest::newRow("keyed as one word, noisy")
+            << QStringLiteral("900140010C6A00A503") << 12.0f << 2.0f << -1 << 0.99 << 1.0;
         QTest::newRow("weak: each slot wrong at odds of e^-3")
             << plausible << 3.0f << 0.0f << -1 << 0.0 << 0.9;
         // Digit 10 is the 6 of 6A; 4 and C are keyed over as many slots.

@@ -51,6 +51,9 @@ private slots:
         QTest::newRow("a frame") << frame << 6.0f << frame << 1;
         QTest::newRow("a frame, weak ratios") << frame << 1.5f << frame << 1;
         QTest::newRow("two frames") << frame + " " + frame << 6.0f << frame + " " + frame << 2;
+        const QString packed = QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503");
+        QTest::newRow("a frame keyed as one word") << packed << 6.0f << packed << 1;
+        QTest::newRow("a frame keyed as one word, weak ratios") << packed << 1.5f << packed << 1;
         QTest::newRow("header, then other text")
             << "QT7XMRKT3HKD HELLO WORLD" << 6.0f << "QT7XMRKT3HKD HELLO WORLD" << 0;
         QTest::newRow("header and too few groups")
