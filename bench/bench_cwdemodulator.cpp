@@ -116,6 +116,21 @@ Band foreign(const QString &name, cwgen::ForeignSettings settings)
             }};
 }
 
+// The band with every frame's body keyed as one word, its 18 digits without word gaps.
+Band keyedAsOneWord(Band band)
+{
+    band.make = [make = band.make](const QStringList &frames, double snrDb, std::uint32_t seed,
+                                   QString &error) {
+        QStringList words;
+        for (const QString &frame : frames) {
+            const qsizetype body = frame.indexOf(QLatin1Char(' ')) + 1;
+            words << frame.left(body) + frame.mid(body).remove(QLatin1Char(' '));
+        }
+        return make(words, snrDb, seed, error);
+    };
+    return band;
+}
+
 // Every band of the table, in a fixed order: a band's seeds follow from its place.
 const std::vector<Band> &bands()
 {
@@ -169,13 +184,19 @@ const std::vector<Band> &bands()
         ownNoise.writersNoise = true;
         ownNoise.pitchHz = 800;
         list.push_back(foreign(QStringLiteral("ebook2cw's own noise (its SNR)"), ownNoise));
-        // Carriers close to the beacon, where the baseband's own filter must keep them out;
-        // last, so the seeds of the bands before stay as they were.
+        // Added later and so last, so the seeds of the bands before stay as they were: carriers
+        // close to the beacon, where the baseband's own filter must keep them out, and frames
+        // whose body is keyed as one word.
         for (const double offset : {150.0, 100.0})
             list.push_back(generated(QStringLiteral("carrier %1 Hz away, 20 dB").arg(offset),
                                      [=](auto &settings) {
                                          settings.carriers.push_back({offset, 20.0});
                                      }));
+        list.push_back(keyedAsOneWord(
+            generated(QStringLiteral("white noise, frames keyed as one word"), [](auto &) {})));
+        list.push_back(keyedAsOneWord(
+            foreign(QStringLiteral("ebook2cw, sox noise, filter, frames keyed as one word"),
+                    cwgen::ForeignSettings{})));
         return list;
     }();
     return all;
