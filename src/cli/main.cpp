@@ -252,11 +252,19 @@ InputOutcome decodeInput(Input &input, DescriptorDevice &output, const DecodeSet
 
 // Every input is looked at before the first output, as CSV and JSON carry a confidence column
 // when any input is a recording. Named files are opened again when their turn comes, so that
-// any number of them can be named.
+// any number of them can be named. Standard input named again is read only at its turn, after
+// the first has read it to its end, as cat reads it: looking at it early would take the bytes
+// after the first one's head away from the first.
 std::vector<std::optional<Input>> openInputs(const std::vector<QByteArray> &names)
 {
     std::vector<std::optional<Input>> inputs;
+    bool standardInputOpened = false;
     for (const QByteArray &name : names) {
+        if (name == StandardInputName && standardInputOpened) {
+            inputs.push_back(Input{name, nullptr, {}, InputContent::Utf8Text, false});
+            continue;
+        }
+        standardInputOpened = standardInputOpened || name == StandardInputName;
         std::optional<Input> input = openInput(name);
         if (input && input->isNamedFile)
             input->device.reset();

@@ -202,20 +202,30 @@ private slots:
     }
 
     // A text redirected from a file, longer than the bytes read first to tell text from audio:
-    // every line is decoded, the first too.
+    // every line is decoded, the first too. Named twice, the second reads what the first left:
+    // nothing.
+    void readsAFileAsStandardInput_data()
+    {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::newRow("once") << QStringList{};
+        QTest::newRow("named twice") << QStringList{QStringLiteral("-"), QStringLiteral("-")};
+    }
+
     void readsAFileAsStandardInput()
     {
+        QFETCH(QStringList, inputs);
         QByteArray text;
         while (text.size() <= 4 * 4096)
             text += m_sample;
         const QString path = m_dir.filePath(QStringLiteral("long.txt"));
         QVERIFY(writeFile(path, text));
-        const ProgramRun named = runDecoder({QStringLiteral("--format=csv"), path});
+        const QString csv = QStringLiteral("--format=csv");
+        const ProgramRun named = runDecoder({csv, path});
         QCOMPARE(named.exitCode, 0);
-        const ProgramRun redirected =
-            runWithInputFile(Program, {QStringLiteral("--format=csv")}, path);
+        const ProgramRun redirected = runWithInputFile(Program, QStringList{csv} + inputs, path);
         QCOMPARE(redirected.errors, QByteArray());
-        QCOMPARE(redirected.output, named.output);
+        QCOMPARE(redirected.output,
+                 inputs.isEmpty() ? named.output : sourced(named.output, "-", true));
     }
 
     // A pipe that delivers a text line by line gets each frame decoded as its line ends, the
