@@ -298,6 +298,9 @@ private slots:
 
         QTest::newRow("a decode run's append is no undo step")
             << u"one\n"_s << Actions{appended(u"two\n"_s), Undo} << u"one\ntwo\n"_s;
+        QTest::newRow("a selection stays through an append")
+            << u"ab\n"_s << Actions{ToStart, selectRight, appended(u"new\n"_s), typed(u"x"_s)}
+            << u"xb\nnew\n"_s;
         QTest::newRow("typing goes on at the cursor after an append")
             << u"one\n"_s << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s)}
             << u"one\nxytwo\n"_s;
