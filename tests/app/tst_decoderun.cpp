@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One decode run per change of the input box: the report appended below the earlier ones without
-// disturbing the user's place in it, and the frame position and chart that the run leaves behind.
+// One decode run per change of the input box: the frame position and chart that the run leaves
+// behind. That each run's report is appended to the earlier ones is tst_hostileinput's; that an
+// append scrolls its first line to the top and leaves the user's caret and selection is
+// tst_reportview's.
 #include "channelchart.h"
 #include "windowtesting.h"
 
@@ -25,43 +27,6 @@ private slots:
     void init() { m_shown = showWindow(); }
 
     void cleanup() { m_shown.reset(); }
-
-    void keystrokeAppendsNextRun_data()
-    {
-        QTest::addColumn<int>("anchor"); // -1: the end of the first report
-        QTest::addColumn<int>("position");
-
-        QTest::newRow("selection inside the report") << 4 << 20;
-        QTest::newRow("cursor at the end of the report") << -1 << -1;
-    }
-
-    // The report is appended, never rewritten: the user's selection stays where it was, and the
-    // second run's first line is scrolled to the top of the box.
-    void keystrokeAppendsNextRun()
-    {
-        QFETCH(int, anchor);
-        QFETCH(int, position);
-        const QStringList frames = frameLines(2);
-        const QString firstRun = coreReport(crlfJoined(frames));
-
-        pasteInput(m_shown->window, crlfJoined(frames));
-        QCOMPARE(reportText(m_shown->window), firstRun);
-
-        auto *report = control<ReportView>(m_shown->window, "Text3");
-        const qsizetype userAnchor = anchor < 0 ? firstRun.size() : anchor;
-        const qsizetype userPosition = position < 0 ? firstRun.size() : position;
-        report->setSelection(userAnchor, userPosition);
-
-        auto *input = control<QPlainTextEdit>(m_shown->window, "Text2");
-        input->moveCursor(QTextCursor::End);
-        QTest::keyClick(input, Qt::Key_Space);
-
-        QCOMPARE(reportHeadings(m_shown->window), QStringList({"#1", "#2", "#1", "#2"}));
-        QCOMPARE(reportText(m_shown->window), firstRun + firstRun);
-        QCOMPARE(report->anchor(), userAnchor);
-        QCOMPARE(report->position(), userPosition);
-        QCOMPARE(report->positionAt(QPointF(0, 0)), firstRun.size());
-    }
 
     void leavesPositionAndChart_data()
     {

@@ -10,7 +10,6 @@
 #include "startoptions.h"
 #include "windowtesting.h"
 
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -194,7 +193,8 @@ private slots:
     // A message under a finished progress dialog cannot be answered: the dialog, shown here as for
     // a long recording, must be gone when any message comes. A recording without Morse code says
     // so. A recorder that crashed during a pass leaves a file cut short: the lines before the cut
-    // come in as one paste, and the damage is still named.
+    // come in as one paste, and the damage is still named (a file cut before any sample:
+    // tst_audiofile).
     void messagesComeOnlyOnceTheProgressIsGone_data()
     {
         QTest::addColumn<int>("keptPercent"); // of the recording's bytes; 0: silence
@@ -207,7 +207,6 @@ private slots:
         QTest::newRow("a recording without Morse code")
             << 0 << false << "No Morse code found in " << 0;
         QTest::newRow("cut short in the last transmission") << 75 << false << "cut short" << 1;
-        QTest::newRow("cut short before any keying") << 1 << false << "cut short" << 0;
     }
 
     void messagesComeOnlyOnceTheProgressIsGone()
@@ -383,10 +382,6 @@ private slots:
         auto *listen = window.findChild<ListenWindow *>("Form3");
         QVERIFY(listen);
         QTRY_VERIFY(listen->isVisible());
-        listen->startDefaultInput();
-        QVERIFY(!listen->isListening());
-        QVERIFY(
-            control<QLabel>(*listen, "LblStatus")->text().startsWith("No sound server answers"));
         listen->close();
         QApplication::setActiveWindow(&window);
 

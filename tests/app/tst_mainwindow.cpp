@@ -1,20 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window's start-up and menu commands: the window that opens with and without conf.ini,
-// one shared Info window, and Exit leaving the program running while Info is open. The hostile
-// file tests show conf.ini files that cannot be read.
-#include "capturebuffer.h"
-#include "configuration.h"
+// The main window's menu commands: a spoken name for every control, one shared Info window, and
+// Exit leaving the program running while Info is open. The window without conf.ini:
+// tst_configurationsearch; with one that cannot be read: tst_hostilefiles.
 #include "infodialog.h"
 #include "windowtesting.h"
 
 #include <QAccessible>
 #include <QAction>
-#include <QFile>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPointer>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -68,22 +61,6 @@ private slots:
         QTRY_VERIFY(openInfoWindows().isEmpty());
     }
 
-    void opensEmptyWithDefaults()
-    {
-        const Form1 &window = m_shown->window;
-        QCOMPARE(window.windowTitle(),
-                 QStringLiteral("KAMO TOVRIN-III CW beacon telemetry decoder (NOCALL)"));
-        QVERIFY(control<QPlainTextEdit>(window, "Text2")->document()->isEmpty());
-        QVERIFY(control<ReportView>(window, "Text3")->isEmpty());
-        QVERIFY(control<QRadioButton>(window, "Option1_0")->isChecked());
-        QCOMPARE(control<QGroupBox>(window, "Frame8")->title(), QString());
-        QCOMPARE(control<QLabel>(window, "Label3")->text(), QString());
-        // The capture buffer is hidden; its size shows in every saved screenshot (tst_appearance,
-        // tst_hostilefiles), the image folder without conf.ini in tst_configurationsearch.
-        QVERIFY(!control<CaptureBuffer>(window, "Picture2")->isVisible());
-        QVERIFY(control<QPushButton>(window, "Command1")->isVisible());
-    }
-
     void everyControlHasASpokenName()
     {
         Form2 *info = chooseInfo();
@@ -108,10 +85,7 @@ private slots:
 
         first->close();
         QTRY_VERIFY(first.isNull());
-        Form2 *second = chooseInfo();
-        QVERIFY(second);
-        QCOMPARE(control<QLabel>(*second, "Label2")->text(),
-                 QStringLiteral("Version Ver. 0.3    (21 January 2017)"));
+        QVERIFY(chooseInfo());
     }
 
     // The program ends when its last window closes: Exit closes the main window only, so the event

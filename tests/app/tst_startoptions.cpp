@@ -36,6 +36,7 @@ class TestStartOptions : public QObject
     Q_OBJECT
 
 private slots:
+    // --help, --version and a missing display through the program itself: answersWithoutWindow.
     void readsArguments_data()
     {
         QTest::addColumn<QByteArrayList>("arguments");
@@ -54,8 +55,6 @@ private slots:
         QTest::newRow("Qt's own options pass")
             << QByteArrayList{"-platform", "offscreen", "-style", "fusion", "x.txt"} << Action::Run
             << false << QByteArrayList{"x.txt"};
-        QTest::newRow("help") << QByteArrayList{"--help"} << Action::ShowHelp << false
-                              << QByteArrayList();
         QTest::newRow("short help")
             << QByteArrayList{"-h"} << Action::ShowHelp << false << QByteArrayList();
         QTest::newRow("version") << QByteArrayList{"-V", "a.txt"} << Action::ShowVersion << false
@@ -93,7 +92,6 @@ private slots:
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<bool>("missing");
 
-        QTest::newRow("nothing set") << QStringList() << QStringList() << true;
         QTest::newRow("empty DISPLAY") << QStringList() << QStringList{"DISPLAY="} << true;
         QTest::newRow("X11") << QStringList() << QStringList{"DISPLAY=:0"} << false;
         QTest::newRow("Wayland") << QStringList() << QStringList{"WAYLAND_DISPLAY=wayland-0"}
