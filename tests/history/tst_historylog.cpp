@@ -280,9 +280,6 @@ private slots:
         }
         QCOMPARE(plotted, values);
         QCOMPARE(plottedBreaks, breaks);
-        QVERIFY(channelInfo(Channel(channel)).step ==
-                (channel != int(Channel::BatteryVoltage) &&
-                 channel != int(Channel::BatteryTemperature)));
     }
 
     // Ten days of passes reduced to columns that whole summaries fill: each column's least
