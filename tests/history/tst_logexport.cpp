@@ -64,8 +64,6 @@ private slots:
 
         QTest::newRow("all, csv") << u"csv"_qs << QStringList{}
                                   << QStringList{u"a.txt"_qs, u"b.txt"_qs, u"c.txt"_qs};
-        QTest::newRow("all, json")
-            << u"json"_qs << QStringList{} << QStringList{u"a.txt"_qs, u"b.txt"_qs, u"c.txt"_qs};
         QTest::newRow("until a pass's first frame leaves it out; no zone is UTC")
             << u"csv"_qs << QStringList{u"--until"_qs, u"2026-12-06 19:40:00"_qs}
             << QStringList{u"a.txt"_qs, u"empty.txt"_qs};

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QImage>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -126,19 +125,6 @@ private slots:
         QVERIFY(link.isSymLink());
         QCOMPARE(link.canonicalFilePath(),
                  QFileInfo(installed("usr/lib/tovrin3/tovrin3")).canonicalFilePath());
-    }
-
-    // Icons transparent in their sizes. Stripped programs and compressed documents are
-    // lintian's to check (checkersFindNothingToFault).
-    void iconsAreInShape()
-    {
-        for (const int side : {64, 128, 256}) {
-            const QImage icon(installed(
-                QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/tovrin3.png").arg(side)));
-            QCOMPARE(icon.size(), QSize(side, side));
-            QVERIFY(icon.hasAlphaChannel());
-            QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
-        }
     }
 
     // No maintainer scripts and no configuration files: removing the package removes exactly

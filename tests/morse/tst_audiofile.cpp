@@ -103,18 +103,14 @@ private slots:
         const int wav = SF_FORMAT_WAV;
         QTest::newRow("WAV unsigned 8-bit, 8 kHz") << (wav | SF_FORMAT_PCM_U8) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 11025 Hz, stereo") << (wav | SF_FORMAT_PCM_16) << 11025 << 2;
-        QTest::newRow("WAV 24-bit, 22050 Hz") << (wav | SF_FORMAT_PCM_24) << 22050 << 1;
         QTest::newRow("WAV float, 48 kHz, four channels") << (wav | SF_FORMAT_FLOAT) << 48000 << 4;
-        QTest::newRow("WAV double, 8 kHz") << (wav | SF_FORMAT_DOUBLE) << 8000 << 1;
         QTest::newRow("WAV 16-bit, 192 kHz") << (wav | SF_FORMAT_PCM_16) << 192000 << 1;
         QTest::newRow("WAV 16-bit, 4 kHz") << (wav | SF_FORMAT_PCM_16) << 4000 << 1;
-        QTest::newRow("FLAC 16-bit, 16 kHz") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16000 << 1;
         QTest::newRow("FLAC 24-bit, 44.1 kHz, stereo")
             << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 44100 << 2;
         QTest::newRow("Ogg Vorbis, 22050 Hz, stereo")
             << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 22050 << 2;
         QTest::newRow("Ogg Opus, 48 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << 1;
-        QTest::newRow("Ogg Opus, 8 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 8000 << 1;
     }
 
     void copiesEveryFormat()
@@ -181,30 +177,11 @@ private slots:
         QTEST(readAll(reader), "read");
     }
 
-    // Files of an odd shape that are whole: some tools append a tag after an Ogg stream's last
-    // page; a recorder that streams leaves a WAV's length unwritten, and the file's end is the
-    // end.
-    void readsOddButWholeFiles_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("Ogg Vorbis with a tag after it") << m_ogg + "TAG" + QByteArray(125, ' ');
-        QTest::newRow("WAV with its length unwritten")
-            << patched(m_wav, WavDataSizeOffset, quint32(0xFFFFFFFF));
-    }
-
-    void readsOddButWholeFiles()
-    {
-        QFETCH(QByteArray, content);
-        const QString path = m_dir.filePath(QStringLiteral("odd"));
-        QVERIFY(testing::writeFile(path, content));
-        const morse::AudioFileCopy copy = morse::copyAudioFile(path);
-        QCOMPARE(copy.error, QString());
-        QCOMPARE(testing::lineTexts(copy.lines), QStringList{QStringLiteral("TEST")});
-    }
-
     // A file that is not audio, is damaged or declares absurd values gives an error of one line.
-    // Damaged audio is still audio: it is never read as text.
-    void rejectsBadFiles_data()
+    // Damaged audio is still audio: it is never read as text. Files of an odd shape that are
+    // whole copy without an error: some tools append a tag after an Ogg stream's last page; a
+    // recorder that streams leaves a WAV's length unwritten, and the file's end is the end.
+    void readsOrRejectsByShape_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("error");
@@ -213,14 +190,16 @@ private slots:
         const QString cutShort = QStringLiteral("^cut short");
         const QString damaged = QStringLiteral("^damaged audio");
         const qsizetype samplesSize = m_wav.size() - WavHeaderSize;
+        QTest::newRow("Ogg Vorbis with a tag after it")
+            << m_ogg + "TAG" + QByteArray(125, ' ') << QStringLiteral("^$") << true;
+        QTest::newRow("WAV with its length unwritten")
+            << patched(m_wav, WavDataSizeOffset, quint32(0xFFFFFFFF)) << QStringLiteral("^$")
+            << true;
         QTest::newRow("zero-length file") << QByteArray() << QStringLiteral("^empty file") << false;
         QTest::newRow("beacon text")
             << QByteArray("QT7XMRKT3HKD 900140010C6A00A503\n") << notAudio << false;
         QTest::newRow("PNG image")
             << testing::fileContent(QStringLiteral(ASSETS_DIR "/tovrin3.png")) << notAudio << false;
-        QTest::newRow("JPEG image")
-            << testing::fileContent(QStringLiteral(ASSETS_DIR "/satellite.jpg")) << notAudio
-            << false;
         QTest::newRow("RIFF WAVE and nothing more")
             << QByteArray("RIFF\x04\0\0\0WAVE", 12) << damaged << true;
         QTest::newRow("WAV cut short in its samples")
@@ -277,7 +256,7 @@ private slots:
             << QByteArray("\xFF\xFB\x90\x00", 4) + QByteArray(3000, '\x55') << notAudio << false;
     }
 
-    void rejectsBadFiles()
+    void readsOrRejectsByShape()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, error);
@@ -287,27 +266,25 @@ private slots:
         QVERIFY2(QRegularExpression(error).match(copy.error).hasMatch(), qPrintable(copy.error));
         QVERIFY(!copy.error.contains(u'\n'));
         QTEST(morse::isAudioFile(path), "isAudio");
+        if (copy.error.isEmpty())
+            QCOMPARE(testing::lineTexts(copy.lines), QStringList{QStringLiteral("TEST")});
     }
 
     // A recorder that crashed at the end of a pass costs only the end.
     void keepsLinesBeforeDamage_data()
     {
         QTest::addColumn<int>("format");
-        QTest::addColumn<int>("sampleRate");
-        QTest::newRow("WAV") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 8000;
-        QTest::newRow("FLAC") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 8000;
-        QTest::newRow("Ogg Vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 8000;
-        QTest::newRow("Ogg Opus") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 8000;
-        QTest::newRow("AU") << (SF_FORMAT_AU | SF_FORMAT_PCM_16) << 8000;
+        QTest::newRow("WAV") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        QTest::newRow("FLAC") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        QTest::newRow("Ogg Vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     }
 
     void keepsLinesBeforeDamage()
     {
         QFETCH(int, format);
-        QFETCH(int, sampleRate);
         const QString path = m_dir.filePath(QStringLiteral("whole"));
-        QVERIFY(writeSound(path, testing::cwTestSignal(sampleRate, testing::CwShortTransmissions),
-                           sampleRate, format));
+        QVERIFY(writeSound(path, testing::cwTestSignal(8000, testing::CwShortTransmissions), 8000,
+                           format));
         const QByteArray whole = testing::fileContent(path);
         QVERIFY(testing::writeFile(path, whole.first(whole.size() * 97 / 100)));
         const morse::AudioFileCopy copy = morse::copyAudioFile(path);

@@ -17,14 +17,6 @@ using namespace tovrin3::morse;
 
 namespace {
 
-std::vector<float> sine(double rate, double hz, double amplitude, std::size_t count)
-{
-    std::vector<float> samples(count);
-    for (std::size_t n = 0; n < count; ++n)
-        samples[n] = float(amplitude * std::sin(2 * std::numbers::pi * hz * double(n) / rate));
-    return samples;
-}
-
 std::vector<float> whiteNoise(std::size_t count, double deviation, std::uint32_t seed)
 {
     std::mt19937 random(seed);
@@ -200,7 +192,7 @@ private slots:
         std::vector<float> samples = whiteNoise(std::size_t((Settle + Frames) * FftSize), 0.1, 5);
         if (toneHz > 0) {
             const std::vector<float> tone =
-                sine(InternalRate, toneHz, toneAmplitude, samples.size());
+                tovrin3::testing::steadyTone(InternalRate, toneHz, toneAmplitude, samples.size());
             for (std::size_t n = 0; n < samples.size(); ++n) {
                 if (!keyed || (n / FftSize / KeyedFrames) % 2 == 0)
                     samples[n] += tone[n];
@@ -315,8 +307,6 @@ private slots:
         QTest::newRow("noise alone") << BinContent{40, 0.0, Carrier::None} << 0.0 << 20.0 << false;
         QTest::newRow("noise alone, top of a hump of 25 dB")
             << BinContent{70, 0.0, Carrier::None} << 25.0 << 20.0 << false;
-        QTest::newRow("noise alone, top of a hump of 25 dB, 200 Hz wide")
-            << BinContent{70, 0.0, Carrier::None} << 25.0 << 12.8 << false;
     }
 
     // Through the floor and the presence, frame after frame: keying is found within two seconds
@@ -362,7 +352,6 @@ private slots:
         QTest::addColumn<double>("leastKeyedShare"); // of the beacon's frames
         QTest::newRow("carrier 28 dB over its bin's noise, 0.4 bins off a bin, at 1600 Hz")
             << -3.0 << 900.0 << 10.0 << 0.95;
-        QTest::newRow("the same at 1100 Hz") << -3.0 << 400.0 << 10.0 << 0.95;
         QTest::newRow("a quarter bin off, its skirt 4 dB over the noise")
             << -3.0 << 897.66 << 10.0 << 0.95;
         QTest::newRow("carrier 57 dB over its bin's noise, 100 Hz from keying 30 dB under it")
@@ -454,7 +443,8 @@ private slots:
         QVERIFY(whole.frequencyOfColumn(0) < WaterfallSpectrum::LowestHz + 16);
         const double last = whole.frequencyOfColumn(whole.columnCount() - 1);
         QVERIFY(last <= WaterfallSpectrum::HighestHz && last > WaterfallSpectrum::HighestHz - 16);
-        const std::vector<float> samples = sine(rate, 1000.0, 0.5, std::size_t(rate));
+        const std::vector<float> samples =
+            tovrin3::testing::steadyTone(rate, 1000.0, 0.5, std::size_t(rate));
         const auto rows = whole.process(samples);
         QVERIFY(!rows.empty());
         std::vector<std::vector<float>> pieces;

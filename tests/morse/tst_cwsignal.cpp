@@ -306,8 +306,8 @@ private slots:
         QVERIFY2(start > 0.8 * shift && start < shift, qPrintable(QString::number(start)));
     }
 
-    // Every impairment at once, twice from one seed: the same samples, another seed others; and
-    // adding a steady carrier leaves the others' samples as they were.
+    // Every impairment at once: adding a steady carrier leaves the others' samples as they were,
+    // and another seed gives others. That one seed gives the same samples is programOptions'.
     void impairmentsCombineDeterministically()
     {
         cwgen::KeyingSettings settings;
@@ -324,7 +324,6 @@ private slots:
         settings.phaseWanderRadians = 0.5;
         const QStringList text{QStringLiteral("QT7XMRKT3HKD 28 01")};
         const std::vector<float> first = cwgen::keyTransmissions(text, settings);
-        QVERIFY(first == cwgen::keyTransmissions(text, settings));
 
         cwgen::KeyingSettings withCarrier = settings;
         withCarrier.carriers.push_back({600, 6});
@@ -402,7 +401,8 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
-    // Out-of-range samples clip instead of wrapping round; a file that cannot be made is false.
+    // Samples within full scale are written as they are, louder ones scaled down as a whole; a
+    // file that cannot be made is false.
     void wavFile()
     {
         QTemporaryDir directory;
@@ -413,7 +413,6 @@ private slots:
         QVERIFY(cwgen::writeWav(path, samples, 8000));
         const std::vector<float> clean{0.0f, 0.5f, -0.5f, 32767.0f / 32768};
         QVERIFY(std::ranges::equal(testing::readSound(path), clean, same));
-        // Louder than full scale: scaled down as a whole, never clipped.
         const std::vector<float> loud{0.0f, 0.5f, -0.5f, -2.0f};
         QVERIFY(cwgen::writeWav(path, loud, 8000));
         const std::vector<float> scaled{0.0f, 0.2375f, -0.2375f, -0.95f};

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -56,6 +57,23 @@ inline qint64 logNumber(const QString &path, const QString &sql)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("logNumber"));
     return result;
+}
+
+// Runs the statements in order on the log at the path, through a connection of its own, as
+// another program or an older version would; false at the first that fails.
+inline bool execOnLog(const QString &path, const QStringList &statements)
+{
+    bool done = false;
+    {
+        QSqlDatabase database =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("execOnLog"));
+        database.setDatabaseName(path);
+        done = database.open();
+        for (const QString &statement : statements)
+            done = done && QSqlQuery(database).exec(statement);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("execOnLog"));
+    return done;
 }
 
 // A reception of a sure frame from "pass.txt".
