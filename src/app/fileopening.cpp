@@ -121,9 +121,13 @@ std::optional<QString> readBeaconText(QFile &file, QString &error)
         error = file.errorString();
         return std::nullopt;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(content);
-    if (utf8.hasError() || content.contains('\0')) {
+    // UTF-16 as a byte-order mark tells it (a Windows editor's "Unicode"), as tovrin3-decode reads
+    // it; else UTF-8.
+    const bool utf16 = inputContent(content.first(std::min(content.size(), TextCheckSize))) ==
+                       InputContent::Utf16Text;
+    QStringDecoder decoder(utf16 ? QStringDecoder::Utf16 : QStringDecoder::Utf8);
+    QString text = decoder.decode(content);
+    if (decoder.hasError() || text.contains(QChar(0))) {
         error = QStringLiteral("it is neither UTF-8 text nor a recording this program reads");
         return std::nullopt;
     }

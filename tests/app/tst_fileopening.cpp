@@ -104,7 +104,8 @@ private slots:
         m_files.reset();
     }
 
-    // A text file as one paste: any line end becomes a line feed; what is not UTF-8 is refused.
+    // A text file as one paste: any line end becomes a line feed; UTF-16 is read by its byte-order
+    // mark, as tovrin3-decode reads it; anything else that is not UTF-8 is refused.
     void readsBeaconTexts_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -113,6 +114,13 @@ private slots:
         QTest::newRow("mixed line ends") << QByteArray("A\nB\r\nC\rD\r\n") << "A\nB\nC\nD\n";
         QTest::newRow("byte order mark dropped") << QByteArray("\xEF\xBB\xBFQT7") << "QT7";
         QTest::newRow("UTF-8 kept") << QByteArray("Gr\xC3\xBC\xC3\x9F\xE2\x80\xAF") << "Grüß\u202F";
+        QTest::newRow("UTF-16, little-endian") << QByteArray("\xFF\xFEQ\0T\0\r\0\n\0"
+                                                             "7\0",
+                                                             12)
+                                               << "QT\n7";
+        QTest::newRow("UTF-16, big-endian") << QByteArray("\xFE\xFF\0Q\0T", 6) << "QT";
+        QTest::newRow("UTF-16 with a NUL character")
+            << QByteArray("\xFF\xFEQ\0\0\0", 6) << "neither UTF-8 text";
         QTest::newRow("empty file") << QByteArray() << "";
         QTest::newRow("binary with NUL bytes")
             << QByteArray("\x89PNG\0\0\0\x0D", 8) << "neither UTF-8 text";
