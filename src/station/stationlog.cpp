@@ -34,7 +34,7 @@ constexpr int SchemaVersion = 2;
 
 // Between tries of a lock SQLite does not wait for itself: short beside the busy time.
 constexpr unsigned long RetryPauseMs = 10;
-const QString SqliteBusy = u"5"_s; // SQLITE_BUSY as the driver reports it
+constexpr QLatin1StringView SqliteBusy("5"); // SQLITE_BUSY as the driver reports it
 
 // The schema the README documents. Times are UTC milliseconds since 1970.
 constexpr const char *SchemaStatements[] = {
