@@ -14,7 +14,11 @@ namespace {
 
 // Baseband samples in the moving sum that judges a residual frequency: 40 ms, shorter than a
 // dot at 30 WPM, so it measures the carrier's coherence and not the keying.
-constexpr int CoherenceLength = 10;
+constexpr std::size_t CoherenceLength = 10;
+// Baseband samples in the moving sum that judges a track: 240 ms, a dash at 15 WPM, so the sum
+// holds whole elements and their phase. A carrier 1 Hz off its track turns 1.5 rad over it and
+// gives 17 % less energy.
+constexpr std::size_t ElementCoherenceLength = 60;
 // The residual search: +-4 Hz (a quarter bin, what the interpolation may miss) in 0.5 Hz steps.
 constexpr double ResidualReachHz = 4.0;
 constexpr double ResidualStepHz = 0.5;
@@ -33,7 +37,7 @@ constexpr double ShorterUnitGain = 0.15;
 constexpr double NoiseQuantile = 0.3;
 constexpr double ExponentialAtNoiseQuantile = 0.3567;
 
-double shortSumEnergy(std::span<const Complex> baseband, double offsetHz)
+double movingSumEnergy(std::span<const Complex> baseband, double offsetHz, std::size_t length)
 {
     const std::complex<double> turn =
         std::polar(1.0, -2 * std::numbers::pi * offsetHz / BasebandRate);
@@ -47,8 +51,8 @@ double shortSumEnergy(std::span<const Complex> baseband, double offsetHz)
     double energy = 0.0;
     for (std::size_t k = 0; k < shifted.size(); ++k) {
         window += shifted[k];
-        if (k >= CoherenceLength)
-            window -= shifted[k - CoherenceLength];
+        if (k >= length)
+            window -= shifted[k - length];
         energy += std::norm(window);
     }
     return energy;
@@ -286,7 +290,7 @@ double refineFrequency(std::vector<Complex> &baseband)
     double bestOffset = 0.0;
     double bestEnergy = -1.0;
     for (double offset = -ResidualReachHz; offset <= ResidualReachHz; offset += ResidualStepHz) {
-        const double energy = shortSumEnergy(baseband, offset);
+        const double energy = movingSumEnergy(baseband, offset, CoherenceLength);
         if (energy > bestEnergy) {
             bestEnergy = energy;
             bestOffset = offset;
@@ -300,6 +304,11 @@ double refineFrequency(std::vector<Complex> &baseband)
         rotor *= turn;
     }
     return bestOffset;
+}
+
+double coherentEnergy(std::span<const Complex> baseband)
+{
+    return movingSumEnergy(baseband, 0.0, ElementCoherenceLength);
 }
 
 CumulativeSum::CumulativeSum(std::span<const Complex> baseband) : m_sums(baseband.size() + 1)
