@@ -37,6 +37,10 @@ std::vector<Complex> mixDown(std::span<const float> samples, const std::vector<d
 // the shift that gives a short moving sum the most energy. Returns the shift [Hz].
 double refineFrequency(std::vector<Complex> &baseband);
 
+// The energy of the baseband's moving sums over a long dash: largest where the carrier keeps its
+// phase through each element, so it tells which of two tracks followed the pitch better.
+double coherentEnergy(std::span<const Complex> baseband);
+
 // Running sums of the baseband, read between samples by linear interpolation: the sum over a
 // slot of any length and start is two reads.
 class CumulativeSum

@@ -78,6 +78,16 @@ const Templates &templates()
     return all;
 }
 
+// A digit's score in a body: a whole character's, its key-downs in one phase or each in its own,
+// as the frame's confidence weighs it, so the digits chosen are the ones the confidence finds
+// likeliest. A dash's run scored alone would take a 6 for a C, or a 5 for a B, on one slot. The
+// prior odds of the two ways are taken back, so a frame's score stays comparable with text read
+// character by character.
+float digitScore(const SlotScores &scores, const KeyingTemplate &digit, int start)
+{
+    return scores.characterScoreWithin(digit, start) - float(std::log(InPhaseShare));
+}
+
 // The most likely 18 hexadecimal digits from slot `start` on, keyed in the layout (Viterbi over
 // digit and slot).
 bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float &score,
@@ -93,7 +103,10 @@ bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float
         int previous = -1;
         int digit = -1;
     };
-    const int span = limit - start + 1;
+    int longestDigit = 0;
+    for (const KeyingTemplate &digit : digits)
+        longestDigit = std::max(longestDigit, digit.length);
+    const int span = std::min(limit - start, BeaconDigits * (longestDigit + WordGap)) + 1;
     std::vector<std::vector<Cell>> cells(BeaconDigits + 1, std::vector<Cell>(std::size_t(span)));
     cells[0][0].score = 0.0f;
     // Position k holds where digit k may start.
@@ -104,7 +117,7 @@ bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float
             if (cell.score == MinusInfinity)
                 continue;
             for (std::size_t d = 0; d < digits.size(); ++d) {
-                const float s = scores.score(digits[d], start + x);
+                const float s = digitScore(scores, digits[d], start + x);
                 if (s == MinusInfinity)
                     continue;
                 const int y = x + digits[d].length + gap;

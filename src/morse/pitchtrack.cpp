@@ -33,6 +33,56 @@ constexpr double SlopeSignificance = 2.0;
 // Bins on the path that still count as the same trace when averaging.
 constexpr int SameTraceBins = 2;
 
+// Weighted moments of (frame, pitch) points for a straight line through them.
+struct LineFit
+{
+    double total = 0.0;
+    double sumX = 0.0;
+    double sumY = 0.0;
+    double sumXX = 0.0;
+    double sumXY = 0.0;
+    double sumYY = 0.0;
+    double sumWW = 0.0;
+    double sumWWX = 0.0;
+    double sumWWXX = 0.0;
+
+    void add(double x, double y, double w)
+    {
+        if (w <= 0)
+            return;
+        total += w;
+        sumX += w * x;
+        sumY += w * y;
+        sumXX += w * x * x;
+        sumXY += w * x * y;
+        sumYY += w * y * y;
+        sumWW += w * w;
+        sumWWX += w * w * x;
+        sumWWXX += w * w * x * x;
+    }
+
+    // The line's value at x. Its slope counts only where it stands clear of what the points'
+    // scatter alone would give: a steady pitch takes the plain mean, which does not swing at
+    // the ends.
+    double at(double x) const
+    {
+        const double meanX = sumX / total;
+        const double meanY = sumY / total;
+        const double spread = sumXX - total * meanX * meanX;
+        const double covariance = sumXY - total * meanX * meanY;
+        double slope = spread > LeastSlopeSpread * total ? covariance / spread : 0.0;
+        const double scatter = std::max(sumYY - total * meanY * meanY - 2 * slope * covariance +
+                                            slope * slope * spread,
+                                        0.0) /
+                               total;
+        const double spreadSquares = sumWWXX - 2 * meanX * sumWWX + meanX * meanX * sumWW;
+        const double slopeVariance = spread > 0 ? scatter * spreadSquares / (spread * spread) : 0;
+        if (slope * slope < SlopeSignificance * SlopeSignificance * slopeVariance)
+            slope = 0.0;
+        return meanY + slope * (x - meanX);
+    }
+};
+
 } // namespace
 
 std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lockedHz)
@@ -88,7 +138,7 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
 }
 
 std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
-                               std::span<const float> floors)
+                               std::span<const float> floors, TrackShape shape)
 {
     const int frames = int(path.size());
     const auto power = [&](int f, int b) {
@@ -129,59 +179,39 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
+    const auto sameTrace = [&](int g, int f) {
+        return std::abs(path[std::size_t(g)] - path[std::size_t(f)]) <= SameTraceBins;
+    };
+    std::vector<double> track(static_cast<std::size_t>(frames), -1.0);
+    if (shape == TrackShape::Steady) {
+        // One line through every keyed frame, frames and pitches taken from the first keyed
+        // frame's so the sums stay small.
+        const auto first =
+            std::find_if(weight.begin(), weight.end(), [](double w) { return w > 0; });
+        if (first == weight.end())
+            return raw;
+        const int origin = int(first - weight.begin());
+        LineFit fit;
+        for (int g = origin; g < frames; ++g)
+            fit.add(g - origin, raw[std::size_t(g)] - raw[std::size_t(origin)],
+                    weight[std::size_t(g)]);
+        for (int f = 0; f < frames; ++f)
+            track[std::size_t(f)] = raw[std::size_t(origin)] + fit.at(f - origin);
+        return track;
+    }
     // A straight line through the keyed frames nearby, weighted by their keyed power, read at
     // the frame: a drift or a Doppler slope moves the pitch along the line, so the window can
     // be long enough to hold many elements without lagging behind the slope.
-    std::vector<double> track(static_cast<std::size_t>(frames));
     for (int f = 0; f < frames; ++f) {
-        // Weighted moments in one pass, frames and pitches taken from this frame's so the sums
-        // stay small.
-        double total = 0.0;
-        double sumX = 0.0;
-        double sumY = 0.0;
-        double sumXX = 0.0;
-        double sumXY = 0.0;
-        double sumYY = 0.0;
-        double sumWW = 0.0;
-        double sumWWX = 0.0;
-        double sumWWXX = 0.0;
+        // Frames and pitches taken from this frame's so the sums stay small.
+        LineFit fit;
         const double here = raw[std::size_t(f)];
         for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
-            const double w = weight[std::size_t(g)];
-            if (w <= 0 || std::abs(path[std::size_t(g)] - path[std::size_t(f)]) > SameTraceBins)
-                continue;
-            const double x = g - f;
-            const double y = raw[std::size_t(g)] - here;
-            total += w;
-            sumX += w * x;
-            sumY += w * y;
-            sumXX += w * x * x;
-            sumXY += w * x * y;
-            sumYY += w * y * y;
-            sumWW += w * w;
-            sumWWX += w * w * x;
-            sumWWXX += w * w * x * x;
+            if (sameTrace(g, f))
+                fit.add(g - f, raw[std::size_t(g)] - here, weight[std::size_t(g)]);
         }
-        if (!(total > 0)) {
-            track[std::size_t(f)] = -1.0;
-            continue;
-        }
-        const double meanX = sumX / total;
-        const double meanY = sumY / total;
-        const double spread = sumXX - total * meanX * meanX;
-        const double covariance = sumXY - total * meanX * meanY;
-        double slope = spread > LeastSlopeSpread * total ? covariance / spread : 0.0;
-        // The slope counts only where it stands clear of what the frames' scatter alone would
-        // give: a steady pitch takes the plain mean, which does not swing at the window's ends.
-        const double scatter = std::max(sumYY - total * meanY * meanY - 2 * slope * covariance +
-                                            slope * slope * spread,
-                                        0.0) /
-                               total;
-        const double spreadSquares = sumWWXX - 2 * meanX * sumWWX + meanX * meanX * sumWW;
-        const double slopeVariance = spread > 0 ? scatter * spreadSquares / (spread * spread) : 0;
-        if (slope * slope < SlopeSignificance * SlopeSignificance * slopeVariance)
-            slope = 0.0;
-        track[std::size_t(f)] = here + meanY - slope * meanX;
+        if (fit.total > 0)
+            track[std::size_t(f)] = here + fit.at(0);
     }
     const auto firstKeyed =
         std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });

@@ -16,13 +16,28 @@ namespace tovrin3::morse {
 // keeps the path within a few bins of that pitch.
 std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lockedHz);
 
-// The pitch per frame along the path: the peak interpolated between bins, averaged over nearby
-// frames weighted by their keyed power, never across a jump. Frames without keying nearby keep
-// the pitch of the keying before them (after them, at the start). floors, where given (the
+// How the pitch may move along a transmission.
+enum class TrackShape
+{
+    // Any way a drift or a Doppler pass moves it: a line through the keyed frames within about
+    // 1.3 s, so the track bends with the pass.
+    Following,
+    // Along one straight line through every keyed frame (a steady pitch, or a drift): the keyed
+    // frames of the whole transmission fix it, where a following track wanders by a hertz or two
+    // on the few frames it sees at a weak signal, and a hertz turns the carrier's phase half a
+    // turn within a character.
+    Steady,
+};
+
+// The pitch per frame along the path: the peak interpolated between bins and fitted with a line
+// of the shape, weighted by the frames' keyed power; a slope counts only where it stands clear of
+// the scatter. A following track never averages across a jump, and frames without keying nearby
+// keep the pitch of the keying before them (after them, at the start). floors, where given (the
 // spectra's floors, the same layout): the peak is interpolated on the powers, not on the ratios,
 // since a strong signal's own leakage lifts the floors of the bins beside it unevenly, and over
 // them the peak would lean toward the bin whose floor stayed lowest.
 std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
-                               std::span<const float> floors = {});
+                               std::span<const float> floors = {},
+                               TrackShape shape = TrackShape::Following);
 
 } // namespace tovrin3::morse

@@ -109,14 +109,36 @@ struct Reading
     }
 };
 
+// A following track is taken over the steady one only where it holds the carrier's phase clearly
+// better: by this share of the coherent energy (a Doppler pass bends the pitch tens of hertz off
+// any line, and costs the steady track far more). In white noise the two differ by less than
+// this where the pitch is steady, and the steady one is surer.
+constexpr double FollowingGain = 0.02;
+
+// Mixes the block down along the steady track of the reading's path, or along the following one
+// where that holds the carrier clearly better, and keeps the track used.
+std::vector<Complex> basebandOnTrack(const TransmissionBlock &block, Reading &reading)
+{
+    std::vector<double> steady =
+        pitchTrack(block.spectra, reading.path, block.floors, TrackShape::Steady);
+    std::vector<Complex> baseband = mixDown(block.samples, steady, block.firstFrameOffset);
+    std::vector<double> following = pitchTrack(block.spectra, reading.path, block.floors);
+    std::vector<Complex> bent = mixDown(block.samples, following, block.firstFrameOffset);
+    if (coherentEnergy(bent) > (1 + FollowingGain) * coherentEnergy(baseband)) {
+        reading.track = std::move(following);
+        return bent;
+    }
+    reading.track = std::move(steady);
+    return baseband;
+}
+
 // Reads the block along its strongest trace, or within a few bins of lockedHz when above 0.
 // Empty when there is no keying to read.
 std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, double lockedHz)
 {
     Reading reading;
     reading.path = pitchPath(block.spectra, frames, lockedHz);
-    reading.track = pitchTrack(block.spectra, reading.path, block.floors);
-    std::vector<Complex> baseband = mixDown(block.samples, reading.track, block.firstFrameOffset);
+    std::vector<Complex> baseband = basebandOnTrack(block, reading);
     reading.offset = refineFrequency(baseband);
 
     reading.grid = findUnitGrid(baseband);

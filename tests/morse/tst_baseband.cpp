@@ -86,17 +86,25 @@ private slots:
         QTest::newRow("none") << 0.0;
         QTest::newRow("+3 Hz") << 3.0;
         QTest::newRow("-2.5 Hz") << -2.5;
+        QTest::newRow("+1 Hz") << 1.0;
+        QTest::newRow("-1.3 Hz, between steps") << -1.3;
     }
 
     // The track a few Hz off: the residual is found and removed, so the baseband's phase stands
-    // still.
+    // still, and its coherent energy, which judges tracks, grows by the loss the error gave.
     void residualFrequency()
     {
         QFETCH(double, errorHz);
         const std::vector<float> samples = carrier(700 + errorHz, 0.5, 2.0);
         std::vector<Complex> baseband = mixDown(samples, steadyTrack(samples.size(), 700), 0);
+        const double offTrack = coherentEnergy(baseband);
         const double found = refineFrequency(baseband);
-        QVERIFY2(std::abs(found - errorHz) <= 0.25, qPrintable(QString::number(found)));
+        const double gain = coherentEnergy(baseband) / offTrack;
+        if (errorHz == 0)
+            QVERIFY2(std::abs(gain - 1) < 1e-3, qPrintable(QString::number(gain)));
+        else
+            QVERIFY2(gain > 1.1, qPrintable(QString::number(gain)));
+        QVERIFY2(std::abs(found - errorHz) <= 0.1, qPrintable(QString::number(found)));
         const double turn = std::arg(baseband[baseband.size() - 10] / baseband[10]);
         QVERIFY2(std::abs(turn) < 1.0, qPrintable(QString::number(turn)));
     }

@@ -20,7 +20,8 @@ struct Trace
     std::vector<double> track;
 };
 
-Trace traceOf(std::span<const float> samples, double lockedHz)
+Trace traceOf(std::span<const float> samples, double lockedHz,
+              TrackShape shape = TrackShape::Following)
 {
     FrameSpectrum spectrum;
     std::vector<float> spectra;
@@ -33,7 +34,7 @@ Trace traceOf(std::span<const float> samples, double lockedHz)
     }
     Trace trace;
     trace.path = pitchPath(spectra, frames, lockedHz);
-    trace.track = pitchTrack(spectra, trace.path, floors);
+    trace.track = pitchTrack(spectra, trace.path, floors, shape);
     return trace;
 }
 
@@ -57,19 +58,35 @@ private slots:
         QTest::addColumn<double>("snr");
         QTest::addColumn<double>("tolerance");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<TrackShape>("shape");
         const double clean = std::numeric_limits<double>::infinity();
         // Keyed down most of the time and strong, its leakage lifts the floors of the bins
         // beside it, each by its own amount.
         QTest::newRow("dense keying, 20 dB")
-            << 700.0 << 0.0 << 20.0 << 2.0 << QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503");
-        QTest::newRow("700 Hz, clean") << 700.0 << 0.0 << clean << 2.0 << QString();
-        QTest::newRow("lowest pitch, 220 Hz") << 220.0 << 0.0 << clean << 3.0 << QString();
-        QTest::newRow("highest pitch, 1950 Hz") << 1950.0 << 0.0 << clean << 3.0 << QString();
-        QTest::newRow("between bins, 1007 Hz, -6 dB") << 1007.0 << 0.0 << -6.0 << 4.0 << QString();
-        QTest::newRow("drift up 20 Hz/s") << 500.0 << 20.0 << 6.0 << 6.0 << QString();
-        QTest::newRow("drift down 15 Hz/s, 0 dB") << 1800.0 << -15.0 << 0.0 << 6.0 << QString();
-        QTest::newRow("Doppler slope, 60 Hz/s, 0 dB") << 600.0 << 60.0 << 0.0 << 6.0 << QString();
-        QTest::newRow("steady, weak, -12 dB") << 700.0 << 0.0 << -12.0 << 4.0 << QString();
+            << 700.0 << 0.0 << 20.0 << 2.0 << QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503")
+            << TrackShape::Following;
+        QTest::newRow("700 Hz, clean")
+            << 700.0 << 0.0 << clean << 2.0 << QString() << TrackShape::Following;
+        QTest::newRow("lowest pitch, 220 Hz")
+            << 220.0 << 0.0 << clean << 3.0 << QString() << TrackShape::Following;
+        QTest::newRow("highest pitch, 1950 Hz")
+            << 1950.0 << 0.0 << clean << 3.0 << QString() << TrackShape::Following;
+        QTest::newRow("between bins, 1007 Hz, -6 dB")
+            << 1007.0 << 0.0 << -6.0 << 4.0 << QString() << TrackShape::Following;
+        QTest::newRow("drift up 20 Hz/s")
+            << 500.0 << 20.0 << 6.0 << 6.0 << QString() << TrackShape::Following;
+        QTest::newRow("drift down 15 Hz/s, 0 dB")
+            << 1800.0 << -15.0 << 0.0 << 6.0 << QString() << TrackShape::Following;
+        QTest::newRow("Doppler slope, 60 Hz/s, 0 dB")
+            << 600.0 << 60.0 << 0.0 << 6.0 << QString() << TrackShape::Following;
+        QTest::newRow("steady, weak, -12 dB")
+            << 700.0 << 0.0 << -12.0 << 4.0 << QString() << TrackShape::Following;
+        // One line through the whole transmission holds a weak steady pitch closer, and without
+        // the following track's wander.
+        QTest::newRow("steady shape, weak, -12 dB")
+            << 700.0 << 0.0 << -12.0 << 1.5 << QString() << TrackShape::Steady;
+        QTest::newRow("steady shape, drift up 20 Hz/s")
+            << 500.0 << 20.0 << 6.0 << 2.0 << QString() << TrackShape::Steady;
     }
 
     // At every keyed moment, the track is within a few Hz of the sent pitch.
@@ -80,6 +97,7 @@ private slots:
         QFETCH(double, snr);
         QFETCH(double, tolerance);
         QFETCH(QString, text);
+        QFETCH(TrackShape, shape);
         cwgen::KeyingSettings settings;
         settings.pitchHz = pitch;
         settings.driftHzPerSecond = drift;
@@ -87,7 +105,7 @@ private slots:
         settings.seed = 11;
         const std::vector<float> samples = cwgen::keyTransmissions(
             {text.isEmpty() ? QStringLiteral("TEST DE TOVRIN3 TEST") : text}, settings);
-        const Trace trace = traceOf(samples, 0.0);
+        const Trace trace = traceOf(samples, 0.0, shape);
         const double end = double(samples.size()) / InternalRate - settings.leadSeconds;
         for (double t = settings.leadSeconds + 0.5; t < end - 0.5; t += 0.25) {
             const double expected = pitch + drift * t;
