@@ -225,25 +225,6 @@ private slots:
         const Reception reception{Frame, Noon, u"a"_qs, {}, false};
         QVERIFY(log.log(std::span(&reception, 1)));
     }
-
-    void reportsAReadOnlyLog()
-    {
-        TOVRIN3_RUN_UNPRIVILEGED();
-        StationHome home;
-        {
-            StationLog log;
-            QVERIFY(log.open(home.logPath()));
-        }
-        QVERIFY(QFile::setPermissions(home.logPath(), QFileDevice::ReadOwner));
-        QVERIFY(!QFileInfo(home.logPath()).isWritable());
-        StationLog log;
-        const Reception reception{Frame, Noon, u"a"_qs, {}, false};
-        QVERIFY(!log.open(home.logPath()) || !log.log(std::span(&reception, 1)));
-        QVERIFY2(log.errorString().contains(u"readonly") ||
-                     log.errorString().contains(u"read-only") ||
-                     log.errorString().contains(u"read only"),
-                 qPrintable(log.errorString()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStationLog)
