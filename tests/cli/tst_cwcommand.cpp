@@ -4,6 +4,7 @@
 #include "cwtesting.h"
 #include "filetesting.h"
 #include "processtesting.h"
+#include "soundtesting.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -47,15 +48,8 @@ QByteArray cutInFirstPause(const std::vector<float> &signal)
             break;
     }
     const qsizetype cut = std::distance(signal.begin(), pauseStart) + Rate / 2;
-    QByteArray bytes;
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("whole.wav"));
-        if (!cwgen::writeWav(path, signal, Rate))
-            return {};
-        bytes = testing::fileContent(path);
-    }
-    return bytes.first(WavHeaderSize + 2 * cut);
+    return testing::soundBytes(signal, Rate, SF_FORMAT_WAV | SF_FORMAT_PCM_16)
+        .first(WavHeaderSize + 2 * cut);
 }
 
 QByteArray usageError(const QByteArray &message)

@@ -5,6 +5,7 @@
 #include "historytesting.h"
 #include "sidsrequest.h"
 #include "sidsserver.h"
+#include "soundtesting.h"
 #include "stationcommand.h"
 #include "stationtesting.h"
 
@@ -13,8 +14,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <sndfile.h>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
@@ -34,27 +33,6 @@ QByteArray expectedBody(const QByteArray &timestamp)
            station::softwareVersion().toUtf8().toPercentEncoding();
 }
 
-// A copy of a WAV recording that carries a date tag.
-bool copyWithDateTag(const QString &from, const QString &to, const char *date)
-{
-    SF_INFO info{};
-    SNDFILE *const input = sf_open(QFile::encodeName(from).constData(), SFM_READ, &info);
-    if (!input)
-        return false;
-    std::vector<short> samples(std::size_t(info.frames * info.channels));
-    const bool read = sf_read_short(input, samples.data(), sf_count_t(samples.size())) ==
-                      sf_count_t(samples.size());
-    sf_close(input);
-    SNDFILE *const output = sf_open(QFile::encodeName(to).constData(), SFM_WRITE, &info);
-    if (!output)
-        return false;
-    const bool tagged = sf_set_string(output, SF_STR_DATE, date) == 0;
-    const bool written = sf_write_short(output, samples.data(), sf_count_t(samples.size())) ==
-                         sf_count_t(samples.size());
-    sf_close(output);
-    return read && tagged && written;
-}
-
 } // namespace
 
 class TestStationCommand : public QObject
@@ -72,7 +50,8 @@ private slots:
         m_namedRecording = m_dir.filePath(u"satnogs_8812345_2026-12-06T18-57-00.wav"_qs);
         QVERIFY(QFile::copy(m_recording, m_namedRecording));
         m_taggedRecording = m_dir.filePath(u"tagged.wav"_qs);
-        QVERIFY(copyWithDateTag(m_recording, m_taggedRecording, "2026-12-06 18:56:00"));
+        QVERIFY(writeSound(m_taggedRecording, cwTestSignal(Rate), Rate,
+                           SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, "2026-12-06 18:56:00"));
         QCOMPARE(station::recordingDateTag(m_taggedRecording),
                  QDateTime(QDate(2026, 12, 6), QTime(18, 56), Qt::UTC));
         QVERIFY(!station::recordingDateTag(m_recording));
