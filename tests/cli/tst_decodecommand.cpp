@@ -85,8 +85,6 @@ private slots:
             "tovrin3-decode: " + missing.toLocal8Bit() + ": No such file or directory\n";
         const QByteArray tryHelp = "Try 'tovrin3-decode --help' for more information.\n";
 
-        QTest::newRow("sample as report")
-            << QStringList{SampleFile} << QByteArray() << m_report << QByteArray() << 0;
         QTest::newRow("sample as CSV, standard input when no file is named")
             << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << m_sample << csv
             << QByteArray() << 0;
