@@ -380,15 +380,13 @@ private slots:
         QCOMPARE(log.frames(doomed.range())->size(), 0u);
         QCOMPARE(log.series(Channel::BatteryVoltage, {}, 1000)->points.size(), 8u);
         QCOMPARE(logNumber(home.logPath(), u"SELECT count(*) FROM frames WHERE deleted = 1"_qs), 4);
-        QCOMPARE(
-            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'accepted'"_qs),
-            1);
-        QCOMPARE(
-            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'cancelled'"_qs),
-            chosen == 0 ? 3 : 4);
-        QCOMPARE(
-            logNumber(home.logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs),
-            chosen == 0 ? 8 : 7);
+        const auto outbox = [&home](const QString &state) {
+            return logNumber(home.logPath(),
+                             u"SELECT count(*) FROM outbox WHERE state = '%1'"_qs.arg(state));
+        };
+        QCOMPARE(outbox(u"accepted"_qs), 1);
+        QCOMPARE(outbox(u"cancelled"_qs), chosen == 0 ? 3 : 4);
+        QCOMPARE(outbox(u"queued"_qs), chosen == 0 ? 8 : 7);
 
         station::StationLog again;
         QVERIFY(again.open(home.logPath()));
