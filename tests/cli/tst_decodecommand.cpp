@@ -85,8 +85,6 @@ private slots:
             "tovrin3-decode: " + missing.toLocal8Bit() + ": No such file or directory\n";
         const QByteArray tryHelp = "Try 'tovrin3-decode --help' for more information.\n";
 
-        QTest::newRow("sample as report")
-            << QStringList{SampleFile} << QByteArray() << m_report << QByteArray() << 0;
         QTest::newRow("sample as CSV, standard input when no file is named")
             << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << m_sample << csv
             << QByteArray() << 0;
@@ -123,18 +121,6 @@ private slots:
             << QStringList{Strict, missing, QStringLiteral("-")} << QByteArray("\r\n\r\nbad\r\n")
             << QByteArray() << notFound + "-:3: not a frame (3 characters after cleaning): bad\n"
             << 1;
-        const QByteArray letters = "GGGGGGGGGGGGGGGGGG\n";
-        QTest::newRow("strict check names a frame that is not hexadecimal")
-            << QStringList{Strict, asCsv} << letters
-            << QByteArray("frame,timestamp,frame_text,battery_temperature_c,com_temperature_c,"
-                          "battery_voltage_v,mission_bits,debug_value,debug_bits,kill_switch_value,"
-                          "kill_switch_bits,main_state,sub_state\n"
-                          "1,,GGGGGGGGGGGGGGGGGG,0,0,0,00000000,0,00000000,0,00000000,ON,ON\n")
-            << QByteArray(
-                   "-:1: frame 1: not hexadecimal: battery temperature GGGG, COM temperature GGGG, "
-                   "battery voltage GGGG, mission byte GG, debug byte GG, kill-switch byte GG: "
-                   "GGGGGGGGGGGGGGGGGG\n")
-            << 3;
         const QString frameFile = m_dir.filePath(QStringLiteral("one, frame.txt"));
         QVERIFY(writeFile(frameFile, "QT7XMRKT3HKD 900140010C6A00A503\n"));
         const QByteArray frameFileName = frameFile.toLocal8Bit();

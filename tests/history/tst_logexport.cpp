@@ -72,9 +72,6 @@ private slots:
             << QStringList{u"--since"_qs, u"2026-12-07"_qs, u"--until"_qs,
                            u"2026-12-07T05:00:31+02:00"_qs}
             << QStringList{u"c.txt"_qs, u"empty.txt"_qs};
-        QTest::newRow("nothing in range: the header alone")
-            << u"csv"_qs << QStringList{u"--until"_qs, u"2026-01-01"_qs}
-            << QStringList{u"empty.txt"_qs, u"empty.txt"_qs};
     }
 
     void writesWhatTheFilesDecodeTo()

@@ -18,9 +18,9 @@
 namespace tovrin3::testing {
 
 // Writes the mono samples into the first channel of a file of the given kind (SF_FORMAT_...);
-// the other channels stay silent.
+// the other channels stay silent. A date, when given, is the file's date tag.
 inline bool writeSound(const QString &path, std::span<const float> samples, int sampleRate,
-                       int format, int channels = 1)
+                       int format, int channels = 1, const char *date = nullptr)
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -30,6 +30,10 @@ inline bool writeSound(const QString &path, std::span<const float> samples, int 
     if (!file)
         return false;
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (date && sf_set_string(file, SF_STR_DATE, date) != 0) {
+        sf_close(file);
+        return false;
+    }
     std::vector<float> frames(samples.size() * static_cast<size_t>(channels), 0.0F);
     for (size_t index = 0; index < samples.size(); ++index)
         frames[index * static_cast<size_t>(channels)] = samples[index];
