@@ -78,18 +78,13 @@ const Templates &templates()
     return all;
 }
 
-// A digit's score in a body: a whole character's, its key-downs in one phase or each in its own,
-// as the frame's confidence weighs it, so the digits chosen are the ones the confidence finds
-// likeliest. A dash's run scored alone would take a 6 for a C, or a 5 for a B, on one slot. The
-// prior odds of the two ways are taken back, so a frame's score stays comparable with text read
-// character by character.
-float digitScore(const SlotScores &scores, const KeyingTemplate &digit, int start)
-{
-    return scores.characterScoreWithin(digit, start) - float(std::log(InPhaseShare));
-}
-
 // The most likely 18 hexadecimal digits from slot `start` on, keyed in the layout (Viterbi over
-// digit and slot).
+// digit and slot). The digits are chosen by whole characters, their key-downs in one phase or each
+// in its own (SlotScores::characterScoreWithin), as the frame's confidence weighs them, so the
+// digits chosen are the ones the confidence finds likeliest: a dash's run scored alone would take
+// a 6 for a C, or a 5 for a B, on one slot. The body's score is its digits' as text is scored,
+// dash runs included, so a frame competes with the same keying read character by character on
+// equal terms, whether or not the carrier keeps its phase from element to element.
 bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float &score,
                    Token &token)
 {
@@ -117,7 +112,7 @@ bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float
             if (cell.score == MinusInfinity)
                 continue;
             for (std::size_t d = 0; d < digits.size(); ++d) {
-                const float s = digitScore(scores, digits[d], start + x);
+                const float s = scores.characterScoreWithin(digits[d], start + x);
                 if (s == MinusInfinity)
                     continue;
                 const int y = x + digits[d].length + gap;
@@ -134,12 +129,13 @@ bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float
         last.begin(), last.end(), [](const Cell &a, const Cell &b) { return a.score < b.score; });
     if (end->score == MinusInfinity)
         return false;
-    score = end->score;
+    score = 0.0f;
     QString text;
     int x = int(end - last.begin());
     token.end = start + x;
     for (int k = BeaconDigits; k > 0; --k) {
         const Cell &cell = cells[std::size_t(k)][std::size_t(x)];
+        score += scores.score(digits[std::size_t(cell.digit)], start + cell.previous);
         text.prepend(digits[std::size_t(cell.digit)].text);
         if (k > 1 && gapAfterDigit(layout, k - 2) == WordGap)
             text.prepend(QLatin1Char(' '));

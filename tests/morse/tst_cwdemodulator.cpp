@@ -141,20 +141,29 @@ private slots:
         QTest::addColumn<double>("drift"); // Hz per second
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<double>("dopplerHz"); // a pass's shift either side of its middle; 0: none
-        QTest::newRow("-3 dB, 20 WPM") << -3.0 << 20.0 << 21u << 0.5 << beaconLines(2, 21) << 0.0;
-        QTest::newRow("-6 dB, 12 WPM") << -6.0 << 12.0 << 23u << 0.5 << beaconLines(2, 23) << 0.0;
+        QTest::addColumn<double>("phaseWander"); // radians from element to element
+        QTest::newRow("-3 dB, 20 WPM")
+            << -3.0 << 20.0 << 21u << 0.5 << beaconLines(2, 21) << 0.0 << 0.0;
+        QTest::newRow("-6 dB, 12 WPM")
+            << -6.0 << 12.0 << 23u << 0.5 << beaconLines(2, 23) << 0.0 << 0.0;
         // The pitch bends tens of hertz off any straight line within a frame: only a track that
         // follows it holds the carrier.
         QTest::newRow("-3 dB, a pass's middle, 60 Hz/s")
-            << -3.0 << 20.0 << 27u << 0.0 << beaconLines(1, 27) << 500.0;
+            << -3.0 << 20.0 << 27u << 0.0 << beaconLines(1, 27) << 500.0 << 0.0;
+        // Each element in a phase of its own: the body is chosen by its characters' scores, but
+        // must still be read as a frame, not as text.
+        QTest::newRow("0 dB, the phase turning from element to element")
+            << 0.0 << 20.0 << 29u << 0.0 << beaconLines(1, 29) << 0.0 << 1.0;
         QStringList oneWord = beaconLines(2, 25);
         for (QString &line : oneWord)
             line = line.left(13) + line.mid(13).remove(u' ');
-        QTest::newRow("-3 dB, 20 WPM, one word") << -3.0 << 20.0 << 25u << 0.5 << oneWord << 0.0;
+        QTest::newRow("-3 dB, 20 WPM, one word")
+            << -3.0 << 20.0 << 25u << 0.5 << oneWord << 0.0 << 0.0;
         // Keyed down most of the time at a steady pitch, a strong signal lifts the noise floors
         // beside its own bin, each by its own amount.
         QTest::newRow("20 dB, 20 WPM, the sample frame as one word")
-            << 20.0 << 20.0 << 1u << 0.0 << QStringList{"QT7XMRKT3HKD 900140010C6A00A503"} << 0.0;
+            << 20.0 << 20.0 << 1u << 0.0 << QStringList{"QT7XMRKT3HKD 900140010C6A00A503"} << 0.0
+            << 0.0;
     }
 
     void noisyFramesExact()
@@ -165,7 +174,9 @@ private slots:
         QFETCH(double, drift);
         QFETCH(QStringList, lines);
         QFETCH(double, dopplerHz);
+        QFETCH(double, phaseWander);
         cwgen::KeyingSettings settings = keying(8000, wpm, 700);
+        settings.phaseWanderRadians = phaseWander;
         settings.driftHzPerSecond = drift;
         settings.doppler.shiftHz = dopplerHz;
         settings.snrDb = snr;
