@@ -34,7 +34,7 @@ std::vector<Complex> mixDown(std::span<const float> samples, const std::vector<d
                              int firstFrameOffset);
 
 // Removes what is left of the pitch error after the bin interpolation (up to 4 Hz either way):
-// the shift that gives a short moving sum the most energy. Returns the shift [Hz].
+// the shift that gives moving sums about a dash long the most energy. Returns the shift [Hz].
 double refineFrequency(std::vector<Complex> &baseband);
 
 // The energy of the baseband's moving sums over a long dash: largest where the carrier keeps its
