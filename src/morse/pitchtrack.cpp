@@ -83,6 +83,56 @@ struct LineFit
     }
 };
 
+// One line through every keyed frame, frames and pitches taken from the first keyed frame's so
+// the sums stay small.
+std::vector<double> steadyLine(const std::vector<double> &raw, const std::vector<double> &weight)
+{
+    const auto first = std::find_if(weight.begin(), weight.end(), [](double w) { return w > 0; });
+    if (first == weight.end())
+        return raw;
+    const int frames = int(raw.size());
+    const int origin = int(first - weight.begin());
+    LineFit fit;
+    for (int g = origin; g < frames; ++g)
+        fit.add(g - origin, raw[std::size_t(g)] - raw[std::size_t(origin)], weight[std::size_t(g)]);
+    std::vector<double> track(raw.size());
+    for (int f = 0; f < frames; ++f)
+        track[std::size_t(f)] = raw[std::size_t(origin)] + fit.at(f - origin);
+    return track;
+}
+
+// A straight line through the keyed frames nearby on the same trace, weighted by their keyed
+// power, read at the frame: a drift or a Doppler slope moves the pitch along the line, so the
+// window can be long enough to hold many elements without lagging behind the slope. Frames
+// without keying nearby keep the pitch before them (after them, at the start).
+std::vector<double> followingLine(const std::vector<double> &raw, const std::vector<double> &weight,
+                                  const std::vector<int> &path)
+{
+    const int frames = int(raw.size());
+    std::vector<double> track(raw.size(), -1.0);
+    for (int f = 0; f < frames; ++f) {
+        // Frames and pitches taken from this frame's so the sums stay small.
+        LineFit fit;
+        const double here = raw[std::size_t(f)];
+        for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
+            if (std::abs(path[std::size_t(g)] - path[std::size_t(f)]) <= SameTraceBins)
+                fit.add(g - f, raw[std::size_t(g)] - here, weight[std::size_t(g)]);
+        }
+        if (fit.total > 0)
+            track[std::size_t(f)] = here + fit.at(0);
+    }
+    const auto firstKeyed =
+        std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });
+    if (firstKeyed == track.end())
+        return raw;
+    std::fill(track.begin(), firstKeyed, *firstKeyed);
+    for (std::size_t f = 1; f < track.size(); ++f) {
+        if (track[f] < 0)
+            track[f] = track[f - 1];
+    }
+    return track;
+}
+
 } // namespace
 
 std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lockedHz)
@@ -137,8 +187,8 @@ std::vector<int> pitchPath(std::span<const float> spectra, int frames, double lo
     return path;
 }
 
-std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
-                               std::span<const float> floors, TrackShape shape)
+PitchTracks pitchTracks(std::span<const float> spectra, const std::vector<int> &path,
+                        std::span<const float> floors)
 {
     const int frames = int(path.size());
     const auto power = [&](int f, int b) {
@@ -179,50 +229,7 @@ std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
     }
-    const auto sameTrace = [&](int g, int f) {
-        return std::abs(path[std::size_t(g)] - path[std::size_t(f)]) <= SameTraceBins;
-    };
-    std::vector<double> track(static_cast<std::size_t>(frames), -1.0);
-    if (shape == TrackShape::Steady) {
-        // One line through every keyed frame, frames and pitches taken from the first keyed
-        // frame's so the sums stay small.
-        const auto first =
-            std::find_if(weight.begin(), weight.end(), [](double w) { return w > 0; });
-        if (first == weight.end())
-            return raw;
-        const int origin = int(first - weight.begin());
-        LineFit fit;
-        for (int g = origin; g < frames; ++g)
-            fit.add(g - origin, raw[std::size_t(g)] - raw[std::size_t(origin)],
-                    weight[std::size_t(g)]);
-        for (int f = 0; f < frames; ++f)
-            track[std::size_t(f)] = raw[std::size_t(origin)] + fit.at(f - origin);
-        return track;
-    }
-    // A straight line through the keyed frames nearby, weighted by their keyed power, read at
-    // the frame: a drift or a Doppler slope moves the pitch along the line, so the window can
-    // be long enough to hold many elements without lagging behind the slope.
-    for (int f = 0; f < frames; ++f) {
-        // Frames and pitches taken from this frame's so the sums stay small.
-        LineFit fit;
-        const double here = raw[std::size_t(f)];
-        for (int g = std::max(0, f - TrackReach); g <= std::min(frames - 1, f + TrackReach); ++g) {
-            if (sameTrace(g, f))
-                fit.add(g - f, raw[std::size_t(g)] - here, weight[std::size_t(g)]);
-        }
-        if (fit.total > 0)
-            track[std::size_t(f)] = here + fit.at(0);
-    }
-    const auto firstKeyed =
-        std::find_if(track.begin(), track.end(), [](double hz) { return hz > 0; });
-    if (firstKeyed == track.end())
-        return raw;
-    std::fill(track.begin(), firstKeyed, *firstKeyed);
-    for (std::size_t f = 1; f < track.size(); ++f) {
-        if (track[f] < 0)
-            track[f] = track[f - 1];
-    }
-    return track;
+    return {followingLine(raw, weight, path), steadyLine(raw, weight)};
 }
 
 } // namespace tovrin3::morse

@@ -29,15 +29,25 @@ enum class TrackShape
     Steady,
 };
 
-// The pitch per frame along the path: the peak interpolated between bins and fitted with a line
-// of the shape, weighted by the frames' keyed power; a slope counts only where it stands clear of
-// the scatter. A following track never averages across a jump, and frames without keying nearby
-// keep the pitch of the keying before them (after them, at the start). floors, where given (the
-// spectra's floors, the same layout): the peak is interpolated on the powers, not on the ratios,
-// since a strong signal's own leakage lifts the floors of the bins beside it unevenly, and over
-// them the peak would lean toward the bin whose floor stayed lowest.
-std::vector<double> pitchTrack(std::span<const float> spectra, const std::vector<int> &path,
-                               std::span<const float> floors = {},
-                               TrackShape shape = TrackShape::Following);
+struct PitchTracks
+{
+    std::vector<double> following;
+    std::vector<double> steady;
+
+    const std::vector<double> &of(TrackShape shape) const
+    {
+        return shape == TrackShape::Steady ? steady : following;
+    }
+};
+
+// The pitch per frame along the path in both shapes: the peak interpolated between bins once, then
+// fitted with a line of each shape, weighted by the frames' keyed power; a slope counts only where
+// it stands clear of the scatter. A following track never averages across a jump, and frames
+// without keying nearby keep the pitch of the keying before them (after them, at the start).
+// floors, where given (the spectra's floors, the same layout): the peak is interpolated on the
+// powers, not on the ratios, since a strong signal's own leakage lifts the floors of the bins
+// beside it unevenly, and over them the peak would lean toward the bin whose floor stayed lowest.
+PitchTracks pitchTracks(std::span<const float> spectra, const std::vector<int> &path,
+                        std::span<const float> floors = {});
 
 } // namespace tovrin3::morse

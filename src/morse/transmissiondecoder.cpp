@@ -119,16 +119,14 @@ constexpr double FollowingGain = 0.02;
 // where that holds the carrier clearly better, and keeps the track used.
 std::vector<Complex> basebandOnTrack(const TransmissionBlock &block, Reading &reading)
 {
-    std::vector<double> steady =
-        pitchTrack(block.spectra, reading.path, block.floors, TrackShape::Steady);
-    std::vector<Complex> baseband = mixDown(block.samples, steady, block.firstFrameOffset);
-    std::vector<double> following = pitchTrack(block.spectra, reading.path, block.floors);
-    std::vector<Complex> bent = mixDown(block.samples, following, block.firstFrameOffset);
+    PitchTracks tracks = pitchTracks(block.spectra, reading.path, block.floors);
+    std::vector<Complex> baseband = mixDown(block.samples, tracks.steady, block.firstFrameOffset);
+    std::vector<Complex> bent = mixDown(block.samples, tracks.following, block.firstFrameOffset);
     if (coherentEnergy(bent) > (1 + FollowingGain) * coherentEnergy(baseband)) {
-        reading.track = std::move(following);
+        reading.track = std::move(tracks.following);
         return bent;
     }
-    reading.track = std::move(steady);
+    reading.track = std::move(tracks.steady);
     return baseband;
 }
 

@@ -34,7 +34,7 @@ Trace traceOf(std::span<const float> samples, double lockedHz,
     }
     Trace trace;
     trace.path = pitchPath(spectra, frames, lockedHz);
-    trace.track = pitchTrack(spectra, trace.path, floors, shape);
+    trace.track = pitchTracks(spectra, trace.path, floors).of(shape);
     return trace;
 }
 
