@@ -301,9 +301,6 @@ private slots:
             << u"one\n"_s
             << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s), Undo}
             << u"one\ntwo\n"_s;
-        QTest::newRow("a cleared box, an append, and Undo: the old text comes back before the new")
-            << u"old\n"_s << Actions{SelectAll, deleteKey, appended(u"new\n"_s), Undo}
-            << u"old\nnew\n"_s;
         QTest::newRow("Redo after an append clears the old text again")
             << u"old\n"_s << Actions{SelectAll, deleteKey, Undo, appended(u"new\n"_s), redo}
             << u"new\n"_s;
