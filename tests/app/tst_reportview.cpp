@@ -231,8 +231,6 @@ private slots:
             << words << Actions{ToStart, right, right, right, right, right, pressed(Qt::Key_Return)}
             << u"alpha\n beta\n"_s;
         QTest::newRow("Escape types nothing") << words << Actions{pressed(Qt::Key_Escape)} << words;
-        QTest::newRow("Backspace at a line start joins the line above")
-            << u"one\ntwo\n"_s << Actions{ToStart, down, backspace} << u"onetwo\n"_s;
         // The box keeps the start of every 32nd line: joining line 32 to line 31 moves one.
         Actions joinAtStride{ToStart};
         joinAtStride.append(Actions(32, down));
