@@ -19,56 +19,50 @@ namespace {
 // 0, 1, 2, 3 and 5, then the line end at 6 and the second line from 7.
 const QString MixedText = u"a\u00FC\u20AC\U0001F600b\nzweite\n"_s;
 
-QStringList &heardEvents()
-{
-    static QStringList events;
-    return events;
-}
-
-const QObject *&listenedObject()
-{
-    static const QObject *object = nullptr;
-    return object;
-}
-
 // The text events of the report box, as a screen reader hears them.
-void hearEvent(QAccessibleEvent *event)
+struct Hearing
 {
-    if (event->object() != listenedObject())
-        return;
-    switch (event->type()) {
-    case QAccessible::TextInserted: {
-        const auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
-        heardEvents().append(
-            u"inserted %1 %2"_s.arg(inserted->changePosition()).arg(inserted->textInserted()));
-        break;
+    static inline const QObject *listened = nullptr;
+    static inline QStringList events;
+
+    static QString described(QAccessibleEvent *event)
+    {
+        switch (event->type()) {
+        case QAccessible::TextInserted: {
+            const auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
+            return u"inserted %1 %2"_s.arg(inserted->changePosition())
+                .arg(inserted->textInserted());
+        }
+        case QAccessible::TextRemoved: {
+            const auto *removed = static_cast<QAccessibleTextRemoveEvent *>(event);
+            return u"removed %1 %2"_s.arg(removed->changePosition()).arg(removed->textRemoved());
+        }
+        case QAccessible::TextUpdated: {
+            const auto *updated = static_cast<QAccessibleTextUpdateEvent *>(event);
+            return u"replaced %1 %2 by %3"_s.arg(updated->changePosition())
+                .arg(updated->textRemoved(), updated->textInserted());
+        }
+        case QAccessible::TextCaretMoved:
+            return u"caret %1"_s.arg(
+                static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition());
+        case QAccessible::TextSelectionChanged: {
+            const auto *selection = static_cast<QAccessibleTextSelectionEvent *>(event);
+            return u"selected %1-%2"_s.arg(selection->selectionStart())
+                .arg(selection->selectionEnd());
+        }
+        default:
+            return {};
+        }
     }
-    case QAccessible::TextRemoved: {
-        const auto *removed = static_cast<QAccessibleTextRemoveEvent *>(event);
-        heardEvents().append(
-            u"removed %1 %2"_s.arg(removed->changePosition()).arg(removed->textRemoved()));
-        break;
+
+    static void hear(QAccessibleEvent *event)
+    {
+        if (event->object() != listened)
+            return;
+        if (const QString heard = described(event); !heard.isEmpty())
+            events.append(heard);
     }
-    case QAccessible::TextUpdated: {
-        const auto *updated = static_cast<QAccessibleTextUpdateEvent *>(event);
-        heardEvents().append(u"replaced %1 %2 by %3"_s.arg(updated->changePosition())
-                                 .arg(updated->textRemoved(), updated->textInserted()));
-        break;
-    }
-    case QAccessible::TextCaretMoved:
-        heardEvents().append(
-            u"caret %1"_s.arg(static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition()));
-        break;
-    case QAccessible::TextSelectionChanged: {
-        const auto *selection = static_cast<QAccessibleTextSelectionEvent *>(event);
-        heardEvents().append(
-            u"selected %1-%2"_s.arg(selection->selectionStart()).arg(selection->selectionEnd()));
-        break;
-    }
-    default:
-        break;
-    }
-}
+};
 
 } // namespace
 
@@ -79,7 +73,7 @@ class TestAccessibility : public QObject
 private slots:
     void initTestCase()
     {
-        QAccessible::installUpdateHandler(hearEvent);
+        QAccessible::installUpdateHandler(Hearing::hear);
         // On X11 Qt turns accessibility on when the session bus has the accessibility bus, as a
         // desktop with a screen reader has; tst_accessibility_x11 runs in a session bus of its own.
         if (QGuiApplication::platformName() == u"xcb"_s &&
@@ -93,13 +87,13 @@ private slots:
     {
         m_shown = showWindow();
         m_report = control<ReportView>(m_shown->window, "Text3");
-        listenedObject() = m_report;
-        heardEvents().clear();
+        Hearing::listened = m_report;
+        Hearing::events.clear();
     }
 
     void cleanup()
     {
-        listenedObject() = nullptr;
+        Hearing::listened = nullptr;
         m_shown.reset();
     }
 
@@ -261,14 +255,14 @@ private slots:
         m_report->appendText(MixedText);
         m_report->setSelection(caret, caret);
         QApplication::clipboard()->setText(u"pasted"_s);
-        heardEvents().clear();
+        Hearing::events.clear();
 
         if (!appended.isEmpty())
             m_report->appendText(appended);
         for (const QKeySequence &key : keys)
             QTest::keySequence(m_report, key);
 
-        QCOMPARE(heardEvents(), heard);
+        QCOMPARE(Hearing::events, heard);
     }
 
     // "1/12" and the saved file are what the labels say; what they are for is their description.

@@ -355,7 +355,8 @@ private slots:
     }
 
     // The CSV of what is shown, here a chosen pass, is what `tovrin3-decode --from-log` writes
-    // for the same range (whole logs and ranges at their edges: tst_logexport).
+    // for the same range (whole logs and ranges at their edges: tst_logexport); the PNG is of the
+    // chart's size. A file that cannot be written is told, never reported as written.
     void exportsWhatTheCommandLineWrites()
     {
         Rows rows = threePasses();
@@ -380,18 +381,9 @@ private slots:
         QVERIFY2(run.exitCode == 0, run.errors.constData());
         QCOMPARE(testing::fileContent(path), run.output);
         QVERIFY(run.output.contains("listen"));
-    }
 
-    // What is shown goes to a PNG file of the chart's size; a file that cannot be written is
-    // told, never reported as written.
-    void exportsThePlotAsPng()
-    {
-        QVERIFY(logged({reception(Noon - MinuteMs, frameDigits(0x0C6A))}));
-        HistoryWindow &window = openWindow();
-        window.showRange(HistoryWindow::Range::LastDay);
-        const QString path = m_home->path(u"plot.png"_s);
-        QVERIFY(window.exportPng(path));
-        QCOMPARE(QImage(path).size(), window.chart()->image().size());
+        QVERIFY(window.exportPng(m_home->path(u"plot.png"_s)));
+        QCOMPARE(QImage(m_home->path(u"plot.png"_s)).size(), window.chart()->image().size());
         for (const bool png : {true, false}) {
             QVERIFY(!(png ? window.exportPng(m_home->path(u"missing/plot.png"_s))
                           : window.exportCsv(m_home->path(u"missing/shown.csv"_s))));

@@ -70,20 +70,14 @@ QByteArray capturedBytes(const QAudioFormat &format, int frames, std::vector<flo
     return bytes;
 }
 
-// The copy's lines until it stopped, and what it reported meanwhile.
-struct CopyWatch
+// The texts of the lines a copy announced.
+QStringList copiedTexts(const QSignalSpy &lines)
 {
-    explicit CopyWatch(LiveCopy &copy) : lines(&copy, &LiveCopy::lineCopied) {}
-    QSignalSpy lines;
-
-    QStringList texts() const
-    {
-        QStringList texts;
-        for (const QList<QVariant> &line : lines)
-            texts.append(line[0].toString());
-        return texts;
-    }
-};
+    QStringList texts;
+    for (const QList<QVariant> &line : lines)
+        texts.append(line[0].toString());
+    return texts;
+}
 
 QByteArray signalBytes(const QAudioFormat &format, const QStringList &transmissions)
 {
@@ -210,13 +204,13 @@ private slots:
         // Declared before the copy, which still reports while it is destroyed.
         QList<LiveStatus> reports;
         auto copy = std::make_unique<LiveCopy>();
-        CopyWatch watch(*copy);
+        QSignalSpy lines(copy.get(), &LiveCopy::lineCopied);
         connect(copy.get(), &LiveCopy::statusChanged, this,
                 [&reports, raw = copy.get()] { reports.append(raw->status()); });
         QVERIFY(copy->startFrom(&input, format));
         if (waitForFirstLine) {
-            QTRY_VERIFY(!watch.lines.isEmpty());
-            QCOMPARE(watch.texts().first(), CwTestTransmissions.first());
+            QTRY_VERIFY(!lines.isEmpty());
+            QCOMPARE(copiedTexts(lines).first(), CwTestTransmissions.first());
             QVERIFY(copy->isRunning());
             // A line and the status after it are two events: the status may come a moment later.
             QTRY_VERIFY(std::any_of(reports.cbegin(), reports.cend(), [](const LiveStatus &status) {
@@ -227,12 +221,12 @@ private slots:
 
         copy->stop();
 
-        QCOMPARE(watch.texts(), CwTestTransmissions);
+        QCOMPARE(copiedTexts(lines), CwTestTransmissions);
         QVERIFY(!copy->isRunning());
         QVERIFY(!copy->findChild<QThread *>());
         QCOMPARE(copy->status().pitchHz, 0.0);
         copy.reset();
-        QCOMPARE(watch.texts(), CwTestTransmissions);
+        QCOMPARE(copiedTexts(lines), CwTestTransmissions);
     }
 
     // A click holds the pitch at once; the demodulator's reports then say what it made of it.
