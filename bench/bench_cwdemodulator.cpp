@@ -197,6 +197,14 @@ const std::vector<Band> &bands()
         list.push_back(keyedAsOneWord(
             foreign(QStringLiteral("ebook2cw, sox noise, filter, frames keyed as one word"),
                     cwgen::ForeignSettings{})));
+        // Carriers just past the 50 Hz the beacon needs to itself, 30 dB stronger: the baseband's
+        // filter passes them, so they must be cancelled before the spectrum.
+        list.push_back(generated(QStringLiteral("carrier 55 Hz above, 30 dB"), [](auto &settings) {
+            settings.carriers.push_back({55.0, 30.0});
+        }));
+        list.push_back(generated(QStringLiteral("carrier 60 Hz below, 30 dB"), [](auto &settings) {
+            settings.carriers.push_back({-60.0, 30.0});
+        }));
         return list;
     }();
     return all;

@@ -2,6 +2,7 @@
 #include "cwdemodulator.h"
 
 #include "bandanalysis.h"
+#include "carriercanceller.h"
 #include "frameconfidence.h"
 #include "impulseblanker.h"
 #include "resampler.h"
@@ -74,9 +75,11 @@ struct CwDemodulator::State
 
     ImpulseBlanker blanker;
     Resampler resampler;
+    CarrierCanceller canceller;
     FrameSpectrum analyser;
     KeyingPresence presence;
     std::vector<float> converted;
+    std::vector<float> cleaned;
 
     // Samples at the internal rate from historyStart on, and the spectra of frames from
     // firstFrame on (frame j starts at sample j * FrameHop).
@@ -312,7 +315,9 @@ void CwDemodulator::process(std::span<const float> samples)
     samples = state.blanker.process(samples);
     state.converted.clear();
     state.resampler.process(samples, state.converted);
-    state.history.insert(state.history.end(), state.converted.begin(), state.converted.end());
+    state.cleaned.clear();
+    state.canceller.process(state.converted, state.cleaned);
+    state.history.insert(state.history.end(), state.cleaned.begin(), state.cleaned.end());
     state.analyseFrames();
 }
 
@@ -321,7 +326,10 @@ void CwDemodulator::finish()
     State &state = *m_state;
     state.converted.clear();
     state.resampler.finish(state.converted);
-    state.history.insert(state.history.end(), state.converted.begin(), state.converted.end());
+    state.cleaned.clear();
+    state.canceller.process(state.converted, state.cleaned);
+    state.canceller.finish(state.cleaned);
+    state.history.insert(state.history.end(), state.cleaned.begin(), state.cleaned.end());
     state.analyseFrames();
     if (state.active)
         state.endTransmission(state.lastKeyFrame * FrameHop + FftSize + seconds(TailSeconds));

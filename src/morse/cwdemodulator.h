@@ -34,7 +34,9 @@ struct CopiedLine
 // hexadecimal digits once its header fits; everything else over the full alphabet. Keying too weak
 // to tell from noise gives no line. Presence is keying, never power alone: a steady unkeyed carrier
 // anywhere in the pitch range becomes background within a quarter second (at once when it is there
-// from the start) and neither starts nor holds a line nor draws the pitch. Where another station
+// from the start) and neither starts nor holds a line nor draws the pitch; once it has stood for
+// 4 s (from the start, when it is there from the start) it is cancelled from the samples, so one
+// 50 Hz from the beacon and 30 dB stronger does not bury the keying. Where another station
 // keys close by (from about 95 Hz away), the frames of both traces are read, each on its own pitch;
 // a frame whose trace strays to the other keying inside it is read again on its own, or else
 // doubtful. Fading: the keyed level is followed within a fraction of a second, so slots in a fade's
