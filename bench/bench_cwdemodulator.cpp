@@ -16,7 +16,9 @@
 #include "cwquality.h"
 #include "cwsignal.h"
 #include "foreignwriter.h"
+#include "frameconfidence.h"
 #include "morsecode.h"
+#include "slotlikelihoods.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,9 +26,11 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <random>
 
 using namespace tovrin3;
 
@@ -388,12 +392,86 @@ void demodulatorSpeed(benchmark::State &state, double rate)
         benchmark::Counter(seconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The slots of a frame body keyed in groups, then silence to past the farthest slot the
+// confidence looks at.
+std::vector<char> groupedBodyKeying(const morse::FrameDigits &digits)
+{
+    const std::span<const morse::KeyingTemplate> keyings = morse::hexDigitKeyings();
+    int longest = 0;
+    for (const morse::KeyingTemplate &keying : keyings)
+        longest = std::max(longest, keying.length);
+    std::vector<char> keyed(std::size_t(morse::BeaconDigits * (longest + morse::WordGap)), 0);
+    int x = 0;
+    for (int k = 0; k < morse::BeaconDigits; ++k) {
+        const morse::KeyingTemplate &keying = keyings[std::size_t(digits[std::size_t(k)])];
+        for (const auto &[offset, run] : keying.runs)
+            std::fill_n(keyed.begin() + x + offset, run, 1);
+        x += keying.length + morse::gapAfterDigit(morse::BodyLayout::Grouped, k);
+    }
+    return keyed;
+}
+
+// What the confidence could pass as sure if the pitch, the timing and the keyed level were known
+// exactly: slot sums drawn from their own statistics in white noise (a slot at 20 WPM holds
+// 3 kHz times 60 ms of the SNR in energy over noise), the true digits' posterior taken by the
+// demodulator's own frame confidence. "Phase known": every slot scored coherently, as a receiver
+// locked to the carrier's phase could; "phase unknown": the slots scored as the demodulator
+// scores them, each character in one phase of its own or each key-down apart. A frame whose
+// true digits reach the sure confidence is what a decoder choosing the likeliest body would copy
+// exactly and pass as sure, so these are bounds on the white-noise rows of cwQuality.
+void cwIdealBound(benchmark::State &state)
+{
+    constexpr int Frames = 400;
+    const double slotSeconds = 1.2 / WordsPerMinute;
+    for (auto _ : state) {
+        std::printf("\n| SNR dB | Frames | Exact & sure, phase known | Exact & sure, phase "
+                    "unknown |\n|---:|---:|---:|---:|\n");
+        for (int snr = -8; snr >= -13; --snr) {
+            const double slotEnergy = 3000 * slotSeconds * std::pow(10.0, snr / 10.0);
+            const double a = std::sqrt(slotEnergy);
+            std::mt19937 random(SeedBase - 10 - std::uint32_t(-snr));
+            std::normal_distribution<double> noise(0.0, std::sqrt(0.5));
+            std::uniform_int_distribution<int> digit(0, 15);
+            int known = 0;
+            int unknown = 0;
+            for (int f = 0; f < Frames; ++f) {
+                morse::FrameDigits digits;
+                for (int &d : digits)
+                    d = digit(random);
+                const std::vector<char> keyed = groupedBodyKeying(digits);
+                std::vector<float> coherent;
+                std::vector<float> ratios;
+                std::vector<std::complex<float>> matched;
+                for (const char slot : keyed) {
+                    const std::complex<double> sum =
+                        a * double(slot) + std::complex<double>(noise(random), noise(random));
+                    coherent.push_back(float(2 * a * sum.real() - slotEnergy));
+                    ratios.push_back(float(morse::logBesselI0(2 * a * std::abs(sum)) - slotEnergy));
+                    matched.push_back(std::complex<float>(2 * a * sum));
+                }
+                const std::vector<float> levels(keyed.size(), float(slotEnergy));
+                known += morse::frameConfidence(morse::SlotScores(coherent), 0, digits) >=
+                         morse::SureConfidence;
+                unknown += morse::frameConfidence(morse::SlotScores(ratios, {}, matched, levels), 0,
+                                                  digits) >= morse::SureConfidence;
+            }
+            std::printf("| %d | %d | %.1f %% | %.1f %% |\n", snr, Frames, 100.0 * known / Frames,
+                        100.0 * unknown / Frames);
+        }
+        std::fflush(stdout);
+    }
+}
+
 const bool registered = [] {
     benchmark::RegisterBenchmark("cwQuality/quick", cwQualityQuick)
         ->Iterations(1)
         ->Unit(benchmark::kSecond);
     if (qEnvironmentVariable("TOVRIN3_CW_TABLE") == QLatin1StringView("full"))
         benchmark::RegisterBenchmark("cwQuality/full", cwQualityFull)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
+    if (qEnvironmentVariable("TOVRIN3_CW_TABLE") == QLatin1StringView("ideal"))
+        benchmark::RegisterBenchmark("cwQuality/ideal", cwIdealBound)
             ->Iterations(1)
             ->Unit(benchmark::kSecond);
     if (qEnvironmentVariable("TOVRIN3_CW_TABLE") == QLatin1StringView("trust"))
