@@ -149,17 +149,16 @@ void CarrierCanceller::release(std::vector<float> &cleaned)
     for (Carrier &carrier : m_carriers) {
         for (const float sample : m_start)
             cancel(carrier, sample);
+        const double foundHz = carrier.foundHz;
+        carrier = newCarrier(carrier.hz);
+        carrier.foundHz = foundHz;
         std::complex<double> mean;
-        double phase = 0.0;
+        std::complex<double> oscillator = 1.0;
         for (const float sample : m_start) {
-            mean += double(sample) * std::polar(1.0, -phase);
-            phase = std::fmod(phase + TwoPi * carrier.hz / InternalRate, TwoPi);
+            mean += double(sample) * std::conj(oscillator);
+            oscillator *= carrier.turn;
         }
         mean /= double(m_start.size());
-        const double hz = carrier.hz;
-        const double foundHz = carrier.foundHz;
-        carrier = newCarrier(hz);
-        carrier.foundHz = foundHz;
         std::fill(carrier.mixed.begin(), carrier.mixed.end(), mean);
         std::fill(carrier.averaged.begin(), carrier.averaged.end(), mean);
         carrier.mixedSum = mean * double(EnvelopeSamples);
@@ -189,6 +188,7 @@ CarrierCanceller::Carrier CarrierCanceller::newCarrier(double hz)
     Carrier carrier;
     carrier.hz = hz;
     carrier.foundHz = hz;
+    carrier.turn = std::polar(1.0, TwoPi * hz / InternalRate);
     carrier.mixed.assign(EnvelopeSamples, {});
     carrier.averaged.assign(EnvelopeSamples, {});
     return carrier;
@@ -196,7 +196,7 @@ CarrierCanceller::Carrier CarrierCanceller::newCarrier(double hz)
 
 float CarrierCanceller::cancel(Carrier &carrier, float sample)
 {
-    const std::complex<double> oscillator = std::polar(1.0, carrier.phase);
+    const std::complex<double> oscillator = carrier.oscillator;
     const std::complex<double> mixed = double(sample) * std::conj(oscillator);
     // The envelope from the samples before this one only.
     const double count =
@@ -222,14 +222,14 @@ float CarrierCanceller::cancel(Carrier &carrier, float sample)
             carrier.hz += FrequencyGain * turn / (TwoPi * double(BlockSamples) / InternalRate);
             carrier.hz = std::clamp(carrier.hz, carrier.foundHz - FarthestPullHz,
                                     carrier.foundHz + FarthestPullHz);
+            carrier.turn = std::polar(1.0, TwoPi * carrier.hz / InternalRate);
         }
+        carrier.oscillator /= std::abs(carrier.oscillator);
         carrier.lastBlockSum = carrier.blockSum;
         carrier.blockSum = 0.0;
         carrier.blockFilled = 0;
     }
-    carrier.phase += TwoPi * carrier.hz / InternalRate;
-    if (carrier.phase >= TwoPi)
-        carrier.phase -= TwoPi;
+    carrier.oscillator *= carrier.turn;
     return cleaned;
 }
 
@@ -255,7 +255,6 @@ void CarrierCanceller::look()
             same->foundHz = hz;
             continue;
         }
-        std::fprintf(stderr, "carrier %.2f at frame %zu\n", hz, m_frames);
         m_carriers.push_back(newCarrier(hz));
     }
     for (Carrier &carrier : m_carriers) {

@@ -46,7 +46,10 @@ private:
     {
         double hz = 0.0;
         double foundHz = 0.0; // where the spectra last showed it
-        double phase = 0.0;   // of the mixing oscillator at the next sample [rad]
+        // The mixing oscillator at the next sample, and its turn per sample at hz (a rotor is
+        // renormalised every block, so it never drifts off the unit circle).
+        std::complex<double> oscillator = 1.0;
+        std::complex<double> turn = 1.0;
         std::vector<std::complex<double>> mixed;    // the last EnvelopeSamples, a ring
         std::vector<std::complex<double>> averaged; // their running means, a ring
         std::complex<double> mixedSum;
