@@ -80,7 +80,7 @@ double logBesselI0(double x)
     return x - 0.5 * std::log(2 * std::numbers::pi * x) + std::log1p(1 / (8 * x));
 }
 
-SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
+SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid, double knownNoise)
 {
     std::vector<double> energy;
     std::vector<double> magnitude;
@@ -115,7 +115,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
         return std::max(*quantile / -std::log1p(-unkeyedQuantile),
                         NoiselessFloor * loudest + 1e-30);
     };
-    double noise = noiseFor(0.0);
+    double noise = knownNoise > 0 ? knownNoise : noiseFor(0.0);
 
     std::vector<char> keyed(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -131,7 +131,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
         energySum[i + 1] = energySum[i] + energy[i];
     std::size_t clearlyKeyed = 0;
     for (int pass = 0; pass < LevelPasses; ++pass) {
-        if (pass > 0)
+        if (pass > 0 && knownNoise <= 0)
             noise = noiseFor(double(clearlyKeyed) / double(count));
         clearlyKeyed = 0;
         double globalSum = 0.0;
@@ -213,6 +213,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid)
             clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }
         result.signalToNoise = std::max(globalLevel - noise, 0.0) / noise;
+        result.noise = noise;
     }
     // A dash of level a over three slots: the coherent sum has amplitude 3a and noise 3 N.
     const double coherentPrior = std::log(CoherentRunShare);

@@ -25,6 +25,7 @@ struct SlotLikelihoods
     // what they hold of a dash, scored apart.
     std::vector<float> dashes;
     double signalToNoise = 0.0; // mean keyed slot energy over the noise energy of a slot
+    double noise = 0.0;         // the noise energy of a slot the ratios were judged at
     // Per slot: the keyed level the ratio was judged at, its energy over the noise energy of a
     // slot (at least 1); where fading dips, so does this.
     std::vector<float> level;
@@ -41,8 +42,12 @@ struct SlotLikelihoods
 // side), so slow fading moves the decision threshold with it. Where a fade drops the level faster
 // (within 0.3 s, or down toward a null between keyed slots), the lower level holds: a slot whose
 // level has fallen near the noise scores near 0, missing evidence rather than a confident gap.
-// Fewer than ten slots give all ratios 0.
-SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid);
+// Fewer than ten slots give all ratios 0. knownNoise, where above 0, is the noise energy of a slot
+// as a longer view of the same keying found it (a transmission's, for a stretch of it on a phase of
+// its own): a short stretch holds too few quiet slots to judge the noise by, and a fade or the
+// filters' edges there would make its noise far too low and every slot of noise a confident gap.
+SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
+                                double knownNoise = 0.0);
 
 // log I0(x), the modified Bessel function of order 0: the log-likelihood of a carrier of unknown
 // phase, with the asymptotic form where the function overflows a double.

@@ -155,7 +155,8 @@ std::optional<Reading> readBlock(const TransmissionBlock &block, int frames, dou
             std::span(baseband).subspan(from, std::size_t(stretch.to) - from);
         const CumulativeSum partSums(part);
         const UnitGrid partGrid{grid.unit, bestPhase(partSums, grid.unit)};
-        const SlotLikelihoods partLikelihoods = slotLikelihoods(partSums, partGrid);
+        const SlotLikelihoods partLikelihoods =
+            slotLikelihoods(partSums, partGrid, reading.likelihoods.noise);
         for (std::size_t i = 0; i < partLikelihoods.keyed.size(); ++i) {
             reading.slotStart.push_back(stretch.from + partGrid.phase + double(i) * grid.unit);
             ratios.push_back(partLikelihoods.keyed[i]);

@@ -135,6 +135,27 @@ private slots:
         QVERIFY(likelihoods.signalToNoise < 4);
     }
 
+    // A short stretch that ends in near silence (the filters' edge at a transmission's end, a deep
+    // fade) holds too few slots of noise to judge it by: with the transmission's noise given, its
+    // quiet slots score as the keyed level says, not as confident gaps thousands of times over.
+    void knownNoise()
+    {
+        Keyed keyed = keyedBaseband(60, 15.0, 0.0, 9);
+        for (std::size_t k = 40 * Unit; k < keyed.baseband.size(); ++k)
+            keyed.baseband[k] *= 0.01f;
+        const CumulativeSum sums(keyed.baseband);
+        const double noise = Unit * 1.0;
+        const SlotLikelihoods own = slotLikelihoods(sums, {double(Unit), 0.0});
+        const SlotLikelihoods given = slotLikelihoods(sums, {double(Unit), 0.0}, noise);
+        QCOMPARE(given.noise, noise);
+        const auto quietest = [](const SlotLikelihoods &likelihoods) {
+            return *std::min_element(likelihoods.keyed.begin() + 40, likelihoods.keyed.end());
+        };
+        const double level = std::pow(10.0, 15.0 / 10);
+        QVERIFY2(quietest(own) < -10 * level, qPrintable(QString::number(quietest(own))));
+        QVERIFY2(quietest(given) > -2 * level, qPrintable(QString::number(quietest(given))));
+    }
+
     void trough_data()
     {
         QTest::addColumn<int>("halfWidth"); // slots from the null to the full level
