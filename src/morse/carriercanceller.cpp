@@ -175,14 +175,6 @@ void CarrierCanceller::release(std::vector<float> &cleaned)
     m_start.shrink_to_fit();
 }
 
-std::vector<double> CarrierCanceller::carriers() const
-{
-    std::vector<double> result;
-    for (const Carrier &carrier : m_carriers)
-        result.push_back(carrier.hz);
-    return result;
-}
-
 CarrierCanceller::Carrier CarrierCanceller::newCarrier(double hz)
 {
     Carrier carrier;

@@ -2,7 +2,8 @@
 #pragma once
 
 // Before stage 1, steady carriers. In: samples at the internal rate, in pieces of any size. Out:
-// the same samples with every steady carrier of the pitch range subtracted, and no delay.
+// the same samples with every steady carrier of the pitch range subtracted, held back only over
+// the first 4 s.
 // A birdie or another satellite's carrier is background for presence and for the trace once its
 // bin's floor has followed it; but the baseband's low-pass keeps only a carrier 75 Hz or more
 // from the pitch under the keying, and one 50 to 75 Hz away and 10 to 30 dB stronger would pass
@@ -29,14 +30,12 @@ public:
     CarrierCanceller();
 
     // Appends the samples to `cleaned` with the carriers found so far subtracted, and looks for
-    // carriers in them. The first LookSeconds are held back and cleaned at once when they are
+    // carriers in them. The first 4 s are held back and cleaned at once when they are
     // complete, with the carriers found in them, so a carrier there from the start never reaches
     // the later stages; after that a carrier is cancelled from about 4 s after it appears.
     void process(std::span<const float> samples, std::vector<float> &cleaned);
     // Ends the stream: appends what is still held back.
     void finish(std::vector<float> &cleaned);
-    // The carriers being cancelled [Hz].
-    std::vector<double> carriers() const;
 
 private:
     // One carrier: the samples mixed down by its frequency give its complex envelope, the mean of
