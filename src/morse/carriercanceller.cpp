@@ -64,8 +64,10 @@ std::vector<double> steadyCarriers(std::span<const double> quietest,
     const int bins = int(quietest.size());
     for (int bin = 1; bin + 1 < bins; ++bin) {
         const auto b = std::size_t(bin);
-        if (quietest[b] < QuietestCarrier || loudest[b] > SteadySpread * quietest[b] ||
-            quietest[b] < quietest[b - 1] || quietest[b] < quietest[b + 1])
+        // A bin of infinite power (samples near the float's limit) is no carrier to follow.
+        if (!std::isfinite(loudest[b]) || quietest[b] < QuietestCarrier ||
+            loudest[b] > SteadySpread * quietest[b] || quietest[b] < quietest[b - 1] ||
+            quietest[b] < quietest[b + 1])
             continue;
         around.clear();
         for (int d = NearestReferenceBin; d <= FarthestReferenceBin; ++d) {
