@@ -30,6 +30,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
+#include <numbers>
 #include <random>
 
 using namespace tovrin3;
@@ -411,54 +413,104 @@ std::vector<char> groupedBodyKeying(const morse::FrameDigits &digits)
     return keyed;
 }
 
-// What the confidence could pass as sure if the pitch, the timing and the keyed level were known
-// exactly: slot sums drawn from their own statistics in white noise (a slot at 20 WPM holds
-// 3 kHz times 60 ms of the SNR in energy over noise), the true digits' posterior taken by the
-// demodulator's own frame confidence. "Phase known": every slot scored coherently, as a receiver
-// locked to the carrier's phase could; "phase unknown": the slots scored as the demodulator
-// scores them, each character in one phase of its own or each key-down apart. A frame whose
-// true digits reach the sure confidence is what a decoder choosing the likeliest body would copy
-// exactly and pass as sure, so these are bounds on the white-noise rows of cwQuality.
+// The beacon's complex gain at a time into a frame [s] (1 without fading).
+using FadingGain = std::function<std::complex<double>(double seconds)>;
+
+struct IdealRow
+{
+    QString band;
+    int snrDb;
+    std::function<FadingGain(std::mt19937 &random)> fading; // a fresh fading per frame
+};
+
+// Frames exact and sure out of `frames` when the slot sums are drawn from their own statistics:
+// {carrier phase known, phase scored as the demodulator scores it}.
+std::pair<int, int> idealSure(const IdealRow &row, int frames, std::uint32_t seed)
+{
+    const double slotSeconds = 1.2 / WordsPerMinute;
+    // A slot at 20 WPM holds 3 kHz times 60 ms of the SNR in energy over noise.
+    const double slotEnergy = 3000 * slotSeconds * std::pow(10.0, row.snrDb / 10.0);
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, std::sqrt(0.5));
+    std::uniform_int_distribution<int> digit(0, 15);
+    int known = 0;
+    int unknown = 0;
+    for (int f = 0; f < frames; ++f) {
+        morse::FrameDigits digits;
+        for (int &d : digits)
+            d = digit(random);
+        const FadingGain gain = row.fading(random);
+        const std::vector<char> keyed = groupedBodyKeying(digits);
+        std::vector<float> coherent;
+        std::vector<float> ratios;
+        std::vector<std::complex<float>> matched;
+        std::vector<float> levels;
+        for (std::size_t i = 0; i < keyed.size(); ++i) {
+            const std::complex<double> carrier =
+                std::sqrt(slotEnergy) * gain(double(i) * slotSeconds);
+            const std::complex<double> sum =
+                carrier * double(keyed[i]) + std::complex<double>(noise(random), noise(random));
+            const double level = std::norm(carrier);
+            coherent.push_back(float(2 * std::real(sum * std::conj(carrier)) - level));
+            ratios.push_back(
+                float(morse::logBesselI0(2 * std::abs(carrier) * std::abs(sum)) - level));
+            matched.push_back(std::complex<float>(2 * std::abs(carrier) * sum));
+            levels.push_back(float(level));
+        }
+        known +=
+            morse::frameConfidence(morse::SlotScores(coherent), 0, digits) >= morse::SureConfidence;
+        unknown += morse::frameConfidence(morse::SlotScores(ratios, {}, matched, levels), 0,
+                                          digits) >= morse::SureConfidence;
+    }
+    return {known, unknown};
+}
+
+// What the confidence could pass as sure if the pitch, the timing and the keyed level (through
+// any fading) were known exactly: slot sums drawn from their own statistics, the true digits'
+// posterior taken by the demodulator's own frame confidence. "Phase known": every slot scored
+// coherently, as a receiver locked to the carrier's phase could; "phase unknown": the slots
+// scored as the demodulator scores them, each character in one phase of its own or each key-down
+// apart. A frame whose true digits reach the sure confidence is what a decoder choosing the
+// likeliest body would copy exactly and pass as sure, so these bound the rows of cwQuality.
 void cwIdealBound(benchmark::State &state)
 {
     constexpr int Frames = 400;
-    const double slotSeconds = 1.2 / WordsPerMinute;
+    const auto steady = [](std::mt19937 &) -> FadingGain {
+        return [](double) { return std::complex<double>(1.0); };
+    };
+    // As the generator fades: the loss follows a raised cosine to 12 dB and back every 5 s, the
+    // frame starting anywhere in it.
+    const auto sine = [](std::mt19937 &random) -> FadingGain {
+        const double start = std::uniform_real_distribution<double>(0.0, 5.0)(random);
+        return [start](double seconds) {
+            const double loss =
+                12.0 * (1 - std::cos(2 * std::numbers::pi * (start + seconds) / 5)) / 2;
+            return std::complex<double>(std::pow(10.0, -loss / 20));
+        };
+    };
+    const auto rayleigh = [](std::mt19937 &random) -> FadingGain {
+        const auto fading = std::make_shared<cwgen::RayleighFading>(0.2, std::uint32_t(random()));
+        return [fading](double seconds) { return fading->gain(seconds); };
+    };
+    std::vector<IdealRow> rows;
+    for (int snr = -8; snr >= -13; --snr)
+        rows.push_back({QStringLiteral("white noise"), snr, steady});
+    for (const int snr : {-6, -3, 0})
+        rows.push_back({QStringLiteral("sine fading 12 dB, 5 s"), snr, sine});
+    for (const int snr : {-6, -3, 0, 3, 6})
+        rows.push_back({QStringLiteral("Rayleigh fading 0.2 Hz (mean SNR)"), snr, rayleigh});
     for (auto _ : state) {
-        std::printf("\n| SNR dB | Frames | Exact & sure, phase known | Exact & sure, phase "
-                    "unknown |\n|---:|---:|---:|---:|\n");
-        for (int snr = -8; snr >= -13; --snr) {
-            const double slotEnergy = 3000 * slotSeconds * std::pow(10.0, snr / 10.0);
-            const double a = std::sqrt(slotEnergy);
-            std::mt19937 random(SeedBase - 10 - std::uint32_t(-snr));
-            std::normal_distribution<double> noise(0.0, std::sqrt(0.5));
-            std::uniform_int_distribution<int> digit(0, 15);
-            int known = 0;
-            int unknown = 0;
-            for (int f = 0; f < Frames; ++f) {
-                morse::FrameDigits digits;
-                for (int &d : digits)
-                    d = digit(random);
-                const std::vector<char> keyed = groupedBodyKeying(digits);
-                std::vector<float> coherent;
-                std::vector<float> ratios;
-                std::vector<std::complex<float>> matched;
-                for (const char slot : keyed) {
-                    const std::complex<double> sum =
-                        a * double(slot) + std::complex<double>(noise(random), noise(random));
-                    coherent.push_back(float(2 * a * sum.real() - slotEnergy));
-                    ratios.push_back(float(morse::logBesselI0(2 * a * std::abs(sum)) - slotEnergy));
-                    matched.push_back(std::complex<float>(2 * a * sum));
-                }
-                const std::vector<float> levels(keyed.size(), float(slotEnergy));
-                known += morse::frameConfidence(morse::SlotScores(coherent), 0, digits) >=
-                         morse::SureConfidence;
-                unknown += morse::frameConfidence(morse::SlotScores(ratios, {}, matched, levels), 0,
-                                                  digits) >= morse::SureConfidence;
-            }
-            std::printf("| %d | %d | %.1f %% | %.1f %% |\n", snr, Frames, 100.0 * known / Frames,
-                        100.0 * unknown / Frames);
+        std::printf("\n| Band | SNR dB | Frames | Exact & sure, phase known | Exact & sure, phase "
+                    "unknown |\n|---|---:|---:|---:|---:|\n");
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const IdealRow &row = rows[i];
+            // Seeds of their own, below the benchmark's signals.
+            const auto [known, unknown] =
+                idealSure(row, Frames, SeedBase - 1000 + 10 * std::uint32_t(i));
+            std::printf("| %s | %d | %d | %.1f %% | %.1f %% |\n", qPrintable(row.band), row.snrDb,
+                        Frames, 100.0 * known / Frames, 100.0 * unknown / Frames);
+            std::fflush(stdout);
         }
-        std::fflush(stdout);
     }
 }
 
