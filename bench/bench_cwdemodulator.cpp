@@ -399,10 +399,7 @@ void demodulatorSpeed(benchmark::State &state, double rate)
 std::vector<char> groupedBodyKeying(const morse::FrameDigits &digits)
 {
     const std::span<const morse::KeyingTemplate> keyings = morse::hexDigitKeyings();
-    int longest = 0;
-    for (const morse::KeyingTemplate &keying : keyings)
-        longest = std::max(longest, keying.length);
-    std::vector<char> keyed(std::size_t(morse::BeaconDigits * (longest + morse::WordGap)), 0);
+    std::vector<char> keyed(std::size_t(morse::longestBodySlots()), 0);
     int x = 0;
     for (int k = 0; k < morse::BeaconDigits; ++k) {
         const morse::KeyingTemplate &keying = keyings[std::size_t(digits[std::size_t(k)])];

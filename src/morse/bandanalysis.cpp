@@ -113,6 +113,12 @@ int waterfallLength(double sampleRate)
 
 } // namespace
 
+double parabolicPeakOffset(double left, double middle, double right)
+{
+    const double curvature = left - 2 * middle + right;
+    return curvature < 0 ? std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5) : 0.0;
+}
+
 std::vector<float> hannWindow(int size)
 {
     std::vector<float> window(std::size_t(std::max(size, 0)));

@@ -30,6 +30,11 @@ inline constexpr int SearchBins = HighestBin - LowestBin + 1;
 // spectrum belongs to the block's centre (sample size / 2).
 std::vector<float> hannWindow(int size);
 
+// Where the top of the parabola through three values one step apart lies, in steps from the
+// middle one (-0.5 to 0.5); 0 where the middle one is no peak. Every peak the library reads between
+// bins, steps or frequencies is read so.
+double parabolicPeakOffset(double left, double middle, double right);
+
 // The noise floor of every bin of the pitch range, followed over time, so that the noise a
 // receiver's filters shape and a carrier that stays on become background for their own bins.
 // Each bin keeps a low quantile of its power (the 20 % quantile, in the log domain by

@@ -40,22 +40,22 @@ constexpr double ShorterUnitGain = 0.15;
 constexpr double NoiseQuantile = 0.3;
 constexpr double ExponentialAtNoiseQuantile = 0.3567;
 
+// The energy of the moving sums of `length` samples over the baseband turned down by offsetHz.
 double movingSumEnergy(std::span<const Complex> baseband, double offsetHz, std::size_t length)
 {
     const std::complex<double> turn =
         std::polar(1.0, -2 * std::numbers::pi * offsetHz / BasebandRate);
-    std::complex<double> rotor = 1.0;
-    std::vector<std::complex<double>> shifted(baseband.size());
-    for (std::size_t k = 0; k < baseband.size(); ++k) {
-        shifted[k] = std::complex<double>(baseband[k]) * rotor;
-        rotor *= turn;
-    }
+    std::complex<double> rotor = 1.0;   // the turn at sample k
+    std::complex<double> lagging = 1.0; // and at sample k - length, leaving the sum
     std::complex<double> window = 0.0;
     double energy = 0.0;
-    for (std::size_t k = 0; k < shifted.size(); ++k) {
-        window += shifted[k];
-        if (k >= length)
-            window -= shifted[k - length];
+    for (std::size_t k = 0; k < baseband.size(); ++k) {
+        window += std::complex<double>(baseband[k]) * rotor;
+        rotor *= turn;
+        if (k >= length) {
+            window -= std::complex<double>(baseband[k - length]) * lagging;
+            lagging *= turn;
+        }
         energy += std::norm(window);
     }
     return energy;
@@ -66,11 +66,9 @@ double movingSumEnergy(std::span<const Complex> baseband, double offsetHz, std::
 UnitGrid gridAt(std::span<const Complex> spectrum, std::span<const float> edges, std::size_t peak,
                 std::size_t count)
 {
-    const double a = double(std::abs(spectrum[peak - 1]));
-    const double b = double(std::abs(spectrum[peak]));
-    const double c = double(std::abs(spectrum[peak + 1]));
-    const double curvature = a - 2 * b + c;
-    const double offset = curvature < 0 ? std::clamp(0.5 * (a - c) / curvature, -0.5, 0.5) : 0.0;
+    const double offset =
+        parabolicPeakOffset(double(std::abs(spectrum[peak - 1])), double(std::abs(spectrum[peak])),
+                            double(std::abs(spectrum[peak + 1])));
     const auto size = double(edges.size());
     const double frequency = (double(peak) + offset) / size; // cycles per baseband sample
     UnitGrid grid;
@@ -298,13 +296,9 @@ double refineFrequency(std::vector<Complex> &baseband)
     const auto best =
         std::size_t(std::max_element(energies.begin(), energies.end()) - energies.begin());
     double bestOffset = -ResidualReachHz + double(best) * ResidualStepHz;
-    if (best > 0 && best + 1 < energies.size()) {
-        const double curvature = energies[best - 1] - 2 * energies[best] + energies[best + 1];
-        if (curvature < 0)
-            bestOffset +=
-                ResidualStepHz *
-                std::clamp(0.5 * (energies[best - 1] - energies[best + 1]) / curvature, -0.5, 0.5);
-    }
+    if (best > 0 && best + 1 < energies.size())
+        bestOffset += ResidualStepHz *
+                      parabolicPeakOffset(energies[best - 1], energies[best], energies[best + 1]);
     const std::complex<double> turn =
         std::polar(1.0, -2 * std::numbers::pi * bestOffset / BasebandRate);
     std::complex<double> rotor = 1.0;

@@ -81,12 +81,9 @@ std::vector<double> steadyCarriers(std::span<const double> quietest,
         if (quietest[b] < CarrierProminence * *median)
             continue;
         // The peak between bins, from the parabola through the log powers.
-        const double left = std::log(std::max(quietest[b - 1], QuietestCarrier));
-        const double middle = std::log(quietest[b]);
-        const double right = std::log(std::max(quietest[b + 1], QuietestCarrier));
-        const double curvature = left - 2 * middle + right;
-        const double offset =
-            curvature < 0 ? std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5) : 0.0;
+        const double offset = parabolicPeakOffset(
+            std::log(std::max(quietest[b - 1], QuietestCarrier)), std::log(quietest[b]),
+            std::log(std::max(quietest[b + 1], QuietestCarrier)));
         carriers.push_back((LowestBin + bin + offset) * BinHz);
     }
     return carriers;

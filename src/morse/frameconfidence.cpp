@@ -183,11 +183,8 @@ bool frameFieldsPlausible(const FrameDigits &digits)
 double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits)
 {
     const std::span<const KeyingTemplate> keyings = hexDigitKeyings();
-    int longest = 0;
-    for (const KeyingTemplate &keying : keyings)
-        longest = std::max(longest, keying.length);
     DigitScores digitScores;
-    digitScores.reach = BeaconDigits * (longest + WordGap);
+    digitScores.reach = longestBodySlots();
     digitScores.values.reserve(keyings.size() * std::size_t(digitScores.reach + 1));
     for (const KeyingTemplate &keying : keyings) {
         for (int x = 0; x <= digitScores.reach; ++x)

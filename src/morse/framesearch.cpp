@@ -98,10 +98,7 @@ bool bestFrameBody(const SlotScores &scores, int start, BodyLayout layout, float
         int previous = -1;
         int digit = -1;
     };
-    int longestDigit = 0;
-    for (const KeyingTemplate &digit : digits)
-        longestDigit = std::max(longestDigit, digit.length);
-    const int span = std::min(limit - start, BeaconDigits * (longestDigit + WordGap)) + 1;
+    const int span = std::min(limit - start, longestBodySlots()) + 1;
     std::vector<std::vector<Cell>> cells(BeaconDigits + 1, std::vector<Cell>(std::size_t(span)));
     cells[0][0].score = 0.0f;
     // Position k holds where digit k may start.
@@ -163,6 +160,14 @@ KeyingTemplate keyingOf(std::string_view elements, QString text)
 std::span<const KeyingTemplate> hexDigitKeyings()
 {
     return templates().hexadecimal;
+}
+
+int longestBodySlots()
+{
+    int longest = 0;
+    for (const KeyingTemplate &digit : hexDigitKeyings())
+        longest = std::max(longest, digit.length);
+    return BeaconDigits * (longest + WordGap);
 }
 
 const KeyingTemplate &headerKeying()

@@ -219,12 +219,8 @@ PitchTracks pitchTracks(std::span<const float> spectra, const std::vector<int> &
         if (peak > 0 && peak < SearchBins - 1) {
             // A Gaussian through three log powers: the Hann window's main lobe is close to one.
             const auto at = std::size_t(centre + 2);
-            const double a = std::log(sums[at - 1] + 1e-9);
-            const double c = std::log(sums[at] + 1e-9);
-            const double e = std::log(sums[at + 1] + 1e-9);
-            const double curvature = a - 2 * c + e;
-            if (curvature < 0)
-                offset += std::clamp(0.5 * (a - e) / curvature, -0.5, 0.5);
+            offset += parabolicPeakOffset(std::log(sums[at - 1] + 1e-9), std::log(sums[at] + 1e-9),
+                                          std::log(sums[at + 1] + 1e-9));
         }
         raw[std::size_t(f)] = (LowestBin + b + offset) * BinHz;
         weight[std::size_t(f)] = std::max(power(f, b) - KeyedPower, 0.0);
