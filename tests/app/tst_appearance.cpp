@@ -79,7 +79,6 @@ class TestAppearance : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale::c()); }
     void cleanup() { QApplication::setPalette(QPalette()); }
 
     void windowGreyWhereBackgroundShows_data()

@@ -26,11 +26,6 @@ using namespace tovrin3::testing;
 
 namespace {
 
-QString input(const Form1 &window)
-{
-    return control<QPlainTextEdit>(window, "Text2")->toPlainText();
-}
-
 // Dialogs that answer from the test: the files to choose, and every failure written down.
 struct AnsweredDialogs
 {
@@ -51,14 +46,8 @@ struct AnsweredDialogs
 // A recording of the frame lines keyed at a speed the demodulator copies without doubt.
 QString writeRecording(const QTemporaryDir &folder, const QStringList &lines)
 {
-    cwgen::KeyingSettings settings;
-    settings.wordsPerMinute = 30.0;
-    settings.snrDb = 20.0;
-    settings.leadSeconds = 0.5;
-    settings.gapSeconds = 2.0;
-    const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
     const QString path = folder.filePath(QStringLiteral("pass.wav"));
-    if (!cwgen::writeWav(path, samples, static_cast<int>(settings.sampleRate)))
+    if (!cwgen::writeWav(path, cwTestSignal(8000.0, lines), 8000))
         qFatal("the test recording could not be written");
     return path;
 }
@@ -85,7 +74,6 @@ private slots:
     // The Listen window opened here finds no sound server, whatever runs on the machine.
     void initTestCase()
     {
-        QLocale::setDefault(QLocale::c());
         m_noServer = std::make_unique<QTemporaryDir>();
         qputenv("PULSE_SERVER", ("unix:" + m_noServer->filePath("none")).toLocal8Bit());
     }
@@ -158,7 +146,7 @@ private slots:
 
         QCOMPARE(opened.count(), 1);
         QCOMPARE(changes.count(), 1);
-        QCOMPARE(input(m_shown->window), frames.join('\n') + '\n');
+        QCOMPARE(inputText(m_shown->window), frames.join('\n') + '\n');
         QCOMPARE(m_shown->window.frameHistory().frameCount(), 3);
         QCOMPARE(m_dialogs.failures.size(), 2);
         QVERIFY2(m_dialogs.failures[0].contains(missing) &&
@@ -232,7 +220,7 @@ private slots:
         QVERIFY(!progressShown.contains(true));
         QVERIFY(!progressOnScreen(m_shown->window));
         QCOMPARE(changes.count(), keptLines > 0 ? 1 : 0);
-        const QStringList pasted = input(m_shown->window).split('\n', Qt::SkipEmptyParts);
+        const QStringList pasted = inputText(m_shown->window).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(pasted.size() >= keptLines, qPrintable(pasted.join('\n')));
         QCOMPARE(pasted.first(keptLines), lines.first(keptLines));
     }
@@ -269,8 +257,8 @@ private slots:
         QCOMPARE(box->textCursor().position(), position);
         if (anchor == 7) {
             QTest::keyClicks(box, "T3");
-            QCOMPARE(input(m_shown->window).section('\n', 0, 0), QStringLiteral("QT7XMRKT3"));
-            QCOMPARE(input(m_shown->window).section('\n', 1), frameLines(40).join('\n'));
+            QCOMPARE(inputText(m_shown->window).section('\n', 0, 0), QStringLiteral("QT7XMRKT3"));
+            QCOMPARE(inputText(m_shown->window).section('\n', 1), frameLines(40).join('\n'));
         }
     }
 
@@ -328,7 +316,7 @@ private slots:
         QApplication::sendEvent(target, &drop);
 
         QVERIFY(drop.isAccepted());
-        QCOMPARE(input(m_shown->window), frames.join('\n'));
+        QCOMPARE(inputText(m_shown->window), frames.join('\n'));
     }
 
     // The names are opened by their bytes: one with byte 0xFF, which no text decodes to, opens too,
@@ -351,7 +339,7 @@ private slots:
 
         QVERIFY(opened.wait(20000));
         QVERIFY2(m_dialogs.failures.isEmpty(), qPrintable(m_dialogs.failures.join('\n')));
-        QCOMPARE(input(m_shown->window), (frames + recorded).join('\n'));
+        QCOMPARE(inputText(m_shown->window), (frames + recorded).join('\n'));
         QCOMPARE(m_shown->window.frameHistory().frameCount(), 3);
     }
 

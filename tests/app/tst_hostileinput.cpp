@@ -29,8 +29,6 @@ class TestHostileInput : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale::c()); }
-
     void keepsInputAndOnlyAppendsReport_data()
     {
         QTest::addColumn<QString>("text");

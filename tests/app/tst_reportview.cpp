@@ -266,8 +266,6 @@ private slots:
         QTest::newRow("a moved cursor starts a new undo step")
             << u"ab"_s << Actions{ToEnd, typed(u"c"_s), left, right, typed(u"d"_s), Undo}
             << u"abc"_s;
-        QTest::newRow("Undo brings back a deleted character of four bytes")
-            << u"a\U0001F600b"_s << Actions{ToStart, right, deleteKey, Undo} << u"a\U0001F600b"_s;
         QTest::newRow("a new edit forgets what could be redone")
             << u"one"_s << Actions{ToEnd, typed(u"x"_s), Undo, typed(u"y"_s), redo} << u"oney"_s;
         Actions middleEdit = toMiddleLine;

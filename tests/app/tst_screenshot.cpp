@@ -36,11 +36,7 @@ class TestScreenshot : public QObject
 
 private slots:
     // Only a converter beside the program is found.
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale::c());
-        qputenv("PATH", QFile::encodeName(m_emptyFolder.path()));
-    }
+    void initTestCase() { qputenv("PATH", QFile::encodeName(m_emptyFolder.path())); }
 
     void missingConverterIsReportedAndBitmapKept()
     {

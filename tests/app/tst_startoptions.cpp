@@ -59,8 +59,6 @@ private slots:
             << QByteArrayList{"-h"} << Action::ShowHelp << false << QByteArrayList();
         QTest::newRow("version") << QByteArrayList{"-V", "a.txt"} << Action::ShowVersion << false
                                  << QByteArrayList();
-        QTest::newRow("unknown option")
-            << QByteArrayList{"--listn"} << Action::RejectUsage << false << QByteArrayList();
         QTest::newRow("value for a flag")
             << QByteArrayList{"--listen=yes"} << Action::RejectUsage << false << QByteArrayList();
         QTest::newRow("names that are not UTF-8 keep their bytes")

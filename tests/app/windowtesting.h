@@ -13,9 +13,11 @@
 #include <QClipboard>
 #include <QFile>
 #include <QKeySequence>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,6 +28,13 @@
 #include <vector>
 
 namespace tovrin3::testing {
+
+// Every window test reads and writes numbers as the C locale does, whatever the tester's.
+inline void useCLocale()
+{
+    QLocale::setDefault(QLocale::c());
+}
+Q_COREAPP_STARTUP_FUNCTION(useCLocale)
 
 inline QString hexByte(int value)
 {
@@ -74,6 +83,18 @@ inline void pasteInput(Form1 &window, const QString &text)
     input->selectAll();
     QApplication::clipboard()->setText(text);
     QTest::keySequence(input, QKeySequence::Paste);
+}
+
+inline QString inputText(const Form1 &window)
+{
+    return control<QPlainTextEdit>(window, "Text2")->toPlainText();
+}
+
+// The option button of a chart channel, 0 (battery temperature) to 4 (kill switch).
+inline QRadioButton *channelButton(const Form1 &window, int channel)
+{
+    const QByteArray name = "Option1_" + QByteArray::number(channel);
+    return control<QRadioButton>(window, name.constData());
 }
 
 inline QString reportText(const Form1 &window)
