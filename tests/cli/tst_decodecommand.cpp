@@ -29,12 +29,6 @@ ProgramRun runDecoder(const QStringList &arguments, const QByteArray &standardIn
     return runProgram(Program, arguments, standardInput);
 }
 
-QByteArray utf16(const QByteArray &text, QStringConverter::Encoding encoding)
-{
-    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
-    return encoder(QString::fromUtf8(text));
-}
-
 QByteArray testData(const char *name)
 {
     return fileContent(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
@@ -85,9 +79,6 @@ private slots:
             "tovrin3-decode: " + missing.toLocal8Bit() + ": No such file or directory\n";
         const QByteArray tryHelp = "Try 'tovrin3-decode --help' for more information.\n";
 
-        QTest::newRow("sample as CSV, standard input when no file is named")
-            << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << m_sample << csv
-            << QByteArray() << 0;
         QTest::newRow("sample as JSON Lines") << QStringList{asJson, SampleFile} << QByteArray()
                                               << testData("beacon.jsonl") << QByteArray() << 0;
         QTest::newRow("timestamped pass as CSV")
@@ -157,8 +148,10 @@ private slots:
             << csvHeader + ",confidence\n1" + secondRow.sliced(1) + ",\n" + secondRow + ",0.42\n"
             << QByteArray() << 0;
         QTest::newRow("UTF-16 text with a byte-order mark, little-endian")
-            << QStringList{} << utf16(sure, QStringConverter::Utf16LE) << block << QByteArray()
-            << 0;
+            << QStringList{}
+            << QByteArray(QStringEncoder(QStringConverter::Utf16LE,
+                                         QStringConverter::Flag::WriteBom)(QString::fromUtf8(sure)))
+            << block << QByteArray() << 0;
         const QByteArray neither = "tovrin3-decode: -: neither text nor an audio recording (raw "
                                    "samples are read by tovrin3-cw --raw-rate)\n";
         QTest::newRow("raw samples are neither text nor a recording")

@@ -54,8 +54,6 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("output");
-        QTest::newRow("export file")
-            << QString("tovrin3_05122026.b") << QString("tovrin3_05122026.png");
         QTest::newRow("read by content, not name") << QString("shot.jpg") << QString("shot.png");
         QTest::newRow("same name replaced, not deleted")
             << QString("shot.png") << QString("shot.png");

@@ -109,9 +109,6 @@ private slots:
         const QString marked = Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s;
         QTest::newRow("doubtful, skipped by length")
             << marked << true << text << false << QStringList{u"1 other 44 doubtful 0.42"_s};
-        QTest::newRow("doubtful, kept")
-            << marked << true << text << true
-            << QStringList{u"1 frame 44 #1 - 900140010C6A00A503 doubtful 0.42"_s};
         QTest::newRow("doubtful, kept with a time before it")
             << u"2026-12-06T18:57:44Z|"_s + marked << true << text << true
             << QStringList{
@@ -167,10 +164,6 @@ private slots:
                                                       u"debug byte: not hexadecimal"_s,
                                                       u"kill-switch byte: not hexadecimal"_s};
         QTest::newRow("lower case is hexadecimal") << u"900140010c6a00a503"_s << QStringList();
-        QTest::newRow("mixed sign bits, kill switch above 3")
-            << u"000800100C6A00A504"_s
-            << QStringList{u"battery temperature: mixed sign bits"_s,
-                           u"COM temperature: mixed sign bits"_s, u"kill-switch byte: no state"_s};
     }
 
     void fieldProblems()

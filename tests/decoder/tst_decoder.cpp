@@ -68,7 +68,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("frames");
         QTest::newRow("empty text") << "" << 0;
-        QTest::newRow("two frames") << "900140010C6A00A503\r\n5A0140010C6A00A500" << 2;
         QTest::newRow("trailing CR+LF adds an ignored line") << "900140010C6A00A503\r\n" << 1;
         QTest::newRow("noise between frames")
             << "CQ CQ DE NOCALL\r\n900140010C6A00A503\r\n\r\n90014001" << 1;

@@ -31,8 +31,6 @@ private slots:
         QTest::addColumn<std::optional<double>>("confidence");
         QTest::addColumn<QString>("line");
         QTest::newRow("a sure frame is its text") << Frame << false << std::optional(0.99) << Frame;
-        QTest::newRow("other text is its text")
-            << u"CQ DE NOCALL"_s << false << std::optional<double>() << u"CQ DE NOCALL"_s;
         QTest::newRow("a doubtful frame is marked after a space")
             << Frame << true << std::optional(0.42) << Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s;
         QTest::newRow("two decimals, rounded")
@@ -62,8 +60,6 @@ private slots:
         QTest::addColumn<bool>("marked");
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("confidence");
-        QTest::newRow("written line")
-            << Frame + u" [DOUBTFUL:CONFIDENCE=0.42]"_s << true << Frame << 0.42;
         QTest::newRow("cleaned line, no space") << u"9001400I0C6A00A503[DOUBTFUL:CONFIDENCE=1.00]"_s
                                                 << true << u"9001400I0C6A00A503"_s << 1.0;
         QTest::newRow("the mark alone")

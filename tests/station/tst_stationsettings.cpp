@@ -130,8 +130,6 @@ private slots:
         QTest::addColumn<double>("latitude");
         QTest::addColumn<double>("longitude");
 
-        QTest::newRow("6-character locator: its 4-character square's centre")
-            << QByteArray("LOCATOR=JN58td") << 48.5 << 11.0;
         QTest::newRow("exact place: the square it lies in")
             << QByteArray("LATITUDE=48.1\nLONGITUDE=11.6") << 48.5 << 11.0;
         QTest::newRow("chosen exact place")
@@ -156,15 +154,6 @@ private slots:
                  qPrintable(QString::number(place->latitude)));
         QVERIFY2(std::abs(place->longitude - longitude) < 1e-6,
                  qPrintable(QString::number(place->longitude)));
-    }
-
-    void namesWhatSharingNeeds()
-    {
-        const QStringList missing = missingForSharing(StationSettings{});
-        QCOMPARE(missing.size(), 3);
-        QVERIFY(missing.join(u' ').contains(u"CALLSIGN"));
-        QVERIFY(missing.join(u' ').contains(u"NORAD_ID"));
-        QVERIFY(missing.join(u' ').contains(u"LOCATOR"));
     }
 
     // Only the changed keys' last lines change; every other byte stays, line ends included.
