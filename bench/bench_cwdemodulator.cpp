@@ -420,9 +420,17 @@ struct IdealRow
     std::function<FadingGain(std::mt19937 &random)> fading; // a fresh fading per frame
 };
 
-// Frames exact and sure out of `frames` when the slot sums are drawn from their own statistics:
-// {carrier phase known, phase scored as the demodulator scores it}.
-std::pair<int, int> idealSure(const IdealRow &row, int frames, std::uint32_t seed)
+struct IdealCounts
+{
+    int phaseKnown = 0;
+    int phaseUnknown = 0;
+    int levelEstimated = 0;
+};
+
+// Frames exact and sure out of `frames` when the slot sums are drawn from their own statistics.
+// Each body follows other keying (18 digits, then a word gap) as a frame's follows its header,
+// so the estimated level has keying before it to go by, and silence after it.
+IdealCounts idealSure(const IdealRow &row, int frames, std::uint32_t seed)
 {
     const double slotSeconds = 1.2 / WordsPerMinute;
     // A slot at 20 WPM holds 3 kHz times 60 ms of the SNR in energy over noise.
@@ -430,14 +438,24 @@ std::pair<int, int> idealSure(const IdealRow &row, int frames, std::uint32_t see
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, std::sqrt(0.5));
     std::uniform_int_distribution<int> digit(0, 15);
-    int known = 0;
-    int unknown = 0;
+    // A slot's sum spread over as many baseband samples as a slot at 20 WPM holds.
+    const int unit = int(std::lround(slotSeconds * morse::BasebandRate));
+    IdealCounts counts;
     for (int f = 0; f < frames; ++f) {
+        morse::FrameDigits before;
         morse::FrameDigits digits;
+        for (int &d : before)
+            d = digit(random);
         for (int &d : digits)
             d = digit(random);
         const FadingGain gain = row.fading(random);
-        const std::vector<char> keyed = groupedBodyKeying(digits);
+        std::vector<char> keyed = groupedBodyKeying(before);
+        keyed.erase(std::find(keyed.rbegin(), keyed.rend(), 1).base(), keyed.end());
+        keyed.resize(keyed.size() + morse::WordGap, 0);
+        const int bodyStart = int(keyed.size());
+        const std::vector<char> body = groupedBodyKeying(digits);
+        keyed.insert(keyed.end(), body.begin(), body.end());
+        std::vector<std::complex<float>> baseband;
         std::vector<float> coherent;
         std::vector<float> ratios;
         std::vector<std::complex<float>> matched;
@@ -453,13 +471,20 @@ std::pair<int, int> idealSure(const IdealRow &row, int frames, std::uint32_t see
                 float(morse::logBesselI0(2 * std::abs(carrier) * std::abs(sum)) - level));
             matched.push_back(std::complex<float>(2 * std::abs(carrier) * sum));
             levels.push_back(float(level));
+            baseband.insert(baseband.end(), std::size_t(unit),
+                            std::complex<float>(sum / double(unit)));
         }
-        known +=
-            morse::frameConfidence(morse::SlotScores(coherent), 0, digits) >= morse::SureConfidence;
-        unknown += morse::frameConfidence(morse::SlotScores(ratios, {}, matched, levels), 0,
-                                          digits) >= morse::SureConfidence;
+        const auto sure = [&](const morse::SlotScores &scores) {
+            return morse::frameConfidence(scores, bodyStart, digits) >= morse::SureConfidence;
+        };
+        counts.phaseKnown += sure(morse::SlotScores(coherent));
+        counts.phaseUnknown += sure(morse::SlotScores(ratios, {}, matched, levels));
+        const morse::SlotLikelihoods estimated =
+            morse::slotLikelihoods(morse::CumulativeSum(baseband), {double(unit), 0.0});
+        counts.levelEstimated += sure(morse::SlotScores(estimated.keyed, estimated.dashes,
+                                                        estimated.matched, estimated.level));
     }
-    return {known, unknown};
+    return counts;
 }
 
 // What the confidence could pass as sure if the pitch, the timing and the keyed level (through
@@ -467,8 +492,11 @@ std::pair<int, int> idealSure(const IdealRow &row, int frames, std::uint32_t see
 // posterior taken by the demodulator's own frame confidence. "Phase known": every slot scored
 // coherently, as a receiver locked to the carrier's phase could; "phase unknown": the slots
 // scored as the demodulator scores them, each character in one phase of its own or each key-down
-// apart. A frame whose true digits reach the sure confidence is what a decoder choosing the
-// likeliest body would copy exactly and pass as sure, so these bound the rows of cwQuality.
+// apart; "level estimated": the same, but with the noise and the keyed level through any fading
+// estimated from the slot sums as the demodulator estimates them (pitch and timing still known),
+// which tells what the level estimate costs. A frame whose true digits reach the sure confidence
+// is what a decoder choosing the likeliest body would copy exactly and pass as sure, so these
+// bound the rows of cwQuality.
 void cwIdealBound(benchmark::State &state)
 {
     constexpr int Frames = 400;
@@ -498,14 +526,16 @@ void cwIdealBound(benchmark::State &state)
         rows.push_back({QStringLiteral("Rayleigh fading 0.2 Hz (mean SNR)"), snr, rayleigh});
     for (auto _ : state) {
         std::printf("\n| Band | SNR dB | Frames | Exact & sure, phase known | Exact & sure, phase "
-                    "unknown |\n|---|---:|---:|---:|---:|\n");
+                    "unknown | Exact & sure, level estimated |\n|---|---:|---:|---:|---:|---:|\n");
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const IdealRow &row = rows[i];
             // Seeds of their own, below the benchmark's signals.
-            const auto [known, unknown] =
+            const IdealCounts counts =
                 idealSure(row, Frames, SeedBase - 1000 + 10 * std::uint32_t(i));
-            std::printf("| %s | %d | %d | %.1f %% | %.1f %% |\n", qPrintable(row.band), row.snrDb,
-                        Frames, 100.0 * known / Frames, 100.0 * unknown / Frames);
+            std::printf("| %s | %d | %d | %.1f %% | %.1f %% | %.1f %% |\n", qPrintable(row.band),
+                        row.snrDb, Frames, 100.0 * counts.phaseKnown / Frames,
+                        100.0 * counts.phaseUnknown / Frames,
+                        100.0 * counts.levelEstimated / Frames);
             std::fflush(stdout);
         }
     }
