@@ -143,7 +143,6 @@ private slots:
     {
         QTest::addColumn<int>("size");
         QTest::newRow("frame") << FftSize;
-        QTest::newRow("waterfall at 48 kHz") << 4096;
         QTest::newRow("odd") << 7;
     }
 
