@@ -25,13 +25,8 @@ const QString Start = QStringLiteral("--start");
 const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
 using testing::ProgramRun;
+using testing::runProgram;
 using testing::runWithBytes;
-
-ProgramRun run(const QString &program, const QStringList &arguments,
-               const QByteArray &standardInput = {})
-{
-    return testing::runProgram(program, arguments, standardInput);
-}
 
 // The WAV file of the signal, cut short in the pause after its first transmission.
 QByteArray cutInFirstPause(const std::vector<float> &signal)
@@ -157,7 +152,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, standardInput);
-        const ProgramRun result = run(CwProgram, arguments, standardInput);
+        const ProgramRun result = runProgram(CwProgram, arguments, standardInput);
         QTEST(result.output, "output");
         QTEST(result.errors, "errors");
         QTEST(result.exitCode, "exitCode");
@@ -180,7 +175,7 @@ private slots:
         QFETCH(QByteArray, standardInput);
         QFETCH(QString, name);
         const ProgramRun result =
-            run(CwProgram, arguments << QStringLiteral("--verbose"), standardInput);
+            runProgram(CwProgram, arguments << QStringLiteral("--verbose"), standardInput);
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.output, m_text);
         const QRegularExpression locked(
@@ -202,25 +197,36 @@ private slots:
     }
 
     // The decoder demodulates an audio FILE first, through the same copy as tovrin3-cw (whose
-    // text decodes alike: tst_streamdecoding); a recording through a pipe or redirected from the
-    // file is the same recording.
+    // text decodes alike: tst_streamdecoding); a recording through a pipe, redirected from the
+    // file or named by bytes that are no UTF-8 is the same recording, for both programs.
     void decodeReadsAudio()
     {
-        const ProgramRun direct = run(DecodeProgram, {m_beaconPass});
+        const ProgramRun direct = runProgram(DecodeProgram, {m_beaconPass});
         QCOMPARE(direct.exitCode, 0);
         QCOMPARE(direct.errors, QByteArray());
         QVERIFY(direct.output.contains("900140010C6A00A503"));
-        QCOMPARE(run(DecodeProgram, {}, testing::fileContent(m_beaconPass)).output, direct.output);
+        QCOMPARE(runProgram(DecodeProgram, {}, testing::fileContent(m_beaconPass)).output,
+                 direct.output);
         // Standard input that is the file itself can be neither opened by name nor read again.
         const ProgramRun redirected = testing::runWithInputFile(DecodeProgram, {}, m_beaconPass);
         QCOMPARE(redirected.errors, QByteArray());
         QCOMPARE(redirected.output, direct.output);
+        const testing::ByteNamedFile file(QFile::encodeName(m_dir.path()) + "/pass\xff.wav",
+                                          testing::fileContent(m_beaconPass));
+        QVERIFY(file.isWritten());
+        const ProgramRun decoded = runWithBytes(DecodeProgram, {file.path()});
+        QCOMPARE(decoded.errors, QByteArray());
+        QCOMPARE(decoded.output, direct.output);
+        const ProgramRun copied = runWithBytes(CwProgram, {file.path()});
+        QCOMPARE(copied.errors, QByteArray());
+        QCOMPARE(copied.output, runProgram(CwProgram, {m_beaconPass}).output);
         // With audio, CSV has a confidence column, piped or not.
         const QString csv = QStringLiteral("--format=csv");
-        const QByteArray header = run(DecodeProgram, {csv, m_beaconPass}).output.split('\n').at(0);
+        const QByteArray header =
+            runProgram(DecodeProgram, {csv, m_beaconPass}).output.split('\n').at(0);
         QVERIFY2(header.endsWith(",confidence"), header.constData());
         const QByteArray piped =
-            run(DecodeProgram, {csv}, testing::fileContent(m_beaconPass)).output;
+            runProgram(DecodeProgram, {csv}, testing::fileContent(m_beaconPass)).output;
         QCOMPARE(piped.split('\n').at(0), header);
     }
 
@@ -232,14 +238,14 @@ private slots:
         QVERIFY(testing::writeFile(crashed, cutInFirstPause(testing::cwTestSignal(Rate))));
         const QString early = m_dir.filePath(QStringLiteral("cut.wav"));
         QVERIFY(testing::writeFile(early, testing::fileContent(m_pass).first(1000)));
-        const ProgramRun copied = run(CwProgram, {crashed});
+        const ProgramRun copied = runProgram(CwProgram, {crashed});
         QCOMPARE(copied.exitCode, 1);
         QCOMPARE(copied.output, testing::CwTestTransmissions.front().toUtf8() + '\n');
         QVERIFY2(copied.errors.startsWith("tovrin3-cw: " + crashed.toLocal8Bit() +
                                           ": cut short: the header declares "),
                  copied.errors.constData());
         QCOMPARE(copied.errors.count('\n'), 1);
-        const ProgramRun decoded = run(DecodeProgram, {early, crashed});
+        const ProgramRun decoded = runProgram(DecodeProgram, {early, crashed});
         QCOMPARE(decoded.exitCode, 1);
         QVERIFY2(decoded.output.startsWith("==> " + crashed.toLocal8Bit() +
                                            " <==\n#1: 900140010C6A00A503\n"),
@@ -247,21 +253,6 @@ private slots:
         QCOMPARE(decoded.errors.count(": cut short"), 2);
         QVERIFY(
             decoded.errors.startsWith("tovrin3-decode: " + early.toLocal8Bit() + ": cut short"));
-    }
-
-    // Both programs open a file by the bytes of its name, also when they are no UTF-8.
-    void namesAreBytes()
-    {
-        const testing::ByteNamedFile file(QFile::encodeName(m_dir.path()) + "/pass\xff.wav",
-                                          testing::fileContent(m_beaconPass));
-        QVERIFY(file.isWritten());
-        const QByteArray &name = file.path();
-        const ProgramRun copied = runWithBytes(CwProgram, {name});
-        QCOMPARE(copied.errors, QByteArray());
-        QCOMPARE(copied.output, run(CwProgram, {m_beaconPass}).output);
-        const ProgramRun decoded = runWithBytes(DecodeProgram, {name});
-        QCOMPARE(decoded.errors, QByteArray());
-        QCOMPARE(decoded.output, run(DecodeProgram, {m_beaconPass}).output);
     }
 
 private:

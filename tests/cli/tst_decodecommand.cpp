@@ -24,11 +24,6 @@ const QString SampleFile = QStringLiteral(SAMPLES_DIR "/beacon.txt");
 const QString TimestampedFile = QStringLiteral(TEST_DATA_DIR "/timestamped.txt");
 const QString Strict = QStringLiteral("--strict");
 
-ProgramRun runDecoder(const QStringList &arguments, const QByteArray &standardInput = {})
-{
-    return runProgram(Program, arguments, standardInput);
-}
-
 QByteArray testData(const char *name)
 {
     return fileContent(QStringLiteral(TEST_DATA_DIR "/") + QLatin1StringView(name));
@@ -174,7 +169,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, standardInput);
-        const ProgramRun run = runDecoder(arguments, standardInput);
+        const ProgramRun run = runProgram(Program, arguments, standardInput);
         QTEST(run.output, "output");
         QTEST(run.errors, "errors");
         QTEST(run.exitCode, "exitCode");
@@ -199,7 +194,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("long.txt"));
         QVERIFY(writeFile(path, text));
         const QString csv = QStringLiteral("--format=csv");
-        const ProgramRun named = runDecoder({csv, path});
+        const ProgramRun named = runProgram(Program, {csv, path});
         QCOMPARE(named.exitCode, 0);
         const ProgramRun redirected = runWithInputFile(Program, QStringList{csv} + inputs, path);
         QCOMPARE(redirected.errors, QByteArray());
@@ -253,7 +248,7 @@ private slots:
     {
         QFETCH(QString, option);
         QFETCH(QByteArray, start);
-        const ProgramRun run = runDecoder({option, SampleFile});
+        const ProgramRun run = runProgram(Program, {option, SampleFile});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.output.startsWith(start), run.output.constData());
         QVERIFY(!run.output.contains("#1: "));

@@ -44,22 +44,6 @@ private slots:
         QFETCH(int, expected);
         QCOMPARE(HexToDec(text), expected);
     }
-
-    void bitTexts_data()
-    {
-        QTest::addColumn<int>("byte");
-        QTest::addColumn<QString>("bits");
-        QTest::newRow("128") << 128 << "10000000";
-        QTest::newRow("255") << 255 << "11111111";
-    }
-
-    void bitTexts()
-    {
-        QFETCH(int, byte);
-        QFETCH(QString, bits);
-        const std::array<char16_t, 8> digits = bitDigits<char16_t>(static_cast<std::uint8_t>(byte));
-        QCOMPARE(QString::fromUtf16(digits.data(), digits.size()), bits);
-    }
 };
 
 QTEST_APPLESS_MAIN(ConversionsTest)

@@ -167,7 +167,8 @@ private slots:
         QCOMPARE(log.remove({}), 0);
     }
 
-    // One message naming the file; no query crashes afterwards.
+    // One message naming the file; no query crashes afterwards. The history opens the log
+    // through the station log, so these are that class's messages too.
     void reportsUnusableLogs_data()
     {
         QTest::addColumn<QString>("kind");
@@ -176,6 +177,7 @@ private slots:
         QTest::newRow("missing") << u"missing"_qs << u"does not exist"_qs;
         QTest::newRow("not a database") << u"text"_qs << u"not a database"_qs;
         QTest::newRow("locked") << u"locked"_qs << u"locked"_qs;
+        QTest::newRow("written by a newer version") << u"newer"_qs << u"newer version"_qs;
     }
 
     void reportsUnusableLogs()
@@ -187,6 +189,8 @@ private slots:
         QSqlDatabase holder;
         if (kind == u"text") {
             QVERIFY(writeFile(home.logPath(), QByteArray(4096, 'x')));
+        } else if (kind == u"newer") {
+            QVERIFY(execOnLog(home.logPath(), {u"PRAGMA user_version = 7"_qs}));
         } else if (kind == u"locked") {
             QVERIFY(logReceptions(home.logPath(), framesAt({0})));
             holder = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"holder"_qs);

@@ -57,26 +57,40 @@ class FrameConfidenceTest : public QObject
     Q_OBJECT
 
 private slots:
+    // A transmission that ends inside its last digit keeps `lastDigitSlots` of that digit's
+    // keying: the digits read from what is left compete with every digit that goes on past the
+    // end, unless the last element closes every longer one.
     void confidence_data()
     {
         QTest::addColumn<QString>("groups");
         QTest::addColumn<float>("level");
-        QTest::addColumn<float>("noise");     // deviation of noise added to every slot's ratio
-        QTest::addColumn<int>("erasedDigit"); // whose slots are set to 0; -1 for none
+        QTest::addColumn<float>("noise");        // deviation of noise added to every slot's ratio
+        QTest::addColumn<int>("erasedDigit");    // whose slots are set to 0; -1 for none
+        QTest::addColumn<int>("lastDigitSlots"); // -1: the transmission goes on past the frame
         QTest::addColumn<double>("least");
         QTest::addColumn<double>("most");
         const QString plausible = QStringLiteral("90 01 40 01 0C 6A 00 A5 03");
-        QTest::newRow("clean") << plausible << 12.0f << 0.0f << -1 << 0.999 << 1.0;
-        QTest::newRow("noisy, still clear") << plausible << 12.0f << 2.0f << -1 << 0.99 << 1.0;
+        QTest::newRow("clean") << plausible << 12.0f << 0.0f << -1 << -1 << 0.999 << 1.0;
+        QTest::newRow("noisy, still clear")
+            << plausible << 12.0f << 2.0f << -1 << -1 << 0.99 << 1.0;
         QTest::newRow("keyed as one word, noisy")
-            << QStringLiteral("900140010C6A00A503") << 12.0f << 2.0f << -1 << 0.99 << 1.0;
+            << QStringLiteral("900140010C6A00A503") << 12.0f << 2.0f << -1 << -1 << 0.99 << 1.0;
         QTest::newRow("weak: each slot wrong at odds of e^-3")
-            << plausible << 3.0f << 0.0f << -1 << 0.0 << 0.9;
+            << plausible << 3.0f << 0.0f << -1 << -1 << 0.0 << 0.9;
         // Digit 10 is the 6 of 6A; 4 and C are keyed over as many slots.
-        QTest::newRow("one digit erased") << plausible << 12.0f << 0.0f << 10 << 0.2 << 0.5;
-        QTest::newRow("drowned in noise") << plausible << 1.0f << 4.0f << -1 << 0.0 << 0.01;
+        QTest::newRow("one digit erased") << plausible << 12.0f << 0.0f << 10 << -1 << 0.2 << 0.5;
+        QTest::newRow("drowned in noise") << plausible << 1.0f << 4.0f << -1 << -1 << 0.0 << 0.01;
         QTest::newRow("digits made of silence, all E")
-            << QStringLiteral("EE EE EE EE EE EE EE EE EE") << 0.0f << 0.0f << -1 << 0.0 << 0.01;
+            << QStringLiteral("EE EE EE EE EE EE EE EE EE") << 0.0f << 0.0f << -1 << -1 << 0.0
+            << 0.01;
+        QTest::newRow("cut right after the last element")
+            << plausible << 12.0f << 0.0f << -1 << 9 << 0.999 << 1.0;
+        QTest::newRow("3 cut after its first dot, read as E")
+            << QStringLiteral("90 01 40 01 0C 6A 00 A5 0E") << 12.0f << 0.0f << -1 << 1 << 0.0
+            << 0.05;
+        QTest::newRow("5 cut after its first dot, read as E")
+            << QStringLiteral("90 01 40 01 0C 6A 00 A5 5E") << 12.0f << 0.0f << -1 << 1 << 0.0
+            << 0.5;
     }
 
     void confidence()
@@ -85,8 +99,10 @@ private slots:
         QFETCH(float, level);
         QFETCH(float, noise);
         QFETCH(int, erasedDigit);
+        QFETCH(int, lastDigitSlots);
         QFETCH(double, least);
         QFETCH(double, most);
+        const FrameDigits digits = digitsOf(groups);
         std::vector<float> ratios = slotsOf(frameOf(groups), level == 0.0f ? 3.0f : level, Margin);
         if (level == 0.0f) // silence where the body should be
             std::fill(ratios.begin() + bodyStart(), ratios.end(), -3.0f);
@@ -97,44 +113,12 @@ private slots:
                 ratio += gauss(random);
         }
         if (erasedDigit >= 0) {
-            const FrameDigits digits = digitsOf(groups);
             const int slot = digitStart(digits, erasedDigit);
             const auto &erased = hexDigitKeyings()[std::size_t(digits[std::size_t(erasedDigit)])];
             std::fill_n(ratios.begin() + slot, erased.length, 0.0f);
         }
-        const double confidence =
-            frameConfidence(SlotScores(ratios), bodyStart(), digitsOf(groups));
-        QVERIFY2(confidence >= least && confidence <= most,
-                 qPrintable(QString::number(confidence)));
-    }
-
-    // The transmission's end cuts into the last digit: the digits read from what is left compete
-    // with every digit that goes on past the end, unless the last element closes every longer
-    // one.
-    void cutAtTheEnd_data()
-    {
-        QTest::addColumn<QString>("groups");
-        QTest::addColumn<int>("lastDigitSlots"); // of the last digit's keying, kept
-        QTest::addColumn<double>("least");
-        QTest::addColumn<double>("most");
-        QTest::newRow("cut right after the last element")
-            << QStringLiteral("90 01 40 01 0C 6A 00 A5 03") << 9 << 0.999 << 1.0;
-        QTest::newRow("3 cut after its first dot, read as E")
-            << QStringLiteral("90 01 40 01 0C 6A 00 A5 0E") << 1 << 0.0 << 0.05;
-        QTest::newRow("5 cut after its first dot, read as E")
-            << QStringLiteral("90 01 40 01 0C 6A 00 A5 5E") << 1 << 0.0 << 0.5;
-    }
-
-    void cutAtTheEnd()
-    {
-        QFETCH(QString, groups);
-        QFETCH(int, lastDigitSlots);
-        QFETCH(double, least);
-        QFETCH(double, most);
-        std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
-        const FrameDigits digits = digitsOf(groups);
-        const int end = digitStart(digits, BeaconDigits - 1);
-        ratios.resize(std::size_t(end + lastDigitSlots));
+        if (lastDigitSlots >= 0)
+            ratios.resize(std::size_t(digitStart(digits, BeaconDigits - 1) + lastDigitSlots));
         const double confidence = frameConfidence(SlotScores(ratios), bodyStart(), digits);
         QVERIFY2(confidence >= least && confidence <= most,
                  qPrintable(QString::number(confidence)));

@@ -14,7 +14,8 @@ class TestSidsRequest : public QObject
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void writesFields_data()
+    // The request's fields, and a server's reply as a message shows it.
+    void writesTexts_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
@@ -25,9 +26,17 @@ private slots:
         QTest::newRow("west") << sidsLongitude(-0.5) << "0.500W";
         QTest::newRow("south") << sidsLatitude(-33.5) << "33.500S";
         QTest::newRow("equator") << sidsLatitude(0.0) << "0.000N";
+        // A server's reply, shown in a message: nothing in it may steer the terminal or the text.
+        QTest::newRow("reply with a terminal escape")
+            << shownReply("bad\x1b]0;owned\x07 frame") << "bad ]0;owned frame";
+        QTest::newRow("reply with line breaks and tabs") << shownReply("a\r\nb\tc") << "a b c";
+        QTest::newRow("reply with a bidirectional override")
+            << shownReply("x\xe2\x80\xaey") << "x y";
+        QTest::newRow("long reply cut")
+            << shownReply(QByteArray(300, 'a')) << QString(200, u'a') + u"..."_qs;
     }
 
-    void writesFields()
+    void writesTexts()
     {
         QFETCH(QString, text);
         QTEST(text, "expected");
@@ -85,24 +94,6 @@ private slots:
         const qint64 now =
             QDateTime(QDate(2026, 12, 6), QTime(18, 59), Qt::UTC).toMSecsSinceEpoch();
         QCOMPARE(retryAfterMs(header, now).value_or(-1), expected);
-    }
-
-    void showsRepliesSafely_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("shown");
-
-        QTest::newRow("terminal escape")
-            << QByteArray("bad\x1b]0;owned\x07 frame") << "bad ]0;owned frame";
-        QTest::newRow("line breaks and tabs") << QByteArray("a\r\nb\tc") << "a b c";
-        QTest::newRow("bidirectional override") << QByteArray("x\xe2\x80\xaey") << "x y";
-        QTest::newRow("long reply cut") << QByteArray(300, 'a') << QString(200, u'a') + u"..."_qs;
-    }
-
-    void showsRepliesSafely()
-    {
-        QFETCH(QByteArray, reply);
-        QTEST(shownReply(reply), "shown");
     }
 };
 

@@ -163,19 +163,6 @@ private slots:
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    // A log a newer version wrote: one clear message naming the file. A file that is no database
-    // is tst_historylog's (reportsUnusableLogs), which opens through this class.
-    void refusesANewerLog()
-    {
-        StationHome home;
-        QVERIFY(QDir().mkpath(QFileInfo(home.logPath()).absolutePath()));
-        QVERIFY(execOnLog(home.logPath(), {u"PRAGMA user_version = 7"_qs}));
-        StationLog log;
-        QVERIFY(!log.open(home.logPath()));
-        QVERIFY2(log.errorString().contains(u"newer version"), qPrintable(log.errorString()));
-        QVERIFY(log.errorString().contains(home.logPath()));
-    }
-
     void reportsALockedLog()
     {
         StationHome home;
