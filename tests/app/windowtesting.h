@@ -124,17 +124,6 @@ inline QString coreReport(const QString &text)
     return QString::fromUtf8(toUtf8.encode(report));
 }
 
-// The block headings ("#1: ...") in the report box, in order.
-inline QStringList reportHeadings(const Form1 &window)
-{
-    QStringList headings;
-    for (const QString &line : reportText(window).split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1Char('#')))
-            headings.append(line.section(QLatin1Char(':'), 0, 0));
-    }
-    return headings;
-}
-
 // The start options of a command line given as bytes (the program's name first), as main()
 // receives it: the arguments decoded as text and their bytes alike.
 inline StartOptions startOptionsFrom(QByteArrayList received)
