@@ -153,14 +153,6 @@ public:
         m_timer.start(10);
     }
 
-    QStringList texts() const
-    {
-        QStringList texts;
-        for (const QStringList &box : shown)
-            texts.append(box.at(1));
-        return texts;
-    }
-
     QList<QStringList> shown;
 
 private:
