@@ -124,6 +124,17 @@ inline QString coreReport(const QString &text)
     return QString::fromUtf8(toUtf8.encode(report));
 }
 
+// The windows of that kind on screen.
+template<typename Window> QList<Window *> visibleWindows()
+{
+    QList<Window *> shown;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<Window *>(widget); window && window->isVisible())
+            shown.append(window);
+    }
+    return shown;
+}
+
 // The start options of a command line given as bytes (the program's name first), as main()
 // receives it: the arguments decoded as text and their bytes alike.
 inline StartOptions startOptionsFrom(QByteArrayList received)
