@@ -147,7 +147,7 @@ private slots:
     // chosen; "tovrin3 --listen" then starts on it.
     void inputsAppearWhenServerStartsLater()
     {
-        const auto shown = showWindow();
+        auto shown = showWindow();
         ListenWindow *listen = shown->window.showListenWindow();
         auto *inputs = control<QComboBox>(*listen, "Combo1");
         auto *status = control<QLabel>(*listen, "LblStatus");
@@ -168,7 +168,12 @@ private slots:
         QVERIFY(!listen->isListening());
         control<QPushButton>(*listen, "CmdStart")->click();
         QVERIFY2(listen->isListening(), qPrintable(status->text()));
-        control<QPushButton>(*listen, "CmdStop")->click();
+
+        // A window deleted while it listens, as when the program ends without closing it first,
+        // ends the capture on its way out (one stopped first: copiesBeaconFromDefaultInput).
+        const QPointer<ListenWindow> gone = listen;
+        shown.reset();
+        QVERIFY(gone.isNull());
     }
 
     // Three transmissions, the middle one at another pitch. Each is announced as a line of its own
@@ -265,31 +270,6 @@ private slots:
 
         control<QPushButton>(*listen, "CmdStop")->click();
         QVERIFY(!listen->isListening());
-    }
-
-    // A window deleted while it listens, as when the program ends without closing it first, ends
-    // the capture on its way out, and so does one stopped just before.
-    void windowGoesWhileListening_data()
-    {
-        QTest::addColumn<bool>("stopFirst");
-        QTest::newRow("listening") << false;
-        QTest::newRow("stopped") << true;
-    }
-
-    void windowGoesWhileListening()
-    {
-        QFETCH(bool, stopFirst);
-        if (const QString problem = ensureServer(); !problem.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-        auto shown = showWindow();
-        const QPointer<ListenWindow> listen = shown->window.showListenWindow();
-        listen->startDefaultInput();
-        QVERIFY(listen->isListening());
-        if (stopFirst)
-            control<QPushButton>(*listen, "CmdStop")->click();
-
-        shown.reset();
-        QVERIFY(listen.isNull());
     }
 
     // The sound server gone while listening: the capture ends and the window says why, and says why

@@ -34,15 +34,7 @@ QMap<QString, QString> spokenNames(const QWidget &window)
     return names;
 }
 
-QList<Form2 *> openInfoWindows()
-{
-    QList<Form2 *> windows;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *info = qobject_cast<Form2 *>(widget); info && info->isVisible())
-            windows.append(info);
-    }
-    return windows;
-}
+constexpr auto openInfoWindows = &visibleWindows<Form2>;
 
 } // namespace
 

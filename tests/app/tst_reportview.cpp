@@ -164,7 +164,6 @@ private slots:
             << "ta\ngamma";
         QTest::newRow("up from the end")
             << words << Actions{ToEnd, selectUp, selectUp} << "\ndelta\n";
-        QTest::newRow("all") << words << Actions{SelectAll} << words;
         QTest::newRow("letters of two and three bytes and a pair of surrogates, one step each")
             << u"\u00FC\u20AC\U0001F600x\n"_s
             << Actions{home, selectRight, selectRight, selectRight} << u"\u00FC\u20AC\U0001F600"_s;
@@ -250,8 +249,6 @@ private slots:
         QTest::newRow("Ctrl+Backspace takes the word before the cursor")
             << u"Battery Voltage"_s
             << Actions{ToEnd, pressed(Qt::Key_Backspace, Qt::ControlModifier)} << u"Battery "_s;
-        QTest::newRow("Ctrl+A then Delete clears the box")
-            << numberedLines(100) << Actions{SelectAll, deleteKey} << QString();
         QTest::newRow("a paste's line ends become line feeds")
             << QString() << Actions{pasted(u"a\r\nb\rc\u2029d\n"_s)} << u"a\nb\nc\nd\n"_s;
         QTest::newRow("Delete after a selection set inside a character takes that character")
@@ -297,8 +294,8 @@ private slots:
             << u"one\n"_s
             << Actions{ToEnd, typed(u"x"_s), appended(u"two\n"_s), typed(u"y"_s), Undo}
             << u"one\ntwo\n"_s;
-        QTest::newRow("Redo after an append clears the old text again")
-            << u"old\n"_s << Actions{SelectAll, deleteKey, Undo, appended(u"new\n"_s), redo}
+        QTest::newRow("Redo after an append clears the long old report again")
+            << numberedLines(100) << Actions{SelectAll, deleteKey, Undo, appended(u"new\n"_s), redo}
             << u"new\n"_s;
 
         QTest::newRow("Undo in the context menu")

@@ -10,8 +10,8 @@
 #include "stationdialog.h"
 #include "stationlink.h"
 #include "stationtesting.h"
+#include "windowtesting.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QElapsedTimer>
@@ -69,32 +69,22 @@ QList<LoggedReception> loggedReceptions(const QString &path)
 }
 
 // The recording start questions on screen.
-QList<RecordingStartDialog *> startQuestions()
-{
-    QList<RecordingStartDialog *> shown;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *question = qobject_cast<RecordingStartDialog *>(widget);
-            question && question->isVisible())
-            shown.append(question);
-    return shown;
-}
+constexpr auto startQuestions = &testing::visibleWindows<RecordingStartDialog>;
 
 // Answers a question with a time, or with "unknown" when the time is invalid.
 void answer(RecordingStartDialog &question, const QDateTime &start)
 {
-    QVERIFY(question.objectName() == u"FrmRecordingStart"_s);
-    if (!start.isValid()) {
-        question.findChild<QPushButton *>(u"CmdStartUnknown"_s)->click();
-        return;
-    }
-    question.findChild<QDateTimeEdit *>(u"DtpRecordingStart"_s)->setDateTime(start);
-    question.findChild<QPushButton *>(u"CmdLogRecording"_s)->click();
+    if (start.isValid())
+        question.findChild<QDateTimeEdit *>(u"DtpRecordingStart"_s)->setDateTime(start);
+    question
+        .findChild<QPushButton *>(start.isValid() ? u"CmdLogRecording"_s : u"CmdStartUnknown"_s)
+        ->click();
 }
 
-QByteArray sharingConfiguration(const SidsServer &server, const QByteArray &log = "yes")
+QByteArray sharingConfiguration(const SidsServer &server)
 {
     return "CALLSIGN=DL1ABC\nLOCATOR=JO62\nNORAD_ID=99999\nSIDS_URL=" +
-           server.url().toString().toUtf8() + "\nSHARE=yes\nLOG=" + log + "\n";
+           server.url().toString().toUtf8() + "\nSHARE=yes\nLOG=yes\n";
 }
 
 } // namespace

@@ -124,15 +124,15 @@ inline QString coreReport(const QString &text)
     return QString::fromUtf8(toUtf8.encode(report));
 }
 
-// The block headings ("#1: ...") in the report box, in order.
-inline QStringList reportHeadings(const Form1 &window)
+// The windows of that kind on screen.
+template<typename Window> QList<Window *> visibleWindows()
 {
-    QStringList headings;
-    for (const QString &line : reportText(window).split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1Char('#')))
-            headings.append(line.section(QLatin1Char(':'), 0, 0));
+    QList<Window *> shown;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<Window *>(widget); window && window->isVisible())
+            shown.append(window);
     }
-    return headings;
+    return shown;
 }
 
 // The start options of a command line given as bytes (the program's name first), as main()
@@ -162,14 +162,6 @@ public:
             }
         });
         m_timer.start(10);
-    }
-
-    QStringList texts() const
-    {
-        QStringList texts;
-        for (const QStringList &box : shown)
-            texts.append(box.at(1));
-        return texts;
     }
 
     QList<QStringList> shown;
