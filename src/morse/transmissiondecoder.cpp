@@ -300,7 +300,8 @@ std::optional<FrameReading> rereadOnOwnTrace(const Reading &reading, const Trans
 
 // A second keyed trace: bins this far (about 95 Hz) or more from the trace read, where the
 // power stands KeyedPower over the floor in this share of the block's frames and in this share
-// of as many frames as the trace read does. Noise alone passes KeyedPower in about 2 % of the
+// of as many frames as the trace read does (in its own bin: the path strays to the other trace
+// and would count that one's keying as well). Noise alone passes KeyedPower in about 2 % of the
 // frames; a steady carrier, at its floor, in none; keying, in a third or more.
 constexpr int OtherTraceSeparationBins = 6;
 constexpr float OtherTraceKeyedPower = 4.0f;
@@ -322,12 +323,12 @@ std::vector<double> tracePitches(const TransmissionBlock &block, const std::vect
     }
     const int read = int(std::max_element(onPath.begin(), onPath.end()) - onPath.begin());
     std::vector<int> keyed(SearchBins, 0);
-    int pathKeyed = 0;
+    int readKeyed = 0;
     for (int f = 0; f < frames; ++f) {
         const std::span<const float> row =
             block.spectra.subspan(std::size_t(f) * SearchBins, SearchBins);
         const int on = path[std::size_t(f)];
-        pathKeyed += row[std::size_t(on)] > OtherTraceKeyedPower ? 1 : 0;
+        readKeyed += row[std::size_t(read)] > OtherTraceKeyedPower ? 1 : 0;
         for (int b = 0; b < SearchBins; ++b) {
             if (std::abs(b - on) >= OtherTraceSeparationBins &&
                 std::abs(b - read) >= OtherTraceSeparationBins &&
@@ -336,7 +337,7 @@ std::vector<double> tracePitches(const TransmissionBlock &block, const std::vect
         }
     }
     const auto best = std::max_element(keyed.begin(), keyed.end());
-    if (*best < OtherTraceLeastShare * frames || *best < OtherTraceShareOfRead * pathKeyed)
+    if (*best < OtherTraceLeastShare * frames || *best < OtherTraceShareOfRead * readKeyed)
         return {};
     return {(LowestBin + read) * BinHz, (LowestBin + int(best - keyed.begin())) * BinHz};
 }

@@ -222,14 +222,27 @@ private slots:
         QVERIFY2(exactSure >= leastExact, qPrintable(QString::number(exactSure)));
     }
 
+    void framesAcrossTheLengthCut_data()
+    {
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<std::uint32_t>("seed");
+        QTest::newRow("150 Hz above") << 150.0 << 7u;
+        // After the cut the path strays between the two traces: the beacon's trace is read again
+        // all the same.
+        QTest::newRow("300 Hz above") << 300.0 << 15u;
+    }
+
     // Another station keying without pause holds the transmission open until it is cut for
-    // length, 150 s in: the frame under way at the cut is copied whole all the same.
+    // length, 150 s in: the frame under way at the cut is copied whole all the same, and so is
+    // every frame after it.
     void framesAcrossTheLengthCut()
     {
+        QFETCH(double, offset);
+        QFETCH(std::uint32_t, seed);
         cwgen::KeyingSettings settings = keying(8000, 20, 700);
         settings.snrDb = 0;
-        settings.seed = 7;
-        settings.stations.push_back({150.0, 25.0, 0.0});
+        settings.seed = seed;
+        settings.stations.push_back({offset, 25.0, 0.0});
         const QStringList sent = beaconLines(12, settings.seed);
         QStringList exactSure;
         for (const CopiedLine &line : copyLines(cwgen::keyTransmissions(sent, settings), 8000)) {
