@@ -162,12 +162,17 @@ std::span<const KeyingTemplate> hexDigitKeyings()
     return templates().hexadecimal;
 }
 
-int longestBodySlots()
+int longestDigitSlots()
 {
     int longest = 0;
     for (const KeyingTemplate &digit : hexDigitKeyings())
         longest = std::max(longest, digit.length);
-    return BeaconDigits * (longest + WordGap);
+    return longest;
+}
+
+int longestBodySlots()
+{
+    return BeaconDigits * (longestDigitSlots() + WordGap);
 }
 
 const KeyingTemplate &headerKeying()

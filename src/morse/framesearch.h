@@ -48,6 +48,8 @@ struct KeyingTemplate
 KeyingTemplate keyingOf(std::string_view elements, QString text);
 // The hexadecimal digits 0-9, A-F, in that order.
 std::span<const KeyingTemplate> hexDigitKeyings();
+// The slots of the longest hexadecimal digit (0, five dashes).
+int longestDigitSlots();
 // Slots from a body's first digit that every body ends within: 18 of the longest digit, each with
 // a word gap after it.
 int longestBodySlots();

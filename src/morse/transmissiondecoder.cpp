@@ -186,12 +186,9 @@ bool endsInsideFrame(const Reading &reading)
         if (token.frame >= 0)
             copiedUntil = token.end;
     }
-    int longestDigit = 0;
-    for (const KeyingTemplate &digit : hexDigitKeyings())
-        longestDigit = std::max(longestDigit, digit.length);
     const int groups = BeaconDigits / 2;
     const auto longestFrame = std::size_t(headerKeying().length + groups * WordGap +
-                                          groups * LetterGap + BeaconDigits * longestDigit);
+                                          groups * LetterGap + BeaconDigits * longestDigitSlots());
     const auto after = [&](const std::vector<float> &values, float unknown) {
         std::vector<float> continued(values.begin() + copiedUntil, values.end());
         continued.resize(continued.size() + longestFrame, unknown);
