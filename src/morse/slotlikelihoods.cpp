@@ -13,24 +13,31 @@ namespace {
 
 // Fewer slots than this hold no keying worth deciding.
 constexpr std::size_t FewestSlots = 10;
-// The noise from the 30 % quantile of the slot energies: in noise alone a slot's energy is
-// exponential, whose quantile p is -ln(1 - p) times its mean. Keying fills under half the slots
-// (a dash and its gap: 3 of 4; letter and word gaps bring it under 45 %), so the quantile lies
-// in the gaps, at a higher quantile of the gaps alone; it is held under 80 % of them where the
-// keyed share is misjudged.
+// The first guess of the noise, from the 30 % quantile of the slot energies: in noise alone a
+// slot's energy is exponential, whose quantile p is -ln(1 - p) times its mean, and keying fills
+// under half the slots (a dash and its gap: 3 of 4; letter and word gaps bring it under 45 %).
+// Keyed slots still reach into the quantile and raise it, the more so the weaker the keying, so
+// later passes take the noise from the slots' own odds instead (unkeyedEnergy).
 constexpr double NoiseQuantile = 0.3;
-constexpr double HighestUnkeyedQuantile = 0.8;
 // A noiseless signal still gets finite likelihoods: the noise is never taken below this share
 // of the loudest slot (60 dB).
 constexpr double NoiselessFloor = 1e-6;
 // The first guess of the keyed slots, before the level is known: energy over 5 times the
 // noise (7 dB), which noise alone passes in e^-5, under 1 % of the slots.
 constexpr double FirstGuessKeyed = 5.0;
-// Passes: each takes the keyed slots, and so the noise and the level, from the one before.
-constexpr int LevelPasses = 3;
-// The keyed share that corrects the noise counts only slots keyed at odds of e^2 (7 to 1) or
-// more: in noise alone few slots reach them, so the correction does not feed on itself.
-constexpr double ClearlyKeyed = 2.0;
+// Passes: each takes the keyed slots, the noise and the level from the one before. At -12 dB in
+// 3 kHz the first guess of the noise lies about 12 % too high; five passes bring it to the noise
+// (a sixth changes no more than a frame in a hundred there, a fourth leaves three more doubtful).
+constexpr int LevelPasses = 5;
+// The noise is taken from the slots' odds only where the pass before found keying clearly above
+// it: keyed energy 5 times the noise (7 dB). In noise alone the loudest slots would otherwise pass
+// for keying, and the noise taken from the rest would fall with every pass (by 30 % in five);
+// noise alone stays under 4 times, and a beacon at -12 dB in 3 kHz at 20 WPM stands at about 10.
+constexpr double ClearKeying = 5.0;
+// The keyed share the noise's odds start from is held within these bounds, so a transmission of
+// keying alone or of quiet alone still leaves some slots to each side.
+constexpr double LeastShare = 0.05;
+constexpr double MostShare = 0.95;
 // The keyed level is averaged over this long either side of a slot: short enough for fades of
 // a few seconds, long enough to hold several elements at 8 WPM.
 constexpr double LevelReachSeconds = 1.0;
@@ -71,6 +78,28 @@ constexpr double TroughFall = 3.0;
 constexpr double CoherentRunShare = 0.5;
 constexpr int DashUnits = 3;
 
+// The mean energy of the unkeyed slots, each slot weighed by its posterior odds of being
+// unkeyed, at the prior of the keyed share those odds give: one expectation-maximization step for
+// a mixture of keying and noise, which counts neither a weak keyed slot as noise nor a loud noise
+// slot as keying.
+double unkeyedEnergy(const std::vector<float> &ratios, const std::vector<double> &energy,
+                     double noise)
+{
+    const auto keyedCount =
+        std::count_if(ratios.begin(), ratios.end(), [](float r) { return r > 0; });
+    const double share =
+        std::clamp(double(keyedCount) / double(ratios.size()), LeastShare, MostShare);
+    const double priorOdds = std::log(share / (1 - share));
+    double weight = 0.0;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < ratios.size(); ++i) {
+        const double unkeyed = 1 / (1 + std::exp(double(ratios[i]) + priorOdds));
+        weight += unkeyed;
+        sum += unkeyed * energy[i];
+    }
+    return weight > 0 ? sum / weight : noise;
+}
+
 } // namespace
 
 double logBesselI0(double x)
@@ -102,20 +131,15 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
     if (count < FewestSlots)
         return result;
 
-    // Noise from the low part of the slot energies (exponential in noise alone). The quantile
-    // of all slots is a higher quantile of the unkeyed ones: q / (1 - keyed share).
+    // The first guess of the noise from the low part of the slot energies (exponential in noise
+    // alone).
     std::vector<double> sorted = energy;
     const auto quantile = sorted.begin() + std::ptrdiff_t(double(count) * NoiseQuantile);
     std::nth_element(sorted.begin(), quantile, sorted.end());
-    // A noiseless signal still gets finite likelihoods.
-    const double loudest = *std::max_element(energy.begin(), energy.end());
-    const auto noiseFor = [&](double keyedShare) {
-        const double unkeyedQuantile =
-            NoiseQuantile / std::max(1.0 - keyedShare, NoiseQuantile / HighestUnkeyedQuantile);
-        return std::max(*quantile / -std::log1p(-unkeyedQuantile),
-                        NoiselessFloor * loudest + 1e-30);
-    };
-    double noise = knownNoise > 0 ? knownNoise : noiseFor(0.0);
+    const double noiseFloor =
+        NoiselessFloor * *std::max_element(energy.begin(), energy.end()) + 1e-30;
+    double noise =
+        knownNoise > 0 ? knownNoise : std::max(*quantile / -std::log1p(-NoiseQuantile), noiseFloor);
 
     std::vector<char> keyed(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -129,11 +153,9 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
     std::vector<double> energySum(count + 1, 0.0);
     for (std::size_t i = 0; i < count; ++i)
         energySum[i + 1] = energySum[i] + energy[i];
-    std::size_t clearlyKeyed = 0;
     for (int pass = 0; pass < LevelPasses; ++pass) {
-        if (pass > 0 && knownNoise <= 0)
-            noise = noiseFor(double(clearlyKeyed) / double(count));
-        clearlyKeyed = 0;
+        if (pass > 0 && knownNoise <= 0 && result.signalToNoise >= ClearKeying)
+            noise = std::max(unkeyedEnergy(result.keyed, energy, noise), noiseFloor);
         double globalSum = 0.0;
         std::size_t globalCount = 0;
         std::vector<double> prefixSum(count + 1, 0.0);
@@ -210,7 +232,6 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
             result.level[i] = float(a * a / noise);
             result.matched[i] = std::complex<float>(2 * a * slotSums[i] / noise);
             keyed[i] = llr > 0;
-            clearlyKeyed += llr > ClearlyKeyed ? 1 : 0;
         }
         result.signalToNoise = std::max(globalLevel - noise, 0.0) / noise;
         result.noise = noise;

@@ -38,14 +38,15 @@ struct SlotLikelihoods
 
 // Each slot's sum is a carrier of unknown phase in complex Gaussian noise: the keyed hypothesis
 // is Rician with the local keyed level, the unkeyed one Rayleigh. The noise comes from the
-// quieter slots; the keyed level is followed along the transmission (about a second either
-// side), so slow fading moves the decision threshold with it. Where a fade drops the level faster
-// (within 0.3 s, or down toward a null between keyed slots), the lower level holds: a slot whose
-// level has fallen near the noise scores near 0, missing evidence rather than a confident gap.
-// Fewer than ten slots give all ratios 0. knownNoise, where above 0, is the noise energy of a slot
-// as a longer view of the same keying found it (a transmission's, for a stretch of it on a phase of
-// its own): a short stretch holds too few quiet slots to judge the noise by, and a fade or the
-// filters' edges there would make its noise far too low and every slot of noise a confident gap.
+// slots as likely unkeyed as their ratios say (first from the quieter slots); the keyed level is
+// followed along the transmission (about a second either side), so slow fading moves the decision
+// threshold with it. Where a fade drops the level faster (within 0.3 s, or down toward a null
+// between keyed slots), the lower level holds: a slot whose level has fallen near the noise scores
+// near 0, missing evidence rather than a confident gap. Fewer than ten slots give all ratios 0.
+// knownNoise, where above 0, is the noise energy of a slot as a longer view of the same keying
+// found it (a transmission's, for a stretch of it on a phase of its own): a short stretch holds too
+// few quiet slots to judge the noise by, and a fade or the filters' edges there would make its
+// noise far too low and every slot of noise a confident gap.
 SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
                                 double knownNoise = 0.0);
 

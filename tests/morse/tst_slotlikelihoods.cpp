@@ -67,17 +67,19 @@ private slots:
         QTest::addColumn<double>("leastRight"); // share of slots whose ratio has the right sign
         QTest::newRow("strong, 20 dB a slot") << 20.0 << 0.0 << 1.0;
         QTest::newRow("10 dB a slot") << 10.0 << 0.0 << 0.97;
-        QTest::newRow("weak, 4 dB a slot") << 4.0 << 0.0 << 0.8;
+        QTest::newRow("weak, 4 dB a slot") << 4.0 << 0.0 << 0.78;
         QTest::newRow("fading from 20 dB to 10 dB") << 20.0 << -10.0 << 0.97;
     }
 
-    // The ratio's sign is the decision: keyed slots above 0, gaps below.
+    // The ratio's sign is the decision: keyed slots above 0, gaps below. Where the keying stands
+    // clear of the noise (10 dB a slot and more), the noise is judged right to a few percent: a
+    // noise judged high, as weak keying in the quiet slots makes it, weakens every slot's evidence.
     void decisions()
     {
         QFETCH(double, slotSnrDb);
         QFETCH(double, fadeDb);
         QFETCH(double, leastRight);
-        const Keyed keyed = keyedBaseband(2000, slotSnrDb, fadeDb, 7);
+        const Keyed keyed = keyedBaseband(8000, slotSnrDb, fadeDb, 7);
         const CumulativeSum sums(keyed.baseband);
         const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
         QCOMPARE(likelihoods.keyed.size(), keyed.pattern.size());
@@ -86,6 +88,9 @@ private slots:
             right += (likelihoods.keyed[s] > 0) == keyed.pattern[s] ? 1 : 0;
         const double share = double(right) / double(keyed.pattern.size());
         QVERIFY2(share >= leastRight, qPrintable(QString::number(share)));
+        const double noiseRatio = likelihoods.noise / Unit; // a slot's noise energy: Unit samples
+        if (slotSnrDb + fadeDb >= 10)
+            QVERIFY2(std::abs(noiseRatio - 1) < 0.05, qPrintable(QString::number(noiseRatio)));
         if (fadeDb == 0.0) {
             const double snr = 10 * std::log10(likelihoods.signalToNoise);
             QVERIFY2(std::abs(snr - slotSnrDb) < 1.5, qPrintable(QString::number(snr)));
@@ -145,15 +150,11 @@ private slots:
             keyed.baseband[k] *= 0.01f;
         const CumulativeSum sums(keyed.baseband);
         const double noise = Unit * 1.0;
-        const SlotLikelihoods own = slotLikelihoods(sums, {double(Unit), 0.0});
         const SlotLikelihoods given = slotLikelihoods(sums, {double(Unit), 0.0}, noise);
         QCOMPARE(given.noise, noise);
-        const auto quietest = [](const SlotLikelihoods &likelihoods) {
-            return *std::min_element(likelihoods.keyed.begin() + 40, likelihoods.keyed.end());
-        };
+        const float quietest = *std::min_element(given.keyed.begin() + 40, given.keyed.end());
         const double level = std::pow(10.0, 15.0 / 10);
-        QVERIFY2(quietest(own) < -10 * level, qPrintable(QString::number(quietest(own))));
-        QVERIFY2(quietest(given) > -2 * level, qPrintable(QString::number(quietest(given))));
+        QVERIFY2(quietest > -2 * level, qPrintable(QString::number(quietest)));
     }
 
     void trough_data()
