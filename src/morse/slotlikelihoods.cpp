@@ -26,14 +26,17 @@ constexpr double NoiselessFloor = 1e-6;
 // noise (7 dB), which noise alone passes in e^-5, under 1 % of the slots.
 constexpr double FirstGuessKeyed = 5.0;
 // Passes: each takes the keyed slots, the noise and the level from the one before. At -12 dB in
-// 3 kHz the first guess of the noise lies about 12 % too high; five passes bring it to the noise
-// (a sixth changes no more than a frame in a hundred there, a fourth leaves three more doubtful).
-constexpr int LevelPasses = 5;
-// The noise is taken from the slots' odds only where the pass before found keying clearly above
-// it: keyed energy 5 times the noise (7 dB). In noise alone the loudest slots would otherwise pass
-// for keying, and the noise taken from the rest would fall with every pass (by 30 % in five);
-// noise alone stays under 4 times, and a beacon at -12 dB in 3 kHz at 20 WPM stands at about 10.
-constexpr double ClearKeying = 5.0;
+// 3 kHz the first guess of the noise lies about 12 % too high; the four passes after the second
+// bring it to the noise (three leave one or two frames in a hundred more doubtful there).
+constexpr int LevelPasses = 6;
+// The noise is taken from the slots' odds only where the pass before, judged on the slots' own
+// ratios (from the second pass on), found keying clearly above it: keyed energy 3 times the noise
+// (5 dB). In noise alone the loudest slots would otherwise pass for keying, and the noise taken
+// from the rest would fall with every pass (by 30 % in five); noise alone of a hundred slots or
+// more stays under 2.7 (in a thousand trials), while a beacon at -12 dB in 3 kHz at 20 WPM stands
+// at about 10. The first pass's own figure, from the slots over 5 times the first guess, is no
+// judge: in noise alone it lies near 5 by its very choice of slots.
+constexpr double ClearKeying = 3.0;
 // The keyed share the noise's odds start from is held within these bounds, so a transmission of
 // keying alone or of quiet alone still leaves some slots to each side.
 constexpr double LeastShare = 0.05;
@@ -154,7 +157,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
     for (std::size_t i = 0; i < count; ++i)
         energySum[i + 1] = energySum[i] + energy[i];
     for (int pass = 0; pass < LevelPasses; ++pass) {
-        if (pass > 0 && knownNoise <= 0 && result.signalToNoise >= ClearKeying)
+        if (pass > 1 && knownNoise <= 0 && result.signalToNoise >= ClearKeying)
             noise = std::max(unkeyedEnergy(result.keyed, energy, noise), noiseFloor);
         double globalSum = 0.0;
         std::size_t globalCount = 0;

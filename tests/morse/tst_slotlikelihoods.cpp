@@ -138,6 +138,9 @@ private slots:
                                               [](float ratio) { return ratio > 0; });
         QVERIFY2(keyedSlots < 600, qPrintable(QString::number(keyedSlots)));
         QVERIFY(likelihoods.signalToNoise < 4);
+        // The loudest noise taken for keying would pull the noise down pass after pass.
+        QVERIFY2(std::abs(likelihoods.noise / Unit - 1) < 0.05,
+                 qPrintable(QString::number(likelihoods.noise / Unit)));
     }
 
     // A short stretch that ends in near silence (the filters' edge at a transmission's end, a deep
