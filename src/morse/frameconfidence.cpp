@@ -186,13 +186,9 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
     DigitScores digitScores;
     digitScores.reach = longestBodySlots();
     digitScores.values.reserve(keyings.size() * std::size_t(digitScores.reach + 1));
-    // A digit that starts past the last slot is wholly unknown, as a reading cut inside the frame
-    // leaves it: it scores as one whose slots all lie past the end, and the bodies that run on
-    // there compete with the chosen one instead of dropping out.
     for (const KeyingTemplate &keying : keyings) {
         for (int x = 0; x <= digitScores.reach; ++x)
-            digitScores.values.push_back(
-                scores.characterScoreWithin(keying, std::min(bodyStart + x, scores.count())));
+            digitScores.values.push_back(scores.characterScoreWithin(keying, bodyStart + x));
     }
     // The rules lower the confidence where they speak against the chosen body, and never raise it.
     return std::min(posterior(digitScores, digits, 0.0), posterior(digitScores, digits, 1.0));

@@ -231,7 +231,7 @@ float SlotScores::scoreWithin(const KeyingTemplate &keying, int start) const
 
 float SlotScores::characterScoreWithin(const KeyingTemplate &keying, int start) const
 {
-    if (start < 0 || start > count())
+    if (start < 0)
         return MinusInfinity;
     double apart = 0.0;
     std::complex<double> matched;

@@ -77,7 +77,8 @@ public:
     // alone: its key-downs either all in one phase (the carrier held through the character, as
     // a keyed oscillator holds it) or each in a phase of its own, at even odds. Two dots and the
     // gap between them then share their phase as a dash does, so no digit gains over another
-    // for holding a run. Without matched sums, the slots apart.
+    // for holding a run. Without matched sums, the slots apart. A character that starts past the
+    // last slot is wholly unknown (0), as a reading cut inside a frame leaves its later digits.
     float characterScoreWithin(const KeyingTemplate &keying, int start) const;
 
 private:
