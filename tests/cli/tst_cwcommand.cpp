@@ -4,7 +4,6 @@
 #include "cwtesting.h"
 #include "filetesting.h"
 #include "processtesting.h"
-#include "soundtesting.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -13,6 +12,7 @@
 #include <QTimeZone>
 
 using namespace tovrin3;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,26 +26,6 @@ const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
 using testing::ProgramRun;
 using testing::runProgram;
-using testing::runWithBytes;
-
-// The WAV file of the signal, cut short in the pause after its first transmission.
-QByteArray cutInFirstPause(const std::vector<float> &signal)
-{
-    constexpr qsizetype WavHeaderSize = 44;
-    const auto keyed = [](float sample) { return sample != 0.0F; };
-    const auto firstKeyed = std::ranges::find_if(signal, keyed);
-    // The first run of silence longer than a second after the keying began.
-    auto pauseStart = firstKeyed;
-    for (auto at = firstKeyed; at != signal.end(); ++at) {
-        if (keyed(*at))
-            pauseStart = at + 1;
-        else if (at - pauseStart > Rate)
-            break;
-    }
-    const qsizetype cut = std::distance(signal.begin(), pauseStart) + Rate / 2;
-    return testing::soundBytes(signal, Rate, SF_FORMAT_WAV | SF_FORMAT_PCM_16)
-        .first(WavHeaderSize + 2 * cut);
-}
 
 QByteArray usageError(const QByteArray &message)
 {
@@ -79,84 +59,60 @@ private slots:
 
     void runs_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("standardInput");
-        QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<QByteArray>("errors");
-        QTest::addColumn<int>("exitCode");
+        testing::addRunColumns();
         const QString missing = m_dir.filePath(QStringLiteral("missing.wav"));
         const QString text = QStringLiteral(SAMPLES_DIR "/beacon.txt");
         QByteArray timed;
         for (const morse::CopiedLine &line : m_copy.lines)
             timed += cwOutputLine(line.text, timeInto(PassStart, line.startSeconds));
 
-        QTest::newRow("raw samples on standard input named -")
-            << QStringList{QStringLiteral("-"), QStringLiteral("--raw-rate=8000")} << m_raw
-            << m_text << QByteArray() << 0;
-        QTest::newRow("a file timed from --start")
-            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06 18:57:44z"), m_pass}
-            << QByteArray() << timed << QByteArray() << 0;
-        QTest::newRow("inputs that fail are named, the others copied")
-            << QStringList{missing, m_pass, text, m_dir.path()} << QByteArray() << m_text
-            << "tovrin3-cw: " + missing.toLocal8Bit() + ": No such file or directory\n" +
+        using testing::addRun;
+        addRun("raw samples on standard input named -", {u"-"_s, u"--raw-rate=8000"_s}, m_raw,
+               m_text, {}, 0);
+        addRun("a file timed from --start", {Timestamps, Start, u"2026-12-06 18:57:44z"_s, m_pass},
+               {}, timed, {}, 0);
+        addRun("inputs that fail are named, the others copied",
+               {missing, m_pass, text, m_dir.path()}, {}, m_text,
+               "tovrin3-cw: " + missing.toLocal8Bit() + ": No such file or directory\n" +
                    "tovrin3-cw: " + text.toLocal8Bit() + ": not an audio file\n" +
-                   "tovrin3-cw: " + m_dir.path().toLocal8Bit() + ": not a regular file\n"
-            << 1;
-        QTest::newRow("--timestamps on a file without --start")
-            << QStringList{Timestamps, m_pass} << QByteArray() << QByteArray()
-            << usageError("--timestamps on a FILE needs --start TIME, the UTC time the "
-                          "recording began")
-            << 2;
-        QTest::newRow("standard input without its rate")
-            << QStringList{} << m_raw << QByteArray()
-            << usageError("raw samples on standard input need their rate: --raw-rate HZ") << 2;
-        QTest::newRow("raw samples at 4 kHz")
-            << QStringList{RawRate, QStringLiteral("4000")}
-            << testing::rawSamples(testing::cwTestSignal(4000, testing::CwShortTransmissions))
-            << m_text << QByteArray() << 0;
-        QTest::newRow("a rate below 4 kHz")
-            << QStringList{RawRate, QStringLiteral("3999")} << m_raw << QByteArray()
-            << usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not '3999'") << 2;
-        QTest::newRow("a rate that is nan")
-            << QStringList{RawRate, QStringLiteral("nan")} << m_raw << QByteArray()
-            << usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not 'nan'") << 2;
-        const QByteArray noTime = "--start takes a UTC time up to the year 9999 such as "
-                                  "2026-12-06T18:57:44Z, not ";
-        QTest::newRow("a start that is no time")
-            << QStringList{Timestamps, Start, QStringLiteral("2026-02-30T12:00:00Z"), m_pass}
-            << QByteArray() << QByteArray() << usageError(noTime + "'2026-02-30T12:00:00Z'") << 2;
-        QTest::newRow("a start past the year 9999")
-            << QStringList{Timestamps, Start, QStringLiteral("10000-01-01T00:00:00Z"), m_pass}
-            << QByteArray() << QByteArray() << usageError(noTime + "'10000-01-01T00:00:00Z'") << 2;
-        QTest::newRow("line times that would run past the year 9999")
-            << QStringList{Timestamps, Start, QStringLiteral("9999-12-31T23:59:59.5Z"), m_pass}
-            << QByteArray() << QByteArray()
-            << "tovrin3-cw: " + m_pass.toLocal8Bit() +
-                   ": the line times run past the year 9999: --start is too late\n"
-            << 1;
-        QTest::newRow("--start without --timestamps")
-            << QStringList{Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass} << QByteArray()
-            << QByteArray() << usageError("--start only serves --timestamps, --log and --submit")
-            << 2;
-        QTest::newRow("--start for two recordings")
-            << QStringList{Timestamps, Start, QStringLiteral("2026-12-06T18:57:44Z"), m_pass,
-                           m_pass}
-            << QByteArray() << QByteArray()
-            << usageError("--start gives the beginning of one recording; name one FILE") << 2;
-        QTest::newRow("unknown option")
-            << QStringList{m_pass, QStringLiteral("--frames")} << QByteArray() << QByteArray()
-            << usageError("unknown option '--frames'") << 2;
+                   "tovrin3-cw: " + m_dir.path().toLocal8Bit() + ": not a regular file\n",
+               1);
+        addRun("--timestamps on a file without --start", {Timestamps, m_pass}, {}, {},
+               usageError("--timestamps on a FILE needs --start TIME, the UTC time the "
+                          "recording began"),
+               2);
+        addRun("standard input without its rate", {}, m_raw, {},
+               usageError("raw samples on standard input need their rate: --raw-rate HZ"), 2);
+        addRun("raw samples at 4 kHz", {RawRate, u"4000"_s},
+               testing::rawSamples(testing::cwTestSignal(4000, testing::CwShortTransmissions)),
+               m_text, {}, 0);
+        for (const char *rate : {"3999", "nan"})
+            addRun(rate, {RawRate, QString::fromLatin1(rate)}, m_raw, {},
+                   usageError("--raw-rate takes a rate from 4000 to 192000 Hz, not '" +
+                              QByteArray(rate) + "'"),
+                   2);
+        // No such day, and past the year 9999.
+        for (const char *start : {"2026-02-30T12:00:00Z", "10000-01-01T00:00:00Z"})
+            addRun(start, {Timestamps, Start, QString::fromLatin1(start), m_pass}, {}, {},
+                   usageError("--start takes a UTC time up to the year 9999 such as "
+                              "2026-12-06T18:57:44Z, not '" +
+                              QByteArray(start) + "'"),
+                   2);
+        addRun("line times that would run past the year 9999",
+               {Timestamps, Start, u"9999-12-31T23:59:59.5Z"_s, m_pass}, {}, {},
+               "tovrin3-cw: " + m_pass.toLocal8Bit() +
+                   ": the line times run past the year 9999: --start is too late\n",
+               1);
+        addRun("--start without --timestamps", {Start, u"2026-12-06T18:57:44Z"_s, m_pass}, {}, {},
+               usageError("--start only serves --timestamps, --log and --submit"), 2);
+        addRun("--start for two recordings",
+               {Timestamps, Start, u"2026-12-06T18:57:44Z"_s, m_pass, m_pass}, {}, {},
+               usageError("--start gives the beginning of one recording; name one FILE"), 2);
+        addRun("unknown option", {m_pass, u"--frames"_s}, {}, {},
+               usageError("unknown option '--frames'"), 2);
     }
 
-    void runs()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, standardInput);
-        const ProgramRun result = runProgram(CwProgram, arguments, standardInput);
-        QTEST(result.output, "output");
-        QTEST(result.errors, "errors");
-        QTEST(result.exitCode, "exitCode");
-    }
+    void runs() { testing::checkRun(CwProgram); }
 
     // The lock is reported on standard error and changes nothing on standard output.
     void reportsLockWhenVerbose_data()
@@ -203,21 +159,19 @@ private slots:
     {
         const ProgramRun direct = runProgram(DecodeProgram, {m_beaconPass});
         QCOMPARE(direct.exitCode, 0);
-        QCOMPARE(direct.errors, QByteArray());
         QVERIFY(direct.output.contains("900140010C6A00A503"));
-        QCOMPARE(runProgram(DecodeProgram, {}, testing::fileContent(m_beaconPass)).output,
-                 direct.output);
-        // Standard input that is the file itself can be neither opened by name nor read again.
-        const ProgramRun redirected = testing::runWithInputFile(DecodeProgram, {}, m_beaconPass);
-        QCOMPARE(redirected.errors, QByteArray());
-        QCOMPARE(redirected.output, direct.output);
         const testing::ByteNamedFile file(QFile::encodeName(m_dir.path()) + "/pass\xff.wav",
                                           testing::fileContent(m_beaconPass));
         QVERIFY(file.isWritten());
-        const ProgramRun decoded = runWithBytes(DecodeProgram, {file.path()});
-        QCOMPARE(decoded.errors, QByteArray());
-        QCOMPARE(decoded.output, direct.output);
-        const ProgramRun copied = runWithBytes(CwProgram, {file.path()});
+        // Standard input that is the file itself can be neither opened by name nor read again.
+        for (const ProgramRun &run :
+             {direct, runProgram(DecodeProgram, {}, testing::fileContent(m_beaconPass)),
+              testing::runWithInputFile(DecodeProgram, {}, m_beaconPass),
+              testing::runWithBytes(DecodeProgram, {file.path()})}) {
+            QCOMPARE(run.errors, QByteArray());
+            QCOMPARE(run.output, direct.output);
+        }
+        const ProgramRun copied = testing::runWithBytes(CwProgram, {file.path()});
         QCOMPARE(copied.errors, QByteArray());
         QCOMPARE(copied.output, runProgram(CwProgram, {m_beaconPass}).output);
         // With audio, CSV has a confidence column, piped or not.
@@ -234,8 +188,13 @@ private slots:
     // before anything could be copied gets not even its heading in the decoder's report.
     void damagedFileGivesLinesBeforeDamage()
     {
+        // The first transmission alone ends a second into the pause before the second one.
+        const auto cut =
+            qsizetype(testing::cwTestSignal(Rate, {testing::CwTestTransmissions.front()}).size());
+        constexpr qsizetype WavHeaderSize = 44;
         const QString crashed = m_dir.filePath(QStringLiteral("crashed.wav"));
-        QVERIFY(testing::writeFile(crashed, cutInFirstPause(testing::cwTestSignal(Rate))));
+        QVERIFY(testing::writeFile(
+            crashed, testing::fileContent(m_beaconPass).first(WavHeaderSize + 2 * cut)));
         const QString early = m_dir.filePath(QStringLiteral("cut.wav"));
         QVERIFY(testing::writeFile(early, testing::fileContent(m_pass).first(1000)));
         const ProgramRun copied = runProgram(CwProgram, {crashed});

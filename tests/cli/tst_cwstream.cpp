@@ -78,23 +78,20 @@ private slots:
         }
     }
 
-    // Each piece of a second's samples arrives half a second after its second began.
-    void timesLinesByArrival()
+    // From a start, a line's time is its place in the stream; without one, each piece of a
+    // second's samples arrives half a second after its second began.
+    void timesLines()
     {
-        const std::vector<TimedLine> lines = copyInPieces(m_bytes, qsizetype(Rate) * 2);
-        QCOMPARE(lines.size(), m_whole.size());
-        for (const TimedLine &line : lines) {
+        const std::vector<TimedLine> fromStart = copyInPieces(m_bytes, 4096, PassStart);
+        QCOMPARE(fromStart.size(), m_whole.size());
+        for (const TimedLine &line : fromStart)
+            QCOMPARE(line.startTime, PassStart.addMSecs(std::llround(line.startSeconds * 1000)));
+        const std::vector<TimedLine> byArrival = copyInPieces(m_bytes, qsizetype(Rate) * 2);
+        QCOMPARE(byArrival.size(), m_whole.size());
+        for (const TimedLine &line : byArrival) {
             const auto second = std::llround(line.startSeconds * Rate) / static_cast<qint64>(Rate);
             QCOMPARE(line.startTime, PassStart.addMSecs(second * 1000 + 500));
         }
-    }
-
-    void timesLinesFromStart()
-    {
-        const std::vector<TimedLine> lines = copyInPieces(m_bytes, 4096, PassStart);
-        QCOMPARE(lines.size(), m_whole.size());
-        for (const TimedLine &line : lines)
-            QCOMPARE(line.startTime, PassStart.addMSecs(std::llround(line.startSeconds * 1000)));
     }
 
     // The time is one tovrin3-decode reads.

@@ -3,19 +3,13 @@
 #include "processtesting.h"
 
 #include <QFile>
-#include <QLocale>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
-using tovrin3::testing::fileContent;
-using tovrin3::testing::ProgramRun;
-using tovrin3::testing::runIn;
-using tovrin3::testing::runProgram;
-using tovrin3::testing::runWithInputFile;
-using tovrin3::testing::runWithOutputTo;
-using tovrin3::testing::writeFile;
+using namespace tovrin3::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -48,7 +42,6 @@ class TestDecodeCommand : public QObject
 private slots:
     void initTestCase()
     {
-        QLocale::setDefault(QLocale::c());
         QVERIFY(QFile::exists(Program));
         QVERIFY(m_dir.isValid());
         m_sample = fileContent(SampleFile);
@@ -60,11 +53,7 @@ private slots:
     // output.
     void decodes_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("standardInput");
-        QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<QByteArray>("errors");
-        QTest::addColumn<int>("exitCode");
+        addRunColumns();
         const QString missing = m_dir.filePath(QStringLiteral("missing.txt"));
         const QByteArray csv = testData("beacon.csv");
         const QString asCsv = QStringLiteral("--format=csv");
@@ -74,106 +63,83 @@ private slots:
             "tovrin3-decode: " + missing.toLocal8Bit() + ": No such file or directory\n";
         const QByteArray tryHelp = "Try 'tovrin3-decode --help' for more information.\n";
 
-        QTest::newRow("sample as JSON Lines") << QStringList{asJson, SampleFile} << QByteArray()
-                                              << testData("beacon.jsonl") << QByteArray() << 0;
-        QTest::newRow("timestamped pass as CSV")
-            << QStringList{asCsv, TimestampedFile} << QByteArray() << testData("timestamped.csv")
-            << QByteArray() << 0;
-        QTest::newRow("timestamped pass as JSON Lines")
-            << QStringList{TimestampedFile, asJson} << QByteArray() << testData("timestamped.jsonl")
-            << QByteArray() << 0;
-        QTest::newRow("unreadable inputs named, one header row, each input numbered from 1")
-            << QStringList{asCsv, SampleFile, missing, m_dir.path(), QStringLiteral("-")}
-            << m_sample << sourced(csv, sampleName, true) + sourced(csv, "-", false)
-            << notFound + "tovrin3-decode: " + m_dir.path().toLocal8Bit() + ": Is a directory\n"
-            << 1;
-        QTest::newRow("strict check of the sample")
-            << QStringList{Strict, SampleFile} << QByteArray() << m_report
-            << sampleName +
-                   ":1: not a frame (59 characters after cleaning): de NOCALL  KAMO "
-                   "TOVRIN-III pass 2024-05-12 0932z, 20 wpm, copied by ear\n" +
-                   sampleName +
-                   ":7: not a frame (17 characters after cleaning): QT7XMRKT3HKD 8Z01 6E01 "
-                   "0C5 02 B1 03\n" +
-                   sampleName +
-                   ":10: frame 7: battery temperature 0008 has mixed sign bits: QT7XMRKT3HKD "
-                   "0008 9801 0C46 04 B2 01\n" +
-                   sampleName +
-                   ":12: not a frame (19 characters after cleaning): QT7XMRKT3HKD 5001 A201 "
-                   "0C50 04 B3 011\n" +
-                   sampleName + ":17: not a frame (10 characters after cleaning): 73 de NOCALL\n"
-            << 3;
-        QTest::newRow("strict check names standard input -, an unreadable input outranks it")
-            << QStringList{Strict, missing, QStringLiteral("-")} << QByteArray("\r\n\r\nbad\r\n")
-            << QByteArray() << notFound + "-:3: not a frame (3 characters after cleaning): bad\n"
-            << 1;
-        const QString frameFile = m_dir.filePath(QStringLiteral("one, frame.txt"));
+        for (const auto &[input, format, expected] :
+             {std::tuple{SampleFile, asJson, "beacon.jsonl"},
+              std::tuple{TimestampedFile, asCsv, "timestamped.csv"},
+              std::tuple{TimestampedFile, asJson, "timestamped.jsonl"}})
+            addRun(expected, {input, format}, {}, testData(expected), {}, 0);
+        addRun("unreadable inputs named, one header row, each input numbered from 1",
+               {asCsv, SampleFile, missing, m_dir.path(), u"-"_s}, m_sample,
+               sourced(csv, sampleName, true) + sourced(csv, "-", false),
+               notFound + "tovrin3-decode: " + m_dir.path().toLocal8Bit() + ": Is a directory\n",
+               1);
+        QByteArray strictErrors;
+        for (const char *line :
+             {":1: not a frame (59 characters after cleaning): de NOCALL  KAMO TOVRIN-III pass "
+              "2024-05-12 0932z, 20 wpm, copied by ear\n",
+              ":7: not a frame (17 characters after cleaning): QT7XMRKT3HKD 8Z01 6E01 0C5 02 B1 "
+              "03\n",
+              ":10: frame 7: battery temperature 0008 has mixed sign bits: QT7XMRKT3HKD 0008 9801 "
+              "0C46 04 B2 01\n",
+              ":12: not a frame (19 characters after cleaning): QT7XMRKT3HKD 5001 A201 0C50 04 B3 "
+              "011\n",
+              ":17: not a frame (10 characters after cleaning): 73 de NOCALL\n"})
+            strictErrors += sampleName + line;
+        addRun("strict check of the sample", {Strict, SampleFile}, {}, m_report, strictErrors, 3);
+        addRun("strict check names standard input -, an unreadable input outranks it",
+               {Strict, missing, u"-"_s}, "\r\n\r\nbad\r\n", {},
+               notFound + "-:3: not a frame (3 characters after cleaning): bad\n", 1);
+        const QString frameFile = m_dir.filePath(u"one, frame.txt"_s);
         QVERIFY(writeFile(frameFile, "QT7XMRKT3HKD 900140010C6A00A503\n"));
         const QByteArray frameFileName = frameFile.toLocal8Bit();
         // The sample's second frame, as the first of its input.
         const QByteArray json = QByteArray(testData("beacon.jsonl").split('\n').at(1))
                                     .replace("\"frame\":2", "\"frame\":1");
-        QTest::newRow("JSON rows of several inputs name their source")
-            << QStringList{asJson, frameFile, QStringLiteral("-")}
-            << QByteArray("QT7XMRKT3HKD 900140010C6A00A503")
-            << "{\"source\":\"" + frameFileName + "\"," + json.sliced(1) + "\n{\"source\":\"-\"," +
-                   json.sliced(1) + "\n"
-            << QByteArray() << 0;
+        addRun("JSON rows of several inputs name their source", {asJson, frameFile, u"-"_s},
+               "QT7XMRKT3HKD 900140010C6A00A503",
+               "{\"source\":\"" + frameFileName + "\"," + json.sliced(1) + "\n{\"source\":\"-\"," +
+                   json.sliced(1) + "\n",
+               {}, 0);
         const QByteArray block = "#1: 900140010C6A00A503\n-----------------------\n"
                                  "  Battery Temperature: 25.00 C\n  COM Temperature: 20.00 C\n"
                                  "  Battery Voltage: 3.90 V\n  Mission: 00000000\n"
                                  "  Debug: 10100101\n  Kill Switch: 00000011 MAIN=OFF, SUB=OFF\n\n";
         const QByteArray heading = "==> " + frameFileName + " <==\n";
-        QTest::newRow("report of several inputs: a heading before each input's blocks")
-            << QStringList{frameFile, QStringLiteral("-"), frameFile} << QByteArray("no frame")
-            << heading + block + heading + block << QByteArray() << 0;
+        addRun("report of several inputs: a heading before each input's blocks",
+               {frameFile, u"-"_s, frameFile}, "no frame", heading + block + heading + block, {},
+               0);
         const QByteArray sure = "QT7XMRKT3HKD 900140010C6A00A503\n";
         const QByteArray doubtful = "QT7XMRKT3HKD 900140010C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]\n";
-        const QString keep = QStringLiteral("--keep-doubtful");
-        QTest::newRow("--strict names a doubtful frame left out")
-            << QStringList{Strict} << sure + doubtful << block
-            << "-:2: doubtful frame (confidence 0.42), left out without --keep-doubtful: " +
-                   doubtful
-            << 3;
+        addRun("--strict names a doubtful frame left out", {Strict}, sure + doubtful, block,
+               "-:2: doubtful frame (confidence 0.42), left out without --keep-doubtful: " +
+                   doubtful,
+               3);
         const QByteArray csvHeader = csv.first(csv.indexOf('\n'));
         // The sample's second frame, "2,,900140010C6A00A503,...".
         const QByteArray secondRow = csv.split('\n').at(2);
-        QTest::newRow("--keep-doubtful adds a confidence column, empty without a mark")
-            << QStringList{keep, asCsv} << sure + doubtful
-            << csvHeader + ",confidence\n1" + secondRow.sliced(1) + ",\n" + secondRow + ",0.42\n"
-            << QByteArray() << 0;
-        QTest::newRow("UTF-16 text with a byte-order mark, little-endian")
-            << QStringList{}
-            << QByteArray(QStringEncoder(QStringConverter::Utf16LE,
-                                         QStringConverter::Flag::WriteBom)(QString::fromUtf8(sure)))
-            << block << QByteArray() << 0;
-        const QByteArray neither = "tovrin3-decode: -: neither text nor an audio recording (raw "
-                                   "samples are read by tovrin3-cw --raw-rate)\n";
-        QTest::newRow("raw samples are neither text nor a recording")
-            << QStringList{} << QByteArray("\x00\x00\x10\x02\xF0\xFD\x00\x00", 8).repeated(64)
-            << QByteArray() << neither << 1;
-        QTest::newRow("unknown option after a file decodes nothing")
-            << QStringList{SampleFile, QStringLiteral("--frames")} << QByteArray() << QByteArray()
-            << "tovrin3-decode: unknown option '--frames'\n" + tryHelp << 2;
-        QTest::newRow("unknown format")
-            << QStringList{QStringLiteral("--format"), QStringLiteral("xml"), SampleFile}
-            << QByteArray() << QByteArray()
-            << "tovrin3-decode: unknown format 'xml': use report, csv or json\n" + tryHelp << 2;
-        QTest::newRow("format without a value")
-            << QStringList{SampleFile, QStringLiteral("--format")} << QByteArray() << QByteArray()
-            << "tovrin3-decode: option '--format' needs a value: report, csv or json\n" + tryHelp
-            << 2;
+        addRun("--keep-doubtful adds a confidence column, empty without a mark",
+               {u"--keep-doubtful"_s, asCsv}, sure + doubtful,
+               csvHeader + ",confidence\n1" + secondRow.sliced(1) + ",\n" + secondRow + ",0.42\n",
+               {}, 0);
+        addRun("UTF-16 text with a byte-order mark, little-endian", {},
+               QStringEncoder(QStringConverter::Utf16LE,
+                              QStringConverter::Flag::WriteBom)(QString::fromUtf8(sure)),
+               block, {}, 0);
+        addRun("raw samples are neither text nor a recording", {},
+               QByteArray("\x00\x00\x10\x02\xF0\xFD\x00\x00", 8).repeated(64), {},
+               "tovrin3-decode: -: neither text nor an audio recording (raw samples are read by "
+               "tovrin3-cw --raw-rate)\n",
+               1);
+        addRun("unknown option after a file decodes nothing", {SampleFile, u"--frames"_s}, {}, {},
+               "tovrin3-decode: unknown option '--frames'\n" + tryHelp, 2);
+        addRun("unknown format", {u"--format"_s, u"xml"_s, SampleFile}, {}, {},
+               "tovrin3-decode: unknown format 'xml': use report, csv or json\n" + tryHelp, 2);
+        addRun("format without a value", {SampleFile, u"--format"_s}, {}, {},
+               "tovrin3-decode: option '--format' needs a value: report, csv or json\n" + tryHelp,
+               2);
     }
 
-    void decodes()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, standardInput);
-        const ProgramRun run = runProgram(Program, arguments, standardInput);
-        QTEST(run.output, "output");
-        QTEST(run.errors, "errors");
-        QTEST(run.exitCode, "exitCode");
-    }
+    void decodes() { checkRun(Program); }
 
     // A text redirected from a file, longer than the bytes read first to tell text from audio:
     // every line is decoded, the first too. Named twice, the second reads what the first left:
@@ -237,11 +203,11 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QByteArray>("start");
-        const QByteArray usage = "Usage: tovrin3-decode [OPTION...] [FILE...]\n";
-        QTest::newRow("--help") << QStringLiteral("--help") << usage;
-        QTest::newRow("-h") << QStringLiteral("-h") << usage;
-        QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("tovrin3-decode ");
-        QTest::newRow("-V") << QStringLiteral("-V") << QByteArray("tovrin3-decode ");
+        for (const char *option : {"--help", "-h"})
+            QTest::newRow(option) << QString::fromLatin1(option)
+                                  << QByteArray("Usage: tovrin3-decode [OPTION...] [FILE...]\n");
+        for (const char *option : {"--version", "-V"})
+            QTest::newRow(option) << QString::fromLatin1(option) << QByteArray("tovrin3-decode ");
     }
 
     void helpAndVersion()
@@ -275,7 +241,7 @@ private slots:
     // A reader that closes the pipe ends the program quietly, without waiting for more input.
     void closedPipeEndsQuietly()
     {
-        const ProgramRun run = tovrin3::testing::runIntoClosedPipe(Program, {}, m_sample, false);
+        const ProgramRun run = runIntoClosedPipe(Program, {}, m_sample, false);
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.errors, QByteArray());
     }

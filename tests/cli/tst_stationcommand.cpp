@@ -24,6 +24,8 @@ const QString Program = QStringLiteral(BIN_DIR "/tovrin3-decode");
 const QString CwProgram = QStringLiteral(BIN_DIR "/tovrin3-cw");
 constexpr int Rate = 8000;
 const QByteArray TimedLine = "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n";
+// Requests the server got, sure frames and queued frames in the log (-1: no log).
+using Counts = QList<qint64>;
 const QByteArray FrameHex = "515437584D524B5433484B4420393030313430303130433641303041353033";
 
 QByteArray expectedBody(const QByteArray &timestamp)
@@ -75,72 +77,57 @@ private slots:
     void answers_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<bool>("serverFails");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArrayList>("messages");
-        QTest::addColumn<qsizetype>("requests");
-        QTest::addColumn<qint64>("sureFrames"); // -1: no log
-        QTest::addColumn<qint64>("queued");
+        QTest::addColumn<Counts>("counts");
+        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QByteArray>("sentTime"); // of the one request's body; empty: unchecked
-
+        QTest::addColumn<bool>("serverFails");
+        const auto row = [](const char *name, const QStringList &arguments, const QByteArray &input,
+                            int exitCode, const QByteArrayList &messages, Counts counts,
+                            const QByteArray &settings = {}, const QByteArray &sentTime = {},
+                            bool serverFails = false) {
+            QTest::newRow(name) << arguments << input << exitCode << messages << counts << settings
+                                << sentTime << serverFails;
+        };
         const auto sentAt = [this](QTime start) { // on 2026-12-06, UTC, where the frame begins
             return QDateTime(QDate(2026, 12, 6), start, Qt::UTC)
                 .addMSecs(m_headerOffsetMs)
                 .toString(u"yyyy-MM-dd'T'HH:mm:ss.zzz'Z'"_qs)
                 .toLatin1();
         };
+        const QStringList submit{u"--submit"_qs};
         const QByteArrayList accepted{"1 frames accepted, 0 stay queued"};
-        QTest::newRow("recording with --start")
-            << QStringList{u"--submit"_qs, u"--start"_qs, u"2026-12-06T18:50:00Z"_qs,
-                           u"RECORDING"_qs}
-            << QByteArray() << QByteArray() << false << 0 << accepted << qsizetype(1) << 1LL << 0LL
-            << sentAt(QTime(18, 50));
-        QTest::newRow("recording with its start in its name")
-            << QStringList{u"--submit"_qs, u"NAMED"_qs} << QByteArray() << QByteArray() << false
-            << 0 << accepted << qsizetype(1) << 1LL << 0LL << sentAt(QTime(18, 57));
-        QTest::newRow("recording with its start in its date tag")
-            << QStringList{u"--submit"_qs, u"TAGGED"_qs} << QByteArray() << QByteArray() << false
-            << 0 << accepted << qsizetype(1) << 1LL << 0LL << sentAt(QTime(18, 56));
-        const QStringList submit{u"--format"_qs, u"csv"_qs, u"--submit"_qs};
+        row("recording with --start",
+            submit + QStringList{u"--start"_qs, u"2026-12-06T18:50:00Z"_qs, u"RECORDING"_qs}, {}, 0,
+            accepted, {1, 1, 0}, {}, sentAt(QTime(18, 50)));
+        row("recording with its start in its name", submit + QStringList{u"NAMED"_qs}, {}, 0,
+            accepted, {1, 1, 0}, {}, sentAt(QTime(18, 57)));
+        row("recording with its start in its date tag", submit + QStringList{u"TAGGED"_qs}, {}, 0,
+            accepted, {1, 1, 0}, {}, sentAt(QTime(18, 56)));
+        const QStringList csvSubmit{u"--format"_qs, u"csv"_qs, u"--submit"_qs};
         const QByteArrayList untimed{"1 frames without a known time were not logged"};
-        QTest::newRow("no time") << submit << QByteArray()
-                                 << QByteArray("QT7XMRKT3HKD 900140010C6A00A503\n") << false << 0
-                                 << untimed << qsizetype(0) << 0LL << 0LL << QByteArray();
-        QTest::newRow("recording without a start")
-            << submit + QStringList{u"RECORDING"_qs} << QByteArray() << QByteArray() << false << 0
-            << untimed << qsizetype(0) << 0LL << 0LL << QByteArray();
-        QTest::newRow("doubtful") << submit << QByteArray()
-                                  << QByteArray(
-                                         "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 "
-                                         "[DOUBTFUL:CONFIDENCE=0.42]\n")
-                                  << false << 0 << QByteArrayList{"1 frames logged, 1 of them new"}
-                                  << qsizetype(0) << 0LL << 0LL << QByteArray();
-        QTest::newRow("sharing off")
-            << QStringList{u"--submit"_qs} << QByteArray("SHARE=no\n") << TimedLine << false << 2
-            << QByteArrayList{"SHARE=yes"} << qsizetype(0) << -1LL << -1LL << QByteArray();
-        QTest::newRow("sharing off: --flush")
-            << QStringList{u"--flush"_qs} << QByteArray("SHARE=no\n") << TimedLine << false << 2
-            << QByteArrayList{"SHARE=yes"} << qsizetype(0) << -1LL << -1LL << QByteArray();
-        QTest::newRow("bad callsign and NORAD number")
-            << QStringList{u"--log"_qs} << QByteArray("CALLSIGN=DL 1\nNORAD_ID=x\n") << TimedLine
-            << false << 2 << QByteArrayList{"CALLSIGN=DL 1", "NORAD_ID=x"} << qsizetype(0) << -1LL
-            << -1LL << QByteArray();
-        QTest::newRow("nothing sharing needs for the dry run")
-            << QStringList{u"--submit-dry-run"_qs} << QByteArray("CALLSIGN=\nNORAD_ID=\nLOCATOR=\n")
-            << TimedLine << false << 2 << QByteArrayList{"CALLSIGN", "NORAD_ID", "LOCATOR"}
-            << qsizetype(0) << -1LL << -1LL << QByteArray();
-        QTest::newRow("dry run") << QStringList{u"--submit-dry-run"_qs} << QByteArray() << TimedLine
-                                 << false << 0
-                                 << QByteArrayList{"POST SERVER",
-                                                   expectedBody("2026-12-06T18:57:44.000Z")}
-                                 << qsizetype(0) << -1LL << -1LL << QByteArray();
-        QTest::newRow("server fails")
-            << QStringList{u"--submit"_qs} << QByteArray() << TimedLine << true << 0
-            << QByteArrayList{"0 frames accepted, 1 stay queued", "HTTP 503",
-                              "down for maintenance"}
-            << qsizetype(1) << 1LL << 1LL << QByteArray("2026-12-06T18:57:44.000Z");
+        row("no time", csvSubmit, "QT7XMRKT3HKD 900140010C6A00A503\n", 0, untimed, {0, 0, 0});
+        row("recording without a start", csvSubmit + QStringList{u"RECORDING"_qs}, {}, 0, untimed,
+            {0, 0, 0});
+        row("doubtful", csvSubmit,
+            "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503 [DOUBTFUL:CONFIDENCE=0.42]\n", 0,
+            {"1 frames logged, 1 of them new"}, {0, 0, 0});
+        const Counts nothing{0, -1, -1};
+        for (const char *option : {"--submit", "--flush"})
+            row(QByteArray("sharing off: ").append(option).constData(),
+                {QString::fromLatin1(option)}, TimedLine, 2, {"SHARE=yes"}, nothing, "SHARE=no\n");
+        row("bad callsign and NORAD number", {u"--log"_qs}, TimedLine, 2,
+            {"CALLSIGN=DL 1", "NORAD_ID=x"}, nothing, "CALLSIGN=DL 1\nNORAD_ID=x\n");
+        const QStringList dryRun{u"--submit-dry-run"_qs};
+        row("nothing sharing needs for the dry run", dryRun, TimedLine, 2,
+            {"CALLSIGN", "NORAD_ID", "LOCATOR"}, nothing, "CALLSIGN=\nNORAD_ID=\nLOCATOR=\n");
+        row("dry run", dryRun, TimedLine, 0,
+            {"POST SERVER", expectedBody("2026-12-06T18:57:44.000Z")}, nothing);
+        row("server fails", submit, TimedLine, 0,
+            {"0 frames accepted, 1 stay queued", "HTTP 503", "down for maintenance"}, {1, 1, 1}, {},
+            "2026-12-06T18:57:44.000Z", true);
     }
 
     void answers()
@@ -161,12 +148,11 @@ private slots:
         for (QByteArray &message : messages)
             QVERIFY2(run.errors.contains(message.replace("SERVER", m_server->url().toEncoded())),
                      run.errors.constData());
-        QTEST(m_server->requests.size(), "requests");
-        QTEST(logNumber(m_home->logPath(), u"SELECT count(*) FROM frames WHERE doubtful = 0"_qs),
-              "sureFrames");
-        QTEST(
-            logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs),
-            "queued");
+        const Counts counts{
+            m_server->requests.size(),
+            logNumber(m_home->logPath(), u"SELECT count(*) FROM frames WHERE doubtful = 0"_qs),
+            logNumber(m_home->logPath(), u"SELECT count(*) FROM outbox WHERE state = 'queued'"_qs)};
+        QTEST(counts, "counts");
         QFETCH(QByteArray, sentTime);
         if (!sentTime.isEmpty())
             QCOMPARE(m_server->requests.first().body, expectedBody(sentTime));
@@ -271,24 +257,21 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<bool>("sent");
-
         const QStringList start{u"--timestamps"_qs, u"--start"_qs, u"2026-12-06T18:50:00Z"_qs};
         QTest::newRow("recording")
-            << start + QStringList{u"RECORDING"_qs, u"--submit"_qs} << QByteArray() << true;
+            << start + QStringList{u"RECORDING"_qs, u"--submit"_qs} << QByteArray();
         QTest::newRow("raw samples")
             << start + QStringList{u"--raw-rate"_qs, QString::number(Rate), u"-"_qs, u"--submit"_qs}
-            << QByteArray() << true;
+            << QByteArray();
         QTest::newRow("bad settings without a station option")
-            << start + QStringList{u"RECORDING"_qs} << QByteArray("SHARE=no\nCALLSIGN=DL 1\n")
-            << false;
+            << start + QStringList{u"RECORDING"_qs} << QByteArray("SHARE=no\nCALLSIGN=DL 1\n");
     }
 
     void cwSendsWhatItCopies()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, settings);
-        QFETCH(bool, sent);
+        const bool sent = arguments.contains(u"--submit"_qs);
         QVERIFY(m_home->writeConfiguration(configuration() + settings));
         arguments.replaceInStrings(u"RECORDING"_qs, m_recording);
         const QByteArray input =

@@ -97,10 +97,7 @@ private slots:
         reportRow("sequences broken off inside a line",
                   "900140010C6A00A5\xE2\x82\r\n900140010C6A00A\xF0\x90\x80\n", 2);
         reportRow("sequence unfinished at the end", "900140010C6A00A50\xC3", 1);
-        reportRow("byte order mark",
-                  "\xEF\xBB\xBF"
-                  "900140010C6A00A503",
-                  1);
+        reportRow("byte order mark", QByteArray("\xEF\xBB\xBF") + "900140010C6A00A503", 1);
         const QByteArray timestamped =
             fileContent(QStringLiteral(TEST_DATA_DIR "/timestamped.txt"));
         reportRow("timestamps are no part of the report format", timestamped, 1);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Running the package's programs from the tests: always by an argument list, never through a
-// shell. The runner itself is the station tests' one, which keeps this process's event loop going.
+// Running the package's programs from the tests, all through stationtesting.h's one runner:
+// in this process's environment, redirected, or with arguments that are no text.
 #include "stationtesting.h"
 
 #include <QByteArray>
@@ -12,6 +12,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include <unistd.h>
 #include <vector>
@@ -25,6 +26,34 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     return runProgram(program, arguments, QProcessEnvironment::systemEnvironment(), standardInput);
 }
 
+// The columns of a table of runs: the arguments and standard input, and the whole output,
+// diagnostics and exit code the run must give.
+inline void addRunColumns()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("standardInput");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("errors");
+    QTest::addColumn<int>("exitCode");
+}
+
+inline void addRun(const char *name, const QStringList &arguments, const QByteArray &standardInput,
+                   const QByteArray &output, const QByteArray &errors, int exitCode)
+{
+    QTest::newRow(name) << arguments << standardInput << output << errors << exitCode;
+}
+
+// Runs the program as the current row of such a table says and compares everything it gives.
+inline void checkRun(const QString &program)
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, standardInput);
+    const ProgramRun run = runProgram(program, arguments, standardInput);
+    QTEST(run.output, "output");
+    QTEST(run.errors, "errors");
+    QTEST(run.exitCode, "exitCode");
+}
+
 // This process's environment without a display or a platform for the windows, as on a headless
 // machine.
 inline QProcessEnvironment environmentWithoutDisplay()
@@ -35,32 +64,26 @@ inline QProcessEnvironment environmentWithoutDisplay()
     return environment;
 }
 
-// What the started process gave once it has ended; nothing when it did not end normally in time.
-inline ProgramRun endedRun(QProcess &process)
+// The program in a working folder of its own (empty: this one), with its standard output sent to
+// a file when one is named, such as /dev/full, which refuses every write.
+inline ProgramRun
+runIn(const QString &workingFolder, const QString &program, const QStringList &arguments,
+      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+      const QString &outputFile = {})
 {
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingFolder);
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
+    return runPrepared(process, program, arguments);
 }
 
-// Starts the prepared process with the program and waits for its end, without standard input.
-inline ProgramRun finishRun(QProcess &process, const QString &program, const QStringList &arguments)
-{
-    process.start(program, arguments);
-    process.closeWriteChannel();
-    return endedRun(process);
-}
-
-// The program with its standard output sent to a file, such as /dev/full, which refuses every
-// write.
 inline ProgramRun
 runWithOutputTo(const QString &program, const QStringList &arguments, const QString &outputFile,
                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setStandardOutputFile(outputFile);
-    return finishRun(process, program, arguments);
+    return runIn({}, program, arguments, environment, outputFile);
 }
 
 // The program with its standard output a pipe whose reading end is already closed, as when the
@@ -77,11 +100,7 @@ inline ProgramRun runIntoClosedPipe(const QString &program, const QStringList &a
         ::close(pipeEnds[0]);
         ::close(pipeEnds[1]);
     });
-    process.start(program, arguments);
-    process.write(standardInput);
-    if (endInput)
-        process.closeWriteChannel();
-    return endedRun(process);
+    return runPrepared(process, program, arguments, standardInput, endInput);
 }
 
 // The program with a file as its standard input, as a shell's `< file` gives it.
@@ -90,19 +109,7 @@ inline ProgramRun runWithInputFile(const QString &program, const QStringList &ar
 {
     QProcess process;
     process.setStandardInputFile(inputFile);
-    process.start(program, arguments);
-    return endedRun(process);
-}
-
-// The program in a working folder of its own, for arguments that name files relative to it.
-inline ProgramRun
-runIn(const QString &workingFolder, const QString &program, const QStringList &arguments,
-      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(workingFolder);
-    return finishRun(process, program, arguments);
+    return runPrepared(process, program, arguments);
 }
 
 // The program with arguments given as bytes, which need not be text in any encoding: QProcess
@@ -119,7 +126,7 @@ inline ProgramRun runWithBytes(const QString &program, const QByteArrayList &arg
         ::execv(argv.front(), argv.data());
         ::_exit(127);
     });
-    return finishRun(process, program, {});
+    return runPrepared(process, program, {});
 }
 
 } // namespace tovrin3::testing

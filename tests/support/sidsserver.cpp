@@ -11,10 +11,9 @@ SidsServer::SidsServer(QObject *parent) : QObject(parent)
     m_clock.start();
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            const int connection = ++connections;
+            ++connections;
             socket->setParent(this);
-            connect(socket, &QTcpSocket::readyRead, this,
-                    [this, socket, connection] { readFrom(socket, connection); });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         }
     });
 }
@@ -35,7 +34,7 @@ QUrl SidsServer::url(const QString &path) const
 }
 
 // Requests on one connection come one after another; each is answered before the next is read.
-void SidsServer::readFrom(QTcpSocket *socket, int connection)
+void SidsServer::readFrom(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     for (;;) {
@@ -55,7 +54,6 @@ void SidsServer::readFrom(QTcpSocket *socket, int connection)
         request.path = firstLine.value(1);
         request.headers = head.mid(head.indexOf("\r\n") + 2);
         request.body = buffer.mid(headEnd + 4, length);
-        request.connection = connection;
         request.receivedMs = m_clock.elapsed();
         buffer.remove(0, headEnd + 4 + length);
         requests.append(request);
@@ -68,13 +66,6 @@ void SidsServer::readFrom(QTcpSocket *socket, int connection)
                       answer.extraHeaders + "\r\n" + answer.body);
     }
     socket->setProperty("buffer", buffer);
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 
 } // namespace tovrin3::testing

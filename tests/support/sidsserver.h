@@ -33,7 +33,6 @@ public:
         QByteArray path;
         QByteArray headers; // as received, one per line
         QByteArray body;
-        int connection = 0;    // which connection carried it, from 1
         qint64 receivedMs = 0; // since the server was made
     };
 
@@ -54,15 +53,12 @@ signals:
     void requestReceived();
 
 private:
-    void readFrom(QTcpSocket *socket, int connection);
+    void readFrom(QTcpSocket *socket);
 
     QTcpServer m_server;
     QElapsedTimer m_clock;
     quint16 m_port = 0;
     QList<Answer> m_script;
 };
-
-// A loopback port on which nothing listens: a connection there is refused.
-quint16 closedPort();
 
 } // namespace tovrin3::testing

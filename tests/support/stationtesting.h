@@ -32,7 +32,6 @@ public:
         QDir().mkpath(m_dir.filePath(QStringLiteral("system/tovrin3")));
     }
 
-    bool isValid() const { return m_dir.isValid(); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString configHome() const { return m_dir.filePath(QStringLiteral("config")); }
     QString dataHome() const { return m_dir.filePath(QStringLiteral("data")); }
@@ -73,17 +72,17 @@ struct ProgramRun
     QByteArray errors;
 };
 
-// Runs a program with its arguments (never through a shell) while this process's event loop
-// goes on, so that a server in the test answers it.
-inline ProgramRun runProgram(const QString &program, const QStringList &arguments,
-                             const QProcessEnvironment &environment,
-                             const QByteArray &standardInput = {}, int timeoutMs = 60'000)
+// The one runner of the tests: starts a program with its arguments (never through a shell) in
+// the prepared process, writes its standard input and, unless told not to, ends it, while this
+// process's event loop goes on, so that a server in the test answers it.
+inline ProgramRun runPrepared(QProcess &process, const QString &program,
+                              const QStringList &arguments, const QByteArray &standardInput = {},
+                              bool endInput = true, int timeoutMs = 60'000)
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     process.write(standardInput);
-    process.closeWriteChannel();
+    if (endInput)
+        process.closeWriteChannel();
     QElapsedTimer timer;
     timer.start();
     while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
@@ -99,8 +98,14 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-// The user "nobody", who owns none of the files a test makes.
-inline constexpr int UnprivilegedId = 65534;
+inline ProgramRun runProgram(const QString &program, const QStringList &arguments,
+                             const QProcessEnvironment &environment,
+                             const QByteArray &standardInput = {}, int timeoutMs = 60'000)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    return runPrepared(process, program, arguments, standardInput, true, timeoutMs);
+}
 
 struct UnprivilegedRun
 {
@@ -125,7 +130,7 @@ inline std::optional<UnprivilegedRun> rerunUnprivileged()
     QString function = QString::fromLatin1(QTest::currentTestFunction());
     if (const char *tag = QTest::currentDataTag())
         function += QLatin1Char(':') + QString::fromUtf8(tag);
-    const QString id = QString::number(UnprivilegedId);
+    const QString id = QStringLiteral("65534"); // "nobody", who owns none of the test's files
     UnprivilegedRun child;
     child.run = runProgram(setpriv,
                            {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
