@@ -1,17 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a screen reader meets it: the report box's text, caret and selection in UTF-16
 // offsets, edits through the accessible interface, the events a change of the report sends, and
-// the status labels, which speak what they show.
+// the status labels, which speak what they show. Also what the window manager is told about the
+// fixed-size windows. Both need X11 for part of it: CTest runs the test again under xvfb-run, with
+// a session bus of its own.
 #include "windowtesting.h"
 
 #include <QAccessible>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QLabel>
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
-using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -19,50 +26,64 @@ namespace {
 // 0, 1, 2, 3 and 5, then the line end at 6 and the second line from 7.
 const QString MixedText = u"a\u00FC\u20AC\U0001F600b\nzweite\n"_s;
 
-// The text events of the report box, as a screen reader hears them.
-struct Hearing
+// The text events of the report box, as a screen reader hears them. The more particular events
+// derive from the caret's: they are asked first.
+const QObject *listened = nullptr;
+QStringList heardEvents;
+
+QString described(QAccessibleEvent *event)
 {
-    static inline const QObject *listened = nullptr;
-    static inline QStringList events;
+    if (const auto *e = dynamic_cast<QAccessibleTextInsertEvent *>(event))
+        return u"inserted %1 %2"_s.arg(e->changePosition()).arg(e->textInserted());
+    if (const auto *e = dynamic_cast<QAccessibleTextRemoveEvent *>(event))
+        return u"removed %1 %2"_s.arg(e->changePosition()).arg(e->textRemoved());
+    if (const auto *e = dynamic_cast<QAccessibleTextUpdateEvent *>(event))
+        return u"replaced %1 %2 by %3"_s.arg(e->changePosition())
+            .arg(e->textRemoved(), e->textInserted());
+    if (const auto *e = dynamic_cast<QAccessibleTextSelectionEvent *>(event))
+        return u"selected %1-%2"_s.arg(e->selectionStart()).arg(e->selectionEnd());
+    if (const auto *e = dynamic_cast<QAccessibleTextCursorEvent *>(event))
+        return u"caret %1"_s.arg(e->cursorPosition());
+    return {};
+}
 
-    static QString described(QAccessibleEvent *event)
-    {
-        switch (event->type()) {
-        case QAccessible::TextInserted: {
-            const auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
-            return u"inserted %1 %2"_s.arg(inserted->changePosition())
-                .arg(inserted->textInserted());
-        }
-        case QAccessible::TextRemoved: {
-            const auto *removed = static_cast<QAccessibleTextRemoveEvent *>(event);
-            return u"removed %1 %2"_s.arg(removed->changePosition()).arg(removed->textRemoved());
-        }
-        case QAccessible::TextUpdated: {
-            const auto *updated = static_cast<QAccessibleTextUpdateEvent *>(event);
-            return u"replaced %1 %2 by %3"_s.arg(updated->changePosition())
-                .arg(updated->textRemoved(), updated->textInserted());
-        }
-        case QAccessible::TextCaretMoved:
-            return u"caret %1"_s.arg(
-                static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition());
-        case QAccessible::TextSelectionChanged: {
-            const auto *selection = static_cast<QAccessibleTextSelectionEvent *>(event);
-            return u"selected %1-%2"_s.arg(selection->selectionStart())
-                .arg(selection->selectionEnd());
-        }
-        default:
-            return {};
-        }
-    }
+void hear(QAccessibleEvent *event)
+{
+    if (const QString text = described(event); event->object() == listened && !text.isEmpty())
+        heardEvents.append(text);
+}
 
-    static void hear(QAccessibleEvent *event)
-    {
-        if (event->object() != listened)
-            return;
-        if (const QString heard = described(event); !heard.isEmpty())
-            events.append(heard);
-    }
-};
+constexpr std::uint32_t MotifFunctionsGiven = 1U << 0;
+constexpr std::uint32_t MotifFunctionResize = 1U << 1;
+constexpr std::uint32_t MotifDecorationResizeHandles = 1U << 2;
+
+template<typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+// The five words of the window's _MOTIF_WM_HINTS: flags, functions, decorations, input mode,
+// status; all zero without the property.
+std::array<std::uint32_t, 5> motifHints(const QWidget &window)
+{
+    xcb_connection_t *connection =
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const char name[] = "_MOTIF_WM_HINTS";
+    const XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name),
+                              nullptr),
+        &std::free);
+    std::array<std::uint32_t, 5> hints{};
+    if (!atom)
+        return hints;
+    const XcbReply<xcb_get_property_reply_t> property(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0,
+                                                static_cast<xcb_window_t>(window.winId()),
+                                                atom->atom, atom->atom, 0, 5),
+                               nullptr),
+        &std::free);
+    if (property && xcb_get_property_value_length(property.get()) == int(sizeof hints))
+        std::memcpy(hints.data(), xcb_get_property_value(property.get()), sizeof hints);
+    return hints;
+}
 
 } // namespace
 
@@ -73,7 +94,7 @@ class TestAccessibility : public QObject
 private slots:
     void initTestCase()
     {
-        QAccessible::installUpdateHandler(Hearing::hear);
+        QAccessible::installUpdateHandler(hear);
         // On X11 Qt turns accessibility on when the session bus has the accessibility bus, as a
         // desktop with a screen reader has; tst_accessibility_x11 runs in a session bus of its own.
         if (QGuiApplication::platformName() == u"xcb"_s &&
@@ -87,13 +108,13 @@ private slots:
     {
         m_shown = showWindow();
         m_report = control<ReportView>(m_shown->window, "Text3");
-        Hearing::listened = m_report;
-        Hearing::events.clear();
+        listened = m_report;
+        heardEvents.clear();
     }
 
     void cleanup()
     {
-        Hearing::listened = nullptr;
+        listened = nullptr;
         m_shown.reset();
     }
 
@@ -242,14 +263,14 @@ private slots:
         m_report->appendText(MixedText);
         m_report->setSelection(caret, caret);
         QApplication::clipboard()->setText(u"pasted"_s);
-        Hearing::events.clear();
+        heardEvents.clear();
 
         if (!appended.isEmpty())
             m_report->appendText(appended);
         for (const QKeySequence &key : keys)
             QTest::keySequence(m_report, key);
 
-        QCOMPARE(Hearing::events, heard);
+        QCOMPARE(heardEvents, heard);
     }
 
     // A screen reader offers editing of the report and reads it whole; the labels speak what they
@@ -270,6 +291,25 @@ private slots:
         auto *status = control<QLabel>(m_shown->window, "Label3");
         QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name),
                  status->text());
+    }
+
+    // What the window manager is told about the fixed-size windows on X11: no resizing offered,
+    // in the Motif hints and in the size hints alike.
+    void fixedWindowsOfferNoResizing()
+    {
+        if (QGuiApplication::platformName() != u"xcb"_s)
+            QSKIP("window-manager hints are only written on X11");
+        Form2 info;
+        showOnScreen(info);
+
+        for (const QWidget *window :
+             {static_cast<QWidget *>(&m_shown->window), static_cast<QWidget *>(&info)}) {
+            const std::array<std::uint32_t, 5> hints = motifHints(*window);
+            QVERIFY2(hints[0] & MotifFunctionsGiven, qPrintable(window->objectName()));
+            QCOMPARE(hints[1] & MotifFunctionResize, 0U);
+            QCOMPARE(hints[2] & MotifDecorationResizeHandles, 0U);
+            QCOMPARE(window->minimumSize(), window->maximumSize());
+        }
     }
 
 private:

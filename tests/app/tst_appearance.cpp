@@ -4,12 +4,7 @@
 // caption on the border line, round option circles and a white Info frame. That grey, and only
 // it, is gone from the exported PNG: the window hands the converter the grey and the client area
 // (tst_hostilefiles), which makes exactly that colour transparent (tst_nconvert).
-#include "infodialog.h"
 #include "windowtesting.h"
-
-#include <QGroupBox>
-#include <QLabel>
-#include <QRadioButton>
 
 #include <array>
 
@@ -47,7 +42,7 @@ const std::array DrawnSamples{
 
 QImage clientImage(const Form1 &window)
 {
-    return window.findChild<QWidget *>(QStringLiteral("clientArea"))->grab().toImage();
+    return window.findChild<QWidget *>(u"clientArea"_s)->grab().toImage();
 }
 
 // The darkest pixel of the image within the rectangle, by lightness.

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Where the window finds conf.ini and where its screenshots go, for a portable copy and for an
-// installed one. HOME and the XDG folders point into a temporary folder, never at the user's.
+// The line rules of conf.ini on the text alone: values, line ends and the encodings a hand-edited
+// file comes in (comments, the case of keys, lines ended by a bare LF and the last line of a key
+// winning are the rules the station settings share: tst_stationsettings). Then where the window
+// finds conf.ini and where its screenshots go, for a portable copy and for an installed one. HOME
+// and the XDG folders point into a temporary folder, never at the user's.
+#include "configuration.h"
 #include "windowtesting.h"
 
-#include <QDir>
-#include <QFile>
-#include <QPushButton>
 #include <QStandardPaths>
 
 #include <utility>
@@ -14,6 +15,11 @@ using namespace tovrin3;
 using namespace tovrin3::testing;
 
 namespace {
+
+const QString DefaultFolder = u"/opt/tovrin3/"_s;
+
+// What conf.ini says about the screenshot button.
+const std::optional<bool> Unset, Shown = true, Hidden = false;
 
 // The file written after its folder is made.
 bool writeIntoNewFolder(const QString &path, const QByteArray &content)
@@ -72,6 +78,52 @@ class TestConfigurationSearch : public QObject
     }
 
 private slots:
+    void parsesLines_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("imageFolder");
+        QTest::addColumn<std::optional<bool>>("button");
+
+        QTest::newRow("a hash in a value") << QByteArray("IMAGE_PATH=/a#1/") << "/a#1/" << Unset;
+        QTest::newRow("keys and YES in any case, spaces trimmed")
+            << QByteArray("  screenShot  =  yEs  \r\n") << DefaultFolder << Shown;
+        QTest::newRow("YES cut short") << QByteArray("SCREENSHOT=Y") << DefaultFolder << Hidden;
+        QTest::newRow("tabs are kept")
+            << QByteArray("SCREENSHOT=YES\t\r\nIMAGE_PATH=\t/a/") << "\t/a/" << Hidden;
+        QTest::newRow("image path keeps its case and inner spaces")
+            << QByteArray("image_path = /home/Op/My Shots/ \r\n") << "/home/Op/My Shots/" << Unset;
+        QTest::newRow("only the first = splits")
+            << QByteArray("IMAGE_PATH=/a=b/") << "/a=b/" << Unset;
+        QTest::newRow("bare CR") << QByteArray("IMAGE_PATH=/a/\rSCREENSHOT=NO\r") << "/a/"
+                                 << Hidden;
+        QTest::newRow("a line without = is ignored")
+            << QByteArray("SCREENSHOT=NO\r\nYES\r\nIMAGE_PATH=/a/\r\n/b/") << "/a/" << Hidden;
+
+        QTest::newRow("UTF-8 beyond Latin-1")
+            << QByteArray("IMAGE_PATH=/\xD0\xA1\xD0\xBD\xD0\xB8\xD0\xBC\xD0\xBA\xD0\xB8/")
+            << u"/\u0421\u043D\u0438\u043C\u043A\u0438/"_s << Unset;
+        QTest::newRow("UTF-8 with a byte order mark")
+            << QByteArray("\xEF\xBB\xBFSCREENSHOT=YES\r\nIMAGE_PATH=/\xC3\xA9t\xC3\xA9/")
+            << u"/\u00E9t\u00E9/"_s << Shown;
+        // One byte that cannot be UTF-8 makes the whole file Latin-1, the valid pairs included.
+        QTest::newRow("invalid UTF-8 read as Latin-1")
+            << QByteArray("IMAGE_PATH=/\xC3\xBC\xFF/") << "/\u00C3\u00BC\u00FF/" << Unset;
+        QTest::newRow("UTF-8 cut inside a letter")
+            << QByteArray("SCREENSHOT=YES\nIMAGE_PATH=/j\xC3") << "/j\u00C3" << Shown;
+    }
+
+    void parsesLines()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, imageFolder);
+        QFETCH(std::optional<bool>, button);
+
+        const Configuration configuration = parseConfiguration(content, DefaultFolder);
+
+        QCOMPARE(configuration.imageFolder, imageFolder);
+        QCOMPARE(configuration.screenshotButtonVisible, button);
+    }
+
     void init()
     {
         QVERIFY(m_home.isValid() && m_program.isValid());
@@ -174,7 +226,7 @@ private slots:
         QVERIFY(writeIntoNewFolder(configurationPath("user"), "IMAGE_PATH=/srv/shots/\n"));
         const InstalledProgramFolder installed(m_program.path());
 
-        QCOMPARE(Form1(installed.path()).imageFolder(), QStringLiteral("/srv/shots/"));
+        QCOMPARE(Form1(installed.path()).imageFolder(), u"/srv/shots/"_s);
         QVERIFY(!QFileInfo::exists(homePath("Pictures")));
     }
 

@@ -4,18 +4,11 @@
 // be cancelled; files that cannot be read are named and change nothing. Also the File menu and its
 // keys.
 #include "cwtesting.h"
-#include "fileopening.h"
-#include "filetesting.h"
 #include "listenwindow.h"
-#include "startoptions.h"
 #include "windowtesting.h"
 
-#include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
-#include <QScrollBar>
-#include <QSignalSpy>
 #include <QUrl>
 
 #include <algorithm>
@@ -57,7 +50,7 @@ struct AnsweredDialogs
 // A recording of the frame lines keyed at a speed the demodulator copies without doubt.
 QString writeRecording(const QTemporaryDir &folder, const QStringList &lines)
 {
-    const QString path = folder.filePath(QStringLiteral("pass.wav"));
+    const QString path = folder.filePath(u"pass.wav"_s);
     if (!cwgen::writeWav(path, cwTestSignal(8000.0, lines), 8000))
         qFatal("the test recording could not be written");
     return path;
@@ -65,7 +58,7 @@ QString writeRecording(const QTemporaryDir &folder, const QStringList &lines)
 
 QWidget *framesPastHistoryNotice(const QWidget &window)
 {
-    return window.findChild<QWidget *>(QStringLiteral("framesPastHistoryNotice"));
+    return window.findChild<QWidget *>(u"framesPastHistoryNotice"_s);
 }
 
 } // namespace
@@ -253,7 +246,7 @@ private slots:
         QCOMPARE(box->textCursor().position(), position);
         if (anchor == 7) {
             QTest::keyClicks(box, "T3");
-            QCOMPARE(inputText(m_shown->window).section('\n', 0, 0), QStringLiteral("QT7XMRKT3"));
+            QCOMPARE(inputText(m_shown->window).section('\n', 0, 0), u"QT7XMRKT3"_s);
             QCOMPARE(inputText(m_shown->window).section('\n', 1), frameLines(40).join('\n'));
         }
     }

@@ -8,28 +8,16 @@
 #include "windowtesting.h"
 
 #include <QAbstractScrollArea>
-#include <QApplication>
-#include <QDateTimeEdit>
-#include <QImage>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
 #include <QWheelEvent>
 
 using namespace tovrin3;
-using namespace Qt::StringLiterals;
+using namespace tovrin3::testing;
 using history::Channel;
-using testing::control;
-using testing::StationHome;
 
+// Noon is the window's "now"; different voltage words (frameDigits) keep frames close in time
+// apart in the log.
 namespace {
 
-using testing::DayMs;
-using testing::frameDigits; // different voltage words keep frames close in time apart in the log
-using testing::MinuteMs;
-using testing::Noon; // the window's "now"
-using testing::reception;
-using testing::SecondMs;
 using Rows = std::vector<station::Reception>;
 
 // Voltage words 0C00, 0C01... at the given times.
@@ -80,7 +68,7 @@ private slots:
     // Ctrl+H opens one History window that does not hold up the main window.
     void opensWithCtrlH()
     {
-        const auto shown = testing::showWindow();
+        const auto shown = showWindow();
         QTest::keyClick(&shown->window, Qt::Key_H, Qt::ControlModifier);
         auto *history = shown->window.findChild<HistoryWindow *>();
         QVERIFY(history);
@@ -253,7 +241,7 @@ private slots:
             QVERIFY(logged({reception(Noon - 2 * MinuteMs, frameDigits(0x0C00))}));
         }
         QTRY_COMPARE_WITH_TIMEOUT(drawnTimes(*window.chart()).size(), 1, 1000);
-        const testing::ProgramRun run = testing::runProgram(
+        const ProgramRun run = runProgram(
             QStringLiteral(BIN_DIR "/tovrin3-decode"), {u"--log"_s}, m_home->environment(),
             "2026-12-06T11:59:00Z|QT7XMRKT3HKD " + frameDigits(0x0C6A).toLatin1() + "\n");
         QVERIFY2(run.exitCode == 0, run.errors.constData());
@@ -265,8 +253,8 @@ private slots:
     // one: followsTheLog, "a log made after the window opened").
     void tellsWhatIsWrongWithTheLog()
     {
-        QVERIFY(testing::writeFile(m_home->logPath(),
-                                   QByteArray("this is no database, only a text\n").repeated(200)));
+        QVERIFY(writeFile(m_home->logPath(),
+                          QByteArray("this is no database, only a text\n").repeated(200)));
         HistoryWindow &window = openWindow();
         for (const auto range : {HistoryWindow::Range::All, HistoryWindow::Range::LastPass}) {
             window.showRange(range);
@@ -298,7 +286,7 @@ private slots:
         emit low->editingFinished();
         QCOMPARE(window.chart()->markedPoints(),
                  (QList<QPointF>{{double(Noon - 3 * MinuteMs), batteryVoltageFromRaw(0x0C00)}}));
-        QCOMPARE(testing::fileContent(m_home->confIni()),
+        QCOMPARE(fileContent(m_home->confIni()),
                  "# station\r\nCALLSIGN=DL1ABC\r\nLIMIT_BATTERY_VOLTAGE_LOW=" +
                      QByteArray::number(threshold, 'f', 3) +
                      "\r\nLOG=yes\nLIMIT_BATTERY_VOLTAGE_HIGH=\n");
@@ -367,13 +355,13 @@ private slots:
             return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
                 .toString(u"yyyy-MM-ddTHH:mm:ss.zzzZ"_s);
         };
-        const testing::ProgramRun run = testing::runProgram(
-            QStringLiteral(BIN_DIR "/tovrin3-decode"),
-            {u"--from-log"_s, u"--format"_s, u"csv"_s, u"--since"_s, time(window.shownFromMs()),
-             u"--until"_s, time(window.shownToMs() + 1)},
-            m_home->environment());
+        const ProgramRun run =
+            runProgram(QStringLiteral(BIN_DIR "/tovrin3-decode"),
+                       {u"--from-log"_s, u"--format"_s, u"csv"_s, u"--since"_s,
+                        time(window.shownFromMs()), u"--until"_s, time(window.shownToMs() + 1)},
+                       m_home->environment());
         QVERIFY2(run.exitCode == 0, run.errors.constData());
-        QCOMPARE(testing::fileContent(path), run.output);
+        QCOMPARE(fileContent(path), run.output);
         QVERIFY(run.output.contains("listen"));
 
         QVERIFY(window.exportPng(m_home->path(u"plot.png"_s)));
@@ -389,16 +377,13 @@ private slots:
 private:
     QString programFolder() const { return m_home->path(u"program"_s); }
 
-    bool logged(const Rows &rows) const { return testing::logReceptions(m_home->logPath(), rows); }
+    bool logged(const Rows &rows) const { return logReceptions(m_home->logPath(), rows); }
 
     HistoryWindow &openWindow()
     {
         m_window = std::make_unique<HistoryWindow>(programFolder(), m_home->logPath());
         m_window->setNow([] { return Noon; });
-        m_window->show();
-        if (!QTest::qWaitForWindowExposed(m_window.get()))
-            qFatal("the History window was never shown");
-        return *m_window;
+        return showOnScreen(*m_window);
     }
 
     // A week and a day back and a day back, each with a frame a millisecond before; now; and a

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever sits in the program folder under the name conf.ini, the window starts quietly with its
-// defaults; and an image folder full of characters that a shell would act on reaches the
-// converter as one plain argument.
+// defaults; an image folder full of characters that a shell would act on reaches the converter as
+// one plain argument; and the user is told when the bitmap or the converter cannot be had. A
+// folder named beyond ASCII is read as UTF-8 (tst_configurationsearch).
 #include "configuration.h"
 #include "fakes.h"
-#include "filetesting.h"
 #include "windowtesting.h"
-
-#include <QLabel>
-#include <QPushButton>
 
 #include <fcntl.h>
 #include <future>
@@ -37,12 +34,12 @@ QByteArray lineEndingNearReadLimit(const QByteArray &line, qsizetype beyondLimit
 // Puts conf.ini in place as that kind of file; false if the machine would not let it be made.
 bool makeConfiguration(FileKind kind, const QByteArray &content, const QString &folder)
 {
-    const QString path = folder + QStringLiteral("/conf.ini");
+    const QString path = folder + u"/conf.ini"_s;
     switch (kind) {
     case RegularFile:
         return writeFile(path, content);
     case DanglingLink:
-        return QFile::link(folder + QStringLiteral("/gone.ini"), path);
+        return QFile::link(folder + u"/gone.ini"_s, path);
     case Fifo:
         return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
     }
@@ -63,6 +60,8 @@ std::future<bool> rescueFromFifo(const QString &path, std::future<void> startedU
         });
 }
 
+const QString BitmapName = u"tovrin3_05122026.b"_s;
+
 } // namespace
 
 class TestHostileFiles : public QObject
@@ -70,12 +69,16 @@ class TestHostileFiles : public QObject
     Q_OBJECT
 
     QTemporaryDir m_workingFolder;
+    QTemporaryDir m_emptyFolder;
+    FixedClock m_clock;
 
 private slots:
     void initTestCase()
     {
         // A shell started by the screenshot export would run "touch pwned" here.
         QVERIFY(QDir::setCurrent(m_workingFolder.path()));
+        // Only a converter beside the program is found.
+        qputenv("PATH", QFile::encodeName(m_emptyFolder.path()));
     }
 
     void startsQuietlyWithDefaults_data()
@@ -117,8 +120,7 @@ private slots:
         Form1 window(programFolder.path());
         startedUp.set_value();
         QVERIFY2(!rescued.get(), "start-up waited for a writer to conf.ini");
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        showOnScreen(window);
 
         QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.value(0).join(u'\n')));
         QCOMPARE(window.imageFolder(), programFolder.path() + QLatin1Char('/'));
@@ -133,24 +135,22 @@ private slots:
         QTemporaryDir programFolder;
         QTemporaryDir root;
         const QString imageFolder =
-            root.path() + QStringLiteral("/Bilder f\u00FCr 'den' \"Pass\"; $(touch pwned) `id` /");
-        const QString record = root.filePath(QStringLiteral("converter-record"));
+            root.path() + u"/Bilder f\u00FCr 'den' \"Pass\"; $(touch pwned) `id` /"_s;
+        const QString record = root.filePath(u"converter-record"_s);
         QVERIFY(QDir().mkpath(imageFolder));
         // conf.ini is read as Latin-1.
         QVERIFY(prepareProgramFolder(programFolder.path(), "IMAGE_PATH=" + imageFolder.toLatin1(),
                                      RecordingConverter));
         qputenv("TOVRIN3_CONVERTER_RECORD", QFile::encodeName(record));
 
-        FixedClock clock;
         DetachedProcessStarter starter;
-        Form1 window(programFolder.path(), clock, starter);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Form1 window(programFolder.path(), m_clock, starter);
+        showOnScreen(window);
         const MessageBoxWatch messages;
         control<QPushButton>(window, "Command1")->click();
 
         // The stand-in records its argument count, then each argument ended by NUL.
-        const QString bitmap = imageFolder + QStringLiteral("tovrin3_05122026.b");
+        const QString bitmap = imageFolder + BitmapName;
         const QStringList arguments =
             converterArguments(QColor(240, 240, 240)) + QStringList{bitmap};
         QByteArray expectedRecord = QByteArray::number(arguments.size()) + '\n';
@@ -158,12 +158,45 @@ private slots:
             expectedRecord += QFile::encodeName(argument) + '\0';
         QTRY_COMPARE_WITH_TIMEOUT(fileContent(record), expectedRecord, 10000);
         QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.value(0).join(u'\n')));
-        QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + QStringLiteral(" saved"));
+        QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + u" saved"_s);
         const QImage image(bitmap, "bmp");
         QCOMPARE(image.size(), QSize(550, 565));
         QCOMPARE(image.pixelColor(image.width() - 1, 0), QColor(240, 240, 240));
         const auto allEntries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
         QCOMPARE(QDir::current().entryList(allEntries), QStringList());
+    }
+
+    void missingConverterIsReportedAndBitmapKept()
+    {
+        QTemporaryDir programFolder;
+        RecordingStarter starter;
+        Form1 window(programFolder.path(), m_clock, starter);
+
+        const QStringList message = clickScreenshotButton(window);
+
+        QCOMPARE(message, QStringList({"Error", "nconvert.exe not found",
+                                       QString::number(QMessageBox::Information)}));
+        const QString bitmap = programFolder.filePath(BitmapName);
+        QCOMPARE(control<QLabel>(window, "Label3")->text(), bitmap + " saved");
+        QVERIFY(QFile::exists(bitmap));
+    }
+
+    void unwritableFolderIsReportedAndStartsNothing()
+    {
+        QTemporaryDir programFolder;
+        QVERIFY(prepareProgramFolder(programFolder.path(),
+                                     "IMAGE_PATH=" + programFolder.filePath("missing/").toUtf8(),
+                                     OurConverter));
+        RecordingStarter starter;
+        Form1 window(programFolder.path(), m_clock, starter);
+
+        const QStringList message = clickScreenshotButton(window);
+
+        QCOMPARE(message.value(0), QString("Error"));
+        QVERIFY2(message.value(1).contains(programFolder.filePath("missing/" + BitmapName)),
+                 qPrintable(message.value(1)));
+        QCOMPARE(starter.commandLines, QList<QStringList>());
+        QCOMPARE(control<QLabel>(window, "Label3")->text(), QString());
     }
 };
 

@@ -3,37 +3,31 @@
 // the sink's monitor and set as the default input, started after the Listen window opened, a
 // generated beacon pass played into the sink, and the Listen window's lines arriving in Text2.
 // Without a sound server the test is skipped.
-#include "cwsignal.h"
+#include "cwtesting.h"
 #include "listenwindow.h"
 #include "livecopy.h"
 #include "processtesting.h"
 #include "waterfall.h"
 #include "windowtesting.h"
 
-#include <QComboBox>
 #include <QDeadlineTimer>
-#include <QLabel>
-#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <random>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
 
 namespace {
 
-const QString SinkName = QStringLiteral("beacon");
-const QString SourceName = QStringLiteral("receiver");
-const QString SourceDescription = QStringLiteral("Receiver");
+const QString SinkName = u"beacon"_s;
+const QString SourceName = u"receiver"_s;
+const QString SourceDescription = u"Receiver"_s;
 
 // A PulseAudio daemon of this test's own: its socket, runtime folder and cookie in a temporary
 // folder, set for this process before Qt Multimedia first asks for a server. It is stopped by
@@ -45,78 +39,73 @@ public:
 
     void stop()
     {
-        if (m_daemon.state() == QProcess::NotRunning)
-            return;
         m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
+        if (!m_daemon.waitForFinished(5000)) {
             m_daemon.kill();
-        m_daemon.waitForFinished(5000);
+            m_daemon.waitForFinished(5000);
+        }
     }
 
     // Points this process at the daemon to come; empty when it can run, otherwise why not.
     QString prepare()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
-            return QStringLiteral("pulseaudio and pactl (pulseaudio-utils) are not installed");
+        if (QStandardPaths::findExecutable(u"pulseaudio"_s).isEmpty() ||
+            QStandardPaths::findExecutable(u"pactl"_s).isEmpty())
+            return u"pulseaudio and pactl (pulseaudio-utils) are not installed"_s;
         if (!m_folder.isValid())
-            return QStringLiteral("no temporary folder");
+            return u"no temporary folder"_s;
         qputenv("XDG_RUNTIME_DIR", m_folder.path().toLocal8Bit());
         qputenv("PULSE_RUNTIME_PATH", m_folder.path().toLocal8Bit());
         qputenv("PULSE_SERVER", ("unix:" + socket()).toLocal8Bit());
-        qputenv("PULSE_COOKIE", m_folder.filePath(QStringLiteral("cookie")).toLocal8Bit());
+        qputenv("PULSE_COOKIE", m_folder.filePath(u"cookie"_s).toLocal8Bit());
         return {};
     }
 
     // Empty when the daemon runs and answers; otherwise why not.
     QString start()
     {
-        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-
+        const QString pulseaudio = QStandardPaths::findExecutable(u"pulseaudio"_s);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), m_folder.path());
+        environment.insert(u"HOME"_s, m_folder.path());
         m_daemon.setProcessEnvironment(environment);
         m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-        m_daemon.start(pulseaudio,
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                        QStringLiteral("--disable-shm=yes"),
-                        QStringLiteral("--load=module-null-sink sink_name=") + SinkName,
-                        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
-                                       "socket=") +
-                            socket()});
+        m_daemon.start(
+            pulseaudio,
+            {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s,
+             u"--disable-shm=yes"_s, u"--load=module-null-sink sink_name="_s + SinkName,
+             u"--load=module-native-protocol-unix auth-anonymous=1 socket="_s + socket()});
         if (!m_daemon.waitForStarted(5000))
-            return QStringLiteral("pulseaudio did not start: ") + m_daemon.errorString();
+            return u"pulseaudio did not start: "_s + m_daemon.errorString();
         // A loaded machine may take long to start it: wait for its answer, not for a time.
         const QDeadlineTimer deadline(60'000);
         while (!deadline.hasExpired()) {
             if (m_daemon.state() != QProcess::Running)
-                return QStringLiteral("pulseaudio ended: ") +
+                return u"pulseaudio ended: "_s +
                        QString::fromLocal8Bit(m_daemon.readAll()).trimmed();
-            if (control({QStringLiteral("info")}))
+            if (control({u"info"_s}))
                 return {};
             QTest::qWait(50);
         }
-        return QStringLiteral("pulseaudio never answered");
+        return u"pulseaudio never answered"_s;
     }
 
     // Whether pactl did what it was told.
     bool control(const QStringList &arguments) const
     {
-        return runProgram(QStringLiteral("pactl"), arguments,
-                          QProcessEnvironment::systemEnvironment(), {}, 30000)
+        return runProgram(u"pactl"_s, arguments, QProcessEnvironment::systemEnvironment(), {},
+                          30000)
                    .exitCode == 0;
     }
 
     // Plays a recording into the sink and returns without waiting for its end.
     bool play(const QString &path)
     {
-        m_player.start(QStringLiteral("paplay"), {QStringLiteral("--device=") + SinkName, path});
+        m_player.start(u"paplay"_s, {u"--device="_s + SinkName, path});
         return m_player.waitForStarted(5000);
     }
 
 private:
-    QString socket() const { return m_folder.filePath(QStringLiteral("native")); }
+    QString socket() const { return m_folder.filePath(u"native"_s); }
 
     QTemporaryDir m_folder;
     QProcess m_daemon;
@@ -126,7 +115,7 @@ private:
 // The pitch a label shows ("Pitch: 700 Hz (held)"), 0 while it shows none.
 int shownHz(const QLabel &label)
 {
-    return QRegularExpression(QStringLiteral("(\\d+) Hz")).match(label.text()).captured(1).toInt();
+    return QRegularExpression(u"(\\d+) Hz"_s).match(label.text()).captured(1).toInt();
 }
 
 } // namespace
@@ -139,7 +128,7 @@ private slots:
     void initTestCase()
     {
         if (const QString problem = m_server.prepare(); !problem.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no sound server can run: ") + problem));
+            QSKIP(qPrintable(u"no sound server can run: "_s + problem));
     }
 
     // The first test, before any sound server runs: the window opens without one, Start says why it
@@ -154,13 +143,13 @@ private slots:
         QCOMPARE(inputs->count(), 0);
         control<QPushButton>(*listen, "CmdStart")->click();
         QVERIFY(!listen->isListening());
-        QVERIFY2(status->text().startsWith(QStringLiteral("No sound server answers")),
+        QVERIFY2(status->text().startsWith(u"No sound server answers"_s),
                  qPrintable(status->text()));
         listen->startDefaultInput();
         QVERIFY(!listen->isListening());
 
         if (const QString problem = ensureServer(); !problem.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+            QSKIP(qPrintable(u"no sound server could be started: "_s + problem));
 
         QTRY_VERIFY_WITH_TIMEOUT(listen->isListening(), 60000);
         QCOMPARE(inputs->currentText(), SourceDescription);
@@ -187,13 +176,9 @@ private slots:
         const double pitchHz = 700.0;
         const double otherPitchHz = 1100.0;
         if (const QString problem = ensureServer(); !problem.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
-        std::mt19937 random(11);
-        const QStringList sent{cwgen::randomBeaconLine(random), cwgen::randomBeaconLine(random),
-                               cwgen::randomBeaconLine(random)};
-        cwgen::KeyingSettings settings;
-        settings.sampleRate = 16000.0;
-        settings.wordsPerMinute = 40.0;
+            QSKIP(qPrintable(u"no sound server could be started: "_s + problem));
+        const QStringList sent = beaconFrames(3, 11);
+        cwgen::KeyingSettings settings = cwTestKeying(16000.0, 40.0);
         settings.snrDb = 20.0;
         settings.leadSeconds = 1.5;
         std::vector<float> pass;
@@ -203,7 +188,7 @@ private slots:
             pass.insert(pass.end(), samples.begin(), samples.end());
         }
         QTemporaryDir folder;
-        const QString recording = folder.filePath(QStringLiteral("pass.wav"));
+        const QString recording = folder.filePath(u"pass.wav"_s);
         QVERIFY(cwgen::writeWav(recording, pass, static_cast<int>(settings.sampleRate)));
 
         const auto shown = showWindow();
@@ -232,18 +217,17 @@ private slots:
         QVERIFY2(linesWhenPitchShown == 0,
                  "the pitch showed only after the first transmission ended");
         QVERIFY2(std::abs(shownHz(*pitch) - pitchHz) <= 5.0, qPrintable(pitch->text()));
-        QVERIFY2(speed->text().contains(QStringLiteral("WPM")), qPrintable(speed->text()));
+        QVERIFY2(speed->text().contains(u"WPM"_s), qPrintable(speed->text()));
         QVERIFY2(std::abs(waterfall->markHz() - shownHz(*pitch)) < 1.0,
                  qPrintable(QString::number(waterfall->markHz())));
         QVERIFY2(std::abs(waterfall->traceHz() - waterfall->markHz()) <= 16.0,
-                 qPrintable(QStringLiteral("trace at %1 Hz, mark at %2 Hz")
-                                .arg(waterfall->traceHz())
+                 qPrintable(u"trace at %1 Hz, mark at %2 Hz"_s.arg(waterfall->traceHz())
                                 .arg(waterfall->markHz())));
 
         // A click a pixel beside the mark, as a user's hand puts it.
         const QPoint click(waterfall->positionOf(waterfall->markHz()) + 1, waterfall->height() / 2);
         const auto heldHz = static_cast<int>(std::lround(waterfall->frequencyAt(click.x())));
-        const QString heldText = QStringLiteral("Pitch: %1 Hz (held)").arg(heldHz);
+        const QString heldText = u"Pitch: %1 Hz (held)"_s.arg(heldHz);
         QTest::mouseClick(waterfall, Qt::LeftButton, {}, click);
         QCOMPARE(pitch->text(), heldText);
 
@@ -253,7 +237,7 @@ private slots:
         const QObject watching;
         connect(liveCopy, &LiveCopy::statusChanged, &watching, [&] {
             if (pitch->text() != heldText || std::lround(waterfall->markHz()) != heldHz)
-                shownWhileHeld.append(pitch->text() + QStringLiteral(", mark at ") +
+                shownWhileHeld.append(pitch->text() + u", mark at "_s +
                                       QString::number(waterfall->markHz()));
             otherTraceSeen =
                 otherTraceSeen || std::abs(waterfall->traceHz() - otherPitchHz) <= 16.0;
@@ -263,7 +247,7 @@ private slots:
         QVERIFY(std::any_of(levels.cbegin(), levels.cend(),
                             [](const QList<QVariant> &level) { return level[0].toInt() >= 50; }));
         QVERIFY(otherTraceSeen);
-        QVERIFY2(shownWhileHeld.isEmpty(), qPrintable(shownWhileHeld.join(QStringLiteral("; "))));
+        QVERIFY2(shownWhileHeld.isEmpty(), qPrintable(shownWhileHeld.join(u"; "_s)));
         QCOMPARE(inputText(shown->window).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
                  (QStringList{sent[0], sent[2]}));
         QCOMPARE(shown->window.frameHistory().frameCount(), 2);
@@ -277,7 +261,7 @@ private slots:
     void serverThatGoesAwayIsReported()
     {
         if (const QString problem = ensureServer(); !problem.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("no sound server could be started: ") + problem));
+            QSKIP(qPrintable(u"no sound server could be started: "_s + problem));
         const auto shown = showWindow();
         ListenWindow *listen = shown->window.showListenWindow();
         listen->startDefaultInput();
@@ -287,16 +271,15 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!listen->isListening(), 30000);
         const QString status = control<QLabel>(*listen, "LblStatus")->text();
-        QVERIFY2(status.contains(SourceDescription) &&
-                     status.contains(QStringLiteral("cannot be used")),
+        QVERIFY2(status.contains(SourceDescription) && status.contains(u"cannot be used"_s),
                  qPrintable(status));
         QVERIFY(!control<QPushButton>(*listen, "CmdStop")->isEnabled());
 
         control<QPushButton>(*listen, "CmdStart")->click();
         QVERIFY(!listen->isListening());
         const QString again = control<QLabel>(*listen, "LblStatus")->text();
-        QVERIFY2(again.contains(QStringLiteral("sound server does not answer")) ||
-                     again.startsWith(QStringLiteral("No sound server answers")),
+        QVERIFY2(again.contains(u"sound server does not answer"_s) ||
+                     again.startsWith(u"No sound server answers"_s),
                  qPrintable(again));
     }
 
@@ -309,13 +292,12 @@ private:
             return *m_serverProblem;
         m_serverProblem = m_server.start();
         if (m_serverProblem->isEmpty() &&
-            (!m_server.control(
-                 {QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-                  QStringLiteral("master=") + SinkName + QStringLiteral(".monitor"),
-                  QStringLiteral("source_name=") + SourceName,
-                  QStringLiteral("source_properties=device.description=") + SourceDescription}) ||
-             !m_server.control({QStringLiteral("set-default-source"), SourceName})))
-            m_serverProblem = QStringLiteral("pactl could not make the receiver input");
+            (!m_server.control({u"load-module"_s, u"module-remap-source"_s,
+                                u"master="_s + SinkName + u".monitor"_s,
+                                u"source_name="_s + SourceName,
+                                u"source_properties=device.description="_s + SourceDescription}) ||
+             !m_server.control({u"set-default-source"_s, SourceName})))
+            m_serverProblem = u"pactl could not make the receiver input"_s;
         return *m_serverProblem;
     }
 

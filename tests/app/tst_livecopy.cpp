@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -28,46 +30,37 @@ QAudioFormat layout(QAudioFormat::SampleFormat sampleFormat, int channels, int r
     return format;
 }
 
-// One sample in the layout's bytes, written independently of QAudioFormat's own reading.
-QByteArray sampleBytes(float value, QAudioFormat::SampleFormat sampleFormat)
+// Frames of the layout holding value(frame, channel), in bytes written independently of
+// QAudioFormat's own reading.
+template<typename Value>
+QByteArray layoutBytes(const QAudioFormat &format, std::size_t frames, const Value &value)
 {
     QByteArray bytes;
     const auto append = [&bytes](const auto &raw) {
         bytes.append(reinterpret_cast<const char *>(&raw), sizeof raw);
     };
-    switch (sampleFormat) {
-    case QAudioFormat::UInt8:
-        append(static_cast<quint8>(std::lround((value + 1.0F) * 127.0F)));
-        break;
-    case QAudioFormat::Int16:
-        append(static_cast<qint16>(std::lround(value * 32767.0F)));
-        break;
-    case QAudioFormat::Int32:
-        append(static_cast<qint32>(std::lround(static_cast<double>(value) * 2147483647.0)));
-        break;
-    default:
-        append(value);
-        break;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        for (int channel = 0; channel < format.channelCount(); ++channel) {
+            const float sample = value(frame, channel);
+            if (format.sampleFormat() == QAudioFormat::UInt8)
+                append(static_cast<quint8>(std::lround((sample + 1.0F) * 127.0F)));
+            else if (format.sampleFormat() == QAudioFormat::Int16)
+                append(static_cast<qint16>(std::lround(sample * 32767.0F)));
+            else if (format.sampleFormat() == QAudioFormat::Int32)
+                append(static_cast<qint32>(std::lround(double(sample) * 2147483647.0)));
+            else
+                append(sample);
+        }
     }
     return bytes;
 }
 
-// Frames whose channels differ (so that a frame cut between channels would show), and the mono
-// value of each: the mean of its channels.
-QByteArray capturedBytes(const QAudioFormat &format, int frames, std::vector<float> &mono)
+// The test signal in every channel.
+QByteArray signalBytes(const QAudioFormat &format, const QStringList &transmissions)
 {
-    QByteArray bytes;
-    for (int frame = 0; frame < frames; ++frame) {
-        float sum = 0.0F;
-        for (int channel = 0; channel < format.channelCount(); ++channel) {
-            const float value =
-                0.8F * std::sin(0.3F * static_cast<float>(frame) + static_cast<float>(channel));
-            bytes += sampleBytes(value, format.sampleFormat());
-            sum += value;
-        }
-        mono.push_back(sum / static_cast<float>(format.channelCount()));
-    }
-    return bytes;
+    const std::vector<float> signal = cwTestSignal(format.sampleRate(), transmissions);
+    return layoutBytes(format, signal.size(),
+                       [&](std::size_t frame, int) { return signal[frame]; });
 }
 
 // The texts of the lines a copy announced.
@@ -77,16 +70,6 @@ QStringList copiedTexts(const QSignalSpy &lines)
     for (const QList<QVariant> &line : lines)
         texts.append(line[0].toString());
     return texts;
-}
-
-QByteArray signalBytes(const QAudioFormat &format, const QStringList &transmissions)
-{
-    QByteArray bytes;
-    for (const float sample : cwTestSignal(format.sampleRate(), transmissions)) {
-        for (int channel = 0; channel < format.channelCount(); ++channel)
-            bytes += sampleBytes(sample, format.sampleFormat());
-    }
-    return bytes;
 }
 
 } // namespace
@@ -102,12 +85,7 @@ private slots:
         QTest::addColumn<int>("pieceBytes");
         QTest::addColumn<float>("tolerance"); // the layout's quantisation
 
-        const struct
-        {
-            const char *name;
-            QAudioFormat format;
-            float tolerance;
-        } layouts[]{
+        const std::tuple<const char *, QAudioFormat, float> layouts[]{
             {"32-bit float mono", layout(QAudioFormat::Float, 1), 1e-6F},
             {"32-bit float stereo", layout(QAudioFormat::Float, 2), 1e-6F},
             {"16-bit mono", layout(QAudioFormat::Int16, 1), 1e-4F},
@@ -117,11 +95,10 @@ private slots:
         };
         // Pieces of one byte, of pieces that end inside a sample and between the channels of a
         // frame, and of more than one frame that end inside one.
-        for (const auto &each : layouts) {
-            for (const int piece : {1, 3, 5, 7, 13, 1000}) {
-                QTest::addRow("%s, pieces of %d bytes", each.name, piece)
-                    << each.format << piece << each.tolerance;
-            }
+        for (const auto &[name, format, tolerance] : layouts) {
+            for (const int piece : {1, 3, 5, 7, 13, 1000})
+                QTest::addRow("%s, pieces of %d bytes", name, piece)
+                    << format << piece << tolerance;
         }
     }
 
@@ -130,9 +107,20 @@ private slots:
         QFETCH(QAudioFormat, format);
         QFETCH(int, pieceBytes);
         QFETCH(float, tolerance);
+        // Channels that differ, so that a frame cut between channels would show; each frame's mono
+        // value is the mean of its channels.
+        const auto value = [](std::size_t frame, int channel) {
+            return 0.8F * std::sin(0.3F * float(frame) + float(channel));
+        };
         std::vector<float> expected;
+        for (std::size_t frame = 0; frame < 257; ++frame) {
+            float sum = 0.0F;
+            for (int channel = 0; channel < format.channelCount(); ++channel)
+                sum += value(frame, channel);
+            expected.push_back(sum / float(format.channelCount()));
+        }
         // Not a whole number of pieces: the last frame is cut off and must wait.
-        const QByteArray bytes = capturedBytes(format, 257, expected) + QByteArray(1, '\0');
+        const QByteArray bytes = layoutBytes(format, 257, value) + QByteArray(1, '\0');
 
         MonoConverter converter(format);
         std::vector<float> samples;
@@ -145,13 +133,9 @@ private slots:
         }
 
         QCOMPARE(copied.size(), expected.size());
-        for (std::size_t index = 0; index < expected.size(); ++index) {
+        for (std::size_t index = 0; index < expected.size(); ++index)
             QVERIFY2(std::abs(copied[index] - expected[index]) <= tolerance,
-                     qPrintable(QStringLiteral("sample %1: %2 instead of %3")
-                                    .arg(index)
-                                    .arg(static_cast<double>(copied[index]))
-                                    .arg(static_cast<double>(expected[index]))));
-        }
+                     qPrintable(u"sample %1"_s.arg(index)));
     }
 
     void refusesFormatsItCannotRead_data()

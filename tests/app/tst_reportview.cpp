@@ -2,20 +2,12 @@
 // The report box on its own: text appended in pieces, the first new line scrolled to the top,
 // selecting with the keyboard and the mouse, copying, editing and undoing with decode runs
 // appending in between, and text that is not ASCII.
-#include "reportview.h"
+#include "windowtesting.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QImage>
-#include <QMenu>
 #include <QScreen>
-#include <QScrollBar>
 #include <QShortcut>
-#include <QSignalSpy>
-#include <QTest>
 
-#include <memory>
+#include <functional>
 
 using namespace tovrin3;
 using namespace Qt::StringLiterals;
@@ -23,35 +15,41 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // One thing the user or a decode run does to the box.
-struct Action
-{
-    enum Kind
-    {
-        Type,
-        Press,
-        Append,
-        Paste,
-        MenuCommand,
-        Select
-    } kind;
-    QString text;
-    Qt::Key key = Qt::Key_unknown;
-    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-};
+using Action = std::function<void(ReportView &)>;
 using Actions = QList<Action>;
 
-const auto typed = [](const QString &text) { return Action{Action::Type, text}; };
-const auto appended = [](const QString &text) { return Action{Action::Append, text}; };
-const auto pasted = [](const QString &text) { return Action{Action::Paste, text}; };
-const auto chosenFromMenu = [](const QString &name) { return Action{Action::MenuCommand, name}; };
-const auto pressed = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    return Action{Action::Press, {}, key, modifiers};
-};
-
+Action typed(const QString &text)
+{
+    return [text](ReportView &view) { QTest::keyClicks(&view, text); };
+}
+Action appended(const QString &text)
+{
+    return [text](ReportView &view) { view.appendText(text); };
+}
+Action pasted(const QString &text)
+{
+    return [text](ReportView &view) {
+        QApplication::clipboard()->setText(text);
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+    };
+}
+Action chosenFromMenu(const QString &name)
+{
+    return [name](ReportView &view) {
+        const std::unique_ptr<QMenu> menu(view.createContextMenu());
+        auto *command = menu->findChild<QAction *>(name);
+        QVERIFY2(command && command->isEnabled(), qPrintable(name));
+        command->trigger();
+    };
+}
+Action pressed(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    return [=](ReportView &view) { QTest::keyClick(&view, key, modifiers); };
+}
 // A selection set by the program, from anchor to cursor in bytes.
 Action selectedBytes(int anchor, int position)
 {
-    return {Action::Select, QString::number(anchor) + u' ' + QString::number(position)};
+    return [=](ReportView &view) { view.setSelection(anchor, position); };
 }
 
 const Action Undo = pressed(Qt::Key_Z, Qt::ControlModifier);
@@ -64,7 +62,7 @@ QString numberedLines(int count)
 {
     QString text;
     for (int line = 0; line < count; ++line)
-        text += QStringLiteral("line %1\n").arg(line);
+        text += u"line %1\n"_s.arg(line);
     return text;
 }
 
@@ -80,11 +78,9 @@ private slots:
     void init()
     {
         m_view = std::make_unique<ReportView>();
-        m_view->setFont(QFont(QStringLiteral("Monospace"), 9));
+        m_view->setFont(QFont(u"Monospace"_s, 9));
         m_view->resize(300, 4 + 8 + 5 * m_view->fontMetrics().lineSpacing());
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        m_view->setFocus();
+        testing::showOnScreen(*m_view).setFocus();
     }
     void cleanup() { m_view.reset(); }
 
@@ -147,7 +143,7 @@ private slots:
         QTest::addColumn<Actions>("keys");
         QTest::addColumn<QString>("selected");
 
-        const QString words = QStringLiteral("alpha beta\ngamma\n\ndelta\n");
+        const QString words = u"alpha beta\ngamma\n\ndelta\n"_s;
         const Action home = ToStart;
         const Action right = pressed(Qt::Key_Right);
         const Action down = pressed(Qt::Key_Down);
@@ -172,8 +168,7 @@ private slots:
             Actions keys{home};
             keys.append(Actions(line, down));
             keys.append(pressed(Qt::Key_End, Qt::ShiftModifier));
-            QTest::addRow("line %d", line)
-                << numberedLines(100) << keys << QStringLiteral("line %1").arg(line);
+            QTest::addRow("line %d", line) << numberedLines(100) << keys << u"line %1"_s.arg(line);
         }
     }
 
@@ -195,15 +190,15 @@ private slots:
         QWidget *viewport = m_view->viewport();
 
         QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(20));
-        QCOMPARE(m_view->selectedText(), QStringLiteral("3.90"));
+        QCOMPARE(m_view->selectedText(), u"3.90"_s);
 
         QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(2));
         QTest::mouseMove(viewport, pointOfColumn(9));
         QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, pointOfColumn(9));
-        QCOMPARE(m_view->selectedText(), QStringLiteral("Battery"));
+        QCOMPARE(m_view->selectedText(), u"Battery"_s);
 
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, pointOfColumn(17));
-        QCOMPARE(m_view->selectedText(), QStringLiteral("Battery Voltage"));
+        QCOMPARE(m_view->selectedText(), u"Battery Voltage"_s);
     }
 
     void edits_data()
@@ -219,7 +214,7 @@ private slots:
         const Action deleteKey = pressed(Qt::Key_Delete);
         const Action redo = pressed(Qt::Key_Y, Qt::ControlModifier);
         const Action selectRight = pressed(Qt::Key_Right, Qt::ShiftModifier);
-        const QString words = QStringLiteral("alpha beta\n");
+        const QString words = u"alpha beta\n"_s;
         Actions toMiddleLine{ToStart};
         toMiddleLine.append(Actions(50, down));
 
@@ -388,8 +383,7 @@ private slots:
         auto *view = new ReportView(&window);
         QShortcut shortcut(key, &window);
         const QSignalSpy fired(&shortcut, &QShortcut::activated);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        testing::showOnScreen(window);
         view->setFocus();
         view->appendText(u"a"_s);
         QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
@@ -405,33 +399,8 @@ private:
     void perform(const Actions &actions)
     {
         for (const Action &action : actions) {
-            switch (action.kind) {
-            case Action::Type:
-                QTest::keyClicks(m_view.get(), action.text);
-                break;
-            case Action::Press:
-                QTest::keyClick(m_view.get(), action.key, action.modifiers);
-                break;
-            case Action::Append:
-                m_view->appendText(action.text);
-                break;
-            case Action::Paste:
-                QApplication::clipboard()->setText(action.text);
-                QTest::keyClick(m_view.get(), Qt::Key_V, Qt::ControlModifier);
-                break;
-            case Action::Select: {
-                const QStringList ends = action.text.split(u' ');
-                m_view->setSelection(ends.at(0).toInt(), ends.at(1).toInt());
-                break;
-            }
-            case Action::MenuCommand: {
-                const std::unique_ptr<QMenu> menu(m_view->createContextMenu());
-                auto *command = menu->findChild<QAction *>(action.text);
-                QVERIFY2(command && command->isEnabled(), qPrintable(action.text));
-                command->trigger();
-                break;
-            }
-            }
+            if (!QTest::currentTestFailed())
+                action(*m_view);
         }
     }
 

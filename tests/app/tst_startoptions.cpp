@@ -2,10 +2,7 @@
 // The window program's command line: files and --listen for the window, Qt's own options let
 // through, and --help, --version, usage errors and a missing display answered without a window.
 #include "processtesting.h"
-#include "startoptions.h"
 #include "windowtesting.h"
-
-#include <QTest>
 
 using namespace tovrin3;
 using namespace tovrin3::testing;

@@ -2,9 +2,7 @@
 #include "audiofile.h"
 #include "cwdemodulator.h"
 #include "cwtesting.h"
-#include "fileopening.h"
 #include "historytesting.h"
-#include "mainwindow.h"
 #include "sidsrequest.h"
 #include "sidsserver.h"
 #include "stationdialog.h"
@@ -12,25 +10,15 @@
 #include "stationtesting.h"
 #include "windowtesting.h"
 
-#include <QCheckBox>
-#include <QDateTimeEdit>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTest>
 
 using namespace tovrin3;
-using namespace Qt::StringLiterals;
-using testing::SidsServer;
-using testing::StationHome;
+using namespace tovrin3::testing;
 
 namespace {
 
-using testing::Noon;
 const QString Frame1 = u"900140010C6A00A503"_s;
 const QString Frame2 = u"A00150010C6A00A502"_s;
 
@@ -69,7 +57,7 @@ QList<LoggedReception> loggedReceptions(const QString &path)
 }
 
 // The recording start questions on screen.
-constexpr auto startQuestions = &testing::visibleWindows<RecordingStartDialog>;
+constexpr auto startQuestions = &visibleWindows<RecordingStartDialog>;
 
 // Answers a question with a time, or with "unknown" when the time is invalid.
 void answer(RecordingStartDialog &question, const QDateTime &start)
@@ -132,7 +120,7 @@ private slots:
     // to have begun its length before it was last written.
     void windowAsksPerRecording()
     {
-        const std::vector<float> signal = testing::cwTestSignal(8000.0);
+        const std::vector<float> signal = cwTestSignal(8000.0);
         const QString untimed = m_home->path(u"pass.wav"_s);
         const QString named = m_home->path(u"satnogs_1_2026-12-06T12-00-00.wav"_s);
         QVERIFY(cwgen::writeWav(untimed, signal, 8000));
@@ -245,7 +233,7 @@ private slots:
             QVERIFY(!QFileInfo(m_home->logPath()).isWritable());
         } else {
             QVERIFY(QDir().mkpath(QFileInfo(m_home->logPath()).path()));
-            QVERIFY(testing::writeFile(m_home->logPath(), QByteArray(8192, 'x')));
+            QVERIFY(writeFile(m_home->logPath(), QByteArray(8192, 'x')));
         }
         StationLink link(programFolder());
         QSignalSpy problems(&link, &StationLink::problem);
@@ -308,7 +296,7 @@ private slots:
         QVERIFY2(problem.isEmpty() ? problems.isEmpty() : problems.contains(problem),
                  qPrintable(problems));
         QCOMPARE(dialog.result(), int(problem.isEmpty() ? QDialog::Accepted : QDialog::Rejected));
-        QCOMPARE(testing::fileContent(m_home->confIni()), after.isEmpty() ? before : after);
+        QCOMPARE(fileContent(m_home->confIni()), after.isEmpty() ? before : after);
         if (fields.contains(u"ChkShare"_s) && problem.isEmpty())
             QVERIFY2(shown.contains(u"noradID=99999"_s) && shown.contains(u"source=DL1ABC"_s),
                      qPrintable(shown));

@@ -3,21 +3,38 @@
 
 // Helpers for driving the main window as a user would: frame lines to paste, controls found by
 // their names, and pasting through the clipboard.
+#include "channelchart.h"
 #include "decoder.h"
+#include "fileopening.h"
 #include "filetesting.h"
+#include "infodialog.h"
 #include "mainwindow.h"
 #include "reportview.h"
 #include "startoptions.h"
 
+// The widgets and tools the window tests share.
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QImage>
 #include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -29,6 +46,8 @@
 
 namespace tovrin3::testing {
 
+using namespace Qt::StringLiterals;
+
 // Every window test reads and writes numbers as the C locale does, whatever the tester's.
 inline void useCLocale()
 {
@@ -38,7 +57,7 @@ Q_COREAPP_STARTUP_FUNCTION(useCLocale)
 
 inline QString hexByte(int value)
 {
-    return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+    return u"%1"_s.arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 // One frame line behind the station header, as copied by ear: temperatures in whole degrees
@@ -47,9 +66,9 @@ inline QString frameLine(int batteryDegrees, int comDegrees, int debug, int kill
 {
     const int battery = batteryDegrees * 16;
     const int com = comDegrees * 16;
-    return QStringLiteral("QT7XMRKT3HKD ") + hexByte(battery) + hexByte(battery >> 8) +
-           hexByte(com) + hexByte(com >> 8) + QStringLiteral(" 0C6A 00 ") + hexByte(debug) +
-           QLatin1Char(' ') + hexByte(killSwitch);
+    return u"QT7XMRKT3HKD "_s + hexByte(battery) + hexByte(battery >> 8) + hexByte(com) +
+           hexByte(com >> 8) + u" 0C6A 00 "_s + hexByte(debug) + QLatin1Char(' ') +
+           hexByte(killSwitch);
 }
 
 // Frame n of `count` (from 1) has COM temperature n, battery temperature n % 50, debug byte n
@@ -64,7 +83,7 @@ inline QStringList frameLines(int count)
 
 inline QString crlfJoined(const QStringList &lines)
 {
-    return lines.join(QStringLiteral("\r\n"));
+    return lines.join(u"\r\n"_s);
 }
 
 // The control of that name and kind; a missing control ends the test program.
@@ -102,10 +121,25 @@ inline QString reportText(const Form1 &window)
     return control<ReportView>(window, "Text3")->toPlainText();
 }
 
+// The frame position label: "5/12".
+inline QString positionText(const Form1 &window)
+{
+    return control<QLabel>(window, "Label2")->text();
+}
+
+// Shows the window and waits for it on screen; one never shown ends the test program.
+template<typename Window> Window &showOnScreen(Window &window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        qFatal("a window was never shown");
+    return window;
+}
+
 // The text as the input box holds it: CR+LF, a lone CR and a lone LF each end a paragraph.
 inline QString asParagraphs(QString text)
 {
-    text.replace(QStringLiteral("\r\n"), QChar(QChar::ParagraphSeparator));
+    text.replace(u"\r\n"_s, QChar(QChar::ParagraphSeparator));
     text.replace(QLatin1Char('\r'), QChar(QChar::ParagraphSeparator));
     return text.replace(QLatin1Char('\n'), QChar(QChar::ParagraphSeparator));
 }
@@ -116,10 +150,8 @@ inline QString asParagraphs(QString text)
 inline QString coreReport(const QString &text)
 {
     FrameHistory history;
-    const QString lines =
-        asParagraphs(text).replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    const QString report =
-        decodeBeaconText(lines, history).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString lines = asParagraphs(text).replace(QChar::ParagraphSeparator, u"\r\n"_s);
+    const QString report = decodeBeaconText(lines, history).replace(u"\r\n"_s, u"\n"_s);
     QStringEncoder toUtf8(QStringEncoder::Utf8);
     return QString::fromUtf8(toUtf8.encode(report));
 }
@@ -189,9 +221,8 @@ inline const QString RecordingConverter = QStringLiteral(FAKES_DIR "/nconvert");
 inline bool prepareProgramFolder(const QString &folder, const QByteArray &configuration,
                                  const QString &converter = {})
 {
-    return (configuration.isEmpty() ||
-            writeFile(folder + QStringLiteral("/conf.ini"), configuration)) &&
-           (converter.isEmpty() || QFile::copy(converter, folder + QStringLiteral("/nconvert")));
+    return (configuration.isEmpty() || writeFile(folder + u"/conf.ini"_s, configuration)) &&
+           (converter.isEmpty() || QFile::copy(converter, folder + u"/nconvert"_s));
 }
 
 // A main window of its own, with an empty program folder (no conf.ini), shown on screen.
@@ -199,15 +230,12 @@ struct ShownWindow
 {
     QTemporaryDir programFolder;
     Form1 window{programFolder.path()};
-
-    ShownWindow() { window.show(); }
 };
 
 inline std::unique_ptr<ShownWindow> showWindow()
 {
     auto shown = std::make_unique<ShownWindow>();
-    if (!QTest::qWaitForWindowExposed(&shown->window))
-        qFatal("the main window was never shown");
+    showOnScreen(shown->window);
     return shown;
 }
 
