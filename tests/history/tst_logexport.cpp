@@ -10,6 +10,12 @@ namespace {
 
 const QString Program = QStringLiteral(BIN_DIR "/tovrin3-decode");
 
+// Arguments written as one text, split at spaces.
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
+}
+
 // Three passes, each in a file of its own, as a station writes them.
 const QList<std::pair<QString, QByteArray>> PassFiles{
     {u"a.txt"_qs, "2026-12-06T18:57:44Z|QT7XMRKT3HKD 900140010C6A00A503\n"
@@ -61,27 +67,24 @@ private slots:
         QTest::addColumn<QStringList>("range");
         QTest::addColumn<QStringList>("files");
 
-        QTest::newRow("all") << QStringList{} << QStringList{u"a.txt"_qs, u"b.txt"_qs, u"c.txt"_qs};
+        QTest::newRow("all") << QStringList{} << words("a.txt b.txt c.txt");
         QTest::newRow("until a pass's first frame leaves it out; no zone is UTC")
-            << QStringList{u"--until"_qs, u"2026-12-06 19:40:00"_qs}
-            << QStringList{u"a.txt"_qs, u"empty.txt"_qs};
+            << QStringList{u"--until"_qs, u"2026-12-06 19:40:00"_qs} << words("a.txt empty.txt");
         QTest::newRow("a date alone, and a zone offset")
-            << QStringList{u"--since"_qs, u"2026-12-07"_qs, u"--until"_qs,
-                           u"2026-12-07T05:00:31+02:00"_qs}
-            << QStringList{u"c.txt"_qs, u"empty.txt"_qs};
+            << words("--since 2026-12-07 --until 2026-12-07T05:00:31+02:00")
+            << words("c.txt empty.txt");
     }
 
     void writesWhatTheFilesDecodeTo()
     {
         QFETCH(QStringList, range);
         QFETCH(QStringList, files);
-        const QStringList csv{u"--format"_qs, u"csv"_qs};
         const LoggedStation station;
         QVERIFY(station.ready);
-        const ProgramRun fromLog = station.run(QStringList{u"--from-log"_qs} + csv + range);
+        const ProgramRun fromLog = station.run(words("--from-log --format csv") + range);
         QVERIFY2(fromLog.exitCode == 0, fromLog.errors.constData());
         QVERIFY(fromLog.errors.isEmpty());
-        const ProgramRun decoded = station.run(csv + files);
+        const ProgramRun decoded = station.run(words("--format csv") + files);
         QCOMPARE(decoded.exitCode, 0);
         QCOMPARE(fromLog.output, decoded.output);
     }
@@ -90,7 +93,7 @@ private slots:
     {
         const LoggedStation station;
         QVERIFY(station.ready);
-        const ProgramRun run = station.run({u"--passes"_qs, u"--format"_qs, u"csv"_qs});
+        const ProgramRun run = station.run(words("--passes --format csv"));
         QCOMPARE(run.exitCode, 0);
         const QList<QByteArray> lines = run.output.split('\n');
         QCOMPARE(lines.size(), 5);
@@ -109,19 +112,17 @@ private slots:
         QTest::addColumn<QString>("message");
 
         QTest::newRow("a time that is none")
-            << QStringList{u"--from-log"_qs, u"--since"_qs, u"yesterday"_qs} << QByteArray() << 2
-            << u"'yesterday'"_qs;
-        QTest::newRow("month 13") << QStringList{u"--passes"_qs, u"--until"_qs, u"2026-13-01"_qs}
-                                  << QByteArray() << 2 << u"'2026-13-01'"_qs;
-        QTest::newRow("--since without --from-log")
-            << QStringList{u"--since"_qs, u"2026-12-06"_qs} << QByteArray() << 2
-            << u"--since goes with --from-log"_qs;
+            << words("--from-log --since yesterday") << QByteArray() << 2 << u"'yesterday'"_qs;
+        QTest::newRow("month 13") << words("--passes --until 2026-13-01") << QByteArray() << 2
+                                  << u"'2026-13-01'"_qs;
+        QTest::newRow("--since without --from-log") << words("--since 2026-12-06") << QByteArray()
+                                                    << 2 << u"--since goes with --from-log"_qs;
         QTest::newRow("a FILE with --from-log")
-            << QStringList{u"--from-log"_qs, u"a.txt"_qs} << QByteArray() << 2 << u"FILE"_qs;
+            << words("--from-log a.txt") << QByteArray() << 2 << u"FILE"_qs;
         QTest::newRow("with --submit")
-            << QStringList{u"--from-log"_qs, u"--submit"_qs} << QByteArray() << 2 << u"--submit"_qs;
+            << words("--from-log --submit") << QByteArray() << 2 << u"--submit"_qs;
         QTest::newRow("a log that is no database")
-            << QStringList{u"--from-log"_qs} << QByteArray(4096, 'x') << 1 << u"not a database"_qs;
+            << words("--from-log") << QByteArray(4096, 'x') << 1 << u"not a database"_qs;
     }
 
     void refuses()
@@ -148,7 +149,7 @@ private slots:
     {
         StationHome home;
         const ProgramRun run =
-            runProgram(Program, {u"--from-log"_qs, u"--format"_qs, u"csv"_qs}, home.environment());
+            runProgram(Program, words("--from-log --format csv"), home.environment());
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.output.startsWith("source,frame,timestamp,"));
         QCOMPARE(run.output.count('\n'), 1);
