@@ -3,6 +3,7 @@
 #include "bandanalysis.h"
 #include "carriercanceller.h"
 #include "cwtesting.h"
+#include "morsetesting.h"
 
 #include <QTest>
 
@@ -24,10 +25,7 @@ struct Carrier
 // Two frames at 20 WPM and 700 Hz, in noise at snrDb (infinity: none).
 std::vector<float> beacon(double snrDb, std::uint32_t seed = 61)
 {
-    cwgen::KeyingSettings settings = cwTestKeying(InternalRate, 20.0);
-    settings.snrDb = snrDb;
-    settings.seed = seed;
-    return cwgen::keyTransmissions(beaconFrames(2, seed), settings);
+    return cwgen::keyTransmissions(beaconFrames(2, seed), impaired(snrDb, seed));
 }
 
 std::vector<float> withCarriers(std::vector<float> samples, const QList<Carrier> &carriers,
@@ -113,26 +111,19 @@ private slots:
     void leavesKeyingAndNoiseAlone_data()
     {
         QTest::addColumn<std::vector<float>>("samples");
-        cwgen::KeyingSettings dense = cwTestKeying(InternalRate, 20.0);
-        dense.snrDb = 20;
         QTest::newRow("a frame keyed as one word, 20 dB")
-            << cwgen::keyTransmissions({"QT7XMRKT3HKD 900140010C6A00A503"}, dense);
-        cwgen::KeyingSettings slow = cwTestKeying(InternalRate, 8.0);
-        QTest::newRow("8 WPM, no noise") << cwgen::keyTransmissions({"0000 TEST"}, slow);
-        cwgen::KeyingSettings station = cwTestKeying(InternalRate, 20.0);
-        station.snrDb = 0;
-        station.stations.push_back({150, 25, 10});
+            << cwgen::keyTransmissions({"QT7XMRKT3HKD 900140010C6A00A503"}, impaired(20));
+        QTest::newRow("8 WPM, no noise") << cwgen::keyTransmissions(
+            {"0000 TEST"}, impaired(qInf(), 1, [](auto &s) { s.wordsPerMinute = 8; }));
         QTest::newRow("a station keying without pause, 10 dB stronger")
-            << cwgen::keyTransmissions(beaconFrames(1, 5), station);
-        QTest::newRow("noise alone, shaped with a 25 dB hump") << [] {
-            cwgen::KeyingSettings noise = cwTestKeying(InternalRate);
-            noise.snrDb = 0;
-            noise.noiseShape.shaped = true;
-            noise.noiseShape.humpDb = 25;
-            noise.noiseShape.humpHz = 1250;
-            noise.leadSeconds = 10;
-            return cwgen::keyTransmissions({}, noise);
-        }();
+            << cwgen::keyTransmissions(beaconFrames(1, 5), impaired(0, 1, [](auto &s) {
+                                           s.stations.push_back({150, 25, 10});
+                                       }));
+        QTest::newRow("noise alone, shaped with a 25 dB hump")
+            << cwgen::keyTransmissions({}, impaired(0, 1, [](auto &s) {
+                                           s.noiseShape = {true, 300, 2700, 25, 1250, 200};
+                                           s.leadSeconds = 10;
+                                       }));
     }
 
     void leavesKeyingAndNoiseAlone()

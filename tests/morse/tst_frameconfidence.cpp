@@ -2,6 +2,7 @@
 // Stage 6: the confidence of a frame's digits from slot likelihoods made in the test, and the
 // frame's own fields as evidence.
 #include "frameconfidence.h"
+#include "morsetesting.h"
 #include "slotlikelihoods.h"
 #include "slottesting.h"
 
@@ -119,9 +120,7 @@ private slots:
         }
         if (lastDigitSlots >= 0)
             ratios.resize(std::size_t(digitStart(digits, BeaconDigits - 1) + lastDigitSlots));
-        const double confidence = frameConfidence(SlotScores(ratios), bodyStart(), digits);
-        QVERIFY2(confidence >= least && confidence <= most,
-                 qPrintable(QString::number(confidence)));
+        QVERIFY_BETWEEN(frameConfidence(SlotScores(ratios), bodyStart(), digits), least, most);
     }
 
     // A reading that ends inside a frame leaves the digits after its end unknown: a body that
@@ -136,8 +135,7 @@ private slots:
         const int lastByte = digitStart(digits, BeaconDigits - 2);
         std::fill_n(ratios.begin() + lastByte + 1, LetterGap, 0.0f);
         ratios.resize(std::size_t(lastByte + 7));
-        const double confidence = frameConfidence(SlotScores(ratios), bodyStart(), digits);
-        QVERIFY2(confidence < 0.1, qPrintable(QString::number(confidence)));
+        QVERIFY_NEAR(frameConfidence(SlotScores(ratios), bodyStart(), digits), 0.0, 0.1);
     }
 
     // Digits that differ in one slot only (6 and C, 5 and B, 5 and F: two dots and the gap
@@ -186,9 +184,8 @@ private slots:
         for (std::size_t i = 0; i + 2 < ratios.size(); ++i)
             dashes[i] = ratios[i] + ratios[i + 1] + ratios[i + 2];
         dashes[std::size_t(deciding - 1)] += runGain;
-        const double confidence = frameConfidence(SlotScores(ratios, dashes), bodyStart(), digits);
-        QVERIFY2(confidence >= least && confidence <= most,
-                 qPrintable(QString::number(confidence)));
+        QVERIFY_BETWEEN(frameConfidence(SlotScores(ratios, dashes), bodyStart(), digits), least,
+                        most);
     }
 
     // The same with the slots as the decoder gives them: noiseless keying, every key-down in one
@@ -242,10 +239,9 @@ private slots:
             dashes[i] =
                 float(high + std::log1p(std::exp(std::min(run, apart) - high)) + std::log(0.5));
         }
-        const double confidence =
-            frameConfidence(SlotScores(ratios, dashes, matched, levels), bodyStart(), digits);
-        QVERIFY2(confidence >= least && confidence <= most,
-                 qPrintable(QString::number(confidence)));
+        QVERIFY_BETWEEN(
+            frameConfidence(SlotScores(ratios, dashes, matched, levels), bodyStart(), digits),
+            least, most);
     }
 
     void plausibleFields_data()
@@ -266,8 +262,7 @@ private slots:
     void plausibleFields()
     {
         QFETCH(QString, groups);
-        QFETCH(bool, plausible);
-        QCOMPARE(frameFieldsPlausible(digitsOf(groups)), plausible);
+        QTEST(frameFieldsPlausible(digitsOf(groups)), "plausible");
     }
 };
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The demodulator's first stage: what it blanks, what it passes untouched.
+#include "cwtesting.h"
 #include "impulseblanker.h"
 
 #include <QList>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 using namespace tovrin3;
 
@@ -20,11 +22,7 @@ const qsizetype ImpulseRun = std::llround(morse::ImpulseBlanker::MaxImpulseSecon
 // A 700 Hz tone: `seconds` of it at `amplitude`, never exactly 0 at its start.
 std::vector<float> tone(double amplitude, double seconds)
 {
-    std::vector<float> samples(static_cast<size_t>(seconds * Rate));
-    for (size_t index = 0; index < samples.size(); ++index)
-        samples[index] = static_cast<float>(
-            amplitude * std::sin(2.0 * std::numbers::pi * 700.0 * double(index) / Rate + 1.0));
-    return samples;
+    return testing::steadyTone(Rate, 700.0, amplitude, std::size_t(seconds * Rate), 1.0);
 }
 
 std::vector<float> joined(std::vector<float> first, const std::vector<float> &second)
@@ -33,18 +31,18 @@ std::vector<float> joined(std::vector<float> first, const std::vector<float> &se
     return first;
 }
 
-std::vector<float> with(std::vector<float> samples, const QList<std::pair<qsizetype, float>> &set)
+// The samples with `count` of them from `from` on set to the value.
+std::vector<float> with(std::vector<float> samples, qsizetype from, float value,
+                        qsizetype count = 1)
 {
-    for (const auto &[index, value] : set)
-        samples[static_cast<size_t>(index)] = value;
+    std::fill_n(samples.begin() + from, count, value);
     return samples;
 }
 
 QList<qsizetype> range(qsizetype from, qsizetype count)
 {
-    QList<qsizetype> indices;
-    for (qsizetype index = from; index < from + count; ++index)
-        indices.append(index);
+    QList<qsizetype> indices(count);
+    std::iota(indices.begin(), indices.end(), from);
     return indices;
 }
 
@@ -86,23 +84,18 @@ private slots:
             << tone(1.0, 1.0) << QList<qsizetype>();
         QTest::newRow("keying: a second of silence, then the tone again")
             << joined(joined(signal, silence), signal) << QList<qsizetype>();
-        QTest::newRow("one sample of 1e20")
-            << with(signal, {{6000, 1e20F}}) << QList<qsizetype>{6000};
+        QTest::newRow("one sample of 1e20") << with(signal, 6000, 1e20F) << QList<qsizetype>{6000};
         QTest::newRow("one sample of 1000, 66 dB over the tone")
-            << with(signal, {{6000, -1000.0F}}) << QList<qsizetype>{6000};
+            << with(signal, 6000, -1000.0F) << QList<qsizetype>{6000};
         QTest::newRow("a sample 50 dB over the tone's level stays")
-            << with(signal, {{6000, 120.0F}}) << QList<qsizetype>();
+            << with(signal, 6000, 120.0F) << QList<qsizetype>();
         QTest::newRow("the largest float")
-            << with(signal, {{4010, largest}, {6000, -largest}}) << QList<qsizetype>{4010, 6000};
+            << with(with(signal, 4010, largest), 6000, -largest) << QList<qsizetype>{4010, 6000};
         QTest::newRow("samples that are no number")
-            << with(signal, {{0, nan}, {4100, infinity}, {4101, -infinity}})
+            << with(with(with(signal, 0, nan), 4100, infinity), 4101, -infinity)
             << QList<qsizetype>{0, 4100, 4101};
-        QTest::newRow("a click shorter than the longest impulse") << with(signal, [] {
-            QList<std::pair<qsizetype, float>> click;
-            for (qsizetype index = 6000; index < 6000 + ImpulseRun; ++index)
-                click.append({index, 1e6F});
-            return click;
-        }()) << range(6000, ImpulseRun);
+        QTest::newRow("a click shorter than the longest impulse")
+            << with(signal, 6000, 1e6F, ImpulseRun) << range(6000, ImpulseRun);
         // Louder than full scale is legal: after digital silence such a tone's level is taken up
         // once it has lasted longer than an impulse.
         QTest::newRow("a tone 40 dB over full scale after digital silence")

@@ -3,6 +3,7 @@
 // pitch.
 #include "bandanalysis.h"
 #include "cwsignal.h"
+#include "morsetesting.h"
 #include "pitchtrack.h"
 
 #include <QTest>
@@ -57,36 +58,30 @@ private slots:
         QTest::addColumn<double>("drift");
         QTest::addColumn<double>("snr");
         QTest::addColumn<double>("tolerance");
-        QTest::addColumn<QString>("text");
         QTest::addColumn<TrackShape>("shape");
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char *name, double pitch, double drift, double snr,
+                            double tolerance, TrackShape shape = TrackShape::Following,
+                            const QString &text = QStringLiteral("TEST DE TOVRIN3 TEST")) {
+            QTest::newRow(name) << pitch << drift << snr << tolerance << shape << text;
+        };
         const double clean = std::numeric_limits<double>::infinity();
         // Keyed down most of the time and strong, its leakage lifts the floors of the bins
         // beside it, each by its own amount.
-        QTest::newRow("dense keying, 20 dB")
-            << 700.0 << 0.0 << 20.0 << 2.0 << QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503")
-            << TrackShape::Following;
-        QTest::newRow("700 Hz, clean")
-            << 700.0 << 0.0 << clean << 2.0 << QString() << TrackShape::Following;
-        QTest::newRow("lowest pitch, 220 Hz")
-            << 220.0 << 0.0 << clean << 3.0 << QString() << TrackShape::Following;
-        QTest::newRow("highest pitch, 1950 Hz")
-            << 1950.0 << 0.0 << clean << 3.0 << QString() << TrackShape::Following;
-        QTest::newRow("between bins, 1007 Hz, -6 dB")
-            << 1007.0 << 0.0 << -6.0 << 4.0 << QString() << TrackShape::Following;
-        QTest::newRow("drift up 20 Hz/s")
-            << 500.0 << 20.0 << 6.0 << 6.0 << QString() << TrackShape::Following;
-        QTest::newRow("drift down 15 Hz/s, 0 dB")
-            << 1800.0 << -15.0 << 0.0 << 6.0 << QString() << TrackShape::Following;
-        QTest::newRow("Doppler slope, 60 Hz/s, 0 dB")
-            << 600.0 << 60.0 << 0.0 << 6.0 << QString() << TrackShape::Following;
-        QTest::newRow("steady, weak, -12 dB")
-            << 700.0 << 0.0 << -12.0 << 4.0 << QString() << TrackShape::Following;
+        row("dense keying, 20 dB", 700, 0, 20, 2, TrackShape::Following,
+            QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503"));
+        row("700 Hz, clean", 700, 0, clean, 2);
+        row("lowest pitch, 220 Hz", 220, 0, clean, 3);
+        row("highest pitch, 1950 Hz", 1950, 0, clean, 3);
+        row("between bins, 1007 Hz, -6 dB", 1007, 0, -6, 4);
+        row("drift up 20 Hz/s", 500, 20, 6, 6);
+        row("drift down 15 Hz/s, 0 dB", 1800, -15, 0, 6);
+        row("Doppler slope, 60 Hz/s, 0 dB", 600, 60, 0, 6);
+        row("steady, weak, -12 dB", 700, 0, -12, 4);
         // One line through the whole transmission holds a weak steady pitch closer, and without
         // the following track's wander.
-        QTest::newRow("steady shape, weak, -12 dB")
-            << 700.0 << 0.0 << -12.0 << 1.5 << QString() << TrackShape::Steady;
-        QTest::newRow("steady shape, drift up 20 Hz/s")
-            << 500.0 << 20.0 << 6.0 << 2.0 << QString() << TrackShape::Steady;
+        row("steady shape, weak, -12 dB", 700, 0, -12, 1.5, TrackShape::Steady);
+        row("steady shape, drift up 20 Hz/s", 500, 20, 6, 2, TrackShape::Steady);
     }
 
     // At every keyed moment, the track is within a few Hz of the sent pitch.
@@ -94,17 +89,16 @@ private slots:
     {
         QFETCH(double, pitch);
         QFETCH(double, drift);
-        QFETCH(double, snr);
         QFETCH(double, tolerance);
-        QFETCH(QString, text);
-        QFETCH(TrackShape, shape);
         cwgen::KeyingSettings settings;
         settings.pitchHz = pitch;
         settings.driftHzPerSecond = drift;
+        QFETCH(double, snr);
         settings.snrDb = snr;
         settings.seed = 11;
-        const std::vector<float> samples = cwgen::keyTransmissions(
-            {text.isEmpty() ? QStringLiteral("TEST DE TOVRIN3 TEST") : text}, settings);
+        QFETCH(QString, text);
+        const std::vector<float> samples = cwgen::keyTransmissions({text}, settings);
+        QFETCH(TrackShape, shape);
         const Trace trace = traceOf(samples, 0.0, shape);
         const double end = double(samples.size()) / InternalRate - settings.leadSeconds;
         for (double t = settings.leadSeconds + 0.5; t < end - 0.5; t += 0.25) {
@@ -112,8 +106,7 @@ private slots:
             const double got = trace.track[frameAt(t)];
             QVERIFY2(
                 std::abs(got - expected) < tolerance,
-                qPrintable(
-                    QStringLiteral("%1 Hz at %2 s, sent %3 Hz").arg(got).arg(t).arg(expected)));
+                qPrintable(QStringLiteral("%1 Hz at %2 s, sent %3").arg(got).arg(t).arg(expected)));
         }
     }
 
@@ -137,14 +130,10 @@ private slots:
         cwgen::KeyingSettings weak;
         weak.pitchHz = 1300;
         weak.amplitude = 0.05;
-        std::vector<float> samples = cwgen::keyTransmissions({"PARIS PARIS"}, strong);
-        const std::vector<float> other = cwgen::keyTransmissions({"TEST TEST"}, weak);
-        samples.resize(std::max(samples.size(), other.size()), 0.0f);
-        for (std::size_t n = 0; n < other.size(); ++n)
-            samples[n] += other[n];
-        const Trace trace = traceOf(samples, lockedHz);
-        const double middle = trace.track[trace.track.size() / 2];
-        QVERIFY2(std::abs(middle - expected) < 5, qPrintable(QString::number(middle)));
+        const Trace trace = traceOf(testing::mixed(cwgen::keyTransmissions({"PARIS PARIS"}, strong),
+                                                   cwgen::keyTransmissions({"TEST TEST"}, weak)),
+                                    lockedHz);
+        QVERIFY_NEAR(trace.track[trace.track.size() / 2], expected, 5);
     }
 
     // A retune between transmissions: the path jumps once and the track never averages across.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stage 4: keyed or unkeyed per slot, from baseband made in the test: a known keying pattern,
 // complex Gaussian noise, fading.
+#include "morsetesting.h"
 #include "slotlikelihoods.h"
 
 #include <QTest>
@@ -53,6 +54,11 @@ Keyed keyedBaseband(int slotCount, double slotSnrDb, double fadeDb, std::uint32_
     return result;
 }
 
+SlotLikelihoods likelihoodsOf(const Keyed &keyed, double noise = 0.0)
+{
+    return slotLikelihoods(CumulativeSum(keyed.baseband), {double(Unit), 0.0}, noise);
+}
+
 } // namespace
 
 class SlotLikelihoodsTest : public QObject
@@ -80,21 +86,17 @@ private slots:
         QFETCH(double, fadeDb);
         QFETCH(double, leastRight);
         const Keyed keyed = keyedBaseband(8000, slotSnrDb, fadeDb, 7);
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
         QCOMPARE(likelihoods.keyed.size(), keyed.pattern.size());
         int right = 0;
         for (std::size_t s = 0; s < keyed.pattern.size(); ++s)
             right += (likelihoods.keyed[s] > 0) == keyed.pattern[s] ? 1 : 0;
-        const double share = double(right) / double(keyed.pattern.size());
-        QVERIFY2(share >= leastRight, qPrintable(QString::number(share)));
-        const double noiseRatio = likelihoods.noise / Unit; // a slot's noise energy: Unit samples
+        QVERIFY_BETWEEN(double(right) / double(keyed.pattern.size()), leastRight, 1.0);
+        // A slot's noise energy: Unit samples.
         if (slotSnrDb + fadeDb >= 10)
-            QVERIFY2(std::abs(noiseRatio - 1) < 0.05, qPrintable(QString::number(noiseRatio)));
-        if (fadeDb == 0.0) {
-            const double snr = 10 * std::log10(likelihoods.signalToNoise);
-            QVERIFY2(std::abs(snr - slotSnrDb) < 1.5, qPrintable(QString::number(snr)));
-        }
+            QVERIFY_NEAR(likelihoods.noise / Unit, 1.0, 0.05);
+        if (fadeDb == 0.0)
+            QVERIFY_NEAR(10 * std::log10(likelihoods.signalToNoise), slotSnrDb, 1.5);
     }
 
     // A slot's matched sum, 2 a s / N, is on average twice its level in the carrier's phase
@@ -103,8 +105,7 @@ private slots:
     void matchedSums()
     {
         const Keyed keyed = keyedBaseband(2000, 10.0, 0.0, 9);
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
         QCOMPARE(likelihoods.matched.size(), keyed.pattern.size());
         const std::complex<double> carrier(0.6, 0.8);
         std::complex<double> keyedSum;
@@ -119,28 +120,21 @@ private slots:
                 gapSum += matched;
             }
         }
-        const double inPhase = keyedSum.real() / twiceLevels;
-        QVERIFY2(std::abs(inPhase - 1) < 0.15, qPrintable(QString::number(inPhase)));
-        QVERIFY2(std::abs(keyedSum.imag()) < 0.1 * twiceLevels,
-                 qPrintable(QString::number(keyedSum.imag() / twiceLevels)));
-        QVERIFY2(std::abs(gapSum) < 0.1 * twiceLevels,
-                 qPrintable(QString::number(std::abs(gapSum) / twiceLevels)));
+        QVERIFY_NEAR(keyedSum.real() / twiceLevels, 1.0, 0.15);
+        QVERIFY_NEAR(keyedSum.imag() / twiceLevels, 0.0, 0.1);
+        QVERIFY_NEAR(std::abs(gapSum) / twiceLevels, 0.0, 0.1);
     }
 
     // Noise alone: the signal-to-noise ratio stays low and under a third of the slots look
     // keyed (the keyed level falls back on twice the noise there).
     void noiseAlone()
     {
-        const Keyed keyed = keyedBaseband(2000, 0.0, 0.0, 8, true);
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
-        const auto keyedSlots = std::count_if(likelihoods.keyed.begin(), likelihoods.keyed.end(),
-                                              [](float ratio) { return ratio > 0; });
-        QVERIFY2(keyedSlots < 600, qPrintable(QString::number(keyedSlots)));
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyedBaseband(2000, 0.0, 0.0, 8, true));
+        QVERIFY_BETWEEN(std::ranges::count_if(likelihoods.keyed, [](float r) { return r > 0; }), 0,
+                        599);
         QVERIFY(likelihoods.signalToNoise < 4);
         // The loudest noise taken for keying would pull the noise down pass after pass.
-        QVERIFY2(std::abs(likelihoods.noise / Unit - 1) < 0.05,
-                 qPrintable(QString::number(likelihoods.noise / Unit)));
+        QVERIFY_NEAR(likelihoods.noise / Unit, 1.0, 0.05);
     }
 
     // A short stretch that ends in near silence (the filters' edge at a transmission's end, a deep
@@ -151,13 +145,10 @@ private slots:
         Keyed keyed = keyedBaseband(60, 15.0, 0.0, 9);
         for (std::size_t k = 40 * Unit; k < keyed.baseband.size(); ++k)
             keyed.baseband[k] *= 0.01f;
-        const CumulativeSum sums(keyed.baseband);
-        const double noise = Unit * 1.0;
-        const SlotLikelihoods given = slotLikelihoods(sums, {double(Unit), 0.0}, noise);
-        QCOMPARE(given.noise, noise);
+        const SlotLikelihoods given = likelihoodsOf(keyed, Unit * 1.0);
+        QCOMPARE(given.noise, Unit * 1.0);
         const float quietest = *std::min_element(given.keyed.begin() + 40, given.keyed.end());
-        const double level = std::pow(10.0, 15.0 / 10);
-        QVERIFY2(quietest > -2 * level, qPrintable(QString::number(quietest)));
+        QVERIFY2(quietest > -2 * std::pow(10.0, 15.0 / 10), qPrintable(QString::number(quietest)));
     }
 
     void trough_data()
@@ -189,12 +180,10 @@ private slots:
                                      float(std::sqrt(nullSnr / Unit) * (1 - gain) * 0.8));
             }
         }
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
         // The level the slots were judged at dips with the fade, so a frame across it can be
         // told by its level alone.
-        QVERIFY2(likelihoods.level[Null] < 0.1f * likelihoods.level[Null - halfWidth - 20],
-                 qPrintable(QString::number(likelihoods.level[Null])));
+        QVERIFY(likelihoods.level[Null] < 0.1f * likelihoods.level[Null - halfWidth - 20]);
         for (int s = 0; s < 400; ++s) {
             const double gain = std::min(1.0, std::abs(s - Null) / double(halfWidth));
             const float ratio = likelihoods.keyed[std::size_t(s)];
@@ -226,8 +215,7 @@ private slots:
         QFETCH(double, leastGain);
         QFETCH(double, mostGain);
         const Keyed keyed = keyedBaseband(3000, 6.0, 0.0, 12, false, phaseTurns);
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
         QCOMPARE(likelihoods.dashes.size(), likelihoods.keyed.size());
         double gain = 0.0;
         int dashCount = 0;
@@ -246,8 +234,7 @@ private slots:
             }
         }
         QVERIFY(dashCount > 100);
-        gain /= dashCount;
-        QVERIFY2(gain >= leastGain && gain <= mostGain, qPrintable(QString::number(gain)));
+        QVERIFY_BETWEEN(gain / dashCount, leastGain, mostGain);
         QVERIFY2(unkeyedRight > 0.95 * unkeyedCount,
                  qPrintable(QStringLiteral("%1 of %2").arg(unkeyedRight).arg(unkeyedCount)));
         const std::size_t last = likelihoods.keyed.size() - 1;
@@ -264,13 +251,9 @@ private slots:
     void tooFewSlots()
     {
         QFETCH(int, slotCount);
-        const Keyed keyed = keyedBaseband(slotCount, 20.0, 0.0, 9);
-        const CumulativeSum sums(keyed.baseband);
-        const SlotLikelihoods likelihoods = slotLikelihoods(sums, {double(Unit), 0.0});
-        for (const float ratio : likelihoods.keyed)
-            QCOMPARE(ratio, 0.0f);
-        for (const float ratio : likelihoods.dashes)
-            QCOMPARE(ratio, 0.0f);
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyedBaseband(slotCount, 20.0, 0.0, 9));
+        QVERIFY(std::ranges::all_of(likelihoods.keyed, [](float r) { return r == 0.0f; }));
+        QVERIFY(std::ranges::all_of(likelihoods.dashes, [](float r) { return r == 0.0f; }));
     }
 };
 
