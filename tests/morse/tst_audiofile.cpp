@@ -3,6 +3,7 @@
 #include "cwtesting.h"
 #include "filetesting.h"
 #include "morsetesting.h"
+#include "rawsamples.h"
 #include "soundtesting.h"
 
 #include <QLocale>
@@ -31,12 +32,6 @@ template<typename Field> QByteArray patched(QByteArray bytes, qsizetype offset, 
 
 // Samples in a FLAC frame as libsndfile writes them.
 constexpr size_t FlacBlock = 4096;
-
-QByteArray withBitFlipped(QByteArray bytes, qsizetype offset)
-{
-    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x10);
-    return bytes;
-}
 
 // The Ogg file without the page before its last.
 QByteArray withoutOggPage(const QByteArray &bytes)
@@ -107,8 +102,6 @@ private slots:
         QTest::newRow("WAV 16-bit, 4 kHz") << (wav | SF_FORMAT_PCM_16) << 4000 << 1;
         QTest::newRow("FLAC 24-bit, 44.1 kHz, stereo")
             << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 44100 << 2;
-        QTest::newRow("Ogg Vorbis, 22050 Hz, stereo")
-            << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 22050 << 2;
         QTest::newRow("Ogg Opus, 48 kHz") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << 1;
     }
 
@@ -226,16 +219,16 @@ private slots:
         QTest::newRow("Ogg Vorbis with a page missing")
             << withoutOggPage(m_ogg) << QStringLiteral("^damaged Ogg stream: a page is missing");
         QTest::newRow("Ogg Vorbis with a bit flipped")
-            << withBitFlipped(m_ogg, m_ogg.size() / 2)
+            << patched(m_ogg, m_ogg.size() / 2, quint8(m_ogg[m_ogg.size() / 2] ^ 0x10))
             << QStringLiteral("^damaged Ogg page at byte \\d+ \\(its checksum does not match\\)$");
         for (const auto &[name, recording] : m_recordings)
             QTest::addRow("%s cut short", name)
                 << recording.first(recording.size() * 9 / 10) << cutShort;
-        QTest::newRow("UTF-16 text, taken for MPEG audio by the library") << [] {
-            const QString text = QStringLiteral("QT7XMRKT3HKD 900140010C6A00A503\n");
-            return QByteArray("\xFF\xFE") +
-                   QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
-        }() << notAudio;
+        QTest::newRow("UTF-16 text, taken for MPEG audio by the library")
+            << QByteArray("\xFF\xFE") +
+                   QByteArray(reinterpret_cast<const char *>(u"QT7XMRKT3HKD 900140010C6A00A503\n"),
+                              64)
+            << notAudio;
         QTest::newRow("an MPEG frame header and no second frame")
             << QByteArray("\xFF\xFB\x90\x00", 4) + QByteArray(3000, '\x55') << notAudio;
     }
@@ -320,6 +313,42 @@ private slots:
         QCOMPARE(testing::lineTexts(copy.lines), QStringList{text});
         QCOMPARE(locks.size(), 1);
         QVERIFY_NEAR(locks.front().pitchHz, 700.0, 10.0);
+    }
+
+    // Raw samples on standard input: signed 16-bit little-endian, full scale 32768; pieces cut
+    // anywhere, even inside a sample.
+    void rawSamples_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<std::vector<float>>("samples");
+        QTest::addColumn<bool>("cutMidSample");
+        const std::vector<float> scale{0.0F, 1.0F / 32768, -1.0F, 32767.0F / 32768, -1.0F / 32768};
+        const QByteArray bytes("\x00\x00\x01\x00\x00\x80\xff\x7f\xff\xff", 10);
+        QTest::newRow("whole samples") << QByteArrayList{bytes} << scale << false;
+        QTest::newRow("a byte at a time") << [&] {
+            QByteArrayList pieces;
+            for (const char byte : bytes)
+                pieces.append(QByteArray(1, byte));
+            return pieces;
+        }() << scale << false;
+        QTest::newRow("empty pieces between")
+            << QByteArrayList{{}, bytes.first(1), {}, bytes.sliced(1)} << scale << false;
+        QTest::newRow("ends inside a sample")
+            << QByteArrayList{bytes.first(5)}
+            << std::vector<float>(scale.begin(), scale.begin() + 2) << true;
+    }
+
+    void rawSamples()
+    {
+        QFETCH(QByteArrayList, pieces);
+        morse::RawSampleDecoder decoder;
+        std::vector<float> samples;
+        for (const QByteArray &piece : pieces) {
+            const std::span<const float> decoded = decoder.decode(piece);
+            samples.insert(samples.end(), decoded.begin(), decoded.end());
+        }
+        QTEST(samples, "samples");
+        QTEST(decoder.isCutMidSample(), "cutMidSample");
     }
 
 private:

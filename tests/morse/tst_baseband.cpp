@@ -57,8 +57,6 @@ private slots:
               {150.0, -50.0, "folding to -100 Hz"},
               {175.0, -50.0, "folding to -75 Hz"},
               {300.0, -25.0, "another station"},
-              {400.0, -50.0, "a carrier"},
-              {900.0, -50.0, "a carrier"},
               {1000.0, -50.0, "far off"}})
             QTest::addRow("%g Hz off, %s", offset, name) << offset << -qInf() << most;
     }
@@ -83,7 +81,6 @@ private slots:
         QTest::newRow("none") << 0.0;
         QTest::newRow("+3 Hz") << 3.0;
         QTest::newRow("-2.5 Hz") << -2.5;
-        QTest::newRow("+1 Hz") << 1.0;
         QTest::newRow("-1.3 Hz, between steps") << -1.3;
     }
 
@@ -113,7 +110,6 @@ private slots:
         QTest::addColumn<double>("carrierOffsetHz"); // 0: none
         const double clean = std::numeric_limits<double>::infinity();
         QTest::newRow("8 WPM, slowest") << 8.0 << clean << "TEST DE K" << 0.0;
-        QTest::newRow("20 WPM") << 20.0 << clean << "QT7XMRKT3HKD 90 01 40 01" << 0.0;
         QTest::newRow("40 WPM, fastest") << 40.0 << clean << "CQ CQ DE TOVRIN3 TOVRIN3 K" << 0.0;
         QTest::newRow("25 WPM, -6 dB") << 25.0 << -6.0 << "QT7XMRKT3HKD 28 01 64 01 0C" << 0.0;
         QTest::newRow("dots only") << 18.0 << clean << "5 5 5 5 5 5 H H H H" << 0.0;
@@ -151,17 +147,11 @@ private slots:
                  qPrintable(QStringLiteral("phase %1, unit %2").arg(grid.phase).arg(grid.unit)));
     }
 
-    void noKeyingNoGrid_data()
-    {
-        QTest::addColumn<std::vector<Complex>>("baseband");
-        QTest::newRow("nothing") << std::vector<Complex>{};
-        QTest::newRow("too short for one slow letter") << std::vector<Complex>(100, Complex(1, 0));
-    }
-
+    // Nothing, or too little for one slow letter.
     void noKeyingNoGrid()
     {
-        QFETCH(std::vector<Complex>, baseband);
-        QCOMPARE(findUnitGrid(baseband).unit, 0.0);
+        QCOMPARE(findUnitGrid({}).unit, 0.0);
+        QCOMPARE(findUnitGrid(std::vector<Complex>(100, Complex(1, 0))).unit, 0.0);
     }
 };
 

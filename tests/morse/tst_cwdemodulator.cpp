@@ -5,7 +5,6 @@
 #include "morsecode.h"
 #include "morsetesting.h"
 
-#include <QHash>
 #include <QLocale>
 #include <QTest>
 
@@ -76,24 +75,20 @@ private slots:
         row("6 dB, fading of 20 dB, longer than the break", fading, beaconLines(2, 1), 1);
         // A carrier that never keys, there from the first sample, is background: it neither
         // starts nor holds a transmission, and does not draw the pitch. At 55 Hz it is inside the
-        // baseband's passband: only cancelling it keeps it off the keying.
-        for (const auto &[offset, level] : {std::pair{400.0, 10.0}, {55.0, 30.0}}) {
-            const cwgen::KeyingSettings carrier = impaired(0, 51, [&](auto &s) {
-                s.carriers.push_back({offset, level});
-            });
-            row(qPrintable(QStringLiteral("0 dB, a carrier %1 Hz off, %2 dB stronger")
-                               .arg(offset)
-                               .arg(level)),
-                carrier, beaconLines(2, 51));
-        }
+        // baseband's passband: only cancelling it keeps it off the keying. (Far carriers are the
+        // canceller's and the noise floor's rows.)
+        row("0 dB, a carrier 55 Hz off, 30 dB stronger",
+            impaired(0, 51,
+                     [](auto &s) {
+                         s.carriers.push_back({55, 30});
+                     }),
+            beaconLines(2, 51));
         // Another station keying without pause close to the beacon draws the trace away in the
         // middle of frames: such a frame is read again on its own trace or passed as doubtful.
         // It also holds the transmission open until it is cut for length, 150 s in: the frame
         // under way at the cut is copied whole all the same, and so is every frame after it.
         for (const auto &[offset, level, seed, frames, mayMiss] :
-             {std::tuple{150.0, -6.0, 31u, 6, 2},
-              {150.0, 0.0, 7u, 12, 0},
-              {300.0, 0.0, 15u, 12, 0}}) {
+             {std::tuple{150.0, -6.0, 31u, 6, 2}, {150.0, 0.0, 7u, 12, 0}}) {
             const cwgen::KeyingSettings station = impaired(0, seed, [&](auto &s) {
                 s.stations.push_back({offset, 25.0, level});
             });
@@ -129,10 +124,8 @@ private slots:
         for (const double seconds : {0.1, 4.0}) {
             const std::vector<float> silence(std::size_t(seconds * 16000), 0.0f);
             std::vector<float> samples = silence;
-            for (int copy = 0; copy < 2; ++copy) {
-                append(samples, pass);
-                append(samples, silence);
-            }
+            for (const auto &part : {pass, silence, pass, silence})
+                append(samples, part);
             QTest::addRow("digital silence of %g s around", seconds)
                 << samples << 16000.0 << lines + lines << 0 << true;
         }
@@ -174,32 +167,29 @@ private slots:
     void streamCutAnywhere_data()
     {
         QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("chunk");
+        QTest::addColumn<QList<int>>("chunks");
         // Pieces around the resampler's and the spectra's block sizes, and single samples.
-        for (const int chunk : {1, 255, 257})
-            QTest::addRow("8 kHz, %d", chunk) << 8000.0 << chunk;
-        for (const int chunk : {7, 4095, 4096, 4097})
-            QTest::addRow("44.1 kHz, %d", chunk) << 44100.0 << chunk;
+        QTest::newRow("8 kHz") << 8000.0 << QList{1, 255, 257};
+        QTest::newRow("44.1 kHz") << 44100.0 << QList{7, 4095, 4096, 4097};
     }
 
     void streamCutAnywhere()
     {
         QFETCH(double, rate);
-        QFETCH(int, chunk);
+        QFETCH(QList<int>, chunks);
         cwgen::KeyingSettings settings = keying(rate, 35, 800);
         settings.snrDb = 3;
         settings.gapSeconds = 2;
         const QStringList lines = QStringList{"DE KAMO"} << beaconLines(1, 31);
         const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
-        static QHash<double, std::vector<CopiedLine>> wholeStreams;
-        if (!wholeStreams.contains(rate))
-            wholeStreams.insert(rate, copyLines(samples, rate));
-        const std::vector<CopiedLine> &whole = wholeStreams[rate];
-        const std::vector<CopiedLine> cut = copyLines(samples, rate, std::size_t(chunk));
+        const std::vector<CopiedLine> whole = copyLines(samples, rate);
         QCOMPARE(lineTexts(whole), lines);
-        QCOMPARE(lineTexts(cut), lines);
-        for (std::size_t i = 0; i < whole.size(); ++i)
-            QCOMPARE(cut[i].startSeconds, whole[i].startSeconds);
+        for (const int chunk : chunks) {
+            const std::vector<CopiedLine> cut = copyLines(samples, rate, std::size_t(chunk));
+            QVERIFY2(lineTexts(cut) == lines, qPrintable(QString::number(chunk)));
+            for (std::size_t i = 0; i < whole.size(); ++i)
+                QCOMPARE(cut[i].startSeconds, whole[i].startSeconds);
+        }
     }
 
     void pendingTextAndFinish()
@@ -241,7 +231,6 @@ private slots:
                                            cwgen::keyTransmissions({"WEAK"}, weak)));
         demodulator.finish();
         QCOMPARE(lineTexts(demodulator.takeLines()), QStringList{"WEAK"});
-        QVERIFY(demodulator.isPitchLocked());
         QCOMPARE(demodulator.pitchHz(), 1290.0);
         demodulator.releasePitch();
         QVERIFY_NEAR(demodulator.pitchHz(), 1300, 5);

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The generator every test and benchmark signal comes from: its timing, its SNR, and each
 // impairment measured on the samples it makes, then the program's options.
+#include "bandanalysis.h"
 #include "cwsignal.h"
 #include "cwtesting.h"
 #include "morsetesting.h"
 #include "processtesting.h"
 #include "soundtesting.h"
 
-#include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,11 +30,6 @@ double power(std::span<const float> samples)
            double(samples.size());
 }
 
-double carrierPower(const cwgen::KeyingSettings &settings)
-{
-    return settings.amplitude * settings.amplitude / 2;
-}
-
 double toDb(double ratio)
 {
     return 10 * std::log10(ratio);
@@ -50,30 +45,25 @@ std::complex<double> tone(std::span<const float> samples, double rate, double hz
     return sum * std::complex<double>(0, 2) / double(samples.size());
 }
 
-// One-sided power density per Hz around a frequency: Hann-windowed periodograms of 0.5 s, averaged
-// over the signal and over the bins within halfWidth of the frequency.
+// One-sided power density per Hz around a frequency: Hann-windowed periodograms of 0.5 s (bins of
+// 2 Hz), averaged over the signal and over the bins within halfWidth of the frequency.
 double density(std::span<const float> samples, double rate, double hz, double halfWidth)
 {
-    const auto length = std::size_t(rate / 2);
-    std::vector<double> window(length);
-    for (std::size_t n = 0; n < length; ++n)
-        window[n] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(n) / double(length));
+    const int length = int(rate / 2);
+    const std::vector<float> window = morse::hannWindow(length);
     const double windowPower =
         std::inner_product(window.begin(), window.end(), window.begin(), 0.0);
-    const double binHz = rate / double(length);
-    const int reach = int(halfWidth / binHz);
+    morse::RealFft fft(length);
     double sum = 0.0;
     int count = 0;
-    for (std::size_t at = 0; at + length <= samples.size(); at += length / 2) {
-        for (int bin = -reach; bin <= reach; ++bin, ++count) {
-            const std::complex<double> step =
-                std::polar(1.0, -2 * std::numbers::pi * (hz + bin * binHz) / rate);
-            std::complex<double> phasor = 1.0;
-            std::complex<double> x = 0.0;
-            for (std::size_t n = 0; n < length; ++n, phasor *= step)
-                x += window[n] * double(samples[at + n]) * phasor;
-            sum += 2 * std::norm(x) / (rate * windowPower);
-        }
+    for (std::size_t at = 0; at + std::size_t(length) <= samples.size();
+         at += std::size_t(length / 2)) {
+        std::ranges::transform(window, samples.subspan(at), fft.input().begin(),
+                               std::multiplies<>());
+        fft.execute();
+        for (int bin = int((hz - halfWidth) / 2); bin <= int((hz + halfWidth) / 2); ++bin, ++count)
+            sum += 2 * std::norm(std::complex<double>(fft.output()[std::size_t(bin)])) /
+                   (rate * windowPower);
     }
     return sum / count;
 }
@@ -114,23 +104,18 @@ double zeroCrossingHz(std::span<const float> samples, double rate)
 }
 
 // Every impairment at once, as programOptions gives them to tovrin3-cwgen.
-cwgen::KeyingSettings everyImpairment()
-{
-    cwgen::KeyingSettings settings;
-    settings.seed = 9;
-    settings.carriers = {{400, -3}, {-200, -10}};
-    settings.stations = {{150, 25, -6}};
-    settings.snrDb = 6;
-    settings.noiseShape = {true, 200, 2800, 15, 1250, 150};
-    settings.rayleighSpreadHz = 0.2;
-    settings.fadingPeriodSeconds = 5;
-    settings.fadingDepthDb = 8;
-    settings.clicksPerSecond = 3;
-    settings.clickLevelDb = -2;
-    settings.doppler = {400, 60, 2};
-    settings.phaseWanderRadians = 0.5;
-    return settings;
-}
+const cwgen::KeyingSettings EveryImpairment{.snrDb = 6,
+                                            .noiseShape = {true, 200, 2800, 15, 1250, 150},
+                                            .fadingPeriodSeconds = 5,
+                                            .fadingDepthDb = 8,
+                                            .rayleighSpreadHz = 0.2,
+                                            .carriers = {{400, -3}, {-200, -10}},
+                                            .stations = {{150, 25, -6}},
+                                            .clicksPerSecond = 3,
+                                            .clickLevelDb = -2,
+                                            .doppler = {400, 60, 2},
+                                            .phaseWanderRadians = 0.5,
+                                            .seed = 9};
 
 int runGenerator(const QStringList &arguments)
 {
@@ -159,8 +144,6 @@ private slots:
         QTest::addColumn<int>("spanUnits");
         QTest::addColumn<int>("keyedUnits");
         QTest::addColumn<int>("elements");
-        QTest::newRow("PARIS, 8 kHz, 20 WPM")
-            << QStringList{"PARIS"} << 8000.0 << 20.0 << 43 << 22 << 14;
         QTest::newRow("PARIS, 44.1 kHz, 40 WPM")
             << QStringList{"PARIS"} << 44100.0 << 40.0 << 43 << 22 << 14;
         QTest::newRow("two lines, a gap between")
@@ -185,9 +168,9 @@ private slots:
         QVERIFY(std::abs(double(samples.size()) - length * rate) <= 1);
         // Each raised-cosine edge of 5 ms carries 3/8 of its length's energy, where a hard edge
         // would carry half.
-        const double keyed =
-            power(samples) * double(samples.size()) / carrierPower(settings) / rate +
-            2 * elements * 0.005 / 8;
+        const double keyed = power(samples) * double(samples.size()) /
+                                 (settings.amplitude * settings.amplitude / 2) / rate +
+                             2 * elements * 0.005 / 8;
         QVERIFY_NEAR(keyed, keyedUnits * unit, 0.001);
     }
 
@@ -202,7 +185,6 @@ private slots:
         QTest::addColumn<double>("humpDb"); // below 0: white noise
         QTest::addColumn<double>("humpHz");
         QTest::newRow("white, 8 kHz, 0 dB") << 8000.0 << 0.0 << -1.0 << 1250.0;
-        QTest::newRow("white, 48 kHz, -10 dB") << 48000.0 << -10.0 << -1.0 << 3000.0;
         QTest::newRow("15 dB hump 550 Hz above, 0 dB") << 8000.0 << 0.0 << 15.0 << 1250.0;
         QTest::newRow("10 dB hump 350 Hz below, 48 kHz") << 48000.0 << 3.0 << 10.0 << 350.0;
     }
@@ -220,7 +202,8 @@ private slots:
         settings.noiseShape = {humpDb >= 0, 300, 2700, std::max(humpDb, 0.0), humpHz, 200};
         const std::vector<float> noise = cwgen::keyTransmissions({}, settings);
         const double atPitch = density(noise, rate, settings.pitchHz, 40);
-        QVERIFY_NEAR(toDb(carrierPower(settings) / (atPitch * 3000)), snr, 0.5);
+        QVERIFY_NEAR(toDb((settings.amplitude * settings.amplitude / 2) / (atPitch * 3000)), snr,
+                     0.5);
         QVERIFY_NEAR(toDb(density(noise, rate, humpHz, 6) / atPitch), std::max(humpDb, 0.0), 0.7);
         const double outside = toDb(density(noise, rate, 3200, 40) / atPitch);
         if (humpDb >= 0)
@@ -241,22 +224,17 @@ private slots:
         QTest::addColumn<int>("dashes");
         QTest::addColumn<QList<double>>("expected");
         const double none = std::numeric_limits<double>::quiet_NaN();
-        cwgen::KeyingSettings sine;
-        sine.wordsPerMinute = 30;
-        sine.fadingDepthDb = 12;
-        sine.fadingPeriodSeconds = 5;
-        QTest::newRow("sine fading, 12 dB, 5 s")
-            << sine << 60 << QList{0.0, -12.0, none, none, 0.0};
-        cwgen::KeyingSettings rayleigh;
-        rayleigh.wordsPerMinute = 30;
-        rayleigh.rayleighSpreadHz = 0.2;
-        rayleigh.seed = 7;
+        using testing::impaired;
+        QTest::newRow("sine fading, 12 dB, 5 s") << impaired(qInf(), 1, [](auto &s) {
+            s.fadingPeriodSeconds = 5;
+            s.fadingDepthDb = 12;
+        }) << 60 << QList{0.0, -12.0, none, none, 0.0};
         QTest::newRow("Rayleigh fading, 0.2 Hz")
-            << rayleigh << 3000 << QList{none, none, 0.0, 0.1, none};
-        cwgen::KeyingSettings wander;
-        wander.wordsPerMinute = 30;
-        wander.phaseWanderRadians = 1;
-        QTest::newRow("phase wander, 1 rad") << wander << 600 << QList{0.0, 0.0, 0.0, 0.0, 1.0};
+            << impaired(qInf(), 7, [](auto &s) { s.rayleighSpreadHz = 0.2; }) << 3000
+            << QList{none, none, 0.0, 0.1, none};
+        QTest::newRow("phase wander, 1 rad")
+            << impaired(qInf(), 1, [](auto &s) { s.phaseWanderRadians = 1; }) << 600
+            << QList{0.0, 0.0, 0.0, 0.0, 1.0};
     }
 
     void carrierDashByDash()
@@ -264,6 +242,7 @@ private slots:
         QFETCH(cwgen::KeyingSettings, settings);
         QFETCH(int, dashes);
         QFETCH(QList<double>, expected);
+        settings.wordsPerMinute = 30;
         std::vector<float> samples;
         std::vector<double> levels;
         std::vector<double> phases;
@@ -314,19 +293,18 @@ private slots:
     // and another seed gives others. That one seed gives the same samples is programOptions'.
     void impairmentsCombineDeterministically()
     {
-        const cwgen::KeyingSettings settings = everyImpairment();
         const QStringList text{QStringLiteral("QT7XMRKT3HKD 28 01")};
-        const std::vector<float> first = cwgen::keyTransmissions(text, settings);
-
-        cwgen::KeyingSettings withCarrier = settings;
+        const std::vector<float> first = cwgen::keyTransmissions(text, EveryImpairment);
+        cwgen::KeyingSettings withCarrier = EveryImpairment;
         withCarrier.carriers.push_back({600, 6});
         const std::vector<float> second = cwgen::keyTransmissions(text, withCarrier);
         QCOMPARE(second.size(), first.size());
         std::vector<float> difference(first.size());
         std::ranges::transform(second, first, difference.begin(), std::minus<>());
         // The carrier alone: its level over the beacon's key-down power, at its frequency.
-        QVERIFY_NEAR(toDb(power(difference) / carrierPower(settings)), 6, 0.05);
-        QVERIFY_NEAR(zeroCrossingHz(difference, 8000), settings.pitchHz + 600, 0.1);
+        QVERIFY_NEAR(toDb(power(difference) / (withCarrier.amplitude * withCarrier.amplitude / 2)),
+                     6, 0.05);
+        QVERIFY_NEAR(zeroCrossingHz(difference, 8000), withCarrier.pitchHz + 600, 0.1);
 
         withCarrier.seed = 10;
         QVERIFY(second != cwgen::keyTransmissions(text, withCarrier));
@@ -347,37 +325,15 @@ private slots:
         const QString path = directory.filePath(QStringLiteral("signal.wav"));
         QCOMPARE(runGenerator(QStringList{path, "TEST DE QT7X", "--seed", "9"} + options), 0);
         const std::vector<float> written = testing::readSound(path);
-        const std::vector<float> made =
-            cwgen::keyTransmissions({"TEST DE QT7X"}, everyImpairment());
+        const std::vector<float> made = cwgen::keyTransmissions({"TEST DE QT7X"}, EveryImpairment);
         QCOMPARE(written.size(), made.size());
-        const float peak = std::ranges::max(made, {}, [](float x) { return std::abs(x); });
-        const float scale = std::abs(peak) > 1.0f ? cwgen::WavPeak / std::abs(peak) : 1.0f;
-        for (std::size_t n = 0; n < made.size(); ++n) {
-            if (std::abs(written[n] - scale * made[n]) > 2e-4f)
-                QFAIL(qPrintable(QStringLiteral("sample %1: %2 against %3")
-                                     .arg(n)
-                                     .arg(written[n])
-                                     .arg(made[n])));
-        }
-    }
-
-    void programRefusesBadOptions_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::newRow("carrier without its level") << QStringList{"--carrier", "400"};
-        QTest::newRow("station above half the rate") << QStringList{"--station", "3500,20,0"};
-        QTest::newRow("Doppler shift below 0 Hz") << QStringList{"--doppler", "800,60"};
-        QTest::newRow("passband without the pitch") << QStringList{"--passband", "800,2700"};
-    }
-
-    void programRefusesBadOptions()
-    {
-        QFETCH(QStringList, options);
-        QTemporaryDir directory;
-        QVERIFY(directory.isValid());
-        const QString path = directory.filePath(QStringLiteral("signal.wav"));
-        QCOMPARE(runGenerator(QStringList{path, "TEST"} + options), 2);
-        QVERIFY(!QFile::exists(path));
+        const float peak =
+            std::abs(std::ranges::max(made, {}, [](float x) { return std::abs(x); }));
+        const float scale = peak > 1.0f ? cwgen::WavPeak / peak : 1.0f;
+        const auto differ = std::ranges::mismatch(
+            written, made, [scale](float w, float m) { return std::abs(w - scale * m) <= 2e-4f; });
+        QVERIFY2(differ.in1 == written.end(),
+                 qPrintable(QString::number(differ.in1 - written.begin())));
     }
 
     // Samples within full scale are written as they are, louder ones scaled down as a whole; a
@@ -387,17 +343,15 @@ private slots:
         QTemporaryDir directory;
         QVERIFY(directory.isValid());
         const QString path = directory.filePath(QStringLiteral("signal.wav"));
-        const auto same = [](float a, float b) { return std::abs(a - b) < 1e-4f; };
-        const std::vector<float> samples{0.0f, 0.5f, -0.5f, 1.0f};
-        QVERIFY(cwgen::writeWav(path, samples, 8000));
-        const std::vector<float> clean{0.0f, 0.5f, -0.5f, 32767.0f / 32768};
-        QVERIFY(std::ranges::equal(testing::readSound(path), clean, same));
-        const std::vector<float> loud{0.0f, 0.5f, -0.5f, -2.0f};
-        QVERIFY(cwgen::writeWav(path, loud, 8000));
-        const std::vector<float> scaled{0.0f, 0.2375f, -0.2375f, -0.95f};
-        QVERIFY(std::ranges::equal(testing::readSound(path), scaled, same));
-        QVERIFY(!cwgen::writeWav(directory.filePath(QStringLiteral("missing/signal.wav")), samples,
-                                 8000));
+        const auto writtenAs = [&path](std::vector<float> samples, std::vector<float> read) {
+            return cwgen::writeWav(path, samples, 8000) &&
+                   std::ranges::equal(testing::readSound(path), read,
+                                      [](float a, float b) { return std::abs(a - b) < 1e-4f; });
+        };
+        QVERIFY(writtenAs({0.0f, 0.5f, -0.5f, 1.0f}, {0.0f, 0.5f, -0.5f, 32767.0f / 32768}));
+        QVERIFY(writtenAs({0.0f, 0.5f, -0.5f, -2.0f}, {0.0f, 0.2375f, -0.2375f, -0.95f}));
+        QVERIFY(!cwgen::writeWav(directory.filePath(QStringLiteral("missing/signal.wav")),
+                                 std::vector<float>(4), 8000));
     }
 };
 
