@@ -57,11 +57,14 @@ constexpr std::ptrdiff_t FewestShortLevelSlots = 3;
 // Fewer keyed slots than this in the short reach (the trough itself) take the level from all of
 // its slots' energy above the noise, over the transmission's keyed share: no decision of the
 // pass before, which the trough made unkeyed, enters it. The share is held at or above a fifth.
-// Only between keying on both sides (as many keyed slots as a level needs within the second
-// either side): before the first element and after the last, the quiet is no trough, and its gaps
-// stay confident so noise there makes no letters.
+// Only between keying on both sides (a keyed slot within the second either side): before the
+// first element and after the last, the quiet is no trough, and its gaps stay confident so noise
+// there makes no letters. A null inside keying may leave one side a single keyed slot within the
+// second: asking more there judged the null at the second's mean level, so its keyed slots scored
+// as confident gaps (a 3 read as 5 and an E as A, stated sure, under Rayleigh fading at +6 dB).
 constexpr double FewestKeyedForShortLevel = 2.0;
 constexpr double LeastKeyedShare = 0.2;
+constexpr double FewestKeyedEitherSide = 1.0;
 // The nearer views of the level take over only where they fall under half the wider one (3 dB in
 // energy, 6 dB in amplitude): in steady noise a level over a few slots rarely falls that far,
 // and a level taken a little low there would weaken every slot's evidence for nothing.
@@ -210,8 +213,8 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
                 std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
             const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
             const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
-            const bool between = prefixCount[i] - prefixCount[from] >= FewestKeyedForLevel &&
-                                 prefixCount[to] - prefixCount[i + 1] >= FewestKeyedForLevel;
+            const bool between = prefixCount[i] - prefixCount[from] >= FewestKeyedEitherSide &&
+                                 prefixCount[to] - prefixCount[i + 1] >= FewestKeyedEitherSide;
             double nearMean = mean;
             if (nearKeyed >= FewestKeyedForShortLevel)
                 nearMean = (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stage 4: keyed or unkeyed per slot, from baseband made in the test: a known keying pattern,
 // complex Gaussian noise, fading.
+#include "cwsignal.h"
 #include "morsetesting.h"
 #include "slotlikelihoods.h"
 
@@ -194,6 +195,40 @@ private slots:
             else if (gain == 1.0)
                 QVERIFY2((ratio > 0) == keyed.pattern[std::size_t(s)], qPrintable(where));
         }
+    }
+
+    // Under Rayleigh fading the level passes near a null every few seconds, often where the keying
+    // on one side is sparse (a word gap, a long letter). A keyed slot in such a null holds
+    // little carrier: it may say little, but never that it is a confident gap, or a frame across
+    // it is copied wrong and stated sure (e^-20: odds far past any frame's confidence).
+    void rayleighNulls()
+    {
+        constexpr int Slots = 6000; // 4 minutes of 40 ms slots
+        constexpr double MeanSnrDb = 25.0;
+        const tovrin3::cwgen::RayleighFading fading(0.2, 5);
+        Keyed keyed = keyedBaseband(Slots, MeanSnrDb, 0.0, 5);
+        const double slotSnr = std::pow(10.0, MeanSnrDb / 10);
+        const Complex carrier = float(std::sqrt(slotSnr / Unit)) * Complex(0.6f, 0.8f);
+        std::vector<double> trueSnr(Slots);
+        for (int s = 0; s < Slots; ++s) {
+            const std::complex<double> gain = fading.gain(s * Unit / BasebandRate);
+            trueSnr[std::size_t(s)] = slotSnr * std::norm(gain);
+            for (int k = 0; k < Unit && keyed.pattern[std::size_t(s)]; ++k)
+                keyed.baseband[std::size_t(s * Unit + k)] += carrier * (Complex(gain) - 1.0f);
+        }
+        const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
+        int faded = 0;
+        for (int s = 0; s < Slots; ++s) {
+            if (!keyed.pattern[std::size_t(s)] || trueSnr[std::size_t(s)] > 1.0)
+                continue;
+            ++faded;
+            const float ratio = likelihoods.keyed[std::size_t(s)];
+            QVERIFY2(ratio > -20, qPrintable(QStringLiteral("slot %1 at %2 dB: %3")
+                                                 .arg(s)
+                                                 .arg(10 * std::log10(trueSnr[std::size_t(s)]))
+                                                 .arg(ratio)));
+        }
+        QVERIFY(faded > 10);
     }
 
     void dashes_data()
