@@ -18,77 +18,25 @@
 
 namespace {
 
-constexpr QStringView Separator = u"-----------------------";
-
-bool isValueLine(QStringView line)
-{
-    static constexpr QStringView labels[] = {u"  Battery Temperature: ",
-                                             u"  COM Temperature: ",
-                                             u"  Battery Voltage: ",
-                                             u"  Mission: ",
-                                             u"  Debug: ",
-                                             u"  Kill Switch: "};
-    for (const QStringView label : labels) {
-        if (line.startsWith(label))
-            return true;
-    }
-    return false;
-}
-
-// Reads the report block by block: heading "#n: " with the 18 characters of the frame (which may
-// themselves hold line breaks), 23 hyphens, three to six indented value lines, an empty line;
-// blocks numbered 1 to FrameCount.
-class ReportReader
-{
-public:
-    explicit ReportReader(QStringView report) : m_rest(report) {}
-
-    bool atEnd() const { return m_rest.isEmpty(); }
-
-    QStringView take(qsizetype size)
-    {
-        FUZZ_REQUIRE(m_rest.size() >= size);
-        const QStringView taken = m_rest.first(size);
-        m_rest = m_rest.sliced(size);
-        return taken;
-    }
-
-    QStringView takeLine()
-    {
-        const qsizetype end = m_rest.indexOf(u"\r\n");
-        FUZZ_REQUIRE(end >= 0);
-        const QStringView line = m_rest.first(end);
-        m_rest = m_rest.sliced(end + 2);
-        return line;
-    }
-
-    QStringView peekLine() const
-    {
-        return m_rest.first(std::max<qsizetype>(0, m_rest.indexOf(u"\r\n")));
-    }
-
-private:
-    QStringView m_rest;
-};
-
+// Each block: heading "#n: " with the 18 characters of the frame (which may themselves hold line
+// breaks), 23 hyphens, three to six indented value lines, an empty line; blocks numbered 1 to
+// FrameCount.
 void requireBlockShape(const QString &report, int frameCount)
 {
-    ReportReader reader(report);
+    static const QRegularExpression rest(
+        QStringLiteral("\\r\\n-{23}\\r\\n(  (Battery Temperature|COM Temperature|Battery Voltage|"
+                       "Mission|Debug|Kill Switch): [^\\r\\n]*\\r\\n){3,6}\\r\\n"));
+    qsizetype at = 0;
     int blocks = 0;
-    while (!reader.atEnd()) {
-        ++blocks;
-        FUZZ_REQUIRE(reader.take(QStringLiteral("#%1: ").arg(blocks).size()) ==
-                     QStringLiteral("#%1: ").arg(blocks));
-        reader.take(tovrin3::FrameLength);
-        FUZZ_REQUIRE(reader.take(2) == u"\r\n");
-        FUZZ_REQUIRE(reader.takeLine() == Separator);
-        int valueLines = 0;
-        while (isValueLine(reader.peekLine())) {
-            reader.takeLine();
-            ++valueLines;
-        }
-        FUZZ_REQUIRE(valueLines >= 3 && valueLines <= 6);
-        FUZZ_REQUIRE(reader.takeLine().isEmpty());
+    while (at < report.size()) {
+        const QString heading = QStringLiteral("#%1: ").arg(++blocks);
+        FUZZ_REQUIRE(QStringView(report).sliced(at).startsWith(heading));
+        at += heading.size() + tovrin3::FrameLength;
+        const QRegularExpressionMatch match =
+            rest.match(report, at, QRegularExpression::NormalMatch,
+                       QRegularExpression::AnchorAtOffsetMatchOption);
+        FUZZ_REQUIRE(match.hasMatch());
+        at = match.capturedEnd();
     }
     FUZZ_REQUIRE(blocks == frameCount);
 }

@@ -145,13 +145,6 @@ inline std::optional<UnprivilegedRun> rerunUnprivileged()
     return child;
 }
 
-// The child's report, for a failure message.
-inline QByteArray childReport(const UnprivilegedRun &child)
-{
-    return "exit code " + QByteArray::number(child.run.exitCode) + ":\n" + child.run.output +
-           child.run.errors;
-}
-
 // As root, ends the current test function with the outcome of running it again as nobody (see
 // rerunUnprivileged): passed, failed with the child's report, or skipped with the reason it could
 // not run there. Otherwise does nothing.
@@ -161,7 +154,9 @@ inline QByteArray childReport(const UnprivilegedRun &child)
             if (!child->skipReason.isEmpty())                                                      \
                 QSKIP(qPrintable(child->skipReason));                                              \
             QVERIFY2(child->run.exitCode == 0,                                                     \
-                     ::tovrin3::testing::childReport(*child).constData());                         \
+                     ("exit code " + QByteArray::number(child->run.exitCode) + ":\n" +             \
+                      child->run.output + child->run.errors)                                       \
+                         .constData());                                                            \
             return;                                                                                \
         }                                                                                          \
     } while (false)
