@@ -194,7 +194,6 @@ private slots:
         const auto shown = showWindow();
         ListenWindow *listen = shown->window.showListenWindow();
         listen->startDefaultInput();
-        QCOMPARE(control<QComboBox>(*listen, "Combo1")->currentText(), SourceDescription);
         QVERIFY2(listen->isListening(), qPrintable(control<QLabel>(*listen, "LblStatus")->text()));
         const auto *pitch = control<QLabel>(*listen, "LblPitch");
         const auto *speed = control<QLabel>(*listen, "LblSpeed");
@@ -251,9 +250,6 @@ private slots:
         QCOMPARE(inputText(shown->window).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
                  (QStringList{sent[0], sent[2]}));
         QCOMPARE(shown->window.frameHistory().frameCount(), 2);
-
-        control<QPushButton>(*listen, "CmdStop")->click();
-        QVERIFY(!listen->isListening());
     }
 
     // The sound server gone while listening: the capture ends and the window says why, and says why

@@ -100,7 +100,6 @@ private slots:
             decode(frameCount);
 
         QCOMPARE(positionText(window()), label);
-        QCOMPARE(scrollBar()->minimum(), 1);
         QCOMPARE(scrollBar()->maximum(), std::max(1, decodes.last()));
         QCOMPARE(chartTitle(), bars > 0 ? u"COM Temperature"_s : QString());
         QList<double> values(bars);
@@ -299,7 +298,7 @@ private slots:
         QCOMPARE(chartTitle(), title);
     }
 
-    // A step and a page are one frame, and End reaches the last frame; the label follows.
+    // A step and a page are one frame (Right moving back was a fault); the label follows.
     void keysStepThroughFrames_data()
     {
         QTest::addColumn<int>("key");
@@ -307,7 +306,6 @@ private slots:
 
         QTest::newRow("Right") << int(Qt::Key_Right) << 6;
         QTest::newRow("Page Down") << int(Qt::Key_PageDown) << 6;
-        QTest::newRow("End") << int(Qt::Key_End) << 12;
     }
 
     void keysStepThroughFrames()

@@ -52,8 +52,6 @@ private slots:
         QTest::newRow("Qt's own options pass")
             << QByteArrayList{"-platform", "offscreen", "-style", "fusion", "x.txt"} << Action::Run
             << false << QByteArrayList{"x.txt"};
-        QTest::newRow("short help")
-            << QByteArrayList{"-h"} << Action::ShowHelp << false << QByteArrayList();
         QTest::newRow("version") << QByteArrayList{"-V", "a.txt"} << Action::ShowVersion << false
                                  << QByteArrayList();
         QTest::newRow("value for a flag")

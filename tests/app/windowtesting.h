@@ -55,20 +55,14 @@ inline void useCLocale()
 }
 Q_COREAPP_STARTUP_FUNCTION(useCLocale)
 
-inline QString hexByte(int value)
-{
-    return u"%1"_s.arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 // One frame line behind the station header, as copied by ear: temperatures in whole degrees
-// (0 to 127), the voltage word 0C6A, mission byte 00.
+// (0 to 127, sent as sixteenths, low byte first), the voltage word 0C6A, mission byte 00.
 inline QString frameLine(int batteryDegrees, int comDegrees, int debug, int killSwitch)
 {
-    const int battery = batteryDegrees * 16;
-    const int com = comDegrees * 16;
-    return u"QT7XMRKT3HKD "_s + hexByte(battery) + hexByte(battery >> 8) + hexByte(com) +
-           hexByte(com >> 8) + u" 0C6A 00 "_s + hexByte(debug) + QLatin1Char(' ') +
-           hexByte(killSwitch);
+    return QString::asprintf("QT7XMRKT3HKD %02X%02X%02X%02X 0C6A 00 %02X %02X",
+                             (batteryDegrees * 16) & 0xFF, batteryDegrees >> 4,
+                             (comDegrees * 16) & 0xFF, comDegrees >> 4, debug & 0xFF,
+                             killSwitch & 0xFF);
 }
 
 // Frame n of `count` (from 1) has COM temperature n, battery temperature n % 50, debug byte n
