@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The line rules of conf.ini on the text alone: values, line ends and the encodings a hand-edited
 // file comes in (comments, the case of keys, lines ended by a bare LF and the last line of a key
-// winning are the rules the station settings share: tst_sidssender). Then where the window
+// winning are the rules the station settings share: tst_station). Then where the window
 // finds conf.ini and where its screenshots go, for a portable copy and for an installed one. HOME
 // and the XDG folders point into a temporary folder, never at the user's.
 #include "configuration.h"

@@ -285,7 +285,7 @@ private slots:
     }
 
     // The case of keys and the last line winning are the rules of every conf.ini key
-    // (tst_sidssender); a negative limit, an empty value and what is no number are the
+    // (tst_station); a negative limit, an empty value and what is no number are the
     // limits'.
     void readsLimits_data()
     {

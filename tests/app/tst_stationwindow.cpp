@@ -248,7 +248,7 @@ private slots:
 
     // The dialog names a bad value and writes nothing; good values go in, a cleared field unsets
     // its key, and turning sharing on first shows the request. Which lines a rewrite keeps and the
-    // file's permissions are the settings' own (tst_sidssender).
+    // file's permissions are the settings' own (tst_station).
     void dialogChecksAndWrites_data()
     {
         QTest::addColumn<QByteArray>("before");

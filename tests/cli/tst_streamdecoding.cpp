@@ -508,7 +508,7 @@ private slots:
             QTest::newRow(text) << QString::fromUtf8(text) << QString();
     }
 
-    // The confidence in JSON only when asked for. The CSV column is tst_decodecommand's
+    // The confidence in JSON only when asked for. The CSV column is tested in tst_programs
     // ("--keep-doubtful adds a confidence column, empty without a mark").
     void confidenceColumn_data()
     {

@@ -250,7 +250,7 @@ private slots:
     }
 
     // A recorder that crashed at the end of a pass costs only the end. A WAV file is
-    // tst_decodecommand's (damagedFileGivesLinesBeforeDamage).
+    // tested in tst_programs (damagedFileGivesLinesBeforeDamage).
     void keepsLinesBeforeDamage_data()
     {
         QTest::addColumn<int>("format");

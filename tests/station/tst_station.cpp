@@ -637,4 +637,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestStation)
-#include "tst_sidssender.moc"
+#include "tst_station.moc"

@@ -75,7 +75,7 @@ QByteArray expectedBody(const QByteArray &timestamp)
 
 } // namespace
 
-class TestDecodeCommand : public QObject
+class TestPrograms : public QObject
 {
     Q_OBJECT
 
@@ -452,7 +452,7 @@ private slots:
     // is not logged, a doubtful one is logged flagged; settings that are missing or wrong end
     // the program before anything is sent or logged, each named; a dry run shows the request
     // and logs nothing; a server that fails keeps the frame queued, and the program says why.
-    // That a later try sends it, byte for byte and once, is the sender's (tst_sidssender).
+    // That a later try sends it, byte for byte and once, is the sender's (tst_station).
     void answers_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -700,5 +700,5 @@ private:
     std::unique_ptr<SidsServer> m_server;
 };
 
-QTEST_GUILESS_MAIN(TestDecodeCommand)
-#include "tst_decodecommand.moc"
+QTEST_GUILESS_MAIN(TestPrograms)
+#include "tst_programs.moc"
