@@ -217,11 +217,8 @@ private slots:
                  "the pitch showed only after the first transmission ended");
         QVERIFY2(std::abs(shownHz(*pitch) - pitchHz) <= 5.0, qPrintable(pitch->text()));
         QVERIFY2(speed->text().contains(u"WPM"_s), qPrintable(speed->text()));
-        QVERIFY2(std::abs(waterfall->markHz() - shownHz(*pitch)) < 1.0,
-                 qPrintable(QString::number(waterfall->markHz())));
-        QVERIFY2(std::abs(waterfall->traceHz() - waterfall->markHz()) <= 16.0,
-                 qPrintable(u"trace at %1 Hz, mark at %2 Hz"_s.arg(waterfall->traceHz())
-                                .arg(waterfall->markHz())));
+        QCOMPARE_LT(std::abs(waterfall->markHz() - shownHz(*pitch)), 1.0);
+        QCOMPARE_LE(std::abs(waterfall->traceHz() - waterfall->markHz()), 16.0);
 
         // A click a pixel beside the mark, as a user's hand puts it.
         const QPoint click(waterfall->positionOf(waterfall->markHz()) + 1, waterfall->height() / 2);

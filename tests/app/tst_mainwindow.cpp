@@ -83,7 +83,6 @@ private slots:
         QTest::newRow("7 of 12, then 3 frames") << QList<int>{12, 3} << 7 << "3/3" << 3;
         QTest::newRow("7 of 12, then 20 frames") << QList<int>{12, 20} << 7 << "7/20" << 20;
         QTest::newRow("7 of 12, then no frame") << QList<int>{12, 0} << 7 << "1/0" << 12;
-        QTest::newRow("shorter decode leaves no old bar") << QList<int>{100, 3} << 0 << "1/3" << 3;
     }
 
     void leavesPositionAndChart()

@@ -640,9 +640,6 @@ private slots:
         const QStringList start{u"--timestamps"_qs, u"--start"_qs, u"2026-12-06T18:50:00Z"_qs};
         QTest::newRow("recording")
             << start + QStringList{u"RECORDING"_qs, u"--submit"_qs} << QByteArray();
-        QTest::newRow("raw samples")
-            << start + QStringList{u"--raw-rate"_qs, QString::number(Rate), u"-"_qs, u"--submit"_qs}
-            << QByteArray();
         QTest::newRow("bad settings without a station option")
             << start + QStringList{u"RECORDING"_qs} << QByteArray("SHARE=no\nCALLSIGN=DL 1\n");
     }
@@ -654,16 +651,14 @@ private slots:
         const bool sent = arguments.contains(u"--submit"_qs);
         QVERIFY(m_home->writeConfiguration(configuration() + settings));
         arguments.replaceInStrings(u"RECORDING"_qs, m_beaconPass);
-        const QByteArray input =
-            arguments.contains(u"-"_qs) ? rawSamples(cwTestSignal(Rate)) : QByteArray();
-        const ProgramRun run = runProgram(CwProgram, arguments, m_home->environment(), input);
+        const ProgramRun run = runProgram(CwProgram, arguments, m_home->environment());
         QVERIFY2(run.exitCode == 0, run.errors.constData());
         QCOMPARE(logNumber(m_home->logPath(), u"SELECT count(*) FROM receptions"_qs),
                  sent ? 1 : -1);
         QCOMPARE(m_server->requests.size(), sent ? 1 : 0);
         QStringList without = arguments;
         without.removeAll(u"--submit"_qs);
-        const ProgramRun unchanged = runProgram(CwProgram, without, m_home->environment(), input);
+        const ProgramRun unchanged = runProgram(CwProgram, without, m_home->environment());
         QCOMPARE(run.output, unchanged.output);
         if (!sent)
             return;

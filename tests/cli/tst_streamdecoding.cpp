@@ -470,8 +470,6 @@ private slots:
             << u"900140010C6A00A50\x1F"_s << QByteArray("900140010C6A00A50\x1F");
         QTest::newRow("two UTF-8 bytes")
             << u"900140010C6A00A50\u00C9"_s << QByteArray("900140010C6A00A50\xC3\x89");
-        QTest::newRow("three UTF-8 bytes")
-            << u"900140010C6A00A50\u20AC"_s << QByteArray("900140010C6A00A50\xE2\x82\xAC");
         QTest::newRow("four UTF-8 bytes, two UTF-16 units")
             << u"900140010C6A00A5\U0001D11E"_s << QByteArray("900140010C6A00A5\xF0\x9D\x84\x9E");
     }

@@ -325,12 +325,6 @@ private slots:
         const std::vector<float> scale{0.0F, 1.0F / 32768, -1.0F, 32767.0F / 32768, -1.0F / 32768};
         const QByteArray bytes("\x00\x00\x01\x00\x00\x80\xff\x7f\xff\xff", 10);
         QTest::newRow("whole samples") << QByteArrayList{bytes} << scale << false;
-        QTest::newRow("a byte at a time") << [&] {
-            QByteArrayList pieces;
-            for (const char byte : bytes)
-                pieces.append(QByteArray(1, byte));
-            return pieces;
-        }() << scale << false;
         QTest::newRow("empty pieces between")
             << QByteArrayList{{}, bytes.first(1), {}, bytes.sliced(1)} << scale << false;
         QTest::newRow("ends inside a sample")

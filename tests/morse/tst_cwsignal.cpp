@@ -335,24 +335,6 @@ private slots:
         QVERIFY2(differ.in1 == written.end(),
                  qPrintable(QString::number(differ.in1 - written.begin())));
     }
-
-    // Samples within full scale are written as they are, louder ones scaled down as a whole; a
-    // file that cannot be made is false.
-    void wavFile()
-    {
-        QTemporaryDir directory;
-        QVERIFY(directory.isValid());
-        const QString path = directory.filePath(QStringLiteral("signal.wav"));
-        const auto writtenAs = [&path](std::vector<float> samples, std::vector<float> read) {
-            return cwgen::writeWav(path, samples, 8000) &&
-                   std::ranges::equal(testing::readSound(path), read,
-                                      [](float a, float b) { return std::abs(a - b) < 1e-4f; });
-        };
-        QVERIFY(writtenAs({0.0f, 0.5f, -0.5f, 1.0f}, {0.0f, 0.5f, -0.5f, 32767.0f / 32768}));
-        QVERIFY(writtenAs({0.0f, 0.5f, -0.5f, -2.0f}, {0.0f, 0.2375f, -0.2375f, -0.95f}));
-        QVERIFY(!cwgen::writeWav(directory.filePath(QStringLiteral("missing/signal.wav")),
-                                 std::vector<float>(4), 8000));
-    }
 };
 
 QTEST_GUILESS_MAIN(CwSignalTest)
