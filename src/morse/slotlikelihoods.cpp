@@ -45,7 +45,8 @@ constexpr double MostShare = 0.95;
 // a few seconds, long enough to hold several elements at 8 WPM.
 constexpr double LevelReachSeconds = 1.0;
 constexpr std::ptrdiff_t FewestLevelSlots = 8;
-// Fewer keyed slots than this nearby (a deep fade, a pause) take the transmission's level.
+// Fewer keyed slots than this nearby (a deep fade, a pause) take the transmission's level; inside
+// the keying, a deep fade's own lower level below holds.
 constexpr double FewestKeyedForLevel = 4.0;
 // A fade of half a second to a second drops the level faster than the second-long average
 // follows, and a keyed slot in the trough, judged at the level around it, would score as a
@@ -57,14 +58,17 @@ constexpr std::ptrdiff_t FewestShortLevelSlots = 3;
 // Fewer keyed slots than this in the short reach (the trough itself) take the level from all of
 // its slots' energy above the noise, over the transmission's keyed share: no decision of the
 // pass before, which the trough made unkeyed, enters it. The share is held at or above a fifth.
-// Only between keying on both sides (a keyed slot within the second either side): before the
-// first element and after the last, the quiet is no trough, and its gaps stay confident so noise
-// there makes no letters. A null inside keying may leave one side a single keyed slot within the
-// second: asking more there judged the null at the second's mean level, so its keyed slots scored
-// as confident gaps (a 3 read as 5 and an E as A, stated sure, under Rayleigh fading at +6 dB).
+// Only between keying on both sides, a clearly keyed slot within 1.5 s either side (energy over
+// 10 times the noise, which noise alone reaches in e^-10 of its slots): before the first element
+// and after the last, the quiet is no trough, and its gaps stay confident so noise there makes no
+// letters. A null of fading can last a second with few keyed slots near it on one side; judged at
+// the level around it, or the transmission's, its keyed slots scored as confident gaps (a 3 read
+// as 5 and an E as A, stated sure, under Rayleigh fading at +6 dB). Reaching further, the keying
+// of another station in the same transmission would make the quiet around a frame a trough.
 constexpr double FewestKeyedForShortLevel = 2.0;
 constexpr double LeastKeyedShare = 0.2;
-constexpr double FewestKeyedEitherSide = 1.0;
+constexpr double ClearlyKeyedEnergy = 10.0;
+constexpr double ClearKeyingReachSeconds = 1.5;
 // The nearer views of the level take over only where they fall under half the wider one (3 dB in
 // energy, 6 dB in amplitude): in steady noise a level over a few slots rarely falls that far,
 // and a level taken a little low there would weaken every slot's evidence for nothing.
@@ -156,6 +160,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
         FewestLevelSlots, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
     const auto shortReach = std::max<std::ptrdiff_t>(
         FewestShortLevelSlots, std::lround(ShortLevelReachSeconds * BasebandRate / grid.unit));
+    const auto clearReach = std::lround(ClearKeyingReachSeconds * BasebandRate / grid.unit);
     std::vector<double> energySum(count + 1, 0.0);
     for (std::size_t i = 0; i < count; ++i)
         energySum[i + 1] = energySum[i] + energy[i];
@@ -174,6 +179,9 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
             globalCount += keyed[i] ? 1 : 0;
         }
         const double globalLevel = globalCount > 0 ? globalSum / double(globalCount) : 2 * noise;
+        std::vector<int> clearCount(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i)
+            clearCount[i + 1] = clearCount[i] + (energy[i] > ClearlyKeyedEnergy * noise ? 1 : 0);
         // The keyed amplitude at slot i as the keyed slots of the short reach on one side (step
         // -1 or 1) lead toward it: where the nearest is well under the farthest, the straight line
         // through both on to i, else the nearest's; -1 without two keyed slots there. A pause on
@@ -213,8 +221,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
                 std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
             const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
             const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
-            const bool between = prefixCount[i] - prefixCount[from] >= FewestKeyedEitherSide &&
-                                 prefixCount[to] - prefixCount[i + 1] >= FewestKeyedEitherSide;
+            const auto clearFrom =
+                std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - clearReach));
+            const std::size_t clearTo = std::min(count, i + std::size_t(clearReach) + 1);
+            const bool between =
+                clearCount[i] > clearCount[clearFrom] && clearCount[clearTo] > clearCount[i + 1];
             double nearMean = mean;
             if (nearKeyed >= FewestKeyedForShortLevel)
                 nearMean = (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed;
