@@ -233,9 +233,10 @@ private slots:
                                            {"0FFF", "5.023773193359374"},
                                            {"8000", "-40.199999999999996"}})
             QTest::addRow("battery voltage %s", field)
-                << QString::number(decodeFields(u"00000000%1000000"_s.arg(QLatin1StringView(field)))
-                                       .batteryVoltage,
-                                   'g', QLocale::FloatingPointShortest)
+                << QString::number(
+                       decodeFields(u"00000000"_s + QLatin1StringView(field) + u"000000"_s)
+                           .batteryVoltage,
+                       'g', QLocale::FloatingPointShortest)
                 << QString::fromLatin1(volts);
         const auto problems = [](const QString &frame) {
             static const char *const kinds[] = {"not hexadecimal", "mixed sign bits", "no state"};
