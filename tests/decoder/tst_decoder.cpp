@@ -271,7 +271,8 @@ private slots:
         marked("none", std::nullopt, "0.00");
         // The mark read back: its text and confidence, or none.
         const auto read = [](const char *line, const char *expected) {
-            const std::optional<DoubtfulMark> mark = readDoubtfulMark(QString::fromLatin1(line));
+            const QString text = QString::fromLatin1(line); // the mark's text points into it
+            const std::optional<DoubtfulMark> mark = readDoubtfulMark(text);
             QTest::addRow("read: '%s'", line)
                 << (mark ? u"'%1' at %2"_s.arg(mark->text.toString()).arg(mark->confidence)
                          : u"none"_s)
