@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 namespace tovrin3::morse {
 
@@ -160,7 +161,13 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
         FewestLevelSlots, std::lround(LevelReachSeconds * BasebandRate / grid.unit));
     const auto shortReach = std::max<std::ptrdiff_t>(
         FewestShortLevelSlots, std::lround(ShortLevelReachSeconds * BasebandRate / grid.unit));
-    const auto clearReach = std::lround(ClearKeyingReachSeconds * BasebandRate / grid.unit);
+    const std::ptrdiff_t clearReach =
+        std::lround(ClearKeyingReachSeconds * BasebandRate / grid.unit);
+    // The slots [from, to) within a reach either side of slot i, inside the transmission.
+    const auto window = [count](std::size_t i, std::ptrdiff_t slots) {
+        return std::pair{std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - slots)),
+                         std::min(count, i + std::size_t(slots) + 1)};
+    };
     std::vector<double> energySum(count + 1, 0.0);
     for (std::size_t i = 0; i < count; ++i)
         energySum[i + 1] = energySum[i] + energy[i];
@@ -212,18 +219,13 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
         };
         const double keyedShare = std::max(LeastKeyedShare, double(globalCount) / double(count));
         for (std::size_t i = 0; i < count; ++i) {
-            const auto from = std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - reach));
-            const std::size_t to = std::min(count, i + std::size_t(reach) + 1);
+            const auto [from, to] = window(i, reach);
             const double n = prefixCount[to] - prefixCount[from];
             const double mean =
                 n >= FewestKeyedForLevel ? (prefixSum[to] - prefixSum[from]) / n : globalLevel;
-            const auto nearFrom =
-                std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - shortReach));
-            const std::size_t nearTo = std::min(count, i + std::size_t(shortReach) + 1);
+            const auto [nearFrom, nearTo] = window(i, shortReach);
             const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
-            const auto clearFrom =
-                std::size_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(i) - clearReach));
-            const std::size_t clearTo = std::min(count, i + std::size_t(clearReach) + 1);
+            const auto [clearFrom, clearTo] = window(i, clearReach);
             const bool between =
                 clearCount[i] > clearCount[clearFrom] && clearCount[clearTo] > clearCount[i + 1];
             double nearMean = mean;
