@@ -2,6 +2,7 @@
 // Builds the Debian package of this build, unpacks it into a temporary root and checks it as a
 // Debian packager would: the files and where they go, the control fields, the checkers'
 // verdicts, and that installing and purging it leaves nothing behind.
+#include "filetesting.h"
 #include "processtesting.h"
 
 #include <QDir>
