@@ -8,9 +8,10 @@
 //
 // cwQuality/quick runs a few rows; cwQuality/full, the whole table (several minutes), only when
 // TOVRIN3_CW_TABLE=full is set; cwQuality/trust, the bands where wrong frames passed as sure
-// occur, pooled over 2,000 and more sure frames, when TOVRIN3_CW_TABLE=trust. TOVRIN3_CW_BANDS=text
-// keeps only the bands whose names hold the text. Every wrong frame passed as sure is described on
-// the error output with its signal's seed.
+// occur, pooled over 2,000 and more sure frames, when TOVRIN3_CW_TABLE=trust; cwQuality/ideal, the
+// bound a decoder told the pitch and timing could reach, when TOVRIN3_CW_TABLE=ideal.
+// TOVRIN3_CW_BANDS=text keeps only the bands whose names hold the text. Every wrong frame passed as
+// sure is described on the error output with its signal's seed.
 #include "benchapplication.h"
 #include "cwdemodulator.h"
 #include "cwquality.h"
@@ -49,6 +50,13 @@ const std::uint32_t SeedBase = [] {
     const uint base = qEnvironmentVariable("TOVRIN3_CW_SEED_BASE").toUInt(&ok);
     return ok ? std::uint32_t(base) : std::uint32_t(17'000'000);
 }();
+
+// Whether a band is in the tables of this run: TOVRIN3_CW_BANDS, when set, names part of it.
+bool bandChosen(const QString &name)
+{
+    static const QString chosen = qEnvironmentVariable("TOVRIN3_CW_BANDS");
+    return name.contains(chosen);
+}
 
 // Makes one signal of the frames at an SNR; an empty result with `error` set when it cannot.
 using SignalMaker = std::function<std::vector<float>(const QStringList &frames, double snrDb,
@@ -264,7 +272,7 @@ void runTable(benchmark::State &state, const std::vector<QualityRow> &rows)
         pooled = {};
         std::printf("\n%s\n", qPrintable(bench::qualityHeader()));
         for (const QualityRow &row : rows) {
-            if (!row.band->name.contains(qEnvironmentVariable("TOVRIN3_CW_BANDS")))
+            if (!bandChosen(row.band->name))
                 continue;
             QString error;
             const bench::FrameTally tally = copyRow(row, error);
@@ -529,6 +537,8 @@ void cwIdealBound(benchmark::State &state)
                     "unknown | Exact & sure, level estimated |\n|---|---:|---:|---:|---:|---:|\n");
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const IdealRow &row = rows[i];
+            if (!bandChosen(row.band))
+                continue;
             // Seeds of their own, below the benchmark's signals.
             const IdealCounts counts =
                 idealSure(row, Frames, SeedBase - 1000 + 10 * std::uint32_t(i));
