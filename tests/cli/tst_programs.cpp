@@ -35,7 +35,6 @@ constexpr int Rate = 8000;
 const QString RawRate = QStringLiteral("--raw-rate");
 const QString Timestamps = QStringLiteral("--timestamps");
 const QString Start = QStringLiteral("--start");
-const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
 const QString SampleFile = QStringLiteral(SAMPLES_DIR "/beacon.txt");
 const QString TimestampedFile = QStringLiteral(TEST_DATA_DIR "/timestamped.txt");

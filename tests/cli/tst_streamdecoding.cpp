@@ -32,6 +32,7 @@
 using namespace tovrin3;
 using namespace Qt::StringLiterals;
 using tovrin3::testing::fileContent;
+using tovrin3::testing::PassStart;
 
 namespace {
 
@@ -80,7 +81,6 @@ int frameCount(const QByteArray &output, OutputFormat format)
 }
 
 constexpr double Rate = 8000.0;
-const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
 class FixedClock : public UtcClock
 {

@@ -7,6 +7,7 @@
 #include "cwsignal.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QStringList>
 
 #include <algorithm>
@@ -22,6 +23,9 @@ namespace tovrin3::testing {
 // A beacon frame and a line of other text, each of which every copy must give back exactly.
 inline const QStringList CwTestTransmissions{
     QStringLiteral("QT7XMRKT3HKD 90 01 40 01 0C 6A 00 A5 03"), QStringLiteral("CQ DE NOCALL K")};
+
+// When the timed copies' pass starts: the time their lines are stamped from.
+inline const QDateTime PassStart(QDate(2026, 12, 6), QTime(18, 57, 44), Qt::UTC);
 
 // Two short transmissions, for tests that copy many times.
 inline const QStringList CwShortTransmissions{QStringLiteral("VVV QT7X"),
