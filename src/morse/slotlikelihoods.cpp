@@ -127,17 +127,20 @@ double unkeyedEnergy(const std::vector<float> &ratios, const std::vector<double>
     return weight > 0 ? sum / weight : noise;
 }
 
-// The log-likelihood ratio of a slot whose keyed amplitude is anywhere from 0 to `level` at even
-// odds, over its being unkeyed; magnitude: the slot sum's, noise: a slot's noise energy.
+// The log-likelihood ratio of a slot keyed at amplitude a (Rician) over its being unkeyed
+// (Rayleigh); magnitude: the slot sum's, noise: a slot's noise energy.
+double keyedRatio(double a, double magnitude, double noise)
+{
+    return logBesselI0(2 * a * magnitude / noise) - a * a / noise;
+}
+
+// The same for a slot whose keyed amplitude is anywhere from 0 to `level` at even odds.
 double nullRatio(double level, double magnitude, double noise)
 {
-    double high = -std::numeric_limits<double>::infinity();
     std::array<double, TroughLevels + 1> ratios{};
-    for (int k = 0; k <= TroughLevels; ++k) {
-        const double a = level * k / TroughLevels;
-        ratios[std::size_t(k)] = logBesselI0(2 * a * magnitude / noise) - a * a / noise;
-        high = std::max(high, ratios[std::size_t(k)]);
-    }
+    for (int k = 0; k <= TroughLevels; ++k)
+        ratios[std::size_t(k)] = keyedRatio(level * k / TroughLevels, magnitude, noise);
+    const double high = *std::max_element(ratios.begin(), ratios.end());
     double sum = 0.0;
     for (const double ratio : ratios)
         sum += std::exp(ratio - high);
@@ -262,6 +265,11 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
                 return -1.0;
             return wall.fall >= TroughFall * std::sqrt(noise) ? wall.extended : wall.nearer;
         };
+        // Whether a side leads down into a null at slot i (NullReach).
+        const auto leadsIntoNull = [&](const Side &wall) {
+            return wall.nearer >= 0 && wall.fall >= WallFall * std::sqrt(noise) &&
+                   wall.extended <= NullReach * std::sqrt(noise);
+        };
         const double keyedShare = std::max(LeastKeyedShare, double(globalCount) / double(count));
         for (std::size_t i = 0; i < count; ++i) {
             const auto [from, to] = window(i, reach);
@@ -288,17 +296,12 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
             if (lowered < 0)
                 lowered = std::numeric_limits<double>::infinity();
             level[i] = std::max(lowered < FadedShare * around ? lowered : around, std::sqrt(noise));
-            const auto leadsIntoNull = [&](const Side &wall) {
-                return wall.nearer >= 0 && wall.fall >= WallFall * std::sqrt(noise) &&
-                       wall.extended <= NullReach * std::sqrt(noise);
-            };
             inNull[i] = leadsIntoNull(side(i, -1, from, to)) && leadsIntoNull(side(i, 1, from, to));
         }
         for (std::size_t i = 0; i < count; ++i) {
             const double a = level[i];
-            const double llr = inNull[i]
-                                   ? nullRatio(a, magnitude[i], noise)
-                                   : logBesselI0(2 * a * magnitude[i] / noise) - a * a / noise;
+            const double llr =
+                inNull[i] ? nullRatio(a, magnitude[i], noise) : keyedRatio(a, magnitude[i], noise);
             result.keyed[i] = float(llr);
             result.level[i] = float(a * a / noise);
             result.matched[i] = std::complex<float>(2 * a * slotSums[i] / noise);
