@@ -43,8 +43,10 @@ struct SlotLikelihoods
 // threshold with it. Where a fade drops the level faster (within 0.3 s, or down toward a null
 // between keyed slots), the lower level holds: a slot whose level has fallen near the noise scores
 // near 0, missing evidence rather than a confident gap. Where the keying on both sides leads down
-// into a null no slot shows, a slot there is keyed at any level from 0 up to the one judged, so a
-// dash lost in the null does not read as dots. Fewer than ten slots give all ratios 0.
+// into a null no slot shows, or on one side with no keying on the other (a fade closing over the
+// end of a transmission), a slot there is keyed at any level from 0 up to the one judged, so a
+// dash lost in the null does not read as dots, nor a frame's last digit lose its trailing
+// elements. Fewer than ten slots give all ratios 0.
 // knownNoise, where above 0, is the noise energy of a slot as a longer view of the same keying
 // found it (a transmission's, for a stretch of it on a phase of its own): a short stretch holds too
 // few quiet slots to judge the noise by, and a fade or the filters' edges there would make its

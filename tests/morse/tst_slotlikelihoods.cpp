@@ -156,30 +156,41 @@ private slots:
     {
         QTest::addColumn<int>("halfWidth"); // slots from the null to the full level
         QTest::addColumn<double>("slotSnrDb");
-        QTest::addColumn<float>("most"); // the largest ratio either way under 0 dB a slot
-        QTest::newRow("Rayleigh null, 0.4 s either side, 25 dB a slot") << 10 << 25.0 << 4.0f;
-        QTest::newRow("wide trough, 1 s either side, 20 dB a slot") << 25 << 20.0 << 6.0f;
+        QTest::addColumn<float>("most");      // the largest ratio either way under 0 dB a slot
+        QTest::addColumn<bool>("keyingEnds"); // no keying after the null
+        QTest::newRow("Rayleigh null, 0.4 s either side, 25 dB a slot")
+            << 10 << 25.0 << 4.0f << false;
+        QTest::newRow("wide trough, 1 s either side, 20 dB a slot") << 25 << 20.0 << 6.0f << false;
+        QTest::newRow("fade closing over the keying's end, 1 s, 20 dB a slot")
+            << 25 << 20.0 << 6.0f << true;
     }
 
     // Where fading passes near a null, a slot's own level is near the noise: keyed or not, the slot
     // is missing evidence and scores near 0, never as a confident gap, while the slots at the full
-    // level either side keep their decisions.
+    // level either side keep their decisions. So too where the fade closes over the last elements
+    // of a transmission, with no keying after it to show the level rising again: else a frame's
+    // last digit loses its trailing elements there (B read as D) and is stated sure.
     void trough()
     {
         QFETCH(int, halfWidth);
         QFETCH(double, slotSnrDb);
         QFETCH(float, most);
+        QFETCH(bool, keyingEnds);
         Keyed keyed = keyedBaseband(400, slotSnrDb, 0.0, 11);
         constexpr int Null = 200;
         const double nullSnr = std::pow(10.0, slotSnrDb / 10);
-        for (int s = Null - halfWidth; s <= Null + halfWidth; ++s) {
-            const double gain = std::abs(s - Null) / double(halfWidth);
+        for (int s = Null - halfWidth; s < 400; ++s) {
+            const double gain = keyingEnds && s > Null
+                                    ? 0.0
+                                    : std::min(1.0, std::abs(s - Null) / double(halfWidth));
             for (int k = 0; k < Unit; ++k) {
                 Complex &value = keyed.baseband[std::size_t(s * Unit + k)];
                 if (keyed.pattern[std::size_t(s)])
                     value -= Complex(float(std::sqrt(nullSnr / Unit) * (1 - gain) * 0.6),
                                      float(std::sqrt(nullSnr / Unit) * (1 - gain) * 0.8));
             }
+            if (keyingEnds && s > Null)
+                keyed.pattern[std::size_t(s)] = false;
         }
         const SlotLikelihoods likelihoods = likelihoodsOf(keyed);
         // The level the slots were judged at dips with the fade, so a frame across it can be
@@ -192,6 +203,8 @@ private slots:
             // Under 0 dB a slot, the slot says little either way.
             if (nullSnr * gain * gain < 1.0)
                 QVERIFY2(std::abs(ratio) < most, qPrintable(where));
+            else if (keyingEnds && s > Null) // the quiet after the keying: never clearly keyed
+                QVERIFY2(ratio < most, qPrintable(where));
             else if (gain == 1.0)
                 QVERIFY2((ratio > 0) == keyed.pattern[std::size_t(s)], qPrintable(where));
         }
