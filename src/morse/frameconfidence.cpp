@@ -194,4 +194,28 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
     return std::min(posterior(digitScores, digits, 0.0), posterior(digitScores, digits, 1.0));
 }
 
+FadeDepth fadeDepth(std::span<const float> levels, int from, int to)
+{
+    const auto first = std::size_t(std::clamp(from, 0, int(levels.size())));
+    const auto last = std::size_t(std::clamp(to, int(first), int(levels.size())));
+    if (last - first < 2)
+        return {};
+    const auto medianOf = [&](std::size_t begin, std::size_t end) {
+        std::vector<float> part(levels.begin() + std::ptrdiff_t(begin),
+                                levels.begin() + std::ptrdiff_t(end));
+        const auto middle = part.begin() + std::ptrdiff_t(part.size() / 2);
+        std::nth_element(part.begin(), middle, part.end());
+        return double(*middle);
+    };
+    const double median = medianOf(first, last);
+    const std::size_t half = TroughRunSlots / 2;
+    double lowestRun = std::numeric_limits<double>::infinity();
+    for (std::size_t i = first; i < last; ++i)
+        lowestRun = std::min(
+            lowestRun, medianOf(i < half ? 0 : i - half, std::min(levels.size(), i + half + 1)));
+    const double lowestSlot = *std::min_element(levels.begin() + std::ptrdiff_t(first),
+                                                levels.begin() + std::ptrdiff_t(last));
+    return {lowestSlot / median, lowestRun / median};
+}
+
 } // namespace tovrin3::morse

@@ -7,6 +7,7 @@
 #include "framesearch.h"
 
 #include <array>
+#include <span>
 
 namespace tovrin3::morse {
 
@@ -39,5 +40,18 @@ double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigit
 // The frame's fields as the beacon sends them: sign bits that agree and a kill-switch byte of
 // 0 to 3.
 bool frameFieldsPlausible(const FrameDigits &digits);
+
+// How deep a fade the slots [from, to) of a frame lie across, from the keyed level each slot was
+// judged at (SlotLikelihoods::level): the lowest level as a share of the frame's median, of any
+// one slot and of any run of TroughRunSlots (the run's median, so one slot whose level a chance
+// fall of weak keying took to the noise does not count). Runs reach past the frame's ends into
+// the levels around it, so a fade closing over its first or last digits counts in full.
+inline constexpr int TroughRunSlots = 5;
+struct FadeDepth
+{
+    double slot = 1.0;
+    double run = 1.0;
+};
+FadeDepth fadeDepth(std::span<const float> levels, int from, int to);
 
 } // namespace tovrin3::morse

@@ -239,6 +239,34 @@ private slots:
             least, most);
     }
 
+    void fadeDepth_data()
+    {
+        QTest::addColumn<int>("lowFrom"); // slots [lowFrom, lowTo) at 2, the rest at 100
+        QTest::addColumn<int>("lowTo");
+        QTest::addColumn<double>("slot");
+        QTest::addColumn<double>("run");
+        QTest::newRow("steady keying") << 0 << 0 << 1.0 << 1.0;
+        QTest::newRow("one slot fallen to the noise") << 50 << 51 << 0.02 << 1.0;
+        QTest::newRow("a fade's trough of five slots") << 48 << 53 << 0.02 << 0.02;
+        QTest::newRow("a fade closing over the last slot") << 89 << 100 << 0.02 << 0.02;
+        QTest::newRow("a fade lifting from the first slot") << 0 << 11 << 0.02 << 0.02;
+        QTest::newRow("a fade after the frame") << 91 << 100 << 1.0 << 1.0;
+    }
+
+    // The frame covers slots 10 to 89 of 100.
+    void fadeDepth()
+    {
+        QFETCH(int, lowFrom);
+        QFETCH(int, lowTo);
+        QFETCH(double, slot);
+        QFETCH(double, run);
+        std::vector<float> levels(100, 100.0f);
+        std::fill(levels.begin() + lowFrom, levels.begin() + lowTo, 2.0f);
+        const FadeDepth depth = morse::fadeDepth(levels, 10, 90);
+        QCOMPARE(depth.slot, slot);
+        QCOMPARE(depth.run, run);
+    }
+
     void plausibleFields_data()
     {
         QTest::addColumn<QString>("groups");
