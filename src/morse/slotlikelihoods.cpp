@@ -334,7 +334,7 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
         }
         const double a = (level[i] + level[i + 1] + level[i + 2]) / DashUnits;
         const double run = std::abs(slotSums[i] + slotSums[i + 1] + slotSums[i + 2]);
-        const double coherent = logBesselI0(2 * a * run / noise) - DashUnits * a * a / noise;
+        const double coherent = keyedRatio(DashUnits * a, run, DashUnits * noise);
         const double high = std::max(coherent + coherentPrior, apart + apartPrior);
         const double low = std::min(coherent + coherentPrior, apart + apartPrior);
         result.dashes[i] = float(high + std::log1p(std::exp(low - high)));
