@@ -3,7 +3,8 @@
 
 // Stage 6, confidence. In: the slot scores of a transmission (stage 4) and a frame's body as
 // chosen by stage 5: the slot of its first digit and its 18 digit values. Out: the probability
-// (0 to 1) that all 18 digits are right, and whether that is too low to pass the frame as sure.
+// (0 to 1) that all 18 digits are right, as it counts across a deep fade (from the slots' keyed
+// levels), and whether that is too low to pass the frame as sure.
 #include "framesearch.h"
 
 #include <array>
@@ -53,5 +54,10 @@ struct FadeDepth
     double run = 1.0;
 };
 FadeDepth fadeDepth(std::span<const float> levels, int from, int to);
+
+// A frame's confidence as it must count across the fade its slots [from, to) lie in (fadeDepth of
+// the levels): raised to a power where the trough is deep, so the frame must state more to pass
+// as sure.
+double confidenceAcrossFades(double confidence, std::span<const float> levels, int from, int to);
 
 } // namespace tovrin3::morse

@@ -225,27 +225,6 @@ struct FrameReading
     double confidence = 0.0;
 };
 
-// A frame across a deep fade: its slot ratios in the trough rest on a level guessed from the
-// slots around it, and the pitch and timing there on little signal, so its confidence runs high.
-// On our own fading signals (seeds from 23,000,000, apart from the benchmark's), of the frames
-// stated sure whose keyed level fell 16 dB or more under the frame's median, the wrong ones stated
-// 0.995 to 0.9999 where exact ones mostly stated 0.999 or more; so there the confidence counts as
-// its tenth power, and such a frame must state 0.999 to pass the sure confidence. Shallower dips
-// hold no such trap: there the frames stated 0.99 or more were exact, 22 of 22 under sine fading
-// (12 dB, 5 s, 0 dB) and 34 of 34 under Rayleigh fading (+6 dB). A null 20 dB or more under the
-// median (Rayleigh fading passes through one in about every other frame) erases whole elements:
-// there 2 of the 8 frames that stated 0.999 to 0.99999 were wrong, none of the 59 that stated
-// more. So across a null the confidence counts as its thousandth power: it must state 0.99999.
-// A single slot's level also drops to the noise wherever weak keying happens to fall steeply
-// toward it: under sine fading at 0 dB, troughs taken from single slots held back 84 exact frames
-// in 3,200 to stop none wrong. So a trough is taken from runs of slots (FadeDepth::run); under
-// Rayleigh fading that passed 5 exact frames more and one wrong. A null is still taken from single
-// slots: from runs, it passed 69 exact frames more and 6 wrong.
-constexpr float TroughShare = 0.025f;
-constexpr double TroughTempering = 10.0;
-constexpr float NullShare = 0.01f;
-constexpr double NullTempering = 1000.0;
-
 FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, const Token &frame)
 {
     FrameReading result{frame.text, reading.sampleOfSlot(frame.start), 0.0};
@@ -254,11 +233,8 @@ FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, c
     const FrameCandidate &candidate = reading.frameList[std::size_t(frame.frame)];
     if (const auto digits = digitsOf(candidate.token.text))
         result.confidence = frameConfidence(reading.scores, candidate.bodyStart, *digits);
-    const FadeDepth depth = fadeDepth(reading.levels, frame.start, frame.end);
-    if (depth.slot < NullShare)
-        result.confidence = std::pow(result.confidence, NullTempering);
-    else if (depth.run < TroughShare)
-        result.confidence = std::pow(result.confidence, TroughTempering);
+    result.confidence =
+        confidenceAcrossFades(result.confidence, reading.levels, frame.start, frame.end);
     return result;
 }
 
