@@ -173,21 +173,28 @@ double posterior(const DigitScores &scores, const FrameDigits &digits, double fi
 // On our own fading signals (seeds from 23,000,000, apart from the benchmark's), of the frames
 // stated sure whose keyed level fell 16 dB or more under the frame's median, the wrong ones stated
 // 0.995 to 0.9999 where exact ones mostly stated 0.999 or more; so there the confidence counts as
-// its tenth power, and such a frame must state 0.999 to pass the sure confidence. Shallower dips
+// the power that takes 0.999 to the sure confidence: such a frame must state 0.999. Shallower dips
 // hold no such trap: there the frames stated 0.99 or more were exact, 22 of 22 under sine fading
 // (12 dB, 5 s, 0 dB) and 34 of 34 under Rayleigh fading (+6 dB). A null 20 dB or more under the
 // median (Rayleigh fading passes through one in about every other frame) erases whole elements:
 // there 2 of the 8 frames that stated 0.999 to 0.99999 were wrong, none of the 59 that stated
-// more. So across a null the confidence counts as its thousandth power: it must state 0.99999.
+// more. So across a null the confidence counts as the power that takes 0.99999 to the sure
+// confidence: it must state 0.99999.
 // A single slot's level also drops to the noise wherever weak keying happens to fall steeply
 // toward it: under sine fading at 0 dB, troughs taken from single slots held back 84 exact frames
 // in 3,200 to stop none wrong. So a trough is taken from runs of slots (FadeDepth::run); under
 // Rayleigh fading that passed 5 exact frames more and one wrong. A null is still taken from single
 // slots: from runs, it passed 69 exact frames more and 6 wrong.
 constexpr float TroughShare = 0.025f;
-constexpr double TroughTempering = 10.0;
+constexpr double TroughSureConfidence = 0.999;
 constexpr float NullShare = 0.01f;
-constexpr double NullTempering = 1000.0;
+constexpr double NullSureConfidence = 0.99999;
+
+// The confidence a frame states, as it counts where `needed` is what passes as sure.
+double temperedTo(double confidence, double needed)
+{
+    return std::pow(confidence, std::log(SureConfidence) / std::log(needed));
+}
 
 } // namespace
 
@@ -243,9 +250,9 @@ double confidenceAcrossFades(double confidence, std::span<const float> levels, i
 {
     const FadeDepth depth = fadeDepth(levels, from, to);
     if (depth.slot < NullShare)
-        return std::pow(confidence, NullTempering);
+        return temperedTo(confidence, NullSureConfidence);
     if (depth.run < TroughShare)
-        return std::pow(confidence, TroughTempering);
+        return temperedTo(confidence, TroughSureConfidence);
     return confidence;
 }
 
