@@ -272,8 +272,27 @@ constexpr float OtherTraceKeyedPower = 4.0f;
 constexpr double OtherTraceLeastShare = 0.15;
 constexpr double OtherTraceShareOfRead = 0.3;
 
+// Whether each frame's bin of the path lies on the stretch of the path that reaches the bin
+// `read`: stretches part where the path jumps (more than the one bin a drift moves per frame).
+std::vector<char> onReadStretch(const std::vector<int> &path, int read)
+{
+    std::vector<char> onRead(path.size(), 0);
+    std::size_t first = 0;
+    for (std::size_t f = 1; f <= path.size(); ++f) {
+        if (f < path.size() && std::abs(path[f] - path[f - 1]) <= 1)
+            continue;
+        const bool reaches =
+            std::any_of(path.begin() + std::ptrdiff_t(first), path.begin() + std::ptrdiff_t(f),
+                        [&](int bin) { return std::abs(bin - read) <= 1; });
+        std::fill(onRead.begin() + std::ptrdiff_t(first), onRead.begin() + std::ptrdiff_t(f),
+                  char(reaches));
+        first = f;
+    }
+    return onRead;
+}
+
 // The pitches [Hz] of the trace the path keeps to most and of the strongest keyed trace away
-// from the path; empty when there is no other trace.
+// from it; empty when there is no other trace.
 std::vector<double> tracePitches(const TransmissionBlock &block, const std::vector<int> &path)
 {
     const int frames = int(path.size());
@@ -286,6 +305,11 @@ std::vector<double> tracePitches(const TransmissionBlock &block, const std::vect
             block.spectra[std::size_t(f) * SearchBins + std::size_t(on)] > OtherTraceKeyedPower;
     }
     const int read = int(std::max_element(onPath.begin(), onPath.end()) - onPath.begin());
+    // Where the path follows the trace read away from its bin (a Doppler pass), the keying there
+    // is that trace's, not another's; where it has jumped to the other trace, the keying there is
+    // the other trace's and counts for it, or a path that spends half its frames on each trace
+    // would hide the other from itself.
+    const std::vector<char> followsRead = onReadStretch(path, read);
     std::vector<int> keyed(SearchBins, 0);
     int readKeyed = 0;
     for (int f = 0; f < frames; ++f) {
@@ -294,7 +318,7 @@ std::vector<double> tracePitches(const TransmissionBlock &block, const std::vect
         const int on = path[std::size_t(f)];
         readKeyed += row[std::size_t(read)] > OtherTraceKeyedPower ? 1 : 0;
         for (int b = 0; b < SearchBins; ++b) {
-            if (std::abs(b - on) >= OtherTraceSeparationBins &&
+            if ((!followsRead[std::size_t(f)] || std::abs(b - on) >= OtherTraceSeparationBins) &&
                 std::abs(b - read) >= OtherTraceSeparationBins &&
                 row[std::size_t(b)] > OtherTraceKeyedPower)
                 ++keyed[std::size_t(b)];

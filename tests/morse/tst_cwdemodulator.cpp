@@ -87,8 +87,12 @@ private slots:
         // middle of frames: such a frame is read again on its own trace or passed as doubtful.
         // It also holds the transmission open until it is cut for length, 150 s in: the frame
         // under way at the cut is copied whole all the same, and so is every frame after it.
+        // Equally strong 300 Hz away, it can hold the path for half the transmission: the
+        // beacon's trace must still be found beside it, or the frames read on the other are lost.
         for (const auto &[offset, level, seed, frames, mayMiss] :
-             {std::tuple{150.0, -6.0, 31u, 6, 2}, {150.0, 0.0, 7u, 12, 0}}) {
+             {std::tuple{150.0, -6.0, 31u, 6, 2},
+              {150.0, 0.0, 7u, 12, 0},
+              {300.0, 0.0, 106u, 10, 0}}) {
             const cwgen::KeyingSettings station = impaired(0, seed, [&](auto &s) {
                 s.stations.push_back({offset, 25.0, level});
             });
