@@ -267,6 +267,32 @@ private slots:
         QCOMPARE(depth.run, run);
     }
 
+    // A frame across a trough must state 0.999 to pass as sure, across a null 0.99999; outside
+    // fades, what it states counts as it is.
+    void confidenceAcrossFades_data()
+    {
+        QTest::addColumn<float>("low"); // slots 48 to 52 at this level, the rest at 100
+        QTest::addColumn<double>("stated");
+        QTest::addColumn<bool>("sure");
+        QTest::newRow("steady, at the threshold") << 100.0f << morse::SureConfidence << true;
+        QTest::newRow("steady, under it") << 100.0f << morse::SureConfidence - 0.001 << false;
+        QTest::newRow("trough, 0.999") << 2.0f << 0.999 << true;
+        QTest::newRow("trough, 0.998") << 2.0f << 0.998 << false;
+        QTest::newRow("null, 0.99999") << 0.5f << 0.99999 << true;
+        QTest::newRow("null, 0.9999") << 0.5f << 0.9999 << false;
+    }
+
+    void confidenceAcrossFades()
+    {
+        QFETCH(float, low);
+        QFETCH(double, stated);
+        std::vector<float> levels(100, 100.0f);
+        std::fill(levels.begin() + 48, levels.begin() + 53, low);
+        // Rounding may take a confidence exactly at its threshold a hair under it.
+        const double counted = morse::confidenceAcrossFades(stated, levels, 10, 90);
+        QTEST(counted >= morse::SureConfidence - 1e-12, "sure");
+    }
+
     void plausibleFields_data()
     {
         QTest::addColumn<QString>("groups");
