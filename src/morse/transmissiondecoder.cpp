@@ -291,9 +291,20 @@ std::vector<char> onReadStretch(const std::vector<int> &path, int read)
     return onRead;
 }
 
-// The pitches [Hz] of the trace the path keeps to most and of the strongest keyed trace away
-// from it; empty when there is no other trace.
-std::vector<double> tracePitches(const TransmissionBlock &block, const std::vector<int> &path)
+// The path's frames on another trace it jumped to that make its text a mix of the two: a
+// second.
+constexpr int MixedTextFrames = int(InternalRate / FrameHop);
+
+struct OtherTrace
+{
+    // The trace the path keeps to most and the strongest keyed trace away from it [Hz]; empty
+    // when there is no other trace.
+    std::vector<double> pitches;
+    // The path jumped to the other trace for MixedTextFrames or more.
+    bool pathStrays = false;
+};
+
+OtherTrace otherTrace(const TransmissionBlock &block, const std::vector<int> &path)
 {
     const int frames = int(path.size());
     // The bin the path spends most keyed frames on: the trace read, however often the path
@@ -327,7 +338,62 @@ std::vector<double> tracePitches(const TransmissionBlock &block, const std::vect
     const auto best = std::max_element(keyed.begin(), keyed.end());
     if (*best < OtherTraceLeastShare * frames || *best < OtherTraceShareOfRead * readKeyed)
         return {};
-    return {(LowestBin + read) * BinHz, (LowestBin + int(best - keyed.begin())) * BinHz};
+    const int other = int(best - keyed.begin());
+    int strayed = 0;
+    for (int f = 0; f < frames; ++f) {
+        strayed += !followsRead[std::size_t(f)] &&
+                   std::abs(path[std::size_t(f)] - other) < OtherTraceSeparationBins;
+    }
+    return {{(LowestBin + read) * BinHz, (LowestBin + other) * BinHz}, strayed >= MixedTextFrames};
+}
+
+// The lines of one reading, or its frames only: its tokens cut where the keying pauses for
+// breakSeconds or more, and before and after every frame. A frame whose trace jumped inside it is
+// read again on its own trace alone where mayReread; what cannot be is doubtful.
+enum class LinesOf
+{
+    All,
+    FramesOnly,
+};
+std::vector<DecodedLine> linesOf(const Reading &reading, const TransmissionBlock &block, int frames,
+                                 double breakSeconds, LinesOf which, bool mayReread)
+{
+    std::vector<DecodedLine> lines;
+    std::vector<Token> line;
+    const auto finishLine = [&] {
+        if (line.empty())
+            return;
+        if (which == LinesOf::FramesOnly && !(line.size() == 1 && line.front().frame >= 0)) {
+            line.clear();
+            return;
+        }
+        DecodedLine decoded{joinTokens(line), reading.sampleOfSlot(line.front().start),
+                            std::nullopt};
+        if (line.size() == 1 && line.front().frame >= 0) {
+            std::optional<FrameReading> frame = readFrame(reading, block, line.front());
+            if (mayReread && traceJumpsWithin(reading, block, line.front()))
+                frame = rereadOnOwnTrace(reading, block, frames, line.front());
+            if (frame) {
+                decoded.text = frame->text;
+                decoded.firstElementSample = frame->firstElementSample;
+            }
+            decoded.frameConfidence = frame ? frame->confidence : 0.0;
+        }
+        if (isFrameShaped(decoded.text) && !decoded.frameConfidence)
+            decoded.frameConfidence = 0.0;
+        lines.push_back(std::move(decoded));
+        line.clear();
+    };
+    for (const Token &token : reading.tokens) {
+        const bool pause = !line.empty() && reading.sampleOfSlot(token.start) -
+                                                    reading.sampleOfSlot(line.back().end) >=
+                                                breakSeconds * InternalRate;
+        if (pause || token.frame >= 0 || (!line.empty() && line.back().frame >= 0))
+            finishLine();
+        line.push_back(token);
+    }
+    finishLine();
+    return lines;
 }
 
 } // namespace
@@ -355,67 +421,36 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
     result.endsInsideFrame = endsInsideFrame(reading);
     result.heard = framed || reading.likelihoods.signalToNoise >= HeardSignalToNoise;
 
-    std::vector<Token> line;
-    const auto finishLine = [&] {
-        if (line.empty())
-            return;
-        DecodedLine decoded{joinTokens(line), reading.sampleOfSlot(line.front().start),
-                            std::nullopt};
-        if (line.size() == 1 && line.front().frame >= 0) {
-            // A frame whose trace jumped inside it is read again on its own trace alone; what
-            // cannot be is doubtful.
-            std::optional<FrameReading> frame = readFrame(reading, block, line.front());
-            if (traceJumpsWithin(reading, block, line.front()) && block.lockedPitchHz <= 0)
-                frame = rereadOnOwnTrace(reading, block, frames, line.front());
-            if (frame) {
-                decoded.text = frame->text;
-                decoded.firstElementSample = frame->firstElementSample;
-            }
-            decoded.frameConfidence = frame ? frame->confidence : 0.0;
-        }
-        if (isFrameShaped(decoded.text) && !decoded.frameConfidence)
-            decoded.frameConfidence = 0.0;
-        result.lines.push_back(std::move(decoded));
-        line.clear();
-    };
-    // Where another station keys close by, it holds the transmission open and draws the path
-    // to and fro: both traces are read again, each held to its own pitch, and their frames are
-    // lines of their own.
-    std::vector<DecodedLine> otherFrames;
-    if (block.lockedPitchHz <= 0) {
-        for (const double pitch : tracePitches(block, reading.path)) {
-            const std::optional<Reading> other = readBlock(block, frames, pitch);
-            if (!other)
-                continue;
-            for (const Token &token : other->tokens) {
-                if (token.frame < 0)
-                    continue;
-                const FrameReading frame = readFrame(*other, block, token);
-                otherFrames.push_back({frame.text, frame.firstElementSample, frame.confidence});
-            }
-        }
-    }
-    for (const Token &token : tokens) {
-        const bool pause = !line.empty() && reading.sampleOfSlot(token.start) -
-                                                    reading.sampleOfSlot(line.back().end) >=
-                                                breakSeconds * InternalRate;
-        if (pause || token.frame >= 0 || (!line.empty() && line.back().frame >= 0))
-            finishLine();
-        line.push_back(token);
-    }
-    finishLine();
-    // A frame several readings give is kept once, as read with the most confidence.
+    const OtherTrace other =
+        block.lockedPitchHz > 0 ? OtherTrace{} : otherTrace(block, reading.path);
+    // Another station keys close by: it holds the transmission open and draws the path to and
+    // fro. Both traces are read again, each held to its own pitch, and their frames count beside
+    // the path's (a held reading loses a frame whose pitch moves far, as in a Doppler pass); a
+    // frame several readings give is kept once, as read with the most confidence. Where the path
+    // strayed to the other trace, its text mixes the two: the text is then the held readings'.
+    const LinesOf ownLines = other.pathStrays ? LinesOf::FramesOnly : LinesOf::All;
+    const LinesOf heldLines = other.pathStrays ? LinesOf::All : LinesOf::FramesOnly;
     const double sameFrame = SameFrameUnits * reading.grid.unit * Decimation;
-    for (DecodedLine &frame : otherFrames) {
+    const auto keep = [&](DecodedLine &line) {
         const auto same =
             std::find_if(result.lines.begin(), result.lines.end(), [&](const auto &l) {
-                return l.frameConfidence &&
-                       std::abs(l.firstElementSample - frame.firstElementSample) < sameFrame;
+                return line.frameConfidence && l.frameConfidence &&
+                       std::abs(l.firstElementSample - line.firstElementSample) < sameFrame;
             });
         if (same == result.lines.end())
-            result.lines.push_back(std::move(frame));
-        else if (*frame.frameConfidence > *same->frameConfidence)
-            *same = std::move(frame);
+            result.lines.push_back(std::move(line));
+        else if (*line.frameConfidence > *same->frameConfidence)
+            *same = std::move(line);
+    };
+    for (DecodedLine &line :
+         linesOf(reading, block, frames, breakSeconds, ownLines, block.lockedPitchHz <= 0))
+        keep(line);
+    for (const double pitch : other.pitches) {
+        const std::optional<Reading> held = readBlock(block, frames, pitch);
+        if (!held)
+            continue;
+        for (DecodedLine &line : linesOf(*held, block, frames, breakSeconds, heldLines, false))
+            keep(line);
     }
     std::stable_sort(result.lines.begin(), result.lines.end(), [](const auto &a, const auto &b) {
         return a.firstElementSample < b.firstElementSample;

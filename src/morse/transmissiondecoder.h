@@ -56,8 +56,9 @@ struct DecodedTransmission
 // other keying is copied over the full alphabet. The text is cut into lines where the keying
 // pauses for breakSeconds or more, and before and after every frame, so a frame is a line of
 // its own. Unless the pitch is locked, a second keyed trace (another station) is read too, and
-// both traces held to their own pitch give the frames; a frame whose trace jumps inside it is
-// read again on its own trace, and is doubtful (confidence 0) where that finds no frame.
+// both traces held to their own pitch give the frames, and the text too where the first reading
+// strayed to the other trace; a frame whose trace jumps inside it is read again on its own
+// trace, and is doubtful (confidence 0) where that finds no frame.
 
 DecodedTransmission decodeTransmission(const TransmissionBlock &block, double breakSeconds);
 

@@ -149,6 +149,9 @@ private slots:
         for (const CopiedLine &line : copied) {
             if (morse::isFrameShaped(line.text) && !line.doubtful)
                 sure << line.text;
+            // Another station's text is read on its own trace, never mixed with the beacon's.
+            if (!morse::isFrameShaped(line.text))
+                QVERIFY2(!line.text.contains(u"T3H"), qPrintable(line.text));
         }
         // In the order sent, none twice.
         qsizetype at = 0;
