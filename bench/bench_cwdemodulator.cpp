@@ -483,12 +483,14 @@ IdealCounts idealSure(const IdealRow &row, int frames, std::uint32_t seed)
             baseband.insert(baseband.end(), std::size_t(unit),
                             std::complex<float>(sum / double(unit)));
         }
+        const auto confidence = [&](const morse::SlotScores &scores) {
+            return morse::frameConfidence(scores, bodyStart, digits);
+        };
         const auto sure = [&](const morse::SlotScores &scores) {
-            return morse::frameConfidence(scores, bodyStart, digits) >= morse::SureConfidence;
+            return confidence(scores) >= morse::SureConfidence;
         };
         counts.phaseKnown += sure(morse::SlotScores(coherent));
-        const double unknownPhase = morse::frameConfidence(
-            morse::SlotScores(ratios, {}, matched, levels), bodyStart, digits);
+        const double unknownPhase = confidence(morse::SlotScores(ratios, {}, matched, levels));
         counts.phaseUnknown += unknownPhase >= morse::SureConfidence;
         counts.likeliest += unknownPhase > 0.5;
         const morse::SlotLikelihoods estimated =

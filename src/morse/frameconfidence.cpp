@@ -177,11 +177,11 @@ double posterior(const DigitScores &scores, const FrameDigits &digits, double fi
 // hold no such trap: there the frames stated 0.99 or more were exact, 22 of 22 under sine fading
 // (12 dB, 5 s, 0 dB) and 34 of 34 under Rayleigh fading (+6 dB); outside troughs and nulls, those
 // stated 0.97 to 0.99 were exact 162 times in 164 under sine fading and 5 in 6 under Rayleigh
-// fading (16 seed sets, 3,200 frames each). A null 20 dB or more under the
-// median (Rayleigh fading passes through one in about every other frame) erases whole elements:
-// there 2 of the 8 frames that stated 0.999 to 0.99999 were wrong, none of the 59 that stated
-// more. So across a null the confidence counts as the power that takes 0.99999 to the sure
-// confidence: it must state 0.99999.
+// fading (16 seed sets, 3,200 frames each). A null 20 dB or more under the median (Rayleigh
+// fading passes through one in about every other frame) erases whole elements: there 2 of the 8
+// frames that stated 0.999 to 0.99999 were wrong, none of the 59 that stated more. So across a
+// null the confidence counts as the power that takes 0.99999 to the sure confidence: it must
+// state 0.99999.
 // A single slot's level also drops to the noise wherever weak keying happens to fall steeply
 // toward it: under sine fading at 0 dB, troughs taken from single slots held back 84 exact frames
 // in 3,200 to stop none wrong. So a trough is taken from runs of slots (FadeDepth::run); under

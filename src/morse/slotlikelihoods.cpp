@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 namespace tovrin3::morse {
@@ -285,25 +286,30 @@ SlotLikelihoods slotLikelihoods(const CumulativeSum &sums, const UnitGrid &grid,
             return wall.nearer >= 0 && wall.fall >= WallFall * std::sqrt(noise) &&
                    wall.extended <= NullReach * std::sqrt(noise);
         };
+        // The mean energy of the keyed slots in [from, to), where they number `fewest` or more.
+        const auto keyedMean = [&](std::size_t from, std::size_t to,
+                                   double fewest) -> std::optional<double> {
+            const double slots = prefixCount[to] - prefixCount[from];
+            if (slots < fewest)
+                return std::nullopt;
+            return (prefixSum[to] - prefixSum[from]) / slots;
+        };
         const double keyedShare = std::max(LeastKeyedShare, double(globalCount) / double(count));
         for (std::size_t i = 0; i < count; ++i) {
             const auto [from, to] = window(i, reach);
             const auto [meanFrom, meanTo] = window(i, meanReach);
-            const double keyedNear = prefixCount[meanTo] - prefixCount[meanFrom];
-            const double keyedWithin = prefixCount[to] - prefixCount[from];
             double mean = globalLevel;
-            if (keyedNear >= FewestKeyedForLevel)
-                mean = (prefixSum[meanTo] - prefixSum[meanFrom]) / keyedNear;
-            else if (keyedWithin >= FewestKeyedForLevel)
-                mean = (prefixSum[to] - prefixSum[from]) / keyedWithin;
+            if (const auto near = keyedMean(meanFrom, meanTo, FewestKeyedForLevel))
+                mean = *near;
+            else if (const auto within = keyedMean(from, to, FewestKeyedForLevel))
+                mean = *within;
             const auto [nearFrom, nearTo] = window(i, shortReach);
-            const double nearKeyed = prefixCount[nearTo] - prefixCount[nearFrom];
             const auto [clearFrom, clearTo] = window(i, clearReach);
             const bool between =
                 clearCount[i] > clearCount[clearFrom] && clearCount[clearTo] > clearCount[i + 1];
             double nearMean = mean;
-            if (nearKeyed >= FewestKeyedForShortLevel)
-                nearMean = (prefixSum[nearTo] - prefixSum[nearFrom]) / nearKeyed;
+            if (const auto shortMean = keyedMean(nearFrom, nearTo, FewestKeyedForShortLevel))
+                nearMean = *shortMean;
             else if (between)
                 nearMean = noise + std::max(0.0, (energySum[nearTo] - energySum[nearFrom]) /
                                                          double(nearTo - nearFrom) -

@@ -204,15 +204,20 @@ bool endsInsideFrame(const Reading &reading)
     });
 }
 
-// Whether the trace jumps (more than the one bin a drift moves per frame) anywhere from a frame's
-// first element to a word gap after its last: then some of its slots were read on another
-// station's keying, whatever their likelihoods say.
+// Whether the path jumps from frame f - 1 to frame f: by more than the one bin a drift moves.
+bool pathJumpsAt(const std::vector<int> &path, std::size_t f)
+{
+    return std::abs(path[f] - path[f - 1]) > 1;
+}
+
+// Whether the trace jumps anywhere from a frame's first element to a word gap after its last:
+// then some of its slots were read on another station's keying, whatever their likelihoods say.
 bool traceJumpsWithin(const Reading &reading, const TransmissionBlock &block, const Token &frame)
 {
     const int first = reading.frameAt(block, reading.sampleOfSlot(frame.start));
     const int last = reading.frameAt(block, reading.sampleOfSlot(frame.end + WordGap));
     for (int f = first + 1; f <= last; ++f) {
-        if (std::abs(reading.path[std::size_t(f)] - reading.path[std::size_t(f - 1)]) > 1)
+        if (pathJumpsAt(reading.path, std::size_t(f)))
             return true;
     }
     return false;
@@ -273,13 +278,13 @@ constexpr double OtherTraceLeastShare = 0.15;
 constexpr double OtherTraceShareOfRead = 0.3;
 
 // Whether each frame's bin of the path lies on the stretch of the path that reaches the bin
-// `read`: stretches part where the path jumps (more than the one bin a drift moves per frame).
+// `read`: stretches part where the path jumps.
 std::vector<char> onReadStretch(const std::vector<int> &path, int read)
 {
     std::vector<char> onRead(path.size(), 0);
     std::size_t first = 0;
     for (std::size_t f = 1; f <= path.size(); ++f) {
-        if (f < path.size() && std::abs(path[f] - path[f - 1]) <= 1)
+        if (f < path.size() && !pathJumpsAt(path, f))
             continue;
         const bool reaches =
             std::any_of(path.begin() + std::ptrdiff_t(first), path.begin() + std::ptrdiff_t(f),
@@ -432,9 +437,13 @@ DecodedTransmission decodeTransmission(const TransmissionBlock &block, double br
     const LinesOf heldLines = other.pathStrays ? LinesOf::All : LinesOf::FramesOnly;
     const double sameFrame = SameFrameUnits * reading.grid.unit * Decimation;
     const auto keep = [&](DecodedLine &line) {
+        if (!line.frameConfidence) {
+            result.lines.push_back(std::move(line));
+            return;
+        }
         const auto same =
             std::find_if(result.lines.begin(), result.lines.end(), [&](const auto &l) {
-                return line.frameConfidence && l.frameConfidence &&
+                return l.frameConfidence &&
                        std::abs(l.firstElementSample - line.firstElementSample) < sameFrame;
             });
         if (same == result.lines.end())
