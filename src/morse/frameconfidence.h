@@ -35,7 +35,8 @@ inline constexpr double SureConfidence = 0.97;
 // for keeping them, since frames that break them are sent too (the decoding reports them), and a
 // wrong digit that happens to make a byte keep its rule would otherwise pass as sure. Slots past
 // the end of the scores are unknown: a body whose last digits run past them competes with what was
-// cut off, not with nothing.
+// cut off, not with nothing. Keying that stops after any digit, the slots after it unkeyed,
+// competes too, at a small prior.
 double frameConfidence(const SlotScores &scores, int bodyStart, const FrameDigits &digits);
 
 // The frame's fields as the beacon sends them: sign bits that agree and a kill-switch byte of

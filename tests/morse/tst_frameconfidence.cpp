@@ -133,6 +133,19 @@ private slots:
         QVERIFY_NEAR(frameConfidence(SlotScores(ratios), bodyStart(), digits), 0.0, 0.1);
     }
 
+    // The keying stops before the last digit, the slots after it plainly unkeyed: no digit fits
+    // there, and the shortest, E, must not pass as sure for fitting least badly.
+    void keyingStoppedBeforeLastDigit()
+    {
+        const QString groups = QStringLiteral("90 01 40 01 0C 6A 00 A5 0E");
+        const FrameDigits digits = digitsOf(groups);
+        std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
+        const int lastDigit = digitStart(digits, BeaconDigits - 1);
+        ratios.resize(std::size_t(lastDigit + 20), -9.0f);
+        std::fill(ratios.begin() + lastDigit, ratios.end(), -9.0f);
+        QVERIFY_BETWEEN(frameConfidence(SlotScores(ratios), bodyStart(), digits), 0.0, 0.5);
+    }
+
     // Digits that differ in one slot only (6 and C, 5 and B, 5 and F: two dots and the gap
     // between them, or a dash) are told apart by that slot alone, however clear the others are.
     // In phase, two dots and the noise between them also score as a dash run, so that run's
