@@ -150,6 +150,27 @@ private slots:
             jumps += std::abs(trace.path[f] - trace.path[f - 1]) > 1 ? 1 : 0;
         QCOMPARE(jumps, 1);
     }
+
+    // A steady trace whose path ends on a few loud frames of noise 125 Hz away: the steady line
+    // stays on the trace instead of tilting toward them.
+    void steadyLineLeavesFramesOffTheTrace()
+    {
+        constexpr int Frames = 600;
+        constexpr int TraceBin = 40;
+        constexpr int NoiseBin = TraceBin + 8;
+        std::vector<float> spectra(std::size_t(Frames) * SearchBins, 1.0f);
+        std::vector<int> path(Frames, TraceBin);
+        for (int f = 0; f < Frames; ++f) {
+            const bool offTrace = f >= Frames - 6;
+            path[std::size_t(f)] = offTrace ? NoiseBin : TraceBin;
+            if (offTrace || f % 4 < 2)
+                spectra[std::size_t(f) * SearchBins + std::size_t(path[std::size_t(f)])] = 30.0f;
+        }
+        const std::vector<double> track = pitchTracks(spectra, path, {}).steady;
+        const double pitch = (LowestBin + TraceBin) * BinHz;
+        QVERIFY_NEAR(track.front(), pitch, 0.5);
+        QVERIFY_NEAR(track[Frames - 7], pitch, 0.5);
+    }
 };
 
 QTEST_GUILESS_MAIN(PitchTrackTest)
