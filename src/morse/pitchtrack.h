@@ -42,7 +42,8 @@ struct PitchTracks
 
 // The pitch per frame along the path in both shapes: the peak interpolated between bins once, then
 // fitted with a line of each shape, weighted by the frames' keyed power; a slope counts only where
-// it stands clear of the scatter. A following track never averages across a jump, and frames
+// it stands clear of the scatter. The steady line leaves out frames off the trace (noise the path
+// crossed before or after the keying). A following track never averages across a jump, and frames
 // without keying nearby keep the pitch of the keying before them (after them, at the start).
 // floors, where given (the spectra's floors, the same layout): the peak is interpolated on the
 // powers, not on the ratios, since a strong signal's own leakage lifts the floors of the bins
