@@ -30,8 +30,8 @@ constexpr double LeastSlopeSpread = 4.0;
 // Standard errors the slope must reach to count: three, so a steady pitch takes a slope in 3
 // windows of 1,000. At two (1 in 20), one steady line in 17 through a weak beacon sloped by a
 // hertz or more over its transmission, which turns the carrier's phase within a character; three
-// passed 25 exact frames more in 4,800 in white noise at -9 to -12 dB (seeds apart from the
-// benchmark's), and a drift or a Doppler slope stands far clear of either.
+// passed 20 exact frames more and one wrong fewer in 4,800 in white noise at -9 to -12 dB (seeds
+// apart from the benchmark's), and a drift or a Doppler slope stands far clear of either.
 constexpr double SlopeSignificance = 3.0;
 // Bins on the path that still count as the same trace when averaging.
 constexpr int SameTraceBins = 2;
