@@ -105,12 +105,10 @@ std::vector<double> steadyLine(const std::vector<double> &raw, const std::vector
     const int origin = int(first - weight.begin());
     const auto pitchAt = [&](int g) { return raw[std::size_t(g)] - raw[std::size_t(origin)]; };
     LineFit fit;
-    for (int g = origin; g < frames; ++g)
-        fit.add(g - origin, pitchAt(g), weight[std::size_t(g)]);
-    for (int pass = 0; pass < SteadyRefits; ++pass) {
+    for (int pass = 0; pass <= SteadyRefits; ++pass) {
         LineFit onTrace;
         for (int g = origin; g < frames; ++g) {
-            if (std::abs(pitchAt(g) - fit.at(g - origin)) <= SameTraceBins * BinHz)
+            if (pass == 0 || std::abs(pitchAt(g) - fit.at(g - origin)) <= SameTraceBins * BinHz)
                 onTrace.add(g - origin, pitchAt(g), weight[std::size_t(g)]);
         }
         if (onTrace.total <= 0)

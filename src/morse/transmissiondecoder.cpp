@@ -352,14 +352,15 @@ OtherTrace otherTrace(const TransmissionBlock &block, const std::vector<int> &pa
     return {{(LowestBin + read) * BinHz, (LowestBin + other) * BinHz}, strayed >= MixedTextFrames};
 }
 
-// The lines of one reading, or its frames only: its tokens cut where the keying pauses for
-// breakSeconds or more, and before and after every frame. A frame whose trace jumped inside it is
-// read again on its own trace alone where mayReread; what cannot be is doubtful.
 enum class LinesOf
 {
     All,
     FramesOnly,
 };
+
+// The lines of one reading, or its frames only: its tokens cut where the keying pauses for
+// breakSeconds or more, and before and after every frame. A frame whose trace jumped inside it is
+// read again on its own trace alone where mayReread; what cannot be is doubtful.
 std::vector<DecodedLine> linesOf(const Reading &reading, const TransmissionBlock &block, int frames,
                                  double breakSeconds, LinesOf which, bool mayReread)
 {

@@ -141,7 +141,7 @@ private slots:
         const FrameDigits digits = digitsOf(groups);
         std::vector<float> ratios = slotsOf(frameOf(groups), 12.0f, Margin);
         const int lastDigit = digitStart(digits, BeaconDigits - 1);
-        ratios.resize(std::size_t(lastDigit + 20), -9.0f);
+        ratios.resize(std::size_t(lastDigit + 20));
         std::fill(ratios.begin() + lastDigit, ratios.end(), -9.0f);
         QVERIFY_BETWEEN(frameConfidence(SlotScores(ratios), bodyStart(), digits), 0.0, 0.5);
     }
