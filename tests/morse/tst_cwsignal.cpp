@@ -172,6 +172,17 @@ private slots:
                                  (settings.amplitude * settings.amplitude / 2) / rate +
                              2 * elements * 0.005 / 8;
         QVERIFY_NEAR(keyed, keyedUnits * unit, 0.001);
+        // Each line's start lies in the middle of its first rising edge: silence before the edge,
+        // the carrier past it.
+        const std::vector<double> starts = cwgen::transmissionStarts(lines, settings);
+        QCOMPARE(qsizetype(starts.size()), lines.size());
+        const auto halfEdge = std::size_t(0.0025 * rate) + 1;
+        for (const double start : starts) {
+            const auto at = std::size_t(std::lround(start * rate));
+            QCOMPARE(power(std::span(samples).subspan(at - 2 * halfEdge, halfEdge)), 0.0);
+            QVERIFY(power(std::span(samples).subspan(at + halfEdge, halfEdge)) >
+                    settings.amplitude * settings.amplitude / 4);
+        }
     }
 
     // The SNR holds at the beacon's pitch, whatever the rate: key-down carrier power over the

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -420,6 +421,21 @@ double pitchAt(const KeyingSettings &settings, double seconds, double totalSecon
 {
     return settings.pitchHz + settings.driftHzPerSecond * seconds +
            dopplerHz(settings.doppler, seconds, totalSeconds);
+}
+
+std::vector<double> transmissionStarts(const QStringList &transmissions,
+                                       const KeyingSettings &settings)
+{
+    std::vector<double> starts;
+    double time = settings.leadSeconds;
+    for (const QString &line : transmissions) {
+        std::vector<KeyDown> intervals;
+        const double end = keyDowns({line}, settings.wordsPerMinute, time, 0.0, intervals);
+        starts.push_back(intervals.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                           : intervals.front().start);
+        time = end + settings.gapSeconds;
+    }
+    return starts;
 }
 
 std::vector<float> keyTransmissions(const QStringList &transmissions,

@@ -94,6 +94,11 @@ struct KeyingSettings
 std::vector<float> keyTransmissions(const QStringList &transmissions,
                                     const KeyingSettings &settings);
 
+// When each line's first element is keyed in keyTransmissions' signal [s], at the middle of its
+// rising edge; NaN for a line with nothing to key.
+std::vector<double> transmissionStarts(const QStringList &transmissions,
+                                       const KeyingSettings &settings);
+
 // The beacon's gain under Rayleigh fading at a time in seconds: its magnitude scales the carrier,
 // its angle turns the carrier's phase; the mean of its squared magnitude is 1.
 class RayleighFading
