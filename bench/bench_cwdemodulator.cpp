@@ -426,6 +426,7 @@ struct IdealRow
     QString band;
     int snrDb;
     std::function<FadingGain(std::mt19937 &random)> fading; // a fresh fading per frame
+    std::function<void(cwgen::KeyingSettings &)> impair;    // the same fading in the generator
 };
 
 struct IdealCounts
@@ -434,7 +435,70 @@ struct IdealCounts
     int phaseUnknown = 0;
     int levelEstimated = 0;
     int likeliest = 0; // phase unknown, the true body's posterior over one half
+    // The generator's own signal, pitch and timing told: sure, and the likeliest.
+    int generatedSure = 0;
+    int generatedLikeliest = 0;
 };
+
+// The digit values of a beacon line.
+morse::FrameDigits digitValues(const QString &line)
+{
+    const QString digits = bench::frameDigits(line);
+    morse::FrameDigits values{};
+    for (std::size_t k = 0; k < values.size(); ++k)
+        values[k] = int(QStringView(u"0123456789ABCDEF").indexOf(digits[qsizetype(k)]));
+    return values;
+}
+
+// The frames of the generator's signal read by a decoder told the pitch and the timing: each
+// slot's sum taken straight from the samples, mixed down at the true pitch over the true slot,
+// with no filter; the noise and the keyed level estimated from the sums as the demodulator
+// estimates them, and the true digits' posterior taken by its frame confidence. What the
+// demodulator's own pitch, timing and filters cost is the gap to cwQuality's rows; the keying's
+// edges, which leave a dot less energy than a slot of steady carrier, are in both.
+void generatedSure(const IdealRow &row, int frames, std::uint32_t seed, IdealCounts &counts)
+{
+    constexpr double Rate = 8000.0;
+    // Slots of noise before the header, as a transmission's lead gives the level and the noise.
+    constexpr int LeadSlots = 20;
+    const auto slotSamples = std::ptrdiff_t(std::lround(1.2 / WordsPerMinute * Rate));
+    const int unit = int(std::lround(1.2 / WordsPerMinute * morse::BasebandRate));
+    const int bodyStart = LeadSlots + morse::headerKeying().length + morse::WordGap;
+    const int slotCount = bodyStart + morse::longestBodySlots();
+    std::mt19937 random(seed);
+    for (int first = 0; first < frames; first += FramesPerSignal) {
+        QStringList lines;
+        for (int f = first; f < std::min(frames, first + FramesPerSignal); ++f)
+            lines << cwgen::randomBeaconLine(random);
+        cwgen::KeyingSettings settings = beaconKeying(row.snrDb, seed + std::uint32_t(first));
+        row.impair(settings);
+        const std::vector<float> samples = cwgen::keyTransmissions(lines, settings);
+        const std::vector<double> starts = cwgen::transmissionStarts(lines, settings);
+        for (qsizetype f = 0; f < lines.size(); ++f) {
+            const auto headerSample = std::ptrdiff_t(std::lround(starts[std::size_t(f)] * Rate));
+            // Each slot's sum spread over as many baseband samples as a slot holds.
+            std::vector<std::complex<float>> baseband;
+            for (int slot = 0; slot < slotCount; ++slot) {
+                std::complex<double> sum;
+                const std::ptrdiff_t from = headerSample + (slot - LeadSlots) * slotSamples;
+                for (std::ptrdiff_t n = std::max<std::ptrdiff_t>(from, 0);
+                     n < std::min(from + slotSamples, std::ptrdiff_t(samples.size())); ++n)
+                    sum += double(samples[std::size_t(n)]) *
+                           std::polar(1.0, -2 * std::numbers::pi * Pitch * double(n) / Rate);
+                baseband.insert(baseband.end(), std::size_t(unit),
+                                std::complex<float>(sum / double(unit)));
+            }
+            const morse::SlotLikelihoods likelihoods =
+                morse::slotLikelihoods(morse::CumulativeSum(baseband), {double(unit), 0.0});
+            const double confidence =
+                morse::frameConfidence(morse::SlotScores(likelihoods.keyed, likelihoods.dashes,
+                                                         likelihoods.matched, likelihoods.level),
+                                       bodyStart, digitValues(lines[f]));
+            counts.generatedSure += confidence >= morse::SureConfidence;
+            counts.generatedLikeliest += confidence > 0.5;
+        }
+    }
+}
 
 // Frames exact and sure out of `frames` when the slot sums are drawn from their own statistics.
 // Each body follows other keying (18 digits, then a word gap) as a frame's follows its header,
@@ -512,7 +576,8 @@ IdealCounts idealSure(const IdealRow &row, int frames, std::uint32_t seed)
 // is what a decoder choosing the likeliest body would copy exactly and pass as sure, so these
 // bound the rows of cwQuality. "Likeliest": phase unknown, the true digits more likely than all
 // other bodies together, so such a decoder copies them exactly, however unsure: what the sure
-// confidence costs is the gap to the column before.
+// confidence costs is the gap to the column before. "Generated": the same two on the generator's
+// own signal, pitch and timing told (generatedSure).
 void cwIdealBound(benchmark::State &state)
 {
     constexpr int Frames = 400;
@@ -533,28 +598,42 @@ void cwIdealBound(benchmark::State &state)
         const auto fading = std::make_shared<cwgen::RayleighFading>(0.2, std::uint32_t(random()));
         return [fading](double seconds) { return fading->gain(seconds); };
     };
+    const auto white = [](cwgen::KeyingSettings &) {};
+    const auto sineFading = [](cwgen::KeyingSettings &settings) {
+        settings.fadingDepthDb = 12;
+        settings.fadingPeriodSeconds = 5;
+    };
+    const auto rayleighFading = [](cwgen::KeyingSettings &settings) {
+        settings.rayleighSpreadHz = 0.2;
+    };
     std::vector<IdealRow> rows;
     for (int snr = -8; snr >= -13; --snr)
-        rows.push_back({QStringLiteral("white noise"), snr, steady});
+        rows.push_back({QStringLiteral("white noise"), snr, steady, white});
     for (const int snr : {-6, -3, 0})
-        rows.push_back({QStringLiteral("sine fading 12 dB, 5 s"), snr, sine});
+        rows.push_back({QStringLiteral("sine fading 12 dB, 5 s"), snr, sine, sineFading});
     for (const int snr : {-6, -3, 0, 3, 6})
-        rows.push_back({QStringLiteral("Rayleigh fading 0.2 Hz (mean SNR)"), snr, rayleigh});
+        rows.push_back(
+            {QStringLiteral("Rayleigh fading 0.2 Hz (mean SNR)"), snr, rayleigh, rayleighFading});
     for (auto _ : state) {
         std::printf("\n| Band | SNR dB | Frames | Exact & sure, phase known | Exact & sure, phase "
                     "unknown | Exact & sure, level estimated | Likeliest, phase unknown "
-                    "|\n|---|---:|---:|---:|---:|---:|---:|\n");
+                    "| Generated: exact & sure | Generated: likeliest "
+                    "|\n|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const IdealRow &row = rows[i];
             if (!bandChosen(row.band))
                 continue;
             // Seeds of their own, below the benchmark's signals.
-            const IdealCounts counts =
-                idealSure(row, Frames, SeedBase - 1000 + 10 * std::uint32_t(i));
-            std::printf("| %s | %d | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% |\n",
-                        qPrintable(row.band), row.snrDb, Frames, 100.0 * counts.phaseKnown / Frames,
-                        100.0 * counts.phaseUnknown / Frames,
-                        100.0 * counts.levelEstimated / Frames, 100.0 * counts.likeliest / Frames);
+            const std::uint32_t seed = SeedBase - 1000 + 10 * std::uint32_t(i);
+            IdealCounts counts = idealSure(row, Frames, seed);
+            generatedSure(row, Frames, seed, counts);
+            std::printf(
+                "| %s | %d | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %.1f %% "
+                "|\n",
+                qPrintable(row.band), row.snrDb, Frames, 100.0 * counts.phaseKnown / Frames,
+                100.0 * counts.phaseUnknown / Frames, 100.0 * counts.levelEstimated / Frames,
+                100.0 * counts.likeliest / Frames, 100.0 * counts.generatedSure / Frames,
+                100.0 * counts.generatedLikeliest / Frames);
             std::fflush(stdout);
         }
     }
