@@ -451,6 +451,25 @@ morse::FrameDigits digitValues(const QString &line)
     return values;
 }
 
+// The sums of slotCount slots of slotSamples each from sample `first` on, mixed down at the true
+// pitch with no filter, each spread over `unit` baseband samples as the demodulator's slots are.
+std::vector<std::complex<float>> toldSlotSums(std::span<const float> samples, double rate,
+                                              std::ptrdiff_t first, int slotCount,
+                                              std::ptrdiff_t slotSamples, int unit)
+{
+    std::vector<std::complex<float>> baseband;
+    for (int slot = 0; slot < slotCount; ++slot) {
+        std::complex<double> sum;
+        const std::ptrdiff_t from = first + slot * slotSamples;
+        for (std::ptrdiff_t n = std::max<std::ptrdiff_t>(from, 0);
+             n < std::min(from + slotSamples, std::ptrdiff_t(samples.size())); ++n)
+            sum += double(samples[std::size_t(n)]) *
+                   std::polar(1.0, -2 * std::numbers::pi * Pitch * double(n) / rate);
+        baseband.insert(baseband.end(), std::size_t(unit), std::complex<float>(sum / double(unit)));
+    }
+    return baseband;
+}
+
 // The frames of the generator's signal read by a decoder told the pitch and the timing: each
 // slot's sum taken straight from the samples, mixed down at the true pitch over the true slot,
 // with no filter; the noise and the keyed level estimated from the sums as the demodulator
@@ -481,18 +500,9 @@ void generatedSure(const IdealRow &row, int frames, std::uint32_t seed, IdealCou
         counts.demodulatorSure += copied.exactSure;
         for (qsizetype f = 0; f < lines.size(); ++f) {
             const auto headerSample = std::ptrdiff_t(std::lround(starts[std::size_t(f)] * Rate));
-            // Each slot's sum spread over as many baseband samples as a slot holds.
-            std::vector<std::complex<float>> baseband;
-            for (int slot = 0; slot < slotCount; ++slot) {
-                std::complex<double> sum;
-                const std::ptrdiff_t from = headerSample + (slot - LeadSlots) * slotSamples;
-                for (std::ptrdiff_t n = std::max<std::ptrdiff_t>(from, 0);
-                     n < std::min(from + slotSamples, std::ptrdiff_t(samples.size())); ++n)
-                    sum += double(samples[std::size_t(n)]) *
-                           std::polar(1.0, -2 * std::numbers::pi * Pitch * double(n) / Rate);
-                baseband.insert(baseband.end(), std::size_t(unit),
-                                std::complex<float>(sum / double(unit)));
-            }
+            const std::vector<std::complex<float>> baseband =
+                toldSlotSums(samples, Rate, headerSample - LeadSlots * slotSamples, slotCount,
+                             slotSamples, unit);
             const morse::SlotLikelihoods likelihoods =
                 morse::slotLikelihoods(morse::CumulativeSum(baseband), {double(unit), 0.0});
             const double confidence =
