@@ -441,16 +441,6 @@ struct IdealCounts
     int demodulatorSure = 0; // the same signals copied by the demodulator
 };
 
-// The digit values of a beacon line.
-morse::FrameDigits digitValues(const QString &line)
-{
-    const QString digits = bench::frameDigits(line);
-    morse::FrameDigits values{};
-    for (std::size_t k = 0; k < values.size(); ++k)
-        values[k] = int(QStringView(u"0123456789ABCDEF").indexOf(digits[qsizetype(k)]));
-    return values;
-}
-
 // The sums of slotCount slots of slotSamples each from sample `first` on, mixed down at the true
 // pitch with no filter, each spread over `unit` baseband samples as the demodulator's slots are.
 std::vector<std::complex<float>> toldSlotSums(std::span<const float> samples, double rate,
@@ -508,7 +498,7 @@ void generatedSure(const IdealRow &row, int frames, std::uint32_t seed, IdealCou
             const double confidence =
                 morse::frameConfidence(morse::SlotScores(likelihoods.keyed, likelihoods.dashes,
                                                          likelihoods.matched, likelihoods.level),
-                                       bodyStart, digitValues(lines[f]));
+                                       bodyStart, *morse::frameDigitValues(lines[f]));
             counts.generatedSure += confidence >= morse::SureConfidence;
             counts.generatedLikeliest += confidence > 0.5;
         }

@@ -213,6 +213,24 @@ double temperedTo(double confidence, double needed)
 
 } // namespace
 
+std::optional<FrameDigits> frameDigitValues(const QString &frameText)
+{
+    FrameDigits digits{};
+    std::size_t count = 0;
+    for (const QChar character : QStringView(frameText).mid(qsizetype(BeaconHeader.size()))) {
+        if (character == QLatin1Char(' '))
+            continue;
+        bool ok = false;
+        const int value = QString(character).toInt(&ok, 16);
+        if (!ok || count == digits.size())
+            return std::nullopt;
+        digits[count++] = value;
+    }
+    if (count != digits.size())
+        return std::nullopt;
+    return digits;
+}
+
 bool frameFieldsPlausible(const FrameDigits &digits)
 {
     for (int group = 0; group < BeaconGroups; ++group) {

@@ -8,11 +8,16 @@
 #include "framesearch.h"
 
 #include <array>
+#include <optional>
 #include <span>
 
 namespace tovrin3::morse {
 
 using FrameDigits = std::array<int, 18>; // digit values 0 to 15, first sent first
+
+// The digits of a frame's text: the header, then 18 hexadecimal digits, grouped or not; nothing
+// where the text holds other characters or another count of digits.
+std::optional<FrameDigits> frameDigitValues(const QString &frameText);
 
 // Below this confidence a frame is doubtful: it is shown, marked, and kept out of the telemetry.
 // Chosen on our own signals, apart from the benchmark's (seeds from 23,000,000 and 29,000,000): the

@@ -27,25 +27,6 @@ constexpr double PhaseSplitSeconds = 1.2;
 // PARIS, the standard word, lasts 50 units: at W words per minute a unit lasts 1.2 s / W.
 constexpr double ParisUnitSeconds = 1.2;
 
-// The digits of a frame's text: the header, then 18 digits, grouped or not.
-std::optional<FrameDigits> digitsOf(const QString &frameText)
-{
-    FrameDigits digits{};
-    std::size_t count = 0;
-    for (const QChar character : QStringView(frameText).mid(qsizetype(BeaconHeader.size()))) {
-        if (character == QLatin1Char(' '))
-            continue;
-        bool ok = false;
-        const int value = QString(character).toInt(&ok, 16);
-        if (!ok || count == digits.size())
-            return std::nullopt;
-        digits[count++] = value;
-    }
-    if (count != digits.size())
-        return std::nullopt;
-    return digits;
-}
-
 struct Stretch
 {
     int from = 0; // baseband samples
@@ -236,7 +217,7 @@ FrameReading readFrame(const Reading &reading, const TransmissionBlock &block, c
     if (traceJumpsWithin(reading, block, frame))
         return result;
     const FrameCandidate &candidate = reading.frameList[std::size_t(frame.frame)];
-    if (const auto digits = digitsOf(candidate.token.text))
+    if (const auto digits = frameDigitValues(candidate.token.text))
         result.confidence = frameConfidence(reading.scores, candidate.bodyStart, *digits);
     result.confidence =
         confidenceAcrossFades(result.confidence, reading.levels, frame.start, frame.end);

@@ -20,20 +20,14 @@ namespace {
 
 constexpr int Margin = 10;
 
-FrameDigits digitsOf(const QString &groups)
-{
-    FrameDigits digits{};
-    std::size_t count = 0;
-    for (const QChar character : groups) {
-        if (character != QLatin1Char(' '))
-            digits[count++] = QString(character).toInt(nullptr, 16);
-    }
-    return digits;
-}
-
 QString frameOf(const QString &groups)
 {
     return QStringLiteral("QT7XMRKT3HKD ") + groups;
+}
+
+FrameDigits digitsOf(const QString &groups)
+{
+    return frameDigitValues(frameOf(groups)).value();
 }
 
 int bodyStart()
